@@ -1,0 +1,37 @@
+#pragma once
+// The commands of `velmora`. Each Add*Command registers its subcommand on the
+// application; when the subcommand is chosen, its callback runs and stores the
+// command's exit status in exitCode: 0 done (an empty result is done), 1 the
+// input cannot be read, 2 usage. Results go to stdout, errors to stderr.
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace cli {
+
+struct FilesOptions {
+  std::string backup;
+  std::string domain;
+  std::string relativePath;
+  bool search = false;
+  long long max = -1;  // -1: no limit
+  bool json = false;
+};
+
+struct InfoOptions {
+  std::string backup;
+  bool json = false;
+};
+
+// The bodies of the commands, also run by the demo. Each returns the exit
+// status.
+int RunFiles(const FilesOptions& options);
+int RunInfo(const InfoOptions& options);
+
+void AddFilesCommand(CLI::App& app, int& exitCode);
+void AddPlistCommand(CLI::App& app, int& exitCode);
+void AddInfoCommand(CLI::App& app, int& exitCode);
+void AddDemoCommand(CLI::App& app, int& exitCode);
+
+}  // namespace cli

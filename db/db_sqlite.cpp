@@ -1,0 +1,140 @@
+#include "db/db_sqlite.h"
+
+#include <filesystem>
+
+#include "platform/fs.h"
+
+namespace db {
+
+CDbSqlite::CDbSqlite() : connection(std::make_unique<CppSQLite3DB>()) {}
+
+CDbSqlite::~CDbSqlite() { Close(); }
+
+void CDbSqlite::ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLite3Query& query) {
+  if (tableKind != kSchemaTableKind) return;
+  auto item = std::make_unique<DBITEM_TbNameList>();
+  item->type = query.GetStringField(0);
+  item->name = query.GetStringField(1);
+  item->tbl_name = query.GetStringField(2);
+  item->rootpage = query.GetIntField(3);
+  item->sql = query.GetStringField(4);
+  out = std::move(item);
+}
+
+void CDbSqlite::RowHook(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
+
+int CDbSqlite::Open(const std::string& path, int param) {
+  openParam = param;
+  dbPath = path;
+  dbFolder = std::filesystem::path(path).parent_path().string();
+  dbFolder += std::filesystem::path::preferred_separator;
+  workingCopy_.reset();
+  connection = std::make_unique<CppSQLite3DB>();
+  if (path.empty() || !platform::IsRegularFile(path)) return 0;
+  if (!OpenConnection()) return 0;
+  ++openCount;
+  return 1;
+}
+
+bool CDbSqlite::OpenConnection() {
+  try {
+    if (const auto wal = WalCompanionOf(dbPath)) {
+      workingCopy_ = std::make_unique<WorkingCopy>(dbPath, *wal);
+      connection->OpenFile(workingCopy_->DatabasePath(), CppSQLite3DB::OpenMode::kReadOnly);
+    } else {
+      connection->OpenFile(dbPath, CppSQLite3DB::OpenMode::kImmutable);
+    }
+    return true;
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+  } catch (const std::filesystem::filesystem_error& e) {
+    lastError = e.what();
+  }
+  workingCopy_.reset();
+  return false;
+}
+
+int CDbSqlite::Reopen() {
+  if (dbPath.empty() || !platform::IsRegularFile(dbPath)) return 0;
+  if (openCount > 0) return 1;
+  if (!OpenConnection()) return 0;
+  ++openCount;
+  return 1;
+}
+
+int CDbSqlite::RunQuery(int tableKind, const std::string& sql, ItemList& out,
+                        const std::vector<SqlValue>& args, std::size_t& appended) {
+  int columns = 0;
+  CppSQLite3Query query;
+  try {
+    if (sql.size() >= kSqlBufferSize) {
+      throw CppSQLite3Exception(kCppSqliteError, "SQL text too long");
+    }
+    query = connection->ExecQuery(sql, args);
+    columns = query.NumFields();
+    while (!query.Eof()) {
+      std::unique_ptr<BaseItem> record;
+      ParseRow(tableKind, record, query);
+      if (record) {
+        out.push_back(std::move(record));
+        ++appended;
+      }
+      query.NextRow();
+    }
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+  }
+  query.Finalize();
+  return columns;
+}
+
+int CDbSqlite::Query(int tableKind, const std::string& sql, ItemList& out,
+                     const std::vector<SqlValue>& args) {
+  if (openCount == 0 && Reopen() == 0) return 0;
+  lastError.clear();
+  std::size_t appended = 0;
+  RunQuery(tableKind, sql, out, args, appended);
+  if (lastError.empty()) return 1;
+  return appended > 0 ? 1 : 0;
+}
+
+int CDbSqlite::QueryKindOne(const std::string& sql, ItemList& out, const std::vector<SqlValue>& args) {
+  return Query(1, sql, out, args);
+}
+
+bool CDbSqlite::QueryInt64(const std::string& sql, std::int64_t& value, const std::vector<SqlValue>& args) {
+  if (openCount == 0 && Reopen() == 0) return false;
+  try {
+    CppSQLite3Query query = connection->ExecQuery(sql, args);
+    if (query.Eof()) return false;
+    value = query.GetInt64Field(0);
+    return true;
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+    return false;
+  }
+}
+
+int CDbSqlite::LoadTable(int tableKind, ItemList& out) {
+  if (openCount == 0 && Reopen() == 0) return 0;
+  lastError.clear();
+  std::size_t appended = 0;
+  return RunQuery(tableKind, "Select * From " + GetTableName(tableKind) + ";", out, {}, appended);
+}
+
+void CDbSqlite::Close() {
+  DeleteAll(rows);
+  if (openCount > 0 && connection) {
+    try {
+      connection->CloseFile();
+    } catch (const CppSQLite3Exception&) {
+      // SQLite refused (a statement still open): drop the connection object,
+      // whose destructor closes the handle once the statements are gone.
+      connection = std::make_unique<CppSQLite3DB>();
+    }
+  }
+  openCount = 0;
+  workingCopy_.reset();
+}
+
+}  // namespace db

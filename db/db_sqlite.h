@@ -1,0 +1,98 @@
+#pragma once
+// CDbSqlite: the base of every database reader. It owns one SQLite
+// connection and turns result rows into records through the reader's
+// ParseRow slot.
+//
+// Safety: a database inside a backup is opened read-only and immutable, so
+// nothing is written beside it. When it has a write-ahead log (see
+// wal_companion.h) both are read from a private working copy that goes away
+// on Close, so SQL sees the newest rows and the backup stays untouched.
+//
+// Threads: a reader is used by one thread at a time (the analysis worker);
+// its records may then be read by the UI thread until the reader is destroyed.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/cppsqlite3.h"
+#include "db/items.h"
+#include "db/wal_companion.h"
+
+namespace db {
+
+// Table kind of the schema table; handled by the base's ParseRow.
+inline constexpr int kSchemaTableKind = -1;
+// SQL texts are built in buffers of this size; a longer text is not run.
+inline constexpr std::size_t kSqlBufferSize = 8192;
+
+class CDbSqlite {
+ public:
+  CDbSqlite();
+  virtual ~CDbSqlite();
+  CDbSqlite(const CDbSqlite&) = delete;
+  CDbSqlite& operator=(const CDbSqlite&) = delete;
+
+  // Slot 0: the table name (or whole FROM clause) of a table kind.
+  virtual std::string GetTableName(int tableKind) = 0;
+  // Slot 1: turns the current row into a new record handed back through
+  // out, or hands back none. The base handles kSchemaTableKind only.
+  virtual void ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLite3Query& query);
+  // Slot 2: unused by every reader; kept as an extension point.
+  virtual void RowHook(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d);
+  // Slot 3: opens the database at path. Returns 1, or 0 when the path is
+  // empty, names no regular file or SQLite cannot open it. Readers override
+  // it to open through the base and then load what they need.
+  virtual int Open(const std::string& path, int param);
+
+  // Runs one SQL text with bound args; for every row calls ParseRow and
+  // appends the record handed back to out. Returns 1 when the statement ran
+  // to its end, or when an error stopped it after at least one record was
+  // appended (those records stay); 0 when nothing could be read.
+  int Query(int tableKind, const std::string& sql, ItemList& out, const std::vector<SqlValue>& args = {});
+  // Query with the table kind fixed to 1, for short lookups.
+  int QueryKindOne(const std::string& sql, ItemList& out, const std::vector<SqlValue>& args = {});
+  // The first column of the first row of sql as an integer, into value.
+  // Returns false when the statement fails or gives no row.
+  bool QueryInt64(const std::string& sql, std::int64_t& value, const std::vector<SqlValue>& args = {});
+  // "Select * From <GetTableName(tableKind)>;" through the query loop.
+  // Returns the statement's column count (kept when an error ends the loop
+  // early), 0 when the statement cannot be compiled or the database opened.
+  int LoadTable(int tableKind, ItemList& out);
+  // Deletes the records in rows, closes the connection (a refusal is
+  // swallowed), removes any working copy. A closed reader reopens on the next
+  // Query or LoadTable.
+  void Close();
+
+  int OpenCount() const { return openCount; }
+  int OpenParam() const { return openParam; }
+  const std::string& DbPath() const { return dbPath; }
+  const std::string& DbFolder() const { return dbFolder; }
+  // The text of the last wrapper error a Query or Open swallowed, or empty.
+  const std::string& LastError() const { return lastError; }
+
+ protected:
+  // Opens dbPath again on the existing connection when closed. Never creates
+  // a file. Returns 1 on success.
+  int Reopen();
+
+  int openCount = 0;
+  int openParam = 0;
+  std::unique_ptr<CppSQLite3DB> connection;
+  std::string dbPath;
+  std::string dbFolder;  // folder of dbPath followed by the platform separator
+  ItemList rows;
+  std::string lastError;
+
+ private:
+  // Opens dbPath on connection, through a working copy when it has a log.
+  bool OpenConnection();
+  // The loop shared by Query and LoadTable; returns the column count.
+  int RunQuery(int tableKind, const std::string& sql, ItemList& out,
+               const std::vector<SqlValue>& args, std::size_t& appended);
+
+  std::unique_ptr<WorkingCopy> workingCopy_;
+};
+
+}  // namespace db

@@ -1,0 +1,83 @@
+#pragma once
+// The record model: every piece of phone data the system shows or exports is
+// a record derived from BaseItem; records that group others derive from
+// FriendItem.
+//
+// Ownership: a reader owns the records it made (ItemList holds them); group
+// records list their members by plain pointer and do not own them unless a
+// derived group type says so. Records are used on the analysis worker while
+// it runs, then by the UI thread until the next analysis replaces the reader.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace db {
+
+class FriendItem;
+
+class BaseItem {
+ public:
+  BaseItem() = default;
+  virtual ~BaseItem() = default;
+  BaseItem(const BaseItem&) = delete;
+  BaseItem& operator=(const BaseItem&) = delete;
+
+  // The text shown as the record's name and used when sorting by name.
+  // Empty unless a record type says otherwise.
+  virtual const std::string& Title() const;
+  // The text the browser's search box matches.
+  virtual const std::string& SearchText() const;
+
+  void* row = nullptr;           // the browser's list row showing this record; set by the browser
+  std::int32_t deleted = 0;      // 1 when rebuilt from deleted rows
+  std::int32_t checked = 0;      // 1 when ticked for recovery
+  double time = 0;               // Unix seconds, or the stored iOS value where a reader keeps it
+  FriendItem* sender = nullptr;  // who authored the record; not owned
+  FriendItem* parent = nullptr;  // the group that holds the record; not owned
+  std::int32_t reserved = 0;
+};
+
+// Deletes every record of a list, last to first, and empties it.
+using ItemList = std::vector<std::unique_ptr<BaseItem>>;
+void DeleteAll(ItemList& list);
+
+inline constexpr std::size_t kSubListCount = 10;
+
+// A group record: a conversation, a contact with its numbers, an account, an
+// album. Destroying it frees its lists but not the members they point to.
+class FriendItem : public BaseItem {
+ public:
+  FriendItem() = default;
+  // The group's own display text (keyText).
+  const std::string& Title() const override { return keyText; }
+  const std::string& SearchText() const override { return keyText; }
+
+  std::int32_t kind = -1;        // class of the group, defined by the reader using it
+  std::int32_t deletedCount = 0; // number of deleted members, where a reader keeps it
+  std::string keyText;           // the display name, where a reader keeps it here
+  std::string keyTextNarrow;     // an identifier or address, e.g. the avatar's
+  std::int32_t subListIndex = 0; // which of subLists the browser shows
+  std::int32_t extra1 = 0;
+  std::int32_t extra2 = -1;
+  std::vector<BaseItem*> items;
+  std::array<std::vector<BaseItem*>, kSubListCount> subLists;
+  std::vector<std::uint8_t> buffer;
+};
+
+// One row of a database's schema table (sqlite_master).
+class DBITEM_TbNameList : public BaseItem {
+ public:
+  const std::string& Title() const override { return name; }
+  const std::string& SearchText() const override { return name; }
+
+  std::string type;
+  std::string name;
+  std::string tbl_name;
+  std::int32_t rootpage = 0;
+  std::string sql;
+};
+
+}  // namespace db

@@ -1,0 +1,295 @@
+#include "testing/sample_backup.h"
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "backup/file_list_db.h"
+#include "testing/plist_writer.h"
+
+namespace sample {
+namespace {
+
+void Exec(sqlite3* db, const std::string& sql) {
+  if (sql.empty()) return;
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string text = error != nullptr ? error : "unknown error";
+    sqlite3_free(error);
+    throw std::runtime_error("sample database: " + text);
+  }
+}
+
+std::vector<std::uint8_t> ReadFileOrEmpty(const fs::path& path) {
+  auto bytes = platform::ReadWholeFile(path);
+  return bytes ? std::move(*bytes) : std::vector<std::uint8_t>();
+}
+
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("sample backup: cannot write " + path.string());
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text) {
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// Big-endian fields of Manifest.mbdb.
+class MbdbWriter {
+ public:
+  MbdbWriter() { bytes_ = {'m', 'b', 'd', 'b', 0x05, 0x00}; }
+  void Put(std::uint64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) bytes_.push_back(static_cast<std::uint8_t>(value >> (i * 8)));
+  }
+  void PutString(const std::optional<std::string>& text) {
+    if (!text) {
+      Put(0xFFFF, 2);
+      return;
+    }
+    Put(text->size(), 2);
+    bytes_.insert(bytes_.end(), text->begin(), text->end());
+  }
+  const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+}  // namespace
+
+// ---- SqliteFile ----
+
+SqliteFile::SqliteFile(const std::string& setupSql, const std::string& recentSql, Journal journal)
+    : folder_("velmora-sample-db"), path_(folder_.Path() / "sample.sqlite") {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw std::runtime_error("sample database: cannot create " + path_.string());
+  }
+  try {
+    // Debian builds SQLite with secure_delete on; a phone's SQLite leaves
+    // deleted rows in the file, which is what the recovery reads.
+    Exec(db, "PRAGMA secure_delete=OFF;");
+    if (journal != Journal::kRollback) Exec(db, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;");
+    Exec(db, setupSql);
+    if (journal != Journal::kRollback) Exec(db, "PRAGMA wal_checkpoint(TRUNCATE);");
+    Exec(db, recentSql);
+    if (journal == Journal::kWalPending) {
+      // Leave the newest rows in the -wal file when the connection closes.
+      sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    } else if (journal == Journal::kWalCheckpointed) {
+      Exec(db, "PRAGMA wal_checkpoint(TRUNCATE);");
+    }
+  } catch (...) {
+    sqlite3_close(db);
+    throw;
+  }
+  sqlite3_close(db);
+}
+
+SqliteFile::~SqliteFile() = default;
+
+std::vector<std::uint8_t> SqliteFile::DatabaseBytes() const { return ReadFileOrEmpty(path_); }
+
+std::vector<std::uint8_t> SqliteFile::WalBytes() const {
+  return ReadFileOrEmpty(fs::path(path_.string() + "-wal"));
+}
+
+// ---- SampleBackupBuilder ----
+
+void SampleBackupBuilder::AddFile(BackupFile file) { files_.push_back(std::move(file)); }
+
+void SampleBackupBuilder::AddFile(const std::string& domain, const std::string& relativePath,
+                                  std::vector<std::uint8_t> content) {
+  BackupFile file;
+  file.domain = domain;
+  file.relativePath = relativePath;
+  file.content = std::move(content);
+  AddFile(std::move(file));
+}
+
+void SampleBackupBuilder::AddText(const std::string& domain, const std::string& relativePath,
+                                  const std::string& text) {
+  AddFile(domain, relativePath, Bytes(text));
+}
+
+void SampleBackupBuilder::AddFolder(const std::string& domain, const std::string& relativePath) {
+  BackupFile folder;
+  folder.domain = domain;
+  folder.relativePath = relativePath;
+  folder.mode = 040755;
+  folder.isFolder = true;
+  AddFile(std::move(folder));
+}
+
+void SampleBackupBuilder::AddDatabase(const std::string& domain, const std::string& relativePath,
+                                      const SqliteFile& database) {
+  AddFile(domain, relativePath, database.DatabaseBytes());
+  std::vector<std::uint8_t> wal = database.WalBytes();
+  if (!wal.empty()) AddFile(domain, relativePath + "-wal", std::move(wal));
+}
+
+void SampleBackupBuilder::Write(const fs::path& folder, BackupMode mode) const {
+  fs::create_directories(folder);
+  switch (mode) {
+    case BackupMode::kManifestDb:
+      WriteInfoPlist(folder);
+      WriteManifestDb(folder);
+      break;
+    case BackupMode::kManifestMbdb:
+      WriteInfoPlist(folder);
+      WriteManifestMbdb(folder);
+      break;
+    case BackupMode::kFolder:
+      for (const BackupFile& file : files_) {
+        if (file.isFolder) {
+          fs::create_directories(folder / file.relativePath);
+        } else {
+          WriteBytes(folder / file.relativePath, file.content);
+        }
+      }
+      break;
+  }
+}
+
+void SampleBackupBuilder::WriteManifestDb(const fs::path& folder) const {
+  const fs::path manifest = folder / "Manifest.db";
+  fs::remove(manifest);
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(manifest.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw std::runtime_error("sample backup: cannot create " + manifest.string());
+  }
+  try {
+    // The phone writes its manifest in WAL mode; the checkpointed file keeps
+    // that mark in its header, which is what makes an in-place open write
+    // -wal and -shm files beside it.
+    Exec(db,
+         "PRAGMA journal_mode=WAL;"
+         "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB);"
+         "CREATE INDEX FilesDomainIdx ON Files(domain);"
+         "CREATE INDEX FilesRelativePathIdx ON Files(relativePath);"
+         "CREATE INDEX FilesFlagsIdx ON Files(flags);"
+         "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);"
+         "BEGIN;");
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO Files VALUES (?, ?, ?, ?, ?);", -1, &insert, nullptr);
+    std::int64_t inode = 40000;
+    for (const BackupFile& file : files_) {
+      const std::string fileID = backup::MbdbFileId(file.domain, file.relativePath);
+      ManifestFileInfo info;
+      info.relativePath = file.relativePath;
+      info.size = file.isFolder ? 0 : static_cast<std::int64_t>(file.content.size());
+      info.birth = file.birth;
+      info.lastModified = file.lastModified;
+      info.lastStatusChange = file.lastStatusChange;
+      info.mode = file.mode;
+      info.inode = ++inode;
+      const std::vector<std::uint8_t> blob = MakeManifestFileBlob(info);
+      sqlite3_bind_text(insert, 1, fileID.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(insert, 2, file.domain.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(insert, 3, file.relativePath.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(insert, 4, file.isFolder ? 2 : 1);
+      sqlite3_bind_blob(insert, 5, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+      if (sqlite3_step(insert) != SQLITE_DONE) {
+        sqlite3_finalize(insert);
+        throw std::runtime_error(std::string("sample backup: ") + sqlite3_errmsg(db));
+      }
+      sqlite3_reset(insert);
+      if (!file.isFolder) WriteBytes(folder / fileID.substr(0, 2) / fileID, file.content);
+    }
+    sqlite3_finalize(insert);
+    Exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE);");
+  } catch (...) {
+    sqlite3_close(db);
+    throw;
+  }
+  sqlite3_close(db);
+  fs::remove(fs::path(manifest.string() + "-wal"));
+  fs::remove(fs::path(manifest.string() + "-shm"));
+}
+
+void SampleBackupBuilder::WriteManifestMbdb(const fs::path& folder) const {
+  MbdbWriter out;
+  std::uint32_t inode = 40000;
+  for (const BackupFile& file : files_) {
+    out.PutString(file.domain);
+    out.PutString(file.relativePath);
+    out.PutString(std::nullopt);  // link target
+    out.PutString(file.isFolder ? std::nullopt : std::optional<std::string>(std::string(20, '\x5a')));
+    out.PutString(std::nullopt);  // encryption key
+    out.Put(file.mode, 2);
+    out.Put(0, 4);
+    out.Put(++inode, 4);
+    out.Put(501, 4);
+    out.Put(501, 4);
+    out.Put(static_cast<std::uint32_t>(file.lastModified), 4);
+    out.Put(static_cast<std::uint32_t>(file.lastModified), 4);
+    out.Put(static_cast<std::uint32_t>(file.birth), 4);
+    out.Put(file.isFolder ? 0 : file.content.size(), 8);
+    out.Put(4, 1);  // protection class
+    out.Put(0, 1);  // no properties
+    if (!file.isFolder) WriteBytes(folder / backup::MbdbFileId(file.domain, file.relativePath), file.content);
+  }
+  WriteBytes(folder / "Manifest.mbdb", out.Bytes());
+}
+
+void SampleBackupBuilder::WriteInfoPlist(const fs::path& folder) const {
+  const std::string udid = "1cb128eafa77c5be74283e9a3a2130af36a3c059";
+  PlistNode info = PlistNode::Dictionary({});
+  info.Add("Build Version", PlistNode::Text(device_.buildVersion))
+      .Add("Device Name", PlistNode::Text(device_.deviceName))
+      .Add("Display Name", PlistNode::Text(device_.deviceName))
+      .Add("GUID", PlistNode::Text("5D2A0C2E4B7F4F0C8E8F0A1B2C3D4E5F"))
+      .Add("Last Backup Date", PlistNode::Date(device_.lastBackupDate))
+      .Add("Product Type", PlistNode::Text(device_.productType))
+      .Add("Product Version", PlistNode::Text(device_.productVersion))
+      .Add("Serial Number", PlistNode::Text("F17ZK0SAMPLE"))
+      .Add("Target Identifier", PlistNode::Text(udid))
+      .Add("Target Type", PlistNode::Text("Device"))
+      .Add("Unique Identifier", PlistNode::Text(udid))
+      .Add("iTunes Version", PlistNode::Text("12.12.2"));
+  if (device_.binaryInfoPlist) {
+    WriteBytes(folder / "Info.plist", WriteBinaryPlist(info));
+  } else {
+    WriteBytes(folder / "Info.plist", Bytes(WriteXmlPlist(info)));
+  }
+}
+
+SampleBackupBuilder DemoBackup() {
+  SampleBackupBuilder builder;
+  builder.AddFolder("HomeDomain", "Library");
+  builder.AddFolder("HomeDomain", "Library/SMS");
+  // Messages: the handle table as iOS 14 has it. One handle was deleted (its
+  // bytes stay in a free block); the newest handle is only in sms.db-wal.
+  const SqliteFile sms(
+      "CREATE TABLE handle (ROWID INTEGER PRIMARY KEY AUTOINCREMENT UNIQUE, id TEXT NOT NULL, country TEXT,"
+      " service TEXT NOT NULL, uncanonicalized_id TEXT, person_centric_id TEXT, UNIQUE (id, service) );"
+      "INSERT INTO handle (id, country, service) VALUES ('+8613800138000', 'cn', 'SMS');"
+      "INSERT INTO handle (id, country, service) VALUES ('+8613912345678', 'cn', 'iMessage');"
+      "INSERT INTO handle (id, country, service) VALUES ('lin.mei@example.com', 'cn', 'iMessage');"
+      "DELETE FROM handle WHERE id = '+8613912345678';",
+      "INSERT INTO handle (id, country, service) VALUES ('+8618600001111', 'cn', 'SMS');",
+      SqliteFile::Journal::kWalPending);
+  builder.AddDatabase("HomeDomain", "Library/SMS/sms.db", sms);
+  builder.AddFolder("HomeDomain", "Library/Preferences");
+  PlistNode preferences = PlistNode::Dictionary({});
+  preferences.Add("AppleLanguages", PlistNode::Array({PlistNode::Text("zh-Hans-CN"), PlistNode::Text("en-CN")}))
+      .Add("AppleLocale", PlistNode::Text("zh_CN"));
+  builder.AddText("HomeDomain", "Library/Preferences/.GlobalPreferences.plist", WriteXmlPlist(preferences));
+  builder.AddFile("HomeDomain", "Library/Preferences/com.apple.springboard.plist",
+                  WriteBinaryPlist(PlistNode::Dictionary({{"SBShowBatteryPercentage", PlistNode::Boolean(true)}})));
+  return builder;
+}
+
+void WriteDemoBackups(const fs::path& root) {
+  const SampleBackupBuilder builder = DemoBackup();
+  builder.Write(root / "manifest-db", BackupMode::kManifestDb);
+  builder.Write(root / "manifest-mbdb", BackupMode::kManifestMbdb);
+  builder.Write(root / "folder", BackupMode::kFolder);
+}
+
+}  // namespace sample

@@ -1,0 +1,116 @@
+#pragma once
+// The sample-backup builder: realistic backups made from code, for the
+// tests, `velmora demo` and the benchmarks.
+//
+// A builder collects files (domain, relative path, bytes, times) and writes
+// them as a backup in one of the three forms the system reads:
+//   kManifestDb    Info.plist, Manifest.db (table "Files" with keyed-archive
+//                  "file" blobs, as written by iOS 10 and later), stored
+//                  files under <first two digits>/<SHA-1 name>
+//   kManifestMbdb  Info.plist, Manifest.mbdb, stored files under their SHA-1
+//                  names in the folder itself
+//   kFolder        the files under their relative paths, no manifest
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace sample {
+
+namespace fs = std::filesystem;
+
+enum class BackupMode { kManifestDb, kManifestMbdb, kFolder };
+
+struct DeviceInfo {
+  std::string deviceName = "Lin's iPhone";
+  std::string productType = "iPhone12,1";
+  std::string productVersion = "14.3";
+  std::string buildVersion = "18C66";
+  std::int64_t lastBackupDate = 1638559914;  // Unix seconds
+  bool binaryInfoPlist = false;              // iTunes writes XML; some tools binary
+};
+
+struct BackupFile {
+  std::string domain;
+  std::string relativePath;
+  std::vector<std::uint8_t> content;
+  std::int64_t birth = 1566918489;
+  std::int64_t lastModified = 1638501497;
+  std::int64_t lastStatusChange = 1638559914;
+  std::uint16_t mode = 0100644;  // a folder has 040755
+  bool isFolder = false;
+};
+
+// A SQLite database built in a temporary folder by running SQL on it. Rows
+// deleted with secure_delete off keep their bytes in the file, as on a phone.
+class SqliteFile {
+ public:
+  enum class Journal {
+    kRollback,
+    // WAL mode, checkpointed at the end: the header says WAL, no -wal file.
+    kWalCheckpointed,
+    // WAL mode with the rows written after the first checkpoint left in the
+    // -wal file, as a phone leaves its newest rows.
+    kWalPending,
+  };
+
+  // Runs setupSql (the schema and the older rows), then, in WAL modes after
+  // a checkpoint, recentSql (rows that stay in the -wal file for
+  // kWalPending). Throws std::runtime_error with SQLite's text on a failed
+  // statement.
+  SqliteFile(const std::string& setupSql, const std::string& recentSql = "",
+             Journal journal = Journal::kRollback);
+  ~SqliteFile();
+  SqliteFile(const SqliteFile&) = delete;
+  SqliteFile& operator=(const SqliteFile&) = delete;
+
+  std::vector<std::uint8_t> DatabaseBytes() const;
+  // Empty unless kWalPending.
+  std::vector<std::uint8_t> WalBytes() const;
+
+ private:
+  platform::TempFolder folder_;
+  fs::path path_;
+};
+
+class SampleBackupBuilder {
+ public:
+  SampleBackupBuilder() = default;
+
+  void SetDevice(const DeviceInfo& device) { device_ = device; }
+  void AddFile(BackupFile file);
+  void AddFile(const std::string& domain, const std::string& relativePath, std::vector<std::uint8_t> content);
+  void AddText(const std::string& domain, const std::string& relativePath, const std::string& text);
+  void AddFolder(const std::string& domain, const std::string& relativePath);
+  // Adds a database, and its "-wal" companion when the file has one.
+  void AddDatabase(const std::string& domain, const std::string& relativePath, const SqliteFile& database);
+
+  // Writes the backup into folder (made if missing). Throws on I/O errors.
+  void Write(const fs::path& folder, BackupMode mode) const;
+
+  const std::vector<BackupFile>& Files() const { return files_; }
+
+ private:
+  void WriteManifestDb(const fs::path& folder) const;
+  void WriteManifestMbdb(const fs::path& folder) const;
+  void WriteInfoPlist(const fs::path& folder) const;
+
+  DeviceInfo device_;
+  std::vector<BackupFile> files_;
+};
+
+
+// The built-in sample: a small iPhone backup with messages (newest rows only
+// in sms.db-wal, one deleted handle), preferences, a folder row and a photo.
+SampleBackupBuilder DemoBackup();
+
+// Writes the built-in sample in all three forms below root, as
+// root/"manifest-db", root/"manifest-mbdb" and root/"folder".
+void WriteDemoBackups(const fs::path& root);
+
+}  // namespace sample
