@@ -14,7 +14,7 @@ constexpr const char* kCodeNames[] = {
     "SQLITE_IOERR",    "SQLITE_CORRUPT",  "SQLITE_NOTFOUND", "SQLITE_FULL",     "SQLITE_CANTOPEN",
     "SQLITE_PROTOCOL", "SQLITE_EMPTY",    "SQLITE_SCHEMA",   "SQLITE_TOOBIG",   "SQLITE_CONSTRAINT",
     "SQLITE_MISMATCH", "SQLITE_MISUSE",   "SQLITE_NOLFS",    "SQLITE_AUTH",     "SQLITE_FORMAT",
-    "SQLITE_RANGE",
+    "SQLITE_RANGE",    "SQLITE_NOTADB",   "SQLITE_NOTICE",
 };
 
 [[noreturn]] void ThrowWrapperError(const char* text) { throw CppSQLite3Exception(kCppSqliteError, text); }

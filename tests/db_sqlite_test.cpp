@@ -1,1 +1,294 @@
+#include "db/db_sqlite.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "db/progress.h"
+#include "platform/fs.h"
+#include "testing/folder_snapshot.h"
+#include "testing/sample_backup.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class PersonItem : public db::BaseItem {
+ public:
+  const std::string& Title() const override { return name; }
+  std::string name;
+};
+
+// A reader of one table, "people", the way every real reader is built.
+class PeopleReader : public db::CDbSqlite {
+ public:
+  std::string GetTableName(int tableKind) override { return tableKind == 0 ? "people" : ""; }
+  void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override {
+    if (tableKind != 0) return CDbSqlite::ParseRow(tableKind, out, query);
+    auto person = std::make_unique<PersonItem>();
+    person->name = query.GetStringField(1);
+    out = std::move(person);
+  }
+};
+
+std::vector<std::string> Names(const db::ItemList& items) {
+  std::vector<std::string> names;
+  for (const auto& item : items) names.push_back(item->Title());
+  return names;
+}
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+const char* kPeopleSql =
+    "CREATE TABLE people (id INTEGER PRIMARY KEY, name TEXT, age INTEGER);"
+    "INSERT INTO people (name, age) VALUES ('Ann', 30), ('Bo', 41), ('Cai', 52);";
+
+class CDbSqliteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Working copies go below a temporary root of this test, so that the
+    // test can see them come and go.
+    setenv("VELMORA_TEMP_DIR", (root_.Path() / "tmp").c_str(), 1);
+    fs::create_directories(root_.Path() / "tmp");
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { unsetenv("VELMORA_TEMP_DIR"); }
+
+  std::string Place(const sample::SqliteFile& database, const std::string& name = "people.db") {
+    WriteFile(folder_ / name, database.DatabaseBytes());
+    const auto wal = database.WalBytes();
+    if (!wal.empty()) WriteFile(folder_ / (name + "-wal"), wal);
+    return (folder_ / name).string();
+  }
+  std::size_t WorkingCopies() const { return platform::ListFolder(root_.Path() / "tmp").size(); }
+
+  platform::TempFolder root_{"velmora-dbtest"};
+  fs::path folder_ = root_.Path() / "backup";
+};
+
+TEST_F(CDbSqliteTest, LoadsATableAndReturnsItsColumnCount) {
+  PeopleReader reader;
+  ASSERT_EQ(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 0), 1);
+  EXPECT_EQ(reader.OpenCount(), 1);
+  db::ItemList people;
+  EXPECT_EQ(reader.LoadTable(0, people), 3);
+  EXPECT_EQ(Names(people), (std::vector<std::string>{"Ann", "Bo", "Cai"}));
+  EXPECT_EQ(reader.DbFolder(), folder_.string() + "/");
+
+  db::ItemList none;
+  EXPECT_EQ(reader.Query(0, "SELECT * FROM people WHERE age > ?;", none, {std::int64_t{99}}), 1);
+  EXPECT_TRUE(none.empty());
+
+  db::ItemList schema;
+  EXPECT_EQ(reader.Query(db::kSchemaTableKind, "SELECT * FROM sqlite_master;", schema), 1);
+  ASSERT_EQ(schema.size(), 1u);
+  const auto& table = static_cast<const db::DBITEM_TbNameList&>(*schema[0]);
+  EXPECT_EQ(table.type, "table");
+  EXPECT_EQ(table.name, "people");
+  EXPECT_EQ(table.rootpage, 2);
+  EXPECT_NE(table.sql.find("CREATE TABLE people"), std::string::npos);
+}
+
+TEST_F(CDbSqliteTest, AnErrorInMidResultKeepsTheRowsReadSoFar) {
+  PeopleReader reader;
+  ASSERT_EQ(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 0), 1);
+  // abs() of the smallest integer fails at run time, on the row that asks.
+  const std::string failOnCai =
+      "SELECT id, CASE WHEN name = 'Cai' THEN abs(-9223372036854775807 - 1) ELSE name END FROM people;";
+  db::ItemList people;
+  EXPECT_EQ(reader.Query(0, failOnCai, people), 1);
+  EXPECT_EQ(Names(people), (std::vector<std::string>{"Ann", "Bo"}));
+  EXPECT_EQ(reader.LastError(), "SQLITE_ERROR[1]: integer overflow");
+
+  const std::string failOnAnn =
+      "SELECT id, CASE WHEN name = 'Ann' THEN abs(-9223372036854775807 - 1) ELSE name END FROM people;";
+  db::ItemList none;
+  EXPECT_EQ(reader.Query(0, failOnAnn, none), 0);
+  EXPECT_TRUE(none.empty());
+
+  // A statement that does not compile reads nothing; LoadTable gives 0 columns.
+  EXPECT_EQ(reader.Query(0, "SELEC nothing;", none), 0);
+  EXPECT_EQ(reader.LastError().rfind("SQLITE_ERROR[1]: near \"SELEC\"", 0), 0u) << reader.LastError();
+}
+
+TEST_F(CDbSqliteTest, AMissingFileNeverOpensAndIsNeverCreated) {
+  PeopleReader reader;
+  const fs::path missing = folder_ / "missing.db";
+  EXPECT_EQ(reader.Open(missing.string(), 0), 0);
+  EXPECT_EQ(reader.OpenCount(), 0);
+  db::ItemList rows;
+  EXPECT_EQ(reader.Query(0, "SELECT 1;", rows), 0);
+  EXPECT_EQ(reader.LoadTable(0, rows), 0);
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_EQ(reader.Open("", 0), 0);
+}
+
+TEST_F(CDbSqliteTest, AQueryAfterCloseReopensTheSameFile) {
+  PeopleReader reader;
+  ASSERT_EQ(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 7), 1);
+  reader.Close();
+  EXPECT_EQ(reader.OpenCount(), 0);
+  db::ItemList people;
+  EXPECT_EQ(reader.LoadTable(0, people), 3);
+  EXPECT_EQ(reader.OpenCount(), 1);
+  EXPECT_EQ(reader.OpenParam(), 7);
+}
+
+TEST_F(CDbSqliteTest, AFileThatIsNoDatabaseFailsAtItsFirstQuery) {
+  std::ofstream(folder_ / "junk.db") << "this is not a database, just some text that is long enough";
+  PeopleReader reader;
+  ASSERT_EQ(reader.Open((folder_ / "junk.db").string(), 0), 1);
+  db::ItemList rows;
+  EXPECT_EQ(reader.LoadTable(0, rows), 0);
+  EXPECT_EQ(reader.LastError(), "SQLITE_NOTADB[26]: file is not a database");
+}
+
+TEST_F(CDbSqliteTest, AWalModeDatabaseIsReadInPlaceWithoutWritingBesideIt) {
+  const std::string path =
+      Place(sample::SqliteFile(kPeopleSql, "", sample::SqliteFile::Journal::kWalCheckpointed));
+  const auto before = sample::SnapshotFolder(folder_);
+  {
+    PeopleReader reader;
+    ASSERT_EQ(reader.Open(path, 0), 1);
+    db::ItemList people;
+    EXPECT_EQ(reader.LoadTable(0, people), 3);
+    EXPECT_EQ(people.size(), 3u);
+    EXPECT_EQ(WorkingCopies(), 0u);
+    reader.Close();
+  }
+  EXPECT_EQ(sample::SnapshotFolder(folder_), before);
+}
+
+TEST_F(CDbSqliteTest, TheNewestRowsInTheWalAreReadFromAPrivateCopy) {
+  const std::string path = Place(sample::SqliteFile(
+      kPeopleSql, "INSERT INTO people (name, age) VALUES ('Dan', 63);", sample::SqliteFile::Journal::kWalPending));
+  ASSERT_TRUE(fs::exists(path + "-wal"));
+  const auto before = sample::SnapshotFolder(folder_);
+  PeopleReader reader;
+  ASSERT_EQ(reader.Open(path, 0), 1);
+  db::ItemList people;
+  EXPECT_EQ(reader.LoadTable(0, people), 3);
+  EXPECT_EQ(Names(people), (std::vector<std::string>{"Ann", "Bo", "Cai", "Dan"}));
+  EXPECT_EQ(WorkingCopies(), 1u);
+  EXPECT_EQ(reader.DbPath(), path);  // the reader still names the backup's file
+  reader.Close();
+  EXPECT_EQ(WorkingCopies(), 0u);
+  EXPECT_EQ(sample::SnapshotFolder(folder_), before);
+
+  // Reopening after Close makes a fresh copy and still sees the WAL's rows.
+  db::ItemList again;
+  EXPECT_EQ(reader.LoadTable(0, again), 3);
+  EXPECT_EQ(again.size(), 4u);
+}
+
+TEST_F(CDbSqliteTest, ARegisteredCompanionIsReadUnderItsOwnName) {
+  // In a manifest backup the log is stored under a hashed name of its own.
+  const sample::SqliteFile database(kPeopleSql, "INSERT INTO people (name, age) VALUES ('Dan', 63);",
+                                    sample::SqliteFile::Journal::kWalPending);
+  WriteFile(folder_ / "0a1b", database.DatabaseBytes());
+  WriteFile(folder_ / "9f8e", database.WalBytes());
+  PeopleReader plain;
+  ASSERT_EQ(plain.Open((folder_ / "0a1b").string(), 0), 1);
+  db::ItemList withoutLog;
+  plain.LoadTable(0, withoutLog);
+  EXPECT_EQ(withoutLog.size(), 3u);
+
+  db::RegisterWalCompanion((folder_ / "0a1b").string(), (folder_ / "9f8e").string());
+  PeopleReader reader;
+  ASSERT_EQ(reader.Open((folder_ / "0a1b").string(), 0), 1);
+  db::ItemList people;
+  reader.LoadTable(0, people);
+  EXPECT_EQ(people.size(), 4u);
+}
+
+TEST(CppSQLite3, ErrorTextsAndCodeNames) {
+  struct Case {
+    int code;
+    const char* name;
+  };
+  const Case cases[] = {{0, "SQLITE_OK"},          {1, "SQLITE_ERROR"},    {14, "SQLITE_CANTOPEN"},
+                        {25, "SQLITE_RANGE"},      {100, "SQLITE_ROW"},    {101, "SQLITE_DONE"},
+                        {1000, "CPPSQLITE_ERROR"}, {200, "UNKNOWN_ERROR"}, {-1, "UNKNOWN_ERROR"}};
+  for (const Case& c : cases) EXPECT_STREQ(db::CppSQLite3Exception::ErrorCodeAsString(c.code), c.name) << c.code;
+  EXPECT_STREQ(db::CppSQLite3Exception(1000, "Invalid field index requested").ErrorMessage(),
+               "CPPSQLITE_ERROR[1000]: Invalid field index requested");
+
+  db::CppSQLite3DB closed;
+  try {
+    closed.ExecQuery("SELECT 1;");
+    FAIL() << "a closed connection ran a statement";
+  } catch (const db::CppSQLite3Exception& e) {
+    EXPECT_STREQ(e.ErrorMessage(), "CPPSQLITE_ERROR[1000]: Database not open");
+  }
+  db::CppSQLite3Query empty;
+  EXPECT_THROW(empty.Eof(), db::CppSQLite3Exception);
+}
+
+TEST(CppSQLite3, ColumnsByNameNumberAndType) {
+  const sample::SqliteFile file(kPeopleSql);
+  platform::TempFolder folder("velmora-dbtest");
+  WriteFile(folder.Path() / "p.db", file.DatabaseBytes());
+  db::CppSQLite3DB connection;
+  connection.OpenFile((folder.Path() / "p.db").string(), db::CppSQLite3DB::OpenMode::kImmutable);
+  db::CppSQLite3Query query =
+      connection.ExecQuery("SELECT name, age, NULL AS missing, x'00ff' AS bytes FROM people WHERE id = ?;",
+                           {std::int64_t{2}});
+  ASSERT_FALSE(query.Eof());
+  EXPECT_EQ(query.NumFields(), 4);
+  EXPECT_EQ(query.FieldIndex("age"), 1);
+  EXPECT_EQ(query.FieldIndex("no such column"), -1);
+  EXPECT_EQ(query.GetFieldText(-1), nullptr);  // a missing column reads as NULL
+  EXPECT_EQ(query.GetInt64Field(query.FieldIndex("no such column"), 7), 7);
+  EXPECT_EQ(query.GetStringField(0), "Bo");
+  EXPECT_EQ(query.GetInt64Field(1), 41);
+  EXPECT_EQ(query.GetFieldType(2), db::kSqliteNullType);
+  const auto blob = query.GetFieldBlob(3);
+  ASSERT_EQ(blob.size(), 2u);
+  EXPECT_EQ(blob[1], 0xff);
+  try {
+    query.GetFieldText(4);
+    FAIL() << "column 4 of 4 was read";
+  } catch (const db::CppSQLite3Exception& e) {
+    EXPECT_STREQ(e.ErrorMessage(), "CPPSQLITE_ERROR[1000]: Invalid field index requested");
+  }
+  query.NextRow();
+  EXPECT_TRUE(query.Eof());
+  query.Finalize();
+  EXPECT_NO_THROW(connection.CloseFile());
+}
+
+class RecordingTarget : public platform::IMessageTarget {
+ public:
+  void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+    posts.push_back({message, wParam, lParam});
+  }
+  struct Posted {
+    std::uint32_t message;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+  };
+  std::vector<Posted> posts;
+};
+
+TEST(ReportProgress, PostsAbsoluteAndRelativePercentagesToTheRegisteredTarget) {
+  db::ReportProgress(false, 50);  // nobody registered: nothing happens
+  RecordingTarget target;
+  db::SetProgressTarget(&target);
+  db::ReportProgress(false, 10.9f);
+  db::ReportProgress(true, 20);
+  db::ReportProgress(true, 5.5f);
+  db::SetProgressTarget(nullptr);
+  db::ReportProgress(false, 99);
+  ASSERT_EQ(target.posts.size(), 3u);
+  EXPECT_EQ(target.posts[0].message, 0x816Du);
+  EXPECT_EQ(target.posts[0].wParam, 0u);
+  EXPECT_EQ(target.posts[0].lParam, 10);
+  EXPECT_EQ(target.posts[1].lParam, 30);
+  EXPECT_EQ(target.posts[2].lParam, 36);
+}
+
+}  // namespace
