@@ -35,13 +35,16 @@ int main(int argc, char** argv) {
         return;
       }
     }
-    std::cout << (topic != nullptr ? topic->help() : app.help());
+    // The formatter directly: App::help() would explain the chosen
+    // subcommand, which is "help" itself.
+    std::cout << (topic != nullptr ? topic->help("velmora")
+                                   : app.get_formatter()->make_help(&app, "velmora", CLI::AppFormatMode::Normal));
   });
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::cout << (app.get_subcommands().empty() ? app.help() : app.get_subcommands().back()->help());
+    std::cout << app.help();
     return cli::kExitDone;
   } catch (const CLI::CallForVersion&) {
     std::cout << app.version() << '\n';

@@ -1,1 +1,211 @@
+// The velmora command line, run as a user runs it: a process with arguments,
+// its stdout, stderr and exit status.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/fs.h"
+#include "testing/folder_snapshot.h"
+#include "testing/plist_writer.h"
+#include "testing/sample_backup.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  Outcome Velmora(const std::vector<std::string>& args) {
+    std::string command = Quote(VELMORA_CLI);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    const fs::path errFile = temp_.Path() / "stderr.txt";
+    command += " 2>" + Quote(errFile.string());
+    Outcome run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    std::stringstream text;
+    text << err.rdbuf();
+    run.err = text.str();
+    return run;
+  }
+
+  fs::path Backup(sample::BackupMode mode) {
+    const fs::path folder = temp_.Path() / ("backup" + std::to_string(static_cast<int>(mode)));
+    if (!fs::exists(folder)) sample::DemoBackup().Write(folder, mode);
+    return folder;
+  }
+
+  platform::TempFolder temp_{"velmora-cli"};
+};
+
+TEST_F(CliTest, ExitStatusesOfUsage) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* inOut;
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, "velmora 0."},
+      {{"help"}, 0, "files"},
+      {{"help", "files"}, 0, "RELPATH"},
+      {{"files", "--help"}, 0, "--search"},
+      {{}, 2, ""},
+      {{"no-such-command"}, 2, ""},
+      {{"files", "onlyone"}, 2, ""},
+      {{"files", "a", "b", "c", "--max", "-3"}, 2, ""},
+      {{"help", "no-such-command"}, 2, ""},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = Velmora(c.args);
+    const std::string name = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(run.status, c.status) << name << ": " << run.err;
+    EXPECT_NE(run.out.find(c.inOut), std::string::npos) << name;
+    if (c.status == 2) {
+      EXPECT_FALSE(run.err.empty()) << name;
+    }
+  }
+}
+
+TEST_F(CliTest, FilesPrintsStoredPathsOrJsonRecords) {
+  const fs::path backup = Backup(sample::BackupMode::kManifestDb);
+  const Outcome text = Velmora({"files", backup.string(), "HomeDomain", "Library/SMS/sms.db"});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, (backup / "3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28").string() + "\n");
+
+  const Outcome json = Velmora({"files", backup.string(), "HomeDomain", "%.plist", "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto list = nlohmann::json::parse(json.out);
+  ASSERT_EQ(list.size(), 2u);
+  for (const char* key : {"fileID", "domain", "relativePath", "storedPath", "size", "birth", "lastModified",
+                          "lastStatusChange", "flags"}) {
+    EXPECT_TRUE(list[0].contains(key)) << key;
+  }
+  EXPECT_EQ(list[0]["relativePath"], "Library/Preferences/.GlobalPreferences.plist");
+  EXPECT_EQ(list[0]["flags"], 1);
+  EXPECT_EQ(list[0]["birth"], 1566918489);
+
+  const Outcome limited = Velmora({"files", backup.string(), "HomeDomain", "%.plist", "--max", "1"});
+  EXPECT_EQ(std::count(limited.out.begin(), limited.out.end(), '\n'), 1);
+
+  const Outcome none = Velmora({"files", backup.string(), "HomeDomain", "no/such/file", "--json"});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(none.out), nlohmann::json::array());
+}
+
+TEST_F(CliTest, InfoSummarisesEachForm) {
+  struct Case {
+    sample::BackupMode mode;
+    const char* source;
+    bool hasInfo;
+  };
+  const Case cases[] = {{sample::BackupMode::kManifestDb, "Manifest.db", true},
+                        {sample::BackupMode::kManifestMbdb, "Manifest.mbdb", true},
+                        {sample::BackupMode::kFolder, "folder", false}};
+  for (const Case& c : cases) {
+    const fs::path backup = Backup(c.mode);
+    const auto before = sample::SnapshotFolder(backup);
+    const Outcome run = Velmora({"info", backup.string(), "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto info = nlohmann::json::parse(run.out);
+    EXPECT_EQ(info["source"], c.source);
+    EXPECT_EQ(info["files"], 4);
+    if (c.hasInfo) {
+      EXPECT_EQ(info["deviceName"], "Lin's iPhone");
+      EXPECT_EQ(info["productType"], "iPhone12,1");
+      EXPECT_EQ(info["productVersion"], "14.3");
+      EXPECT_EQ(info["lastBackupDate"], 1638559914);
+    } else {
+      EXPECT_TRUE(info["deviceName"].is_null());
+    }
+    const Outcome text = Velmora({"info", backup.string()});
+    EXPECT_NE(text.out.find(std::string("Source:          ") + c.source), std::string::npos);
+    EXPECT_EQ(sample::SnapshotFolder(backup), before) << c.source;
+  }
+}
+
+TEST_F(CliTest, UnreadableInputsExitWithOneAndSayWhy) {
+  const fs::path brokenMbdb = temp_.Path() / "broken";
+  fs::create_directories(brokenMbdb);
+  std::ofstream(brokenMbdb / "Manifest.mbdb") << "not a manifest";
+  const fs::path empty = temp_.Path() / "empty.plist";
+  std::ofstream(empty).flush();
+  const fs::path junk = temp_.Path() / "junk.plist";
+  std::ofstream(junk) << "<plist><dict><key>a</key><key>b</key></dict></plist>";
+  struct Case {
+    std::vector<std::string> args;
+    const char* inErr;
+  };
+  const Case cases[] = {
+      {{"info", (temp_.Path() / "missing").string()}, "未发现备份信息"},
+      {{"files", brokenMbdb.string(), "HomeDomain", "x"}, "未发现备份信息"},
+      {{"info", brokenMbdb.string(), "--json"}, "未发现备份信息"},
+      {{"plist", empty.string()}, "Can't read zero length data"},
+      {{"plist", (temp_.Path() / "missing.plist").string()}, "Can't open file."},
+      {{"plist", junk.string(), "--json"}, "Plist: XML dictionary value expected for key abut found another key node"},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = Velmora(c.args);
+    EXPECT_EQ(run.status, 1) << c.args[0] << " " << c.args[1];
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;
+  }
+}
+
+TEST_F(CliTest, PlistJsonMapsEveryValueType) {
+  auto root = sample::PlistNode::Dictionary({});
+  root.Add("text", sample::PlistNode::Text("中文"))
+      .Add("int", sample::PlistNode::Integer(-5))
+      .Add("real", sample::PlistNode::Real(2.5))
+      .Add("yes", sample::PlistNode::Boolean(true))
+      .Add("data", sample::PlistNode::Data({'a', 'b', 'c', 'd'}))
+      .Add("date", sample::PlistNode::Date(1478307200))
+      .Add("list", sample::PlistNode::Array({sample::PlistNode::Integer(1), sample::PlistNode::Text("x")}));
+  const fs::path file = temp_.Path() / "all.plist";
+  const auto bytes = sample::WriteBinaryPlist(root);
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+  const Outcome run = Velmora({"plist", file.string(), "--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto expected = nlohmann::json::parse(R"({"text": "中文", "int": -5, "real": 2.5, "yes": true,
+      "data": {"$data": "YWJjZA=="}, "date": {"$date": 1478307200}, "list": [1, "x"]})");
+  EXPECT_EQ(nlohmann::json::parse(run.out), expected);
+
+  const Outcome text = Velmora({"plist", file.string()});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("date: 2016-11-05 00:53:20 UTC"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("list:\n  [0] 1\n  [1] x\n"), std::string::npos) << text.out;
+}
+
+TEST_F(CliTest, DemoBuildsTheSampleAndFindsItsFiles) {
+  const fs::path out = temp_.Path() / "demo";
+  const Outcome run = Velmora({"demo", "--out", out.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("3d0d7e5fb2ce288813306e4d4636395e047a3d28"), std::string::npos);
+  EXPECT_TRUE(fs::exists(out / "manifest-db" / "Manifest.db"));
+  EXPECT_TRUE(fs::exists(out / "manifest-mbdb" / "Manifest.mbdb"));
+  EXPECT_TRUE(fs::exists(out / "folder" / "Library/SMS/sms.db"));
+}
+
+}  // namespace
