@@ -8,6 +8,9 @@
 //   1 SourceManifestMbdb  no Manifest.db, "Manifest.mbdb": its records
 //   2 SourceFolder        neither: the folder tree itself
 //
+// The manifest formats are laid out in docs/formats/manifest_db.md and
+// docs/formats/mbdb.md.
+//
 // Every database it hands out that has a "-wal" companion in the backup is
 // registered with db::RegisterWalCompanion, so readers see the newest rows.
 // Nothing in the backup folder is written.

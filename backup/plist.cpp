@@ -3,6 +3,7 @@
 #include "backup/plist.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <chrono>
@@ -44,9 +45,12 @@ constexpr std::uint64_t kValuesPerInputByte = 2;
 constexpr std::uint64_t kMinValueBudget = 1024;
 
 // A scalar shared by many references is copied once per reference; this caps
-// the copies. Legitimate lists decode into about their own size.
+// the copies. A list without shared scalars decodes into less than its own
+// size; the floor leaves room for a writer that stores a repeated text once
+// (a thousand copies of a 16 KiB text) while a few hostile kilobytes still
+// cannot claim more than a few tens of megabytes.
 constexpr std::uint64_t kContentBytesPerInputByte = 4;
-constexpr std::uint64_t kMinContentBudget = 64ULL * 1024 * 1024;
+constexpr std::uint64_t kMinContentBudget = 16ULL * 1024 * 1024;
 
 constexpr std::uint64_t kTrailerBytes = 32;
 constexpr std::int64_t kAppleEpochUnixSeconds = 978307200;  // 2001-01-01 00:00:00 UTC
@@ -156,7 +160,7 @@ class BinaryDecoder {
   PlistValue DecodeArray(std::uint64_t offset, std::uint8_t lowBits, int depth);
   PlistValue DecodeDictionary(std::uint64_t offset, std::uint8_t lowBits, int depth);
 
-  // The content of a data or text object: lengthUnits units of unitBytes each.
+  // The content of a data or text object: as many units of unitBytes as its length says.
   Bytes Content(std::uint64_t offset, std::uint8_t lowBits, std::uint64_t unitBytes);
   // The length or count of the object at offset, and where its content starts.
   std::uint64_t LengthAndStart(std::uint64_t offset, std::uint8_t lowBits,
@@ -518,7 +522,14 @@ PlistValue ReadPlistFile(const std::string& path) {
   const std::u8string utf8Path(path.begin(), path.end());
   std::ifstream file(std::filesystem::path(utf8Path), std::ios::binary);
   if (!file.is_open()) throw Plist::Error("Can't open file.");
-  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // istream::read turns a failing read (a folder opens, but cannot be read) into
+  // badbit; an istreambuf_iterator would let the library's exception escape.
+  std::vector<std::uint8_t> bytes;
+  std::array<char, 64 * 1024> chunk{};
+  while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0) {
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + file.gcount());
+  }
+  if (file.bad()) throw Plist::Error("Can't open file.");
   if (bytes.empty()) throw Plist::Error("Can't read zero length data");
   return ReadPlistBuffer(bytes.data(), bytes.size());
 }

@@ -44,16 +44,6 @@ class FileListDbTest : public ::testing::Test {
     sample::DemoBackup().Write(folder, mode);
     return folder;
   }
-  // Runs sql on a backup's Manifest.db (the test's own copy).
-  static void EditManifest(const fs::path& folder, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder / "Manifest.db").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    sqlite3_close(db);
-    fs::remove(folder / "Manifest.db-wal");
-    fs::remove(folder / "Manifest.db-shm");
-  }
-
   platform::TempFolder root_{"velmora-filelist"};
 };
 

@@ -388,11 +388,11 @@ TEST(PlistBinaryTest, SharedContainersExhaustTheBudgetQuickly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-// One data object of 64 KiB referenced 1200 times: 75 MiB of copies from a
-// list of 67 KiB.
+// One data object of 64 KiB referenced 600 times: 37.5 MiB of copies from a
+// list of 66 KiB.
 TEST(PlistBinaryTest, SharedDataCopiesAreBounded) {
-  Bytes array = {0xAF, 0x11, 0x04, 0xB0};  // 1200 items
-  array.insert(array.end(), 1200, 1);
+  Bytes array = {0xAF, 0x11, 0x02, 0x58};  // 600 items
+  array.insert(array.end(), 600, 1);
   Bytes data = {0x4F, 0x12, 0x00, 0x01, 0x00, 0x00};
   data.insert(data.end(), 65536, 0xAB);
   Bytes list = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
@@ -749,6 +749,7 @@ TEST(PlistFileTest, ReportsUnreadableFiles) {
   const std::string empty = (dir.Path() / "empty.plist").string();
   WriteFile(empty, {});
   for (const auto& [path, expected] : {std::pair{missing, "Can't open file."},
+                                       std::pair{dir.Path().string(), "Can't open file."},
                                        std::pair{empty, "Can't read zero length data"}}) {
     try {
       ReadPlistFile(path);
@@ -759,12 +760,14 @@ TEST(PlistFileTest, ReportsUnreadableFiles) {
   }
 }
 
+// A UTF-8 file name, and a list larger than one read chunk.
 TEST(PlistFileTest, ReadsWrittenFile) {
   const TempDir dir;
   const std::filesystem::path path = dir.Path() / "\xE5\xA4\x87\xE4\xBB\xBD Info.plist";
-  WriteFile(path, sample::WriteBinaryPlist(PlistNode::Dictionary({{"Product Version", PlistNode::Text("14.3")}})));
-  const PlistValue info = ReadPlistFile(path.string());
-  EXPECT_EQ(At(info, "Product Version"), PlistValue(std::string("14.3")));
+  PlistNode tree = Wide();
+  tree.Add("Product Version", PlistNode::Text("14.3"));
+  WriteFile(path, sample::WriteBinaryPlist(tree));
+  EXPECT_EQ(ReadPlistFile(path.string()), Expected(tree));
 }
 
 TEST(PlistValueTest, FindLooksOnlyIntoDictionaries) {
