@@ -3,14 +3,11 @@
 #include "backup/plist.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <span>
@@ -18,6 +15,8 @@
 
 #include <pugixml.hpp>
 #include <utf8.h>
+
+#include "platform/fs.h"
 
 namespace backup {
 namespace {
@@ -518,20 +517,10 @@ PlistValue ReadPlistBuffer(const std::uint8_t* bytes, std::size_t length) {
 }
 
 PlistValue ReadPlistFile(const std::string& path) {
-  // The path is UTF-8 text; going through u8string keeps it so on every platform.
-  const std::u8string utf8Path(path.begin(), path.end());
-  std::ifstream file(std::filesystem::path(utf8Path), std::ios::binary);
-  if (!file.is_open()) throw Plist::Error("Can't open file.");
-  // istream::read turns a failing read (a folder opens, but cannot be read) into
-  // badbit; an istreambuf_iterator would let the library's exception escape.
-  std::vector<std::uint8_t> bytes;
-  std::array<char, 64 * 1024> chunk{};
-  while (file.read(chunk.data(), chunk.size()) || file.gcount() > 0) {
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + file.gcount());
-  }
-  if (file.bad()) throw Plist::Error("Can't open file.");
-  if (bytes.empty()) throw Plist::Error("Can't read zero length data");
-  return ReadPlistBuffer(bytes.data(), bytes.size());
+  const auto bytes = platform::ReadWholeFile(path);
+  if (!bytes) throw Plist::Error("Can't open file.");
+  if (bytes->empty()) throw Plist::Error("Can't read zero length data");
+  return ReadPlistBuffer(bytes->data(), bytes->size());
 }
 
 }  // namespace backup

@@ -63,7 +63,9 @@ class TempFolder {
   fs::path path_;
 };
 
-// Reads a whole file. Returns nothing when it cannot be opened or read.
+// Reads a whole file. Returns nothing when it cannot be opened or read (a
+// folder opens but cannot be read: that too gives nothing, never an
+// exception).
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path);
 
 }  // namespace platform
