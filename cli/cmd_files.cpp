@@ -25,7 +25,7 @@ nlohmann::ordered_json RecordJson(const backup::DBITEM_FileList& record) {
 }  // namespace
 
 int RunFiles(const FilesOptions& options) {
-  if (!platform::IsFolder(options.backup)) return ReportNoBackup("no folder " + options.backup);
+  if (!platform::IsFolderOrLinkToOne(options.backup)) return ReportNoBackup("no folder " + options.backup);
   backup::CFileListDB index;
   if (index.Open(options.backup, -1) == 0) return ReportNoBackup(OpenFailure(index, options.backup));
   const std::size_t maxCount = options.max < 0 ? backup::kNoLimit : static_cast<std::size_t>(options.max);

@@ -27,7 +27,7 @@ nlohmann::ordered_json TextOrNull(const std::optional<backup::InfoPlistSummary>&
 }  // namespace
 
 int RunInfo(const InfoOptions& options) {
-  if (!platform::IsFolder(options.backup)) return ReportNoBackup("no folder " + options.backup);
+  if (!platform::IsFolderOrLinkToOne(options.backup)) return ReportNoBackup("no folder " + options.backup);
   backup::CFileListDB index;
   if (index.Open(options.backup, -1) == 0) return ReportNoBackup(OpenFailure(index, options.backup));
   const auto info = backup::ReadInfoPlistSummary(options.backup);

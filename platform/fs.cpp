@@ -37,6 +37,11 @@ bool IsFolder(const fs::path& path) {
   return fs::is_directory(fs::symlink_status(path, ec)) && !ec;
 }
 
+bool IsFolderOrLinkToOne(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec) && !ec;
+}
+
 std::string AsciiLower(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -30,6 +30,9 @@ std::vector<FolderEntry> ListFolder(const fs::path& folder);
 bool IsRegularFile(const fs::path& path);
 // True when path names a folder (a link to a folder does not count).
 bool IsFolder(const fs::path& path);
+// True when path names a folder or a link to one: for a folder the user
+// names, which may well be a link, unlike the entries of a walk.
+bool IsFolderOrLinkToOne(const fs::path& path);
 
 // Resolves a relative path below base, matching each component ignoring ASCII
 // case where no exact match exists (backups made on case-insensitive file

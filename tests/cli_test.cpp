@@ -139,7 +139,11 @@ TEST_F(CliTest, InfoSummarisesEachForm) {
     } else {
       EXPECT_TRUE(info["deviceName"].is_null());
     }
-    const Outcome text = Velmora({"info", backup.string()});
+    // The folder a user names may be a link to the backup.
+    const fs::path link = temp_.Path() / ("link" + std::to_string(static_cast<int>(c.mode)));
+    fs::create_directory_symlink(backup, link);
+    const Outcome text = Velmora({"info", link.string()});
+    EXPECT_EQ(text.status, 0) << text.err;
     EXPECT_NE(text.out.find(std::string("Source:          ") + c.source), std::string::npos);
     EXPECT_EQ(sample::SnapshotFolder(backup), before) << c.source;
   }
