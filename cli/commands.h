@@ -33,5 +33,6 @@ void AddFilesCommand(CLI::App& app, int& exitCode);
 void AddPlistCommand(CLI::App& app, int& exitCode);
 void AddInfoCommand(CLI::App& app, int& exitCode);
 void AddDemoCommand(CLI::App& app, int& exitCode);
+void AddScanCommand(CLI::App& app, int& exitCode);
 
 }  // namespace cli

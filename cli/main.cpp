@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   cli::AddInfoCommand(app, exitCode);
   cli::AddFilesCommand(app, exitCode);
   cli::AddPlistCommand(app, exitCode);
+  cli::AddScanCommand(app, exitCode);
   cli::AddDemoCommand(app, exitCode);
   CLI::App* help = app.add_subcommand("help", "Show the commands, or the options of one command");
   std::string helpTopic;

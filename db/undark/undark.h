@@ -1,0 +1,73 @@
+#pragma once
+// The deleted-row scanner ("undark"): finds the records of one known table in
+// the raw bytes of a SQLite database file, live and deleted alike, page by
+// page and byte by byte, without walking the b-trees. The table is named by
+// a layout number (0-22; 6, 11 and 20 are unassigned), which gives its column
+// count, the serial-type bytes that start a decoding attempt and the serial
+// types each checked column may have. The format details and the layout table
+// are in docs/formats/undark.md.
+//
+// Threads: a scan touches only the row list it is given; two scans with
+// different lists may run at once.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace db::undark {
+
+// Type codes of a recovered value: 0-9 as the serial type, 12 any BLOB, 13
+// any TEXT, 255 the row id standing in for an integer primary key.
+inline constexpr std::uint8_t kTypeNull = 0;
+inline constexpr std::uint8_t kTypeDouble = 7;
+inline constexpr std::uint8_t kTypeBlob = 12;
+inline constexpr std::uint8_t kTypeText = 13;
+inline constexpr std::uint8_t kTypeRowId = 255;
+
+struct UndarkValue {
+  std::uint8_t type = kTypeNull;
+  // Integers in decimal ("%d" for 1-4 bytes, "%lld" for 6 and 8), a double
+  // as "%f", "0"/"1" for types 8/9, a TEXT's bytes as stored, a BLOB's bytes,
+  // the row id in decimal; empty for NULL.
+  std::string text;
+  // The integer of types 1-6, 8, 9; type 7 its double truncated toward zero;
+  // -1 for NULL, BLOB, TEXT and the row id.
+  std::int64_t number = -1;
+  // The double of type 7.
+  double real = 0;
+};
+
+// The values of one record, value i for column i.
+using UndarkRow = std::vector<UndarkValue>;
+// Rows in the order the scan found them: pages in file order, positions in
+// page order.
+using UndarkRowList = std::vector<UndarkRow>;
+
+// Statuses of a scan.
+inline constexpr int kScanOk = 0;
+inline constexpr int kScanUnknownLayout = -2;    // no such layout number
+inline constexpr int kScanCannotAccess = -3;  // missing, or its size cannot be read
+inline constexpr int kScanCannotOpen = -4;
+inline constexpr int kScanNoMemory = -5;
+
+// The column count of a layout, or 0 when the number is not assigned.
+int LayoutColumnCount(int layout);
+
+// Scans the database file at path for records of layout and appends every
+// row found to rows (which it never empties). expectedColumns, when 1 or
+// more, replaces the layout's column count (readers pass the live table's).
+// Returns a status. The file is only read.
+int UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows);
+
+// The same over a file's bytes already in memory.
+int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                    UndarkRowList& rows);
+
+// The integer of a value as the readers take it: types 5 and 6 the 64-bit
+// integer, type 7 the double truncated toward zero, every other the low 32
+// bits sign-extended (so NULL, TEXT, BLOB and the row id give -1).
+std::int64_t UndarkValueToInt64(const UndarkValue& value);
+
+}  // namespace db::undark
