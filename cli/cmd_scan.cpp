@@ -67,29 +67,30 @@ int RunScan(const ScanOptions& options) {
     std::cerr << "velmora: no table layout " << options.layout << " (layouts 0-22 but 6, 11, 20)\n";
     return kExitUsage;
   }
-  db::undark::UndarkRowList rows;
-  const int status = db::undark::UndarkScan(options.file, options.layout, options.columns, rows);
+  // Rows are printed as they are found: a large file can give millions.
+  std::size_t count = 0;
+  auto printRow = [&](const db::undark::UndarkRow& row) {
+    if (options.count) {
+    } else if (options.json) {
+      nlohmann::ordered_json values = nlohmann::ordered_json::array();
+      for (const auto& value : row) values.push_back(ValueJson(value));
+      std::cout << (count == 0 ? "[\n  " : ",\n  ")
+                << values.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    } else {
+      for (std::size_t i = 0; i < row.size(); ++i) std::cout << (i == 0 ? "" : "\t") << Escaped(ShownText(row[i]));
+      std::cout << '\n';
+    }
+    ++count;
+  };
+  const int status = db::undark::UndarkScan(options.file, options.layout, options.columns, printRow);
   if (status != db::undark::kScanOk) {
     std::cerr << "velmora: cannot scan " << options.file << " (status " << status << ")\n";
     return kExitUnreadable;
   }
   if (options.count) {
-    std::cout << rows.size() << '\n';
+    std::cout << count << '\n';
   } else if (options.json) {
-    // Streamed row by row: a large file can give hundreds of thousands.
-    std::cout << "[";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      nlohmann::ordered_json row = nlohmann::ordered_json::array();
-      for (const auto& value : rows[i]) row.push_back(ValueJson(value));
-      std::cout << (i == 0 ? "\n  " : ",\n  ")
-                << row.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    }
-    std::cout << (rows.empty() ? "]\n" : "\n]\n");
-  } else {
-    for (const auto& row : rows) {
-      for (std::size_t i = 0; i < row.size(); ++i) std::cout << (i == 0 ? "" : "\t") << Escaped(ShownText(row[i]));
-      std::cout << '\n';
-    }
+    std::cout << (count == 0 ? "[]\n" : "\n]\n");
   }
   return kExitDone;
 }

@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "db/undark/layouts.h"
+#include "platform/mapped_file.h"
 
 namespace db::undark {
 namespace {
@@ -75,14 +75,23 @@ std::string FormatDouble(double value) {
 class Scanner {
  public:
   Scanner(std::span<const std::uint8_t> image, std::size_t fileSize, std::size_t pageSize, int layoutNumber,
-          const Layout& layout, int expectedColumns, UndarkRowList& rows)
+          const Layout& layout, int expectedColumns, const UndarkRowSink& sink)
       : image_(image),
         fileSize_(fileSize),
         pageSize_(pageSize),
         layoutNumber_(layoutNumber),
         layout_(layout),
         baseColumns_(expectedColumns >= 1 ? std::min(expectedColumns, kMaxColumns) : layout.columns),
-        rows_(rows) {}
+        sink_(sink) {
+    int triggers = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+      if (layout.trigger[static_cast<std::size_t>(byte)]) {
+        ++triggers;
+        singleTrigger_ = byte;
+      }
+    }
+    if (triggers != 1) singleTrigger_ = -1;
+  }
 
   void Run() {
     for (std::size_t pageStart = 0; pageStart < fileSize_; pageStart += pageSize_) ScanPage(pageStart);
@@ -116,10 +125,8 @@ class Scanner {
   Outcome TryStartByte(std::size_t s, std::size_t& next) {
     if (layout_.start == Start::kPrefixTest) return TryPrefix(s, next);
     bool attemptedAtStart = false;
-    for (std::size_t j = 0; j < static_cast<std::size_t>(layout_.window); ++j) {
-      const std::size_t t = s + j;
-      if (t >= image_.size()) break;
-      if (!layout_.trigger[image_[t]]) continue;
+    const std::size_t windowEnd = s + static_cast<std::size_t>(layout_.window);
+    for (std::size_t t = NextTrigger(s); t < windowEnd && t < image_.size(); t = NextTrigger(t + 1)) {
       std::size_t begin = t;
       int firstColumn = 1;
       switch (layout_.start) {
@@ -167,6 +174,25 @@ class Scanner {
       return Outcome::kNone;
     }
     return Attempt(s + 2, 1, next) ? Outcome::kRow : Outcome::kNone;
+  }
+
+  // The first position from `from` on that holds a trigger byte (the image
+  // size when there is none). The answer is kept: start bytes move forward,
+  // so most calls are answered without looking at a byte, and the scan does
+  // one pass over the bytes however wide the window.
+  std::size_t NextTrigger(std::size_t from) {
+    if (from >= triggerFrom_ && from <= triggerAt_) return triggerAt_;
+    std::size_t p = from;
+    if (singleTrigger_ >= 0) {
+      const void* hit = p < image_.size() ? std::memchr(image_.data() + p, singleTrigger_, image_.size() - p) : nullptr;
+      p = hit != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - image_.data())
+                         : image_.size();
+    } else {
+      while (p < image_.size() && !layout_.trigger[image_[p]]) ++p;
+    }
+    triggerFrom_ = from;
+    triggerAt_ = p;
+    return p;
   }
 
   // Column 0 of layouts 13 and 19: the first varint read forward from the
@@ -272,29 +298,35 @@ class Scanner {
   }
 
   void ProduceRow(std::size_t bodyStart, int last, std::size_t column1Position) {
-    UndarkRow row;
-    row.reserve(static_cast<std::size_t>(last + 1));
+    row_.resize(static_cast<std::size_t>(last + 1));
+    std::size_t count = 0;
     for (int i = 0; i <= last; ++i) {
       const Column& column = columns_[static_cast<std::size_t>(i)];
+      UndarkValue& value = row_[count];
       if (i == 0 && column.type == kTypeNull) {
-        UndarkValue value;
         value.type = kTypeRowId;
         value.text = std::to_string(static_cast<std::int32_t>(RowIdBefore(column1Position)));
-        row.push_back(std::move(value));
+        value.number = -1;
+        value.real = 0;
+        ++count;
         continue;
       }
       const std::uint8_t* bytes = image_.data() + bodyStart + column.offset;
       if (layoutNumber_ == 7 && column.type == kTypeText && std::memchr(bytes, 0, column.size) != nullptr) {
         continue;  // a text with a zero byte is no contact text: the row comes out short
       }
-      row.push_back(Decode(column, bytes));
+      Decode(column, bytes, value);
+      ++count;
     }
-    rows_.push_back(std::move(row));
+    row_.resize(count);
+    sink_(row_);
   }
 
-  static UndarkValue Decode(const Column& column, const std::uint8_t* bytes) {
-    UndarkValue value;
+  static void Decode(const Column& column, const std::uint8_t* bytes, UndarkValue& value) {
     value.type = column.type;
+    value.number = -1;
+    value.real = 0;
+    value.text.clear();
     switch (column.type) {
       case 1: case 2: case 3: case 4:
         value.number = SignedBigEndian(bytes, column.size);
@@ -317,7 +349,6 @@ class Scanner {
       case kTypeText: value.text.assign(reinterpret_cast<const char*>(bytes), column.size); break;
       default: break;
     }
-    return value;
   }
 
   std::span<const std::uint8_t> image_;  // the file and one zero byte
@@ -326,8 +357,12 @@ class Scanner {
   int layoutNumber_;
   const Layout& layout_;
   int baseColumns_;
-  UndarkRowList& rows_;
+  const UndarkRowSink& sink_;
+  UndarkRow row_;  // reused for every row, so its texts keep their storage
   bool secondMode_ = false;
+  int singleTrigger_ = -1;  // the one trigger byte of the layout, if it has one
+  std::size_t triggerFrom_ = 1;
+  std::size_t triggerAt_ = 0;  // first trigger at or after triggerFrom_
   std::array<Column, kMaxColumns> columns_{};
 };
 
@@ -341,13 +376,13 @@ std::size_t PageSizeOf(std::span<const std::uint8_t> image, std::size_t fileSize
 }
 
 int ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize, int layoutNumber, int expectedColumns,
-              UndarkRowList& rows) {
+              const UndarkRowSink& sink) {
   const Layout* layout = FindLayout(layoutNumber);
   if (layout == nullptr) return kScanUnknownLayout;
   const std::size_t pageSize = PageSizeOf(image, fileSize);
   if (pageSize == 0) return kScanOk;
   // The column table is large; keep it off the caller's stack.
-  auto scanner = std::make_unique<Scanner>(image, fileSize, pageSize, layoutNumber, *layout, expectedColumns, rows);
+  auto scanner = std::make_unique<Scanner>(image, fileSize, pageSize, layoutNumber, *layout, expectedColumns, sink);
   scanner->Run();
   return kScanOk;
 }
@@ -359,32 +394,31 @@ int LayoutColumnCount(int layout) {
   return found != nullptr ? found->columns : 0;
 }
 
-int UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows) {
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) return kScanCannotAccess;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return kScanCannotOpen;
-  std::vector<std::uint8_t> image;
-  try {
-    image.assign(static_cast<std::size_t>(size) + 1, 0);
-  } catch (const std::bad_alloc&) {
-    return kScanNoMemory;
-  } catch (const std::length_error&) {
-    return kScanNoMemory;
+int UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink) {
+  platform::MappedFile::Error error = platform::MappedFile::Error::kNone;
+  const platform::MappedFile file = platform::MappedFile::Open(path, error);
+  switch (error) {
+    case platform::MappedFile::Error::kCannotAccess: return kScanCannotAccess;
+    case platform::MappedFile::Error::kCannotOpen: return kScanCannotOpen;
+    case platform::MappedFile::Error::kNoMemory: return kScanNoMemory;
+    case platform::MappedFile::Error::kNone: break;
   }
-  file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(size));
-  const std::size_t read = static_cast<std::size_t>(file.gcount());
-  // A file that shrank while being read is scanned as far as it was read.
-  image.resize(read + 1);
-  image[read] = 0;
-  return ScanImage(image, read, layout, expectedColumns, rows);
+  return ScanImage(file.BytesWithTrailingZero(), file.FileSize(), layout, expectedColumns, sink);
+}
+
+int UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows) {
+  return UndarkScan(path, layout, expectedColumns, [&rows](const UndarkRow& row) { rows.push_back(row); });
+}
+
+int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                    const UndarkRowSink& sink) {
+  std::vector<std::uint8_t> image(fileBytes.size() + 1, 0);
+  std::copy(fileBytes.begin(), fileBytes.end(), image.begin());
+  return ScanImage(image, fileBytes.size(), layout, expectedColumns, sink);
 }
 
 int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns, UndarkRowList& rows) {
-  std::vector<std::uint8_t> image(fileBytes.size() + 1, 0);
-  std::copy(fileBytes.begin(), fileBytes.end(), image.begin());
-  return ScanImage(image, fileBytes.size(), layout, expectedColumns, rows);
+  return UndarkScanBytes(fileBytes, layout, expectedColumns, [&rows](const UndarkRow& row) { rows.push_back(row); });
 }
 
 std::int64_t UndarkValueToInt64(const UndarkValue& value) {

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -55,13 +56,22 @@ inline constexpr int kScanNoMemory = -5;
 // The column count of a layout, or 0 when the number is not assigned.
 int LayoutColumnCount(int layout);
 
-// Scans the database file at path for records of layout and appends every
-// row found to rows (which it never empties). expectedColumns, when 1 or
-// more, replaces the layout's column count (readers pass the live table's).
-// Returns a status. The file is only read.
+// Receives each row as the scan finds it. The row is valid only during the
+// call (the scanner reuses its storage), so a large file is scanned without
+// holding all its rows at once.
+using UndarkRowSink = std::function<void(const UndarkRow&)>;
+
+// Scans the database file at path for records of layout and hands every row
+// found to sink, in order. expectedColumns, when 1 or more, replaces the
+// layout's column count (readers pass the live table's). Returns a status.
+// The file is only read.
+int UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink);
+// The same, appending every row to rows (which it never empties).
 int UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows);
 
 // The same over a file's bytes already in memory.
+int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                    const UndarkRowSink& sink);
 int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
                     UndarkRowList& rows);
 
