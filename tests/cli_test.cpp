@@ -212,4 +212,45 @@ TEST_F(CliTest, DemoBuildsTheSampleAndFindsItsFiles) {
   EXPECT_TRUE(fs::exists(out / "folder" / "Library/SMS/sms.db"));
 }
 
+TEST_F(CliTest, ScanPrintsEveryRowOfTheLayoutDeletedOnesIncluded) {
+  // A notes data table: a deleted note's row stays in the file.
+  const sample::SqliteFile notes(
+      "CREATE TABLE ZICNOTEDATA (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZNOTE INTEGER,"
+      " ZCRYPTOINITIALIZATIONVECTOR BLOB, ZCRYPTOTAG BLOB, ZDATA BLOB);"
+      "INSERT INTO ZICNOTEDATA VALUES (1, 9, 1, 5, NULL, NULL, x'1f8b08');"
+      "INSERT INTO ZICNOTEDATA VALUES (2, 9, 1, 6, NULL, NULL, x'1f8b09');"
+      "DELETE FROM ZICNOTEDATA WHERE Z_PK = 2;");
+  const fs::path file = temp_.Path() / "NoteStore.sqlite";
+  const auto bytes = notes.DatabaseBytes();
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+
+  const Outcome text = Velmora({"scan", file.string(), "--layout", "5"});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("0\t9\t1\t6\t\t\t1f8b09\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("0\t9\t1\t5\t\t\t1f8b08\n"), std::string::npos) << text.out;
+
+  const Outcome json = Velmora({"scan", file.string(), "--layout", "5", "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto rows = nlohmann::json::parse(json.out);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].size(), 7u);
+  EXPECT_EQ(rows[0][0], nlohmann::json::parse(R"({"type": 255, "text": "0", "number": -1})"));
+  EXPECT_EQ(rows[0][6]["type"], 12);
+
+  EXPECT_EQ(Velmora({"scan", file.string(), "--layout", "5", "--count"}).out, "2\n");
+  // A caller's column count replaces the layout's: one more serial type is read.
+  const auto wider = nlohmann::json::parse(Velmora({"scan", file.string(), "--layout", "5", "--columns", "8", "--json"}).out);
+  ASSERT_FALSE(wider.empty());
+  EXPECT_EQ(wider[0].size(), 8u);
+  EXPECT_EQ(Velmora({"scan", file.string(), "--layout", "6"}).status, 2);
+  EXPECT_EQ(Velmora({"scan", file.string()}).status, 2);
+  const Outcome missing = Velmora({"scan", (temp_.Path() / "none.db").string(), "--layout", "5"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("status -3"), std::string::npos) << missing.err;
+  const auto after = platform::ReadWholeFile(file);
+  ASSERT_TRUE(after.has_value());
+  EXPECT_EQ(*after, bytes);
+}
+
 }  // namespace
