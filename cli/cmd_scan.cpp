@@ -69,7 +69,7 @@ int RunScan(const ScanOptions& options) {
   }
   // Rows are printed as they are found: a large file can give millions.
   std::size_t count = 0;
-  auto printRow = [&](const db::undark::UndarkRow& row) {
+  auto printRow = [&](db::undark::UndarkRow& row) {
     if (options.count) {
     } else if (options.json) {
       nlohmann::ordered_json values = nlohmann::ordered_json::array();

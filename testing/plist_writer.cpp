@@ -127,14 +127,17 @@ class BinaryWriter {
   std::uint64_t AddScalar(ByteVector bytes, bool shared);
 
   std::vector<Object> objects_;
-  std::map<ByteVector, std::uint64_t> sharedScalars_;
+  // Keyed by the scalar's bytes as a string: a map keyed by byte vectors
+  // trips a false stringop warning of g++ 12 at -O3.
+  std::map<std::string, std::uint64_t> sharedScalars_;
 };
 
 std::uint64_t BinaryWriter::AddScalar(ByteVector bytes, bool shared) {
   if (shared) {
-    const auto found = sharedScalars_.find(bytes);
+    std::string key(bytes.begin(), bytes.end());
+    const auto found = sharedScalars_.find(key);
     if (found != sharedScalars_.end()) return found->second;
-    sharedScalars_.emplace(bytes, objects_.size());
+    sharedScalars_.emplace(std::move(key), objects_.size());
   }
   objects_.push_back(Object{std::move(bytes), 0, 0, {}});
   return objects_.size() - 1;

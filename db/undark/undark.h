@@ -56,10 +56,10 @@ inline constexpr int kScanNoMemory = -5;
 // The column count of a layout, or 0 when the number is not assigned.
 int LayoutColumnCount(int layout);
 
-// Receives each row as the scan finds it. The row is valid only during the
-// call (the scanner reuses its storage), so a large file is scanned without
-// holding all its rows at once.
-using UndarkRowSink = std::function<void(const UndarkRow&)>;
+// Receives each row as the scan finds it, so a large file is scanned without
+// holding all its rows at once. The scanner reuses the row's storage after
+// the call; a sink that keeps the row moves it out.
+using UndarkRowSink = std::function<void(UndarkRow&)>;
 
 // Scans the database file at path for records of layout and hands every row
 // found to sink, in order. expectedColumns, when 1 or more, replaces the
