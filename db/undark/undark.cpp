@@ -2,6 +2,7 @@
 // in docs/formats/undark.md.
 #include "db/undark/undark.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -115,6 +116,10 @@ class Scanner {
       if (x >= image_.size()) return;
       std::size_t next = x + 1;
       if (TryStartByte(x, next) == Outcome::kRow) {
+        // A record that takes no body bytes before its texts (a caller's
+        // column count of 1, say) resumes where it started: go on past the
+        // start byte, or the same row would be found for ever.
+        next = std::max(next, x + 1);
         if (next >= pageLimit) return;
       }
       x = next;
