@@ -1,0 +1,298 @@
+#include "export/export_writer.h"
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/text_codec.h"
+
+namespace exporting {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CategoryNames {
+  std::string_view display;
+  std::string_view file;
+  std::string_view appWord;
+};
+
+constexpr std::array<CategoryNames, 18> kNames = {{
+    {"QQ聊天记录", "QQ聊天记录", "QQ"},
+    {"微信通讯录", "微信通讯录", "微信通讯录"},
+    {"微信聊天记录", "微信聊天记录", "微信"},
+    {"通话记录", "通话记录", "通话记录"},
+    {"通讯录", "联系人", "通讯录"},
+    {"短信", "短信", "短信"},
+    {"日历", "日历", "日历"},
+    {"Safari", "Safari浏览器书签", "Safari"},
+    {"备忘录", "备忘录", "备忘录"},
+    {"提醒事项", "提醒事项", "提醒事项"},
+    {"WhatsApp", "WhatsApp", "WhatsApp"},
+    {"语音备忘录", "语音备忘录", "语音备忘录"},
+    {"照片", "照片", "照片"},
+    {"视频", "视频", "视频"},
+    {"备忘录附件", "备忘录附件", "备忘录附件"},
+    {"短信附件", "短信附件", "短信附件"},
+    {"微信附件", "微信附件", "微信附件"},
+    {"WhatsApp附件", "WhatsApp附件", "WhatsApp附件"},
+}};
+
+constexpr const char* kListPage =
+    "<!DOCTYPE HTML>\n"
+    "<html>\n"
+    "<head>\n"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\" />\n"
+    "<title>$titleValue</title>\n"
+    "</head>\n"
+    "<body>\n"
+    "<p align=center style=\"word-break:break-all;word-wrap:break-word\"><font style=\"font-size:40px; "
+    "font-family:Arial;color:#484848;\">$titleValue</font></p>\n"
+    "<table align=\"center\" style=\"font-family:Arial; word-break:break-all;word-wrap:break-word;font-size:14px;"
+    "color:#484848;\">\n"
+    "<tr align=\"center\">\n"
+    "$ListHeader\n"
+    "</tr>\n"
+    "$ListContent\n"
+    "</table>\n"
+    "</body>\n"
+    "</html>\n";
+
+constexpr const char* kHeaderCellOpener =
+    "<th bgcolor=#D9EAF7 height = \"40\" style=\"BORDER-top:rgb(255,255,255) 0px groove; "
+    "BORDER-bottom:rgb(255,255,255) 1px groove; BORDER-right: rgb(255,255,255) 1px groove\"style=\"color:#484848; "
+    "font-size:16px; \"><font color=\"#474747\">";
+constexpr const char* kHeaderCellSeparator =
+    "</font></th><th bgcolor=#D9EAF7 height = \"40\" style=\"BORDER-top:rgb(255,255,255) 0px groove; "
+    "BORDER-bottom:rgb(255,255,255) 1px groove; BORDER-right: rgb(255,255,255) 1px groove\"style=\"color:#484848; "
+    "font-size:16px; \"><font color=\"#474747\">";
+constexpr const char* kHeaderEnd = "</font></th>";
+constexpr const char* kRowOpener =
+    "<tr align=\"left\"><td bgcolor=#EEF5FA  width=\"180\" style=\"BORDER-left: rgb(255,255,255) 0px groove; "
+    "BORDER-bottom:rgb(255,255,255) 1px groove; BORDER-right: rgb(255,255,255) 1px groove\">$DelImage<font "
+    "color=\"#$TextFontColor\">";
+constexpr const char* kCellSeparator =
+    "</font>&nbsp;</td><td bgcolor=#EEF5FA  width=150 style=\"BORDER-bottom:rgb(255,255,255) 1px groove; "
+    "BORDER-right: rgb(255,255,255) 1px groove\"><font color=\"#$TextFontColor\">";
+constexpr const char* kRowEnd = "</font>&nbsp;</td></tr>\n";
+constexpr const char* kDeleteImage = "<IMG src=image/DeleteFlag.png>";
+constexpr const char* kDeletedColour = "FF6100";
+constexpr const char* kNormalColour = "484848";
+// U+001F and a double quote: where a reader framed a free-text field.
+constexpr std::string_view kFieldMarker = "\x1f\"";
+
+std::string Trim(std::string_view text) {
+  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && isSpace(text[begin])) ++begin;
+  while (end > begin && isSpace(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::vector<std::string_view> SplitOnCommas(std::string_view text) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+    if (comma == std::string_view::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+// A CSV cell as the page shows it: field markers dropped, doubled quotes
+// made single, and escaped, since the text comes from the phone.
+std::string HtmlCell(std::string_view cell) {
+  std::string text(cell);
+  ReplaceAll(text, kFieldMarker, "");
+  ReplaceAll(text, "\"\"", "\"");
+  return EscapeHtml(text);
+}
+
+std::string TodayText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  return text;
+}
+
+// Writes a whole file, replacing an older one; a file that cannot be written
+// is skipped, the rest of the export goes on.
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void MakeFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+}
+
+}  // namespace
+
+std::string_view CategoryDisplayName(int category) {
+  return category >= 0 && category < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(category)].display
+                                                                      : std::string_view();
+}
+
+std::string_view CategoryFileName(int category) {
+  return category >= 0 && category < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(category)].file
+                                                                      : std::string_view();
+}
+
+std::string_view CategoryAppWord(int category) {
+  return category >= 0 && category < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(category)].appWord
+                                                                      : std::string_view();
+}
+
+std::string SanitiseFileName(std::string_view text) {
+  static constexpr std::string_view kRemoved = "/\"<>?|*:\r\n' \\";
+  std::string name;
+  for (char c : text) {
+    if (kRemoved.find(c) == std::string_view::npos) name += c;
+  }
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  return name;
+}
+
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
+  if (placeholder.empty()) return;
+  std::size_t at = 0;
+  while ((at = text.find(placeholder, at)) != std::string::npos) {
+    text.replace(at, placeholder.size(), value);
+    at += value.size();
+  }
+}
+
+std::string EscapeHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string LinkRow(const std::string& url, const std::string& title) {
+  std::string target = url;
+  const bool hasScheme = url.size() >= 4 && (url[0] == 'h' || url[0] == 'H') && (url[1] == 't' || url[1] == 'T') &&
+                         (url[2] == 't' || url[2] == 'T') && (url[3] == 'p' || url[3] == 'P');
+  if (!hasScheme) target = "http://" + target;
+  std::string row = "<a href=\"$URL\" target=\"_blank\" title=\"$Title\">$Title</a><br/>";
+  ReplaceAll(row, "$URL", target);
+  ReplaceAll(row, "$Title", title);
+  return row;
+}
+
+CExportWriter::CExportWriter(IExportProgress* progress, int category) : progress_(progress), category_(category) {}
+
+void CExportWriter::SetProgress(float percent) {
+  if (progress_ != nullptr) progress_->SetProgress(percent);
+}
+
+void CExportWriter::AddProgress(float delta) {
+  if (progress_ != nullptr) progress_->AddProgress(delta);
+}
+
+void CExportWriter::BeginCategory(const fs::path& saveFolder, const std::string& label) {
+  label_ = label;
+  MakeFolder(saveFolder);
+  folder_ = saveFolder;
+  // A label from the phone (a device name) becomes one folder name, never a path.
+  const std::string labelFolder = SanitiseFileName(label);
+  if (!labelFolder.empty()) folder_ /= labelFolder;
+  folder_ /= TodayText();
+  folder_ /= std::string(CategoryDisplayName(category_));
+  MakeFolder(folder_);
+  SetProgress(2);
+}
+
+void CExportWriter::BeginList(int count) {
+  listPage_ = kListPage;
+  ReplaceAll(listPage_, "$titleValue", EscapeHtml(label_ + " " + std::string(CategoryDisplayName(category_))));
+  SetProgress(4);
+  lineStep_ = count > 0 ? static_cast<float>(56 / count) : 0;
+}
+
+void CExportWriter::SetHeader(const std::string& header) {
+  csvText_ = header;
+  std::string cells = kHeaderCellOpener;
+  bool first = true;
+  const std::string trimmed = Trim(header);
+  for (std::string_view cell : SplitOnCommas(trimmed)) {
+    if (!first) cells += kHeaderCellSeparator;
+    cells += EscapeHtml(cell);
+    first = false;
+  }
+  cells += kHeaderEnd;
+  ReplaceAll(listPage_, "$ListHeader", cells);
+  SetProgress(6);
+}
+
+void CExportWriter::AddLine(int target, const std::string& line, bool deleted) {
+  if (target != kToHtmlOnly) {
+    std::string csvLine = line;
+    ReplaceAll(csvLine, kFieldMarker, "\"");
+    csvText_ += csvLine;
+  }
+  if (target != kToCsvOnly) {
+    // The colour and image go into the markup before any cell text, so a
+    // cell holding a placeholder's name stays text.
+    std::string opener = kRowOpener;
+    std::string separator = kCellSeparator;
+    const char* colour = deleted ? kDeletedColour : kNormalColour;
+    ReplaceAll(opener, "$DelImage", deleted ? kDeleteImage : "");
+    ReplaceAll(opener, "$TextFontColor", colour);
+    ReplaceAll(separator, "$TextFontColor", colour);
+    std::string row = opener;
+    bool first = true;
+    const std::string trimmed = Trim(line);
+    for (std::string_view cell : SplitOnCommas(trimmed)) {
+      if (!first) row += separator;
+      row += HtmlCell(cell);
+      first = false;
+    }
+    row += kRowEnd;
+    listRows_ += row;
+    if (deleted) hasDeleted_ = true;
+  }
+  if (category_ != 0 && category_ != 2) AddProgress(lineStep_);
+}
+
+int CExportWriter::Finish() {
+  const fs::path tables = folder_ / "表格格式";
+  MakeFolder(tables);
+  WriteFile(tables / (std::string(CategoryFileName(category_)) + ".csv"), platform::Utf8ToGb18030(csvText_));
+  SetProgress(60);
+  const fs::path pages = folder_ / "网页格式";
+  MakeFolder(pages);
+  if (category_ != 0 && category_ != 2) {
+    std::string page = listPage_;
+    ReplaceAll(page, "$ListContent", listRows_);
+    if (hasDeleted_) {
+      MakeFolder(pages / "image");
+      std::error_code ec;
+      fs::copy_file(platform::SkinFolder() / "html" / "DeleteFlag.png", pages / "image" / "DeleteFlag.png",
+                    fs::copy_options::skip_existing, ec);
+    }
+    SetProgress(80);
+    WriteFile(pages / (std::string(CategoryFileName(category_)) + ".html"), page);
+  }
+  return 1;
+}
+
+}  // namespace exporting

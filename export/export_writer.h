@@ -1,0 +1,96 @@
+#pragma once
+// CExportWriter: writes the records of one recovered category as a CSV table
+// and an HTML list page below the save folder. Every reader supplies its own
+// CSV header and lines; the writer collects them, turns the same lines into
+// the rows of the HTML table, lays out the folders and writes the files.
+//
+// Folder layout, with F = <save folder>/<label>/<YYYY-MM-DD>/<display name>:
+//   F/表格格式/<file name>.csv        the CSV table, in GB18030
+//   F/网页格式/<file name>.html       the list page, in UTF-8
+//   F/网页格式/image/DeleteFlag.png   when a deleted record was exported
+//
+// Text from the phone is escaped in the HTML page; the markup the writer
+// builds itself stays raw. Names from data pass SanitiseFileName.
+//
+// Threads: one writer per recovery run, used on that run's worker thread.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace exporting {
+
+// The progress of a recovery run: a percentage that the writer sets or adds
+// to. The progress window implements it; so does the command line's bar.
+// Both calls may come from a worker thread.
+class IExportProgress {
+ public:
+  virtual ~IExportProgress() = default;
+  virtual void SetProgress(float percent) = 0;
+  virtual void AddProgress(float delta) = 0;
+};
+
+// AddLine targets.
+inline constexpr int kToCsvAndHtml = 0;
+inline constexpr int kToCsvOnly = 1;
+inline constexpr int kToHtmlOnly = 2;
+
+// The names of a category (0-17): its folder and page title, its file name,
+// the word its chat site and attachment folders use. Empty for other numbers.
+std::string_view CategoryDisplayName(int category);
+std::string_view CategoryFileName(int category);
+std::string_view CategoryAppWord(int category);
+
+class CExportWriter {
+ public:
+  // progress may be null (nothing shown).
+  CExportWriter(IExportProgress* progress, int category);
+
+  // Creates <saveFolder>/<sanitised label>/<today>/<display name>.
+  void BeginCategory(const std::filesystem::path& saveFolder, const std::string& label);
+  // count: the number of records the caller will add (at least 1).
+  void BeginList(int count);
+  // The reader's CSV header line, ending in "\r\n".
+  void SetHeader(const std::string& header);
+  // A reader's CSV line (ending in "\r\n", free-text fields prepared by
+  // db::CsvQuoteField) to the CSV text, the HTML rows or both.
+  void AddLine(int target, const std::string& line, bool deleted);
+  // Writes the CSV file and the list page. Folders or files that cannot be
+  // written are skipped; returns 1.
+  int Finish();
+
+  const std::filesystem::path& Folder() const { return folder_; }
+  const std::string& CsvText() const { return csvText_; }
+  int Category() const { return category_; }
+
+ private:
+  void SetProgress(float percent);
+  void AddProgress(float delta);
+
+  IExportProgress* progress_;
+  int category_;
+  std::filesystem::path folder_;
+  std::string label_;
+  std::string csvText_;
+  std::string listPage_;
+  std::string listRows_;
+  bool hasDeleted_ = false;
+  float lineStep_ = 0;
+};
+
+// Removes / " < > ? | * : CR LF ' \ and blanks, then full stops at the end.
+// The result never leads out of the folder it is joined to; it may be empty.
+std::string SanitiseFileName(std::string_view text);
+
+// "<a href="URL" target="_blank" title="TITLE">TITLE</a><br/>", with
+// "http://" put in front of a URL that does not begin with "http".
+std::string LinkRow(const std::string& url, const std::string& title);
+
+// Replaces every placeholder; the search goes on after each inserted value.
+void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value);
+
+// &, <, >, " and ' as character references.
+std::string EscapeHtml(std::string_view text);
+
+}  // namespace exporting

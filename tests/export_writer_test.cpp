@@ -1,0 +1,144 @@
+#include "export/export_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "db/text.h"
+#include "platform/fs.h"
+#include "platform/text_codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using exporting::CExportWriter;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+class RecordingProgress : public exporting::IExportProgress {
+ public:
+  void SetProgress(float percent) override { value = percent; }
+  void AddProgress(float delta) override { value += delta; }
+  float value = 0;
+};
+
+TEST(SanitiseFileName, RemovesSeparatorsQuotesBlanksAndTrailingStops) {
+  struct Case {
+    std::string input;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"a/b:c. ..", "abc"},     {"张 三", "张三"},       {"..", ""},
+      {"..\\..\\x", "....x"},     {"a<b>c|d*e?f\"g'h", "abcdefgh"}, {"line\r\nbreak", "linebreak"},
+      {"Lin's iPhone", "LinsiPhone"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(exporting::SanitiseFileName(c.input), c.expected) << c.input;
+}
+
+TEST(ReplaceAll, GoesOnAfterTheInsertedValue) {
+  std::string text = "$a and $a";
+  exporting::ReplaceAll(text, "$a", "x$a");
+  EXPECT_EQ(text, "x$a and x$a");
+}
+
+TEST(LinkRow, PutsHttpInFrontOfAddressesWithoutIt) {
+  EXPECT_EQ(exporting::LinkRow("www.example.com", "Ex"),
+            "<a href=\"http://www.example.com\" target=\"_blank\" title=\"Ex\">Ex</a><br/>");
+  EXPECT_EQ(exporting::LinkRow("HTTPS://a.cn", "A"), "<a href=\"HTTPS://a.cn\" target=\"_blank\" title=\"A\">A</a><br/>");
+}
+
+TEST(CExportWriter, ProgressStepsPerLine) {
+  struct Case {
+    int count;
+    float perLine;
+  };
+  for (const Case& c : {Case{8, 7}, Case{100, 0}, Case{56, 1}}) {
+    RecordingProgress progress;
+    CExportWriter writer(&progress, 4);
+    writer.BeginList(c.count);
+    writer.SetHeader("a\r\n");
+    const float before = progress.value;
+    writer.AddLine(exporting::kToCsvAndHtml, "x\r\n", false);
+    EXPECT_FLOAT_EQ(progress.value - before, c.perLine) << c.count;
+  }
+}
+
+class CExportWriterFiles : public ::testing::Test {
+ protected:
+  platform::TempFolder temp_{"velmora-export"};
+};
+
+TEST_F(CExportWriterFiles, WritesTheCsvTableAndTheListPage) {
+  RecordingProgress progress;
+  CExportWriter writer(&progress, 4);
+  writer.BeginCategory(temp_.Path() / "out", "Lin's iPhone");
+  const fs::path folder = writer.Folder();
+  EXPECT_EQ(folder.parent_path().parent_path(), temp_.Path() / "out" / "LinsiPhone");
+  EXPECT_EQ(folder.filename(), "通讯录");
+  EXPECT_TRUE(fs::is_directory(folder));
+
+  writer.BeginList(3);
+  writer.SetHeader("名称,手机号码,备注\r\n");
+  writer.AddLine(exporting::kToCsvAndHtml, "王小明,13800138000," + db::CsvQuoteField("a,\"b\"") + "\r\n", false);
+  writer.AddLine(exporting::kToCsvAndHtml, "<script>alert(1)</script>,x,y\r\n", true);
+  writer.AddLine(exporting::kToCsvOnly, "only,in,csv\r\n", false);
+  writer.AddLine(exporting::kToHtmlOnly, "only,in,page\r\n", false);
+  EXPECT_EQ(writer.Finish(), 1);
+
+  const std::string csv = platform::Gb18030ToUtf8(ReadText(folder / "表格格式" / "联系人.csv"));
+  EXPECT_EQ(csv,
+            "名称,手机号码,备注\r\n"
+            "王小明,13800138000,\"a，\"\"b\"\"\"\r\n"
+            "<script>alert(1)</script>,x,y\r\n"
+            "only,in,csv\r\n");
+  // The table is GB18030 (GBK bytes for Chinese), not UTF-8.
+  EXPECT_NE(ReadText(folder / "表格格式" / "联系人.csv").find("\xCD\xF5"), std::string::npos);
+
+  const std::string page = ReadText(folder / "网页格式" / "联系人.html");
+  EXPECT_NE(page.find("<title>Lin&#39;s iPhone 通讯录</title>"), std::string::npos);
+  EXPECT_EQ(Count(page, "<th "), 3u);
+  EXPECT_EQ(Count(page, "<tr align=\"left\">"), 3u);  // not the CSV-only line
+  // The prepared field stays one cell, its quotes shown once.
+  EXPECT_NE(page.find("<font color=\"#484848\">a，&quot;b&quot;</font>"), std::string::npos);
+  // Text from the phone is shown, not run.
+  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+  // The deleted row is marked with the colour and the image, once.
+  EXPECT_EQ(Count(page, "<IMG src=image/DeleteFlag.png>"), 1u);
+  EXPECT_EQ(Count(page, "color=\"#FF6100\""), 3u);
+  EXPECT_TRUE(fs::exists(folder / "网页格式" / "image" / "DeleteFlag.png"));
+  EXPECT_FLOAT_EQ(progress.value, 80);
+}
+
+TEST_F(CExportWriterFiles, AnUnpreparedCommaMakesTwoCellsAndNoImageWithoutDeletedRows) {
+  CExportWriter writer(nullptr, 3);
+  writer.BeginCategory(temp_.Path(), "指定目录_backup");
+  writer.BeginList(1);
+  writer.SetHeader("a,b\r\n");
+  writer.AddLine(exporting::kToCsvAndHtml, "x,y,z\r\n", false);
+  writer.Finish();
+  const std::string page = ReadText(writer.Folder() / "网页格式" / "通话记录.html");
+  EXPECT_EQ(Count(page, "<td "), 3u);
+  EXPECT_FALSE(fs::exists(writer.Folder() / "网页格式" / "image"));
+}
+
+TEST_F(CExportWriterFiles, ALabelFromDataStaysInsideTheSaveFolder) {
+  CExportWriter writer(nullptr, 5);
+  writer.BeginCategory(temp_.Path() / "save", "../../etc");
+  const std::string folder = fs::weakly_canonical(writer.Folder()).string();
+  EXPECT_EQ(folder.rfind((temp_.Path() / "save").string(), 0), 0u) << folder;
+}
+
+}  // namespace
