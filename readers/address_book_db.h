@@ -1,0 +1,114 @@
+#pragma once
+// CAddressBookDB: the phone's address book (AddressBook.sqlitedb). One
+// contact record per person with names, numbers, e-mail, home page and the
+// other multi-value properties, plus contacts rebuilt from deleted rows; a
+// lookup from phone number to contact that the message and call readers use
+// to name their peers; the contacts' CSV lines.
+//
+// Threads: the analysis worker; after Open the records and maps are only read.
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/db_sqlite.h"
+
+namespace backup {
+class CFileListDB;
+}
+namespace exporting {
+class CExportWriter;
+}
+
+namespace readers {
+
+// One contact. Texts are UTF-8.
+class DBITEM_AdrBFriend : public db::BaseItem {
+ public:
+  const std::string& Title() const override { return displayName; }
+  const std::string& SearchText() const override { return displayName; }
+
+  std::string ftsText;   // full-text table column 10, for contacts rebuilt from it
+  std::string email;     // property 4
+  std::string noteText;  // printed under "备注"
+  std::string homePage;  // property 22
+  int rowId = -1;        // ABPerson ROWID
+  std::string firstName;
+  std::string lastName;
+  std::string middleName;
+  std::string mobile;  // FirstPhonetic, else the first number read
+  std::string middlePhonetic;
+  std::string lastPhonetic;
+  std::string company;
+  std::string department;
+  std::string note;
+  std::string birthday;
+  std::string jobTitle;
+  std::string displayName;  // Nickname, else last + first name, else "未知联系人"
+  int creationDate = 0;
+  std::string imageUri;
+  std::vector<std::string> phones;  // in the order read
+  std::map<int, std::array<std::string, 16>> propertyValues;
+  // time: ModificationDate as stored (an iOS time; FormatItemTime normalises)
+};
+
+class CAddressBookDB : public db::CDbSqlite {
+ public:
+  // index: the analysis's backup file index (not owned; may be null).
+  explicit CAddressBookDB(backup::CFileListDB* index = nullptr);
+  ~CAddressBookDB() override;
+
+  std::string GetTableName(int tableKind) override;
+  void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
+  // Loads the persons, their multi-values and the deleted contacts. Returns
+  // 0 when the database cannot be opened.
+  int Open(const std::string& path, int param) override;
+
+  // The live contact with this number ("+86" in front is dropped first), or
+  // nullptr. The contact belongs to this reader.
+  DBITEM_AdrBFriend* FindContactByNumber(const std::string& number) const;
+
+  // The contacts, deleted ones (rebuilt from the file) first; owned here.
+  const std::vector<std::unique_ptr<DBITEM_AdrBFriend>>& Contacts() const { return contacts_; }
+
+ private:
+  backup::CFileListDB* index_;
+  std::vector<std::unique_ptr<DBITEM_AdrBFriend>> contacts_;
+  std::map<int, DBITEM_AdrBFriend*> contactByRowId_;
+  std::map<std::string, DBITEM_AdrBFriend*> contactByKey_;
+  std::map<std::string, DBITEM_AdrBFriend*> contactByNumber_;
+  std::vector<std::unique_ptr<DBITEM_AdrBFriend>> recoveredContacts_;
+
+  // Forgets every contact and map entry, so a second Open starts afresh.
+  void Reset();
+  void ParsePerson(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query);
+  void ParseMultiValue(db::CppSQLite3Query& query);
+  void ParseMultiValueEntry(db::CppSQLite3Query& query);
+  // Contacts rebuilt from the bytes of deleted ABPerson rows (to the front
+  // of contacts_) and of full-text rows (to recoveredContacts_).
+  void RecoverDeletedContacts();
+  void RecoverDeletedPersons();
+  void RecoverFullTextRows();
+  // Moves the recovered full-text contacts that repeat no live one to the
+  // front of contacts_.
+  void MergeRecoveredContacts();
+  // True when a contact rebuilt from a full-text row is a live contact's own
+  // index row (see the .cpp for why the ContactKey alone misses some).
+  bool RepeatsLiveContact(const DBITEM_AdrBFriend& recovered, const std::string& phoneText) const;
+
+  // ABPerson's column count as the live table reports it; 0 before loading.
+  int personColumns_ = 0;
+  // The whole phone text of each recoveredContacts_ entry, same index.
+  std::vector<std::string> recoveredPhoneTexts_;
+};
+
+// The ContactKey of a contact: mobile, first name and last name joined.
+std::string ContactKey(const DBITEM_AdrBFriend& contact);
+
+// Writes the header and one line per contact (in the order given) to the
+// writer, each with the contact's deleted flag.
+void WriteContactsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& contacts);
+
+}  // namespace readers
