@@ -35,9 +35,26 @@ int RunDemo(const DemoOptions& options) {
     const char* relativePath = "Library/SMS/sms.db";
     std::cout << "\n$ velmora files " << backup << " HomeDomain " << relativePath << "\n" << std::flush;
     status = std::max(status, RunFiles({backup, "HomeDomain", relativePath, false, -1, false}));
-    std::cout << "\n$ velmora files --search --json " << backup << " HomeDomain .plist\n" << std::flush;
-    status = std::max(status, RunFiles({backup, "HomeDomain", ".plist", true, -1, true}));
   }
+  // The whole job on one form: what each app holds, and its recovery.
+  const std::string backup = (root / "manifest-db").string();
+  const std::string out = (root / "recovered").string();
+  for (const char* category : {"contacts", "messages", "calls", "safari"}) {
+    std::cout << "\n$ velmora analyse " << backup << " " << category << " --first 5\n" << std::flush;
+    AnalyseOptions analyse;
+    analyse.backup = backup;
+    analyse.category = category;
+    analyse.first = 5;
+    status = std::max(status, RunAnalyse(analyse));
+    std::cout << "\n$ velmora recover " << backup << " " << category << " --out " << out << "\n" << std::flush;
+    RecoverOptions recover;
+    recover.backup = backup;
+    recover.category = category;
+    recover.out = out;
+    status = std::max(status, RunRecover(recover));
+  }
+  std::cout << "\nThe recovered tables and pages are below " << out
+            << (options.out.empty() ? " (a temporary folder, removed now; keep it with --out DIR)" : "") << "\n";
   return status;
 }
 

@@ -24,15 +24,35 @@ struct InfoOptions {
   bool json = false;
 };
 
+struct AnalyseOptions {
+  std::string backup;
+  std::string category;
+  bool json = false;
+  int first = 20;
+};
+
+struct RecoverOptions {
+  std::string backup;
+  std::string category;
+  std::string out;
+  bool deletedOnly = false;
+  std::string search;
+  std::string label;
+};
+
 // The bodies of the commands, also run by the demo. Each returns the exit
 // status.
 int RunFiles(const FilesOptions& options);
 int RunInfo(const InfoOptions& options);
+int RunAnalyse(const AnalyseOptions& options);
+int RunRecover(const RecoverOptions& options);
 
 void AddFilesCommand(CLI::App& app, int& exitCode);
 void AddPlistCommand(CLI::App& app, int& exitCode);
 void AddInfoCommand(CLI::App& app, int& exitCode);
 void AddDemoCommand(CLI::App& app, int& exitCode);
 void AddScanCommand(CLI::App& app, int& exitCode);
+void AddAnalyseCommand(CLI::App& app, int& exitCode);
+void AddRecoverCommand(CLI::App& app, int& exitCode);
 
 }  // namespace cli

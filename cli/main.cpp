@@ -19,6 +19,8 @@ int main(int argc, char** argv) {
   int exitCode = cli::kExitDone;
   cli::AddInfoCommand(app, exitCode);
   cli::AddFilesCommand(app, exitCode);
+  cli::AddAnalyseCommand(app, exitCode);
+  cli::AddRecoverCommand(app, exitCode);
   cli::AddPlistCommand(app, exitCode);
   cli::AddScanCommand(app, exitCode);
   cli::AddDemoCommand(app, exitCode);

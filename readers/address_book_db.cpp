@@ -1,5 +1,7 @@
 #include "readers/address_book_db.h"
 
+#include <algorithm>
+
 #include <array>
 #include <charconv>
 #include <string_view>
@@ -357,6 +359,8 @@ std::string ContactKey(const DBITEM_AdrBFriend& contact) {
 }
 
 void WriteContactsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& contacts) {
+  // The list page is laid out by BeginList; without it the page stays empty.
+  writer.BeginList(std::max<int>(1, static_cast<int>(contacts.size())));
   writer.SetHeader(kCsvHeader);
   for (const db::BaseItem* item : contacts) {
     const auto* contact = dynamic_cast<const DBITEM_AdrBFriend*>(item);

@@ -7,6 +7,10 @@
 
 #include "backup/file_list_db.h"
 #include "testing/plist_writer.h"
+#include "testing/sample_calls.h"
+#include "testing/sample_contacts.h"
+#include "testing/sample_messages.h"
+#include "testing/sample_safari.h"
 
 namespace sample {
 namespace {
@@ -285,8 +289,27 @@ SampleBackupBuilder DemoBackup() {
   return builder;
 }
 
+SampleBackupBuilder AppsDemoBackup() {
+  SampleBackupBuilder builder;
+  // The apps' databases replace the demo's small sms.db.
+  const SampleBackupBuilder base = DemoBackup();
+  for (const BackupFile& file : base.Files()) {
+    if (file.relativePath.rfind("Library/SMS/sms.db", 0) != 0) builder.AddFile(file);
+  }
+  builder.AddFolder("HomeDomain", "Library/AddressBook");
+  builder.AddDatabase("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", ContactsDatabase());
+  builder.AddDatabase("HomeDomain", "Library/SMS/sms.db", *MakeSampleSmsDb(SqliteFile::Journal::kWalPending));
+  builder.AddFolder("HomeDomain", "Library/CallHistoryDB");
+  builder.AddDatabase(kCallHistoryDomain, kCallHistoryRelativePath,
+                      SqliteFile(CallHistorySql(CallStoreShape::k21Columns, SampleCallLog())));
+  builder.AddDatabase("AppDomain-com.apple.mobilesafari", "Library/Safari/History.db",
+                      SqliteFile(SafariHistorySql(SampleHistoryPages(), SampleHistoryVisits())));
+  builder.AddDatabase("HomeDomain", "Library/Safari/Bookmarks.db", SqliteFile(SafariBookmarksSql(SampleBookmarks())));
+  return builder;
+}
+
 void WriteDemoBackups(const fs::path& root) {
-  const SampleBackupBuilder builder = DemoBackup();
+  const SampleBackupBuilder builder = AppsDemoBackup();
   builder.Write(root / "manifest-db", BackupMode::kManifestDb);
   builder.Write(root / "manifest-mbdb", BackupMode::kManifestMbdb);
   builder.Write(root / "folder", BackupMode::kFolder);

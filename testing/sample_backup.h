@@ -109,8 +109,13 @@ class SampleBackupBuilder {
 // in sms.db-wal, one deleted handle), preferences, a folder row and a photo.
 SampleBackupBuilder DemoBackup();
 
-// Writes the built-in sample in all three forms below root, as
-// root/"manifest-db", root/"manifest-mbdb" and root/"folder".
+// The built-in sample with the phone's own apps besides: contacts, messages
+// (newest rows in the -wal), call history and Safari, each with live and
+// deleted rows.
+SampleBackupBuilder AppsDemoBackup();
+
+// Writes the built-in sample with its apps in all three forms below root,
+// as root/"manifest-db", root/"manifest-mbdb" and root/"folder".
 void WriteDemoBackups(const fs::path& root);
 
 }  // namespace sample

@@ -1,0 +1,57 @@
+// velmora recover BACKUP CATEGORY --out DIR: writes the records of one
+// category (all, or those the filters keep) as CSV tables and HTML pages.
+
+#include <iostream>
+
+#include "cli/analysis.h"
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "cli/progress_bar.h"
+#include "export/recovery_run.h"
+#include "readers/record_filter.h"
+
+namespace cli {
+namespace {
+
+
+}  // namespace
+
+int RunRecover(const RecoverOptions& options) {
+  const int category = CategoryArgument(options.category);
+  if (category < 0) return kExitUsage;
+  Analysis analysis;
+  if (const int status = AnalyseBackup(options.backup, category, analysis); status != kExitDone) return status;
+  // Tick what the filters keep, as a user ticks rows in the record browser.
+  std::vector<db::BaseItem*> selection =
+      readers::FilterRecords(analysis.list, options.deletedOnly ? 1 : 0, options.search);
+  for (db::BaseItem* record : selection) record->checked = 1;
+  if (selection.empty()) {
+    std::cerr << "velmora: nothing to recover\n";
+    return kExitDone;
+  }
+  const std::string label = options.label.empty() ? exporting::RecoveryLabel(options.backup) : options.label;
+  std::filesystem::path folder;
+  {
+    ProgressBar bar("导出");
+    folder = exporting::RunRecovery(*analysis.holder, selection, options.out, label, &bar);
+  }
+  std::cout << folder.string() << '\n';
+  return kExitDone;
+}
+
+void AddRecoverCommand(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<RecoverOptions>();
+  CLI::App* command =
+      app.add_subcommand("recover", "Write the records of one category as CSV tables and HTML pages");
+  command->add_option("BACKUP", options->backup, "The backup folder")->required();
+  command->add_option("CATEGORY", options->category, "A number 0-17 or a name: calls, contacts, messages, safari, ...")
+      ->required();
+  command->add_option("--out", options->out, "The folder to write into")->required();
+  command->add_flag("--deleted-only", options->deletedOnly, "Only records rebuilt from deleted rows");
+  command->add_option("--search", options->search, "Only records (or conversations) whose text contains this");
+  command->add_option("--label", options->label,
+                      "The name of the source folder (default: the device name, else 指定目录_<folder>)");
+  command->callback([options, &exitCode] { exitCode = RunRecover(*options); });
+}
+
+}  // namespace cli

@@ -1,0 +1,83 @@
+#include "cli/record_json.h"
+
+#include "db/item_time.h"
+#include "readers/address_book_db.h"
+#include "readers/call_history_db.h"
+#include "readers/message_db.h"
+#include "readers/safari_db.h"
+
+namespace cli {
+namespace {
+
+nlohmann::ordered_json TimeJson(double time) {
+  if (time == 0) return nullptr;
+  return db::NormalizeAppleTime(time);
+}
+
+// The fields of each record type, under the names the code uses.
+void AddOwnFields(const db::BaseItem& record, nlohmann::ordered_json& out) {
+  if (const auto* contact = dynamic_cast<const readers::DBITEM_AdrBFriend*>(&record)) {
+    out["rowId"] = contact->rowId;
+    out["displayName"] = contact->displayName;
+    out["firstName"] = contact->firstName;
+    out["lastName"] = contact->lastName;
+    out["mobile"] = contact->mobile;
+    out["phones"] = contact->phones;
+    out["email"] = contact->email;
+    out["homePage"] = contact->homePage;
+    out["noteText"] = contact->noteText;
+  } else if (const auto* message = dynamic_cast<const readers::DBITEM_Message*>(&record)) {
+    out["rowId"] = message->rowId;
+    out["guid"] = message->guid;
+    out["address"] = message->address;
+    out["text"] = message->text;
+    out["isSent"] = message->isSent;
+    out["account"] = message->account;
+  } else if (const auto* conversation = dynamic_cast<const readers::DBITEM_MsgFriend*>(&record)) {
+    out["name"] = conversation->name;
+    out["address"] = conversation->address;
+    out["deletedMessageCount"] = conversation->deletedMessageCount;
+  } else if (const auto* call = dynamic_cast<const readers::DBITEM_CallHistory*>(&record)) {
+    out["name"] = call->name;
+    out["address"] = call->address;
+    out["duration"] = call->duration;
+    out["outgoing"] = call->Outgoing();
+    out["location"] = call->location;
+    out["serviceProvider"] = call->serviceProvider;
+  } else if (const auto* page = dynamic_cast<const readers::DBITEM_Safari*>(&record)) {
+    out["isBookmark"] = page->isBookmark != 0;
+    out["pageTitle"] = page->pageTitle;
+    out["pageUrl"] = page->pageUrl;
+  }
+}
+
+}  // namespace
+
+std::vector<const db::BaseItem*> Members(const db::BaseItem& record) {
+  std::vector<const db::BaseItem*> members;
+  if (const auto* group = dynamic_cast<const db::FriendItem*>(&record)) {
+    for (const db::BaseItem* member : group->items) {
+      if (member != nullptr) members.push_back(member);
+    }
+  }
+  return members;
+}
+
+nlohmann::ordered_json RecordJson(const db::BaseItem& record) {
+  nlohmann::ordered_json out;
+  out["title"] = record.Title();
+  out["deleted"] = record.deleted != 0;
+  out["time"] = TimeJson(record.time);
+  AddOwnFields(record, out);
+  return out;
+}
+
+nlohmann::ordered_json GroupJson(const db::BaseItem& group) {
+  nlohmann::ordered_json out = RecordJson(group);
+  nlohmann::ordered_json records = nlohmann::ordered_json::array();
+  for (const db::BaseItem* member : Members(group)) records.push_back(RecordJson(*member));
+  out["records"] = std::move(records);
+  return out;
+}
+
+}  // namespace cli

@@ -1,0 +1,32 @@
+#pragma once
+// The recovery run: writes the records a user ticked, of the category just
+// analysed, below the chosen folder, through the export writer.
+//
+// Threads: the recovery worker; the progress is thread-safe.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "db/items.h"
+#include "export/export_writer.h"
+
+namespace readers {
+class CategoryReaders;
+}
+
+namespace exporting {
+
+// The name of the exported source: the device name of the backup's
+// Info.plist when it has one, else "指定目录_" and the backup folder's last
+// component.
+std::string RecoveryLabel(const std::string& backupFolder);
+
+// Writes selection (records of holder's category, in order) below
+// target/<label>/<today>/<category name> and returns that folder. The
+// progress ends at 100.
+std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const std::vector<db::BaseItem*>& selection,
+                                  const std::filesystem::path& target, const std::string& label,
+                                  IExportProgress* progress);
+
+}  // namespace exporting

@@ -1,0 +1,235 @@
+#include "readers/call_history_db.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "db/item_time.h"
+#include "db/text.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+#include "readers/address_book_db.h"
+
+namespace readers {
+namespace {
+
+constexpr int kCallRecordKind = 0;
+// Rows of "PRAGMA table_info", to learn the live table's column names.
+constexpr int kColumnInfoKind = 1;
+constexpr char kCallRecordTable[] = "ZCALLRECORD";
+
+// The deleted-row layout of ZCALLRECORD; it reads 23 columns once a page
+// shows the UUID at column 18 (the store without ZDEVICE_ID).
+constexpr int kCallRecordLayout = 9;
+constexpr int kStoreWithoutDeviceColumns = 23;
+// A recovered row needs the values up to ZUNIQUE_ID (index 19 in the
+// 21-column store).
+constexpr std::size_t kMinRecoveredValues = 20;
+
+// The integer columns of a live row, in the order of intFields.
+constexpr std::array<const char*, kCallIntFieldCount> kIntColumns = {
+    "Z_PK",         "Z_ENT",         "Z_OPT",       "ZANSWERED",
+    "ZCALL_CATEGORY", "ZCALLTYPE",   "ZDISCONNECTED_CAUSE", "ZFACE_TIME_DATA",
+    "ZHANDLE_TYPE", "ZNUMBER_AVAILABILITY", "ZORIGINATED", "ZREAD"};
+
+// One column name of the live table.
+class ColumnNameItem : public db::BaseItem {
+ public:
+  std::string name;
+};
+
+// A column's text as the system keeps it: UTF-8 with damaged sequences
+// repaired; NULL and a missing column give "".
+std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
+  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
+}
+
+// A recovered value's text. A BLOB's text carries a zero byte after its
+// bytes (ZADDRESS is a BLOB), and a text rebuilt from junk may hold one: the
+// text ends there, as it does for a live row read through SQLite's text.
+std::string ValueText(const db::undark::UndarkValue& value) {
+  const std::string_view text(value.text);
+  return db::RepairUtf8(text.substr(0, text.find('\0')));
+}
+
+double ValueDouble(const db::undark::UndarkValue& value) {
+  if (value.type == db::undark::kTypeDouble) return value.real;
+  return static_cast<double>(db::undark::UndarkValueToInt64(value));
+}
+
+// ZDURATION holds a double, or an integer when SQLite stored a whole number
+// compactly. Taking the double itself keeps the fraction a live row shows.
+double RecoveredDuration(const db::undark::UndarkValue& value) {
+  if (value.type == db::undark::kTypeDouble) return value.real;
+  if (value.type >= 1 && value.type <= 9) return static_cast<double>(db::undark::UndarkValueToInt64(value));
+  const std::string text = ValueText(value);
+  return static_cast<double>(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+std::string FormatFixed(double value) {
+  char text[400];  // "%f" of the largest double takes 316 characters
+  const int length = std::snprintf(text, sizeof text, "%f", value);
+  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+// A free-text field of a call line: as it is, unless it holds a character
+// that would split the line into more columns or rows.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  return db::CsvQuoteField(text);
+}
+
+}  // namespace
+
+CCallHistoryDB::CCallHistoryDB(backup::CFileListDB* index, CAddressBookDB* contacts)
+    : index_(index), contacts_(contacts) {}
+
+CCallHistoryDB::~CCallHistoryDB() = default;
+
+std::string CCallHistoryDB::GetTableName(int tableKind) {
+  if (openParam != 0 || tableKind != kCallRecordKind) return "";
+  return kCallRecordTable;
+}
+
+void CCallHistoryDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (openParam == 0 && tableKind == kCallRecordKind) {
+    auto call = std::make_unique<DBITEM_CallHistory>();
+    for (std::size_t i = 0; i < kCallIntFieldCount; ++i) {
+      call->intFields[i] = query.GetIntField(query.FieldIndex(kIntColumns[i]));
+    }
+    call->time = query.GetFloatField(query.FieldIndex("ZDATE"));
+    call->duration = query.GetFloatField(query.FieldIndex("ZDURATION"));
+    call->deviceId = FieldText(query, "ZDEVICE_ID");
+    call->countryCode = FieldText(query, "ZISO_COUNTRY_CODE");
+    call->location = FieldText(query, "ZLOCATION");
+    call->serviceProvider = FieldText(query, "ZSERVICE_PROVIDER");
+    call->uniqueId = FieldText(query, "ZUNIQUE_ID");
+    call->name = FieldText(query, "ZNAME");
+    call->address = FieldText(query, "ZADDRESS");
+    out = std::move(call);
+    return;
+  }
+  if (tableKind == kColumnInfoKind) {
+    auto column = std::make_unique<ColumnNameItem>();
+    column->name = FieldText(query, "name");
+    out = std::move(column);
+    return;
+  }
+  CDbSqlite::ParseRow(tableKind, out, query);
+}
+
+int CCallHistoryDB::Open(const std::string& path, int param) {
+  if (CDbSqlite::Open(path, param) == 0) return 0;
+  calls_.clear();
+  recoveredCalls_.clear();
+  callByKey_.clear();
+  callColumnCount_ = 0;
+  if (openParam == 0) {
+    db::ItemList loaded;
+    callColumnCount_ = LoadTable(kCallRecordKind, loaded);
+    for (auto& item : loaded) {
+      // Kind 0 rows are made by ParseRow above, always as calls.
+      calls_.emplace_back(static_cast<DBITEM_CallHistory*>(item.release()));
+    }
+  }
+  RecoverDeletedCalls();
+  for (const auto& call : calls_) callByKey_[CallKey(*call)] = call.get();
+  MergeRecoveredCalls();
+  NameCalls();
+  return 1;
+}
+
+std::vector<db::BaseItem*> CCallHistoryDB::CallItems() const {
+  std::vector<db::BaseItem*> items;
+  items.reserve(calls_.size());
+  for (const auto& call : calls_) items.push_back(call.get());
+  return items;
+}
+
+bool CCallHistoryDB::RecoveredRowsMatchStore() {
+  db::ItemList columns;
+  Query(kColumnInfoKind, std::string("PRAGMA table_info(") + kCallRecordTable + ");", columns);
+  if (columns.size() != static_cast<std::size_t>(callColumnCount_)) return false;
+  auto nameAt = [&columns](std::size_t index) -> const std::string& {
+    return static_cast<const ColumnNameItem&>(*columns[index]).name;
+  };
+  return nameAt(kCallOutgoingField) == "ZORIGINATED" && nameAt(12) == "ZDATE" && nameAt(13) == "ZDURATION";
+}
+
+void CCallHistoryDB::RecoverDeletedCalls() {
+  // Without the live table's column count no recovered row could be told
+  // from a partial match: nothing is rebuilt.
+  if (callColumnCount_ < static_cast<int>(kMinRecoveredValues) || !RecoveredRowsMatchStore()) return;
+  const bool noDeviceColumn = callColumnCount_ == kStoreWithoutDeviceColumns;
+  const std::size_t i = noDeviceColumn ? 14 : 15;  // ZISO_COUNTRY_CODE
+  const std::size_t expected = static_cast<std::size_t>(callColumnCount_);
+  db::undark::UndarkScan(dbPath, kCallRecordLayout, callColumnCount_, [&](db::undark::UndarkRow& row) {
+    if (row.size() != expected || row.size() < kMinRecoveredValues) return;
+    auto call = std::make_unique<DBITEM_CallHistory>();
+    for (std::size_t k = 0; k < kCallIntFieldCount; ++k) {
+      call->intFields[k] = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[k]));
+    }
+    call->time = ValueDouble(row[12]);
+    call->duration = RecoveredDuration(row[13]);
+    if (!noDeviceColumn) call->deviceId = ValueText(row[14]);
+    call->countryCode = ValueText(row[i]);
+    call->location = ValueText(row[i + 1]);
+    call->name = ValueText(row[i + 2]);
+    call->serviceProvider = ValueText(row[i + 3]);
+    call->uniqueId = ValueText(row[i + 4]);
+    if (row.size() > i + 7) {
+      call->address = ValueText(row[i + 7]);
+    } else if (row.size() > i + 5) {
+      call->address = ValueText(row[i + 5]);
+    }
+    call->deleted = 1;
+    recoveredCalls_.push_back(std::move(call));
+  });
+}
+
+void CCallHistoryDB::MergeRecoveredCalls() {
+  // Walked from the last found to the first, so of two recovered rows with
+  // one key the later is kept; the kept ones stand before the live calls in
+  // the order the scan found them.
+  std::vector<std::unique_ptr<DBITEM_CallHistory>> merged;
+  for (auto it = recoveredCalls_.rbegin(); it != recoveredCalls_.rend(); ++it) {
+    auto [entry, inserted] = callByKey_.try_emplace(CallKey(**it), it->get());
+    if (!inserted) continue;  // repeats a live call or a later recovered one
+    merged.push_back(std::move(*it));
+  }
+  recoveredCalls_.clear();
+  std::reverse(merged.begin(), merged.end());
+  for (auto& call : calls_) merged.push_back(std::move(call));
+  calls_ = std::move(merged);
+}
+
+void CCallHistoryDB::NameCalls() {
+  for (const auto& call : calls_) {
+    if (!call->name.empty()) continue;
+    const DBITEM_AdrBFriend* contact =
+        contacts_ != nullptr && !call->address.empty() ? contacts_->FindContactByNumber(call->address) : nullptr;
+    call->name = contact != nullptr && !contact->displayName.empty() ? contact->displayName : kUnknownContactName;
+  }
+}
+
+std::string CallKey(const DBITEM_CallHistory& call) { return FormatFixed(call.time) + call.address; }
+
+void WriteCallsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& calls) {
+  std::vector<const DBITEM_CallHistory*> selected;
+  for (const db::BaseItem* item : calls) {
+    if (const auto* call = dynamic_cast<const DBITEM_CallHistory*>(item)) selected.push_back(call);
+  }
+  // The list page is laid out by BeginList; without it the HTML page of the
+  // calls would stay empty.
+  writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
+  writer.SetHeader("名字,手机,日期,类型,持续时间\r\n");
+  for (const DBITEM_CallHistory* call : selected) {
+    std::string line = CsvField(call->name) + "," + CsvField(call->address) + "," + db::FormatItemTime(call->time);
+    line += call->Outgoing() ? ",呼出电话" : ",呼入电话";
+    line += call->duration != 0 ? "," + FormatFixed(call->duration) + "秒\r\n" : std::string(",已取消的电话\r\n");
+    writer.AddLine(exporting::kToCsvAndHtml, line, call->deleted != 0);
+  }
+}
+
+}  // namespace readers

@@ -1,0 +1,125 @@
+#include "readers/category_readers.h"
+
+#include <string>
+
+#include "backup/file_list_db.h"
+#include "db/progress.h"
+#include "platform/message_target.h"
+#include "readers/address_book_db.h"
+#include "readers/call_history_db.h"
+#include "readers/categories.h"
+#include "readers/message_db.h"
+#include "readers/safari_db.h"
+
+namespace readers {
+namespace {
+
+// Where a category's database is: its domain and relative path in a
+// manifest backup, its path in a plain folder.
+struct DatabaseLocation {
+  const char* domain;
+  const char* manifestPath;
+  const char* folderPath;
+};
+
+constexpr DatabaseLocation kAddressBook = {"HomeDomain", "/AddressBook.sqlitedb",
+                                           "Library/AddressBook/AddressBook.sqlitedb"};
+constexpr DatabaseLocation kCallHistory = {"HomeDomain", "/CallHistory.storedata",
+                                           "Library/CallHistoryDB/CallHistory.storedata"};
+constexpr DatabaseLocation kSms = {"HomeDomain", "/sms.db", "Library/SMS/sms.db"};
+
+// The first stored path of a database; found only when the lookup ran and
+// gave a path. lookupRan is false when the index could not be queried.
+std::string FindDatabase(backup::CFileListDB& index, const DatabaseLocation& location, bool& lookupRan) {
+  std::vector<std::string> paths;
+  const bool folderMode = index.Mode() == backup::SourceFolder;
+  const int result = index.FindFilePaths(folderMode ? location.folderPath : location.manifestPath,
+                                         location.domain, paths, false);
+  lookupRan = folderMode || result != 0;
+  return result != 0 && !paths.empty() ? paths.front() : std::string();
+}
+
+}  // namespace
+
+CategoryReaders::CategoryReaders() = default;
+CategoryReaders::~CategoryReaders() = default;
+
+int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB& index) {
+  holder.index = &index;
+  holder.category = category;
+  bool lookupRan = true;
+  if (category == kCategoryCalls || category == kCategoryContacts || category == kCategoryMessages) {
+    const std::string addressBook = FindDatabase(index, kAddressBook, lookupRan);
+    if (!lookupRan) return 0;
+    if (!addressBook.empty()) {
+      db::ReportProgress(false, 10);
+      holder.contacts = std::make_unique<CAddressBookDB>(&index);
+      holder.contacts->Open(addressBook, 0);
+      holder.contacts->Close();
+    }
+    if (category == kCategoryCalls) {
+      const std::string path = FindDatabase(index, kCallHistory, lookupRan);
+      if (!path.empty()) {
+        db::ReportProgress(false, 10);
+        holder.calls = std::make_unique<CCallHistoryDB>(&index, holder.contacts.get());
+        holder.calls->Open(path, 0);
+        holder.calls->Close();
+      }
+    } else if (category == kCategoryMessages) {
+      const std::string path = FindDatabase(index, kSms, lookupRan);
+      if (!path.empty()) {
+        db::ReportProgress(false, 10);
+        holder.messages = std::make_unique<CMessageDB>(&index, holder.contacts.get());
+        holder.messages->Open(path, 0);
+        holder.messages->Close();
+      }
+    }
+  } else if (category == kCategorySafari) {
+    holder.safari = std::make_unique<SafariCollection>(&index);
+    LoadSafari(*holder.safari, index);
+  }
+  return 1;
+}
+
+std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder) {
+  std::vector<db::BaseItem*> list;
+  switch (holder.category) {
+    case kCategoryCalls:
+      if (holder.calls) {
+        for (const auto& call : holder.calls->Calls()) list.push_back(call.get());
+      }
+      break;
+    case kCategoryContacts:
+      if (holder.contacts) {
+        for (const auto& contact : holder.contacts->Contacts()) list.push_back(contact.get());
+      }
+      break;
+    case kCategoryMessages:
+      if (holder.messages) {
+        for (const auto& conversation : holder.messages->Conversations()) list.push_back(conversation.get());
+      }
+      break;
+    case kCategorySafari:
+      if (holder.safari) {
+        for (auto* entry : holder.safari->Records()) list.push_back(entry);
+      }
+      break;
+    default: break;
+  }
+  return list;
+}
+
+int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<CategoryReaders>& holder,
+                platform::IMessageTarget* target) {
+  holder.reset();
+  holder = std::make_unique<CategoryReaders>();
+  int outcome = kAnalysisListed;
+  if (DispatchCategory(category, *holder, index) != 0) {
+    outcome = ResultListOf(*holder).empty() ? kAnalysisNothing : kAnalysisListed;
+  }
+  index.Close();
+  if (target != nullptr) target->Post(platform::kWmAnalysisDone, static_cast<std::uintptr_t>(outcome), 0);
+  return outcome;
+}
+
+}  // namespace readers

@@ -1,0 +1,66 @@
+#pragma once
+// The analysis of one data category: which databases it needs, the readers
+// that load them, and the holder that keeps those readers (and so their
+// records) alive until the next analysis replaces them.
+//
+// Threads: RunAnalysis runs on the analysis worker; it reaches the window
+// that follows it only through posted messages. One analysis at a time.
+
+#include <memory>
+#include <vector>
+
+#include "db/items.h"
+
+namespace backup {
+class CFileListDB;
+}
+namespace platform {
+class IMessageTarget;
+}
+
+namespace readers {
+
+class CAddressBookDB;
+class CCallHistoryDB;
+class CMessageDB;
+class SafariCollection;
+
+// WM_ANALYSIS_DONE's wParam.
+inline constexpr int kAnalysisChooseAccount = 1;
+inline constexpr int kAnalysisListed = 2;
+inline constexpr int kAnalysisNothing = 4;
+
+// The readers of one analysis. Destroying the holder destroys them all.
+class CategoryReaders {
+ public:
+  CategoryReaders();
+  ~CategoryReaders();
+  CategoryReaders(const CategoryReaders&) = delete;
+  CategoryReaders& operator=(const CategoryReaders&) = delete;
+
+  backup::CFileListDB* index = nullptr;  // not owned
+  int category = -1;
+  std::unique_ptr<CAddressBookDB> contacts;
+  std::unique_ptr<CCallHistoryDB> calls;
+  std::unique_ptr<CMessageDB> messages;
+  std::unique_ptr<SafariCollection> safari;
+};
+
+// Looks up the category's databases through the index and loads them into
+// readers held by holder. Returns 0 only when the contacts lookup itself
+// fails for the calls, contacts and messages categories.
+int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB& index);
+
+// The group records the category shows (conversations, contacts, calls,
+// Safari entries), in order, or an empty list. They belong to holder.
+std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder);
+
+// One analysis of a category (3-17) on an opened index: replaces holder's
+// readers with new ones, dispatches, closes the index, and posts
+// WM_ANALYSIS_DONE to target (if any) with kAnalysisListed when there are
+// records (or the dispatch failed), kAnalysisNothing when there are none.
+// Returns that outcome. Progress goes through db::ReportProgress.
+int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<CategoryReaders>& holder,
+                platform::IMessageTarget* target);
+
+}  // namespace readers

@@ -1,0 +1,305 @@
+#include "readers/message_db.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <utility>
+
+#include "db/item_time.h"
+#include "db/text.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+#include "readers/address_book_db.h"
+
+namespace readers {
+namespace {
+
+using db::undark::UndarkRow;
+using db::undark::UndarkValue;
+
+const char* const kTableNames[] = {
+    "message inner join handle on message.handle_id=handle.ROWID",
+    "handle",
+};
+
+constexpr char kHandleLookupSql[] = "Select uncanonicalized_id,id From handle where ROWID=?;";
+constexpr char kUnknownAddressPrefix[] = "未知号码_";
+constexpr std::size_t kKeyTextUnits = 80;
+// The display name the contacts reader gives a person without any name.
+constexpr char kUnnamedContact[] = "未知联系人";
+
+// Message table columns by position, the same from iOS 7 to 17; a recovered
+// row is read by position since it carries no names.
+constexpr std::size_t kRowIdColumn = 0;
+constexpr std::size_t kGuidColumn = 1;
+constexpr std::size_t kTextColumn = 2;
+constexpr std::size_t kHandleIdColumn = 5;
+constexpr std::size_t kAccountColumn = 12;
+constexpr std::size_t kDateColumn = 15;
+constexpr std::size_t kIsSentColumn = 28;
+// A row must reach is_sent to be read at all.
+constexpr std::size_t kMinRecoveredValues = kIsSentColumn + 1;
+
+std::string TextField(const db::CppSQLite3Query& query, const char* name) {
+  return db::RepairUtf8(query.GetStringField(query.FieldIndex(name)));
+}
+
+// A stored date (seconds or, from iOS 11 on, nanoseconds since 2001) as Unix
+// seconds; the floating form keeps the fraction of a nanosecond date.
+double MessageTime(std::int64_t stored) { return db::NormalizeAppleTime(static_cast<double>(stored)); }
+
+// Text of a recovered value. Only a TEXT value is a text: the number a
+// damaged header might put in a text column is no message body.
+std::string ValueText(const UndarkValue& value) {
+  return value.type == db::undark::kTypeText ? db::RepairUtf8(value.text) : std::string();
+}
+
+// The low 32 bits of a recovered number, as the live columns are read.
+std::int32_t ValueInt32(const UndarkValue& value) {
+  return static_cast<std::int32_t>(db::undark::UndarkValueToInt64(value));
+}
+
+// Every message guid is a textual UUID; a row whose guid is not one is bytes
+// that merely passed the layout's serial-type rules (the real iOS 7 sms.db
+// holds such a remnant of a rewritten record, with its columns shifted).
+bool IsUuidText(const UndarkValue& value) {
+  constexpr std::size_t kUuidLength = 36;
+  if (value.type != db::undark::kTypeText || value.text.size() != kUuidLength) return false;
+  for (std::size_t i = 0; i < kUuidLength; ++i) {
+    const char c = value.text[i];
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    if (dash ? c != '-' : !hex) return false;
+  }
+  return true;
+}
+
+std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
+  auto message = std::make_unique<DBITEM_Message>();
+  message->rowId = ValueInt32(row[kRowIdColumn]);
+  message->guid = ValueText(row[kGuidColumn]);
+  message->text = ValueText(row[kTextColumn]);
+  message->handleId = ValueInt32(row[kHandleIdColumn]);
+  message->account = ValueText(row[kAccountColumn]);
+  message->time = MessageTime(db::undark::UndarkValueToInt64(row[kDateColumn]));
+  // A NULL is_sent reads as 0 here as in a live row; the scanner's -1 for
+  // NULL would turn a received message into a sent one.
+  const UndarkValue& isSent = row[kIsSentColumn];
+  message->isSent = isSent.type == db::undark::kTypeNull ? 0 : ValueInt32(isSent);
+  message->deleted = 1;
+  return message;
+}
+
+// A conversation name as a CSV field. Names are written as they are; one
+// holding a comma, a quote or a line break would split the line into other
+// columns, so such a name is quoted like a message text.
+std::string NameField(const std::string& name) {
+  if (name.find_first_of(",\"\r\n") == std::string::npos) return name;
+  return db::CsvQuoteField(name);
+}
+
+}  // namespace
+
+DBITEM_Message* DBITEM_MsgFriend::File(std::unique_ptr<DBITEM_Message> message, bool atFront) {
+  DBITEM_Message* filed = message.get();
+  messages_.push_back(std::move(message));
+  if (atFront) {
+    items.insert(items.begin(), filed);
+  } else {
+    items.push_back(filed);
+  }
+  return filed;
+}
+
+std::string MessageKey(const DBITEM_Message& message) {
+  // Time and handle have fixed shapes without '|', so the separators keep
+  // handle 1 with text "23" apart from handle 12 with text "3". A time comes
+  // from a 64-bit value, so "%f" needs at most 27 characters here.
+  char head[96];
+  std::snprintf(head, sizeof head, "%f|%d|", message.time, message.handleId);
+  return head + db::LeftUtf16(message.text, kKeyTextUnits);
+}
+
+CMessageDB::CMessageDB(backup::CFileListDB* index, const CAddressBookDB* contacts)
+    : index_(index), contacts_(contacts), ownNumberFriend_(std::make_unique<DBITEM_MsgFriend>()) {
+  ownNumberFriend_->name = kOwnNumberName;
+}
+
+CMessageDB::~CMessageDB() = default;
+
+std::string CMessageDB::GetTableName(int tableKind) {
+  if (openParam != 0 || tableKind < 0 || tableKind >= static_cast<int>(std::size(kTableNames))) return {};
+  return kTableNames[tableKind];
+}
+
+void CMessageDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (tableKind == kMessageJoinKind) {
+    auto message = std::make_unique<DBITEM_Message>();
+    message->rowId = query.GetIntField(0);
+    message->guid = db::RepairUtf8(query.GetStringField(1));
+    message->text = db::RepairUtf8(query.GetStringField(2));
+    message->handleId = query.GetIntField(query.FieldIndex("handle_id"));
+    message->account = TextField(query, "account");
+    message->time = MessageTime(query.GetInt64Field(query.FieldIndex("date")));
+    message->isSent = query.GetIntField(query.FieldIndex("is_sent"), 0);
+    message->destinationCallerId = TextField(query, "destination_caller_id");
+    message->address = TextField(query, "uncanonicalized_id");
+    message->handleText = TextField(query, "id");
+    if (message->address.empty()) message->address = message->handleText;
+    AddToConversation(std::move(message));
+    return;
+  }
+  if (tableKind == kHandleKind) {
+    auto handle = std::make_unique<DBITEM_handle>();
+    handle->address = TextField(query, "uncanonicalized_id");
+    if (handle->address.empty()) handle->address = TextField(query, "id");
+    out = std::move(handle);
+    return;
+  }
+  CDbSqlite::ParseRow(tableKind, out, query);
+}
+
+int CMessageDB::Open(const std::string& path, int param) {
+  ownNumberFriend_->name = kOwnNumberName;
+  // Every Open starts from nothing: the maps point into the conversations,
+  // so they go together.
+  Reset();
+  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (openParam != 0) return 1;
+
+  const int joinedColumns = LoadTable(kMessageJoinKind, rows);
+  // The joined rows carry the handle's columns after the message's. Their
+  // number grew from five to six with iOS 11 (person_centric_id), so it is
+  // counted rather than assumed: with one column too many the scanner would
+  // read the first body byte as a serial type and shift every value.
+  db::ItemList handles;
+  const int handleColumns = joinedColumns > 0 ? LoadTable(kHandleKind, handles) : 0;
+  messageColumnCount_ = handleColumns > 0 && joinedColumns > handleColumns ? joinedColumns - handleColumns : 0;
+
+  RecoverDeletedMessages();
+  MergeDeletedMessages();
+  return 1;
+}
+
+void CMessageDB::Reset() {
+  messageByKey_.clear();
+  knownGuids_.clear();
+  conversationByAddress_.clear();
+  recoveredMessages_.clear();
+  while (!conversations_.empty()) conversations_.pop_back();
+  messageColumnCount_ = 0;
+}
+
+DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address, bool recovered) {
+  const auto found = conversationByAddress_.find(address);
+  if (found != conversationByAddress_.end()) return *found->second;
+
+  auto conversation = std::make_unique<DBITEM_MsgFriend>();
+  conversation->address = address;
+  conversation->name = address;
+  if (contacts_ != nullptr) {
+    const DBITEM_AdrBFriend* contact = contacts_->FindContactByNumber(address);
+    // A contact without a name of its own would hide the number, and give
+    // every such peer the same name in the list and in the export.
+    if (contact != nullptr && !contact->displayName.empty() && contact->displayName != kUnnamedContact) {
+      conversation->name = contact->displayName;
+    }
+  }
+  DBITEM_MsgFriend& created = *conversation;
+  conversationByAddress_.emplace(address, &created);
+  if (recovered) {
+    conversations_.insert(conversations_.begin(), std::move(conversation));
+  } else {
+    conversations_.push_back(std::move(conversation));
+  }
+  return created;
+}
+
+void CMessageDB::AddToConversation(std::unique_ptr<DBITEM_Message> message) {
+  const bool recovered = message->deleted != 0;
+  DBITEM_MsgFriend& conversation = ConversationFor(message->address, recovered);
+  message->parent = &conversation;
+  message->sender = message->isSent != 0 ? ownNumberFriend_.get() : &conversation;
+  conversation.time = message->time;
+  if (recovered) ++conversation.deletedMessageCount;
+  DBITEM_Message* filed = conversation.File(std::move(message), recovered);
+
+  if (recovered && conversation.deleted == 0) {
+    conversation.deleted = 1;
+    MoveToFront(&conversation);
+  }
+  messageByKey_[MessageKey(*filed)] = filed;
+  if (!filed->guid.empty()) knownGuids_.insert(filed->guid);
+}
+
+void CMessageDB::MoveToFront(DBITEM_MsgFriend* conversation) {
+  const auto at = std::find_if(conversations_.begin(), conversations_.end(),
+                               [conversation](const auto& c) { return c.get() == conversation; });
+  if (at != conversations_.end()) std::rotate(conversations_.begin(), at, at + 1);
+}
+
+void CMessageDB::RecoverDeletedMessages() {
+  recoveredMessages_.clear();
+  // Without the live column count no recovered row could be told from junk.
+  if (messageColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
+  const auto expected = static_cast<std::size_t>(messageColumnCount_);
+  db::undark::UndarkScan(dbPath, kMessageLayout, messageColumnCount_, [&](UndarkRow& row) {
+    if (row.size() != expected || !IsUuidText(row[kGuidColumn])) return;
+    recoveredMessages_.push_back(MessageFromRow(row));
+  });
+}
+
+void CMessageDB::MergeDeletedMessages() {
+  std::map<std::int32_t, std::string> addressByHandle;
+  // Last to first, each in front: the recovered messages end up in the order
+  // the scan found them.
+  for (auto it = recoveredMessages_.rbegin(); it != recoveredMessages_.rend(); ++it) {
+    std::unique_ptr<DBITEM_Message> message = std::move(*it);
+    // A copy of a live (or already merged) message: the scanner finds live
+    // records too, and a record can be found twice.
+    if (messageByKey_.count(MessageKey(*message)) != 0) continue;
+    // The guid is unique in the table, so a record with a known guid is an
+    // older copy of that message, left behind when SQLite moved or rewrote
+    // the record. Parts of such a copy may since have been overwritten (a
+    // date read from foreign bytes), so its key need not match.
+    if (knownGuids_.count(message->guid) != 0) continue;
+
+    auto known = addressByHandle.find(message->handleId);
+    if (known == addressByHandle.end()) {
+      db::ItemList handles;
+      QueryKindOne(kHandleLookupSql, handles, {db::SqlValue(std::int64_t{message->handleId})});
+      std::string address;
+      if (!handles.empty()) address = static_cast<const DBITEM_handle&>(*handles.front()).address;
+      known = addressByHandle.emplace(message->handleId, std::move(address)).first;
+    }
+    message->address = known->second;
+    if (message->address.empty()) message->address = kUnknownAddressPrefix + std::to_string(message->handleId);
+    AddToConversation(std::move(message));
+  }
+  recoveredMessages_.clear();
+}
+
+void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection) {
+  // The list page is laid out by BeginList; without it the page stays empty.
+  std::size_t lines = 0;
+  for (const db::BaseItem* item : selection) {
+    if (const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(item)) lines += conversation->items.size();
+  }
+  writer.BeginList(std::max<int>(1, static_cast<int>(lines)));
+  writer.SetHeader("名称,日期,类型,内容\r\n");
+  for (const db::BaseItem* item : selection) {
+    const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(item);
+    if (conversation == nullptr) continue;
+    const std::string name = NameField(conversation->name);
+    for (const db::BaseItem* member : conversation->items) {
+      const auto* message = dynamic_cast<const DBITEM_Message*>(member);
+      if (message == nullptr) continue;
+      const std::string line = name + "," + db::FormatItemTime(message->time) + "," +
+                               (message->isSent != 0 ? "发送" : "接收") + "," + db::CsvQuoteField(message->text) +
+                               "\r\n";
+      writer.AddLine(exporting::kToCsvAndHtml, line, message->deleted != 0);
+    }
+  }
+}
+
+}  // namespace readers

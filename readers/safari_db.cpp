@@ -1,0 +1,241 @@
+#include "readers/safari_db.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+#include "backup/file_list_db.h"
+#include "db/progress.h"
+#include "db/text.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+
+namespace readers {
+namespace {
+
+constexpr int kRecordsKind = 0;
+constexpr int kPagesKind = 1;  // History.db only
+
+constexpr char kHistoryTable[] =
+    "history_visits inner join history_items on history_visits.history_item=history_items.id";
+constexpr char kPagesTable[] = "history_items";
+constexpr char kBookmarksTable[] = "bookmarks";
+
+// Deleted-row layouts of History.db and the value counts of their rows.
+constexpr int kPagesLayout = 21;
+constexpr std::size_t kPagesValues = 9;
+constexpr int kVisitsLayout = 10;
+constexpr std::size_t kVisitsValues = 13;
+
+// Visit times are seconds since 2001; a value past 2^32 (the year 2137) is
+// not one.
+constexpr double kVisitTimeLimit = 4294967296.0;
+
+// The scan lets through byte runs that only look like a visit (the schema's
+// own text on the first page passes); a visit must also hold the types its
+// columns hold: a page id, a time, a title or NULL, and three flags.
+bool LooksLikeVisit(const db::undark::UndarkRow& row) {
+  auto isInteger = [](std::uint8_t type) { return (type >= 1 && type <= 6) || type == 8 || type == 9; };
+  if (db::undark::UndarkValueToInt64(row[1]) <= 0) return false;
+  const double time = row[2].real;
+  if (row[2].type != db::undark::kTypeDouble || !std::isfinite(time) || time < 0 || time >= kVisitTimeLimit) {
+    return false;
+  }
+  if (row[3].type != db::undark::kTypeNull && row[3].type != db::undark::kTypeText) return false;
+  return isInteger(row[4].type) && isInteger(row[5].type) && isInteger(row[6].type);
+}
+
+// One live history_items row: a page's id and address.
+class PageItem : public db::BaseItem {
+ public:
+  std::int64_t id = 0;
+  std::string url;
+};
+
+std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
+  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
+}
+
+// A recovered value's text, ending at a zero byte (a BLOB's text carries one
+// after its bytes), with damaged UTF-8 repaired.
+std::string ValueText(const db::undark::UndarkValue& value) {
+  const std::string_view text(value.text);
+  return db::RepairUtf8(text.substr(0, text.find('\0')));
+}
+
+// An address as one CSV and HTML cell: the characters that would end the
+// cell or the line are percent-encoded, which leaves the address usable.
+std::string UrlField(const std::string& url) {
+  std::string field;
+  field.reserve(url.size());
+  for (const char c : url) {
+    switch (c) {
+      case ',': field += "%2C"; break;
+      case '"': field += "%22"; break;
+      case '\r': field += "%0D"; break;
+      case '\n': field += "%0A"; break;
+      default: field += c;
+    }
+  }
+  return field;
+}
+
+}  // namespace
+
+// ---- CSafariDB ----
+
+CSafariDB::CSafariDB(backup::CFileListDB* index) : index_(index) {}
+
+CSafariDB::~CSafariDB() = default;
+
+std::string CSafariDB::GetTableName(int tableKind) {
+  if (tableKind == kRecordsKind && openParam == kSafariHistory) return kHistoryTable;
+  if (tableKind == kRecordsKind && openParam == kSafariBookmarks) return kBookmarksTable;
+  if (tableKind == kPagesKind && openParam == kSafariHistory) return kPagesTable;
+  return "";
+}
+
+void CSafariDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (tableKind == kRecordsKind && (openParam == kSafariHistory || openParam == kSafariBookmarks)) {
+    auto record = std::make_unique<DBITEM_Safari>();
+    if (openParam == kSafariHistory) {
+      record->historyItemId = query.GetIntField(query.FieldIndex("history_item"));
+    } else {
+      record->isBookmark = 1;
+    }
+    record->pageTitle = FieldText(query, "title");
+    record->pageUrl = FieldText(query, "url");
+    out = std::move(record);
+    return;
+  }
+  if (tableKind == kPagesKind && openParam == kSafariHistory) {
+    auto page = std::make_unique<PageItem>();
+    page->id = query.GetInt64Field(query.FieldIndex("id"));
+    page->url = FieldText(query, "url");
+    out = std::move(page);
+    return;
+  }
+  CDbSqlite::ParseRow(tableKind, out, query);
+}
+
+int CSafariDB::Open(const std::string& path, int which) {
+  if (CDbSqlite::Open(path, which) == 0) return 0;
+  entries_.clear();
+  recoveredVisits_.clear();
+  urlById_.clear();
+  visitKeyIndex_.clear();
+  db::ItemList loaded;
+  LoadTable(kRecordsKind, loaded);
+  for (auto& item : loaded) {
+    // Kind 0 rows are made by ParseRow above, always as Safari records.
+    entries_.emplace_back(static_cast<DBITEM_Safari*>(item.release()));
+  }
+  if (openParam == kSafariHistory) {
+    SeedPageAddresses();
+    RecoverSafariHistory();
+  }
+  for (const auto& entry : entries_) visitKeyIndex_[VisitKey(*entry)] = entry.get();
+  MergeRecoveredVisits();
+  return 1;
+}
+
+void CSafariDB::SeedPageAddresses() {
+  // The pages SQL still returns come first: the scan cannot read a page whose
+  // address spills onto overflow pages, and a freed cell's id bytes are
+  // overwritten, so a rebuilt page may carry another page's id.
+  db::ItemList pages;
+  LoadTable(kPagesKind, pages);
+  for (const auto& item : pages) {
+    const auto& page = static_cast<const PageItem&>(*item);
+    urlById_.try_emplace(page.id, page.url);
+  }
+}
+
+void CSafariDB::RecoverSafariHistory() {
+  db::undark::UndarkScan(dbPath, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
+    if (row.size() != kPagesValues) return;
+    const std::int64_t id = std::strtoll(row[0].text.c_str(), nullptr, 10);
+    if (id > 0) urlById_.try_emplace(id, ValueText(row[1]));  // ids start at 1
+  });
+  db::undark::UndarkScan(dbPath, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
+    if (row.size() != kVisitsValues || !LooksLikeVisit(row)) return;
+    auto visit = std::make_unique<DBITEM_Safari>();
+    visit->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1]));
+    visit->pageTitle = ValueText(row[3]);
+    visit->deleted = 1;
+    recoveredVisits_.push_back(std::move(visit));
+  });
+}
+
+void CSafariDB::MergeRecoveredVisits() {
+  for (auto it = recoveredVisits_.rbegin(); it != recoveredVisits_.rend(); ++it) {
+    DBITEM_Safari& visit = **it;
+    if (const auto url = urlById_.find(visit.historyItemId); url != urlById_.end()) visit.pageUrl = url->second;
+    if (!visitKeyIndex_.try_emplace(VisitKey(visit), &visit).second) continue;  // repeats a known record
+    entries_.push_back(std::move(*it));
+  }
+  recoveredVisits_.clear();
+}
+
+// ---- SafariCollection ----
+
+SafariCollection::SafariCollection(backup::CFileListDB* index) : index_(index) {}
+SafariCollection::~SafariCollection() = default;
+
+int LoadSafari(SafariCollection& collection, backup::CFileListDB& index) {
+  collection.index_ = &index;
+  collection.records_.clear();
+  collection.history_.reset();
+  collection.bookmarks_.reset();
+
+  std::vector<std::string> paths;
+  for (const char* domain : {kSafariAppDomain, kSafariHomeDomain}) {
+    paths.clear();
+    if (index.FindFilePaths(kSafariHistoryPath, domain, paths, false) != 0 && !paths.empty()) break;
+  }
+  if (!paths.empty()) {
+    db::ReportProgress(false, 10);
+    collection.history_ = std::make_unique<CSafariDB>(&index);
+    collection.history_->Open(paths.front(), kSafariHistory);
+    collection.history_->Close();  // the records stay; the connection is not needed again
+    db::ReportProgress(false, 50);
+  }
+
+  paths.clear();
+  if (index.FindFilePaths(kSafariBookmarksPath, kSafariHomeDomain, paths, false) != 0 && !paths.empty()) {
+    db::ReportProgress(false, 60);
+    collection.bookmarks_ = std::make_unique<CSafariDB>(&index);
+    collection.bookmarks_->Open(paths.front(), kSafariBookmarks);
+    collection.bookmarks_->Close();
+    db::ReportProgress(false, 90);
+  }
+
+  for (const CSafariDB* reader : {collection.history_.get(), collection.bookmarks_.get()}) {
+    if (reader == nullptr) continue;
+    for (const auto& entry : reader->Entries()) collection.records_.push_back(entry.get());
+  }
+  return 1;
+}
+
+std::string VisitKey(const DBITEM_Safari& record) {
+  std::string key = record.pageTitle;
+  key += '\0';
+  key += record.pageUrl;
+  return key;
+}
+
+void WriteSafariCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& records) {
+  std::vector<const DBITEM_Safari*> selected;
+  for (const db::BaseItem* item : records) {
+    if (const auto* record = dynamic_cast<const DBITEM_Safari*>(item)) selected.push_back(record);
+  }
+  writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
+  writer.SetHeader("标题,链接\r\n");
+  for (const DBITEM_Safari* record : selected) {
+    const std::string line = db::CsvQuoteField(record->pageTitle) + "," + UrlField(record->pageUrl) + "\r\n";
+    writer.AddLine(exporting::kToCsvAndHtml, line, record->deleted != 0);
+  }
+}
+
+}  // namespace readers

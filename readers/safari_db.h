@@ -1,0 +1,133 @@
+#pragma once
+// The web browser's history and bookmarks (data category 7).
+//
+// CSafariDB reads one of two databases, chosen by the Open param:
+//   0 History.db    the visits joined with their pages (history_visits,
+//                   history_items), plus visits rebuilt from deleted rows:
+//                   layout 21 finds the pages (id from the cell, url),
+//                   layout 10 the visits (history_item, title); a rebuilt
+//                   visit that repeats a known one is dropped
+//   1 Bookmarks.db  every row of "bookmarks"
+// SafariCollection finds both in a backup (in a folder backup under their
+// relative paths), keeps both readers and one list: history first, then
+// bookmarks.
+//
+// Threads: LoadSafari and Open run on the analysis worker; afterwards the
+// records are only read until the collection is destroyed.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/db_sqlite.h"
+
+namespace backup {
+class CFileListDB;
+}
+namespace exporting {
+class CExportWriter;
+}
+
+namespace readers {
+
+// Open params of CSafariDB.
+inline constexpr int kSafariHistory = 0;
+inline constexpr int kSafariBookmarks = 1;
+
+// One visited page or one bookmark. Texts are UTF-8; no time is kept.
+class DBITEM_Safari : public db::BaseItem {
+ public:
+  const std::string& Title() const override { return pageTitle; }
+  const std::string& SearchText() const override { return pageTitle; }
+
+  std::int32_t isBookmark = 0;      // 1 for a bookmark, 0 for a visit
+  std::int32_t historyItemId = -1;  // the visited page's history_items id
+  std::string pageTitle;
+  std::string pageUrl;
+};
+
+class CSafariDB : public db::CDbSqlite {
+ public:
+  // index: the analysis's backup file index (not owned; may be null).
+  explicit CSafariDB(backup::CFileListDB* index = nullptr);
+  ~CSafariDB() override;
+
+  // Kind 0: the visits joined with their pages (History.db) or "bookmarks"
+  // (Bookmarks.db); kind 1 (History.db): "history_items". "" otherwise.
+  std::string GetTableName(int tableKind) override;
+  void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
+  // which: kSafariHistory or kSafariBookmarks. Loads the records (and for
+  // History.db the rebuilt visits). Returns 0 when the database cannot be
+  // opened, else 1.
+  int Open(const std::string& path, int which) override;
+
+  // Live records in table order, then the rebuilt visits that were kept, in
+  // reverse scan order. Owned here; they outlive Close.
+  const std::vector<std::unique_ptr<DBITEM_Safari>>& Entries() const { return entries_; }
+
+ private:
+  void SeedPageAddresses();
+  void RecoverSafariHistory();
+  void MergeRecoveredVisits();
+
+  backup::CFileListDB* index_;
+  std::vector<std::unique_ptr<DBITEM_Safari>> entries_;
+  std::vector<std::unique_ptr<DBITEM_Safari>> recoveredVisits_;
+  std::map<std::int64_t, std::string> urlById_;  // history_items id -> address
+  std::map<std::string, DBITEM_Safari*> visitKeyIndex_;
+};
+
+// Where the two databases are in a backup. History.db moved between iOS
+// versions: older backups list it in the browser's app domain, iOS 14 ones
+// in HomeDomain; the app domain is looked at first.
+inline constexpr char kSafariAppDomain[] = "AppDomain-com.apple.mobilesafari";
+inline constexpr char kSafariHomeDomain[] = "HomeDomain";
+inline constexpr char kSafariHistoryPath[] = "Library/Safari/History.db";
+inline constexpr char kSafariBookmarksPath[] = "Library/Safari/Bookmarks.db";
+
+// The Safari group of one analysis: the backup file index, both readers
+// (either may be absent) and their records in one list.
+class SafariCollection {
+ public:
+  // index: the analysis's backup file index (not owned; may be null).
+  explicit SafariCollection(backup::CFileListDB* index = nullptr);
+  ~SafariCollection();
+  SafariCollection(const SafariCollection&) = delete;
+  SafariCollection& operator=(const SafariCollection&) = delete;
+
+  // History records, then bookmarks; the records belong to the readers.
+  const std::vector<DBITEM_Safari*>& Records() const { return records_; }
+  const CSafariDB* HistoryReader() const { return history_.get(); }
+  const CSafariDB* BookmarksReader() const { return bookmarks_.get(); }
+
+ private:
+  friend int LoadSafari(SafariCollection& collection, backup::CFileListDB& index);
+
+  backup::CFileListDB* index_;
+  std::unique_ptr<CSafariDB> history_;
+  std::unique_ptr<CSafariDB> bookmarks_;
+  std::vector<DBITEM_Safari*> records_;
+};
+
+// Looks up History.db and Bookmarks.db through index, opens a reader for
+// each one found into collection (replacing what it held; progress 10 and
+// 50 around the history, 60 and 90 around the bookmarks) and builds its
+// list. A database the backup lacks, or one that cannot be opened,
+// contributes nothing. Returns 1.
+int LoadSafari(SafariCollection& collection, backup::CFileListDB& index);
+
+// The key under which a rebuilt visit repeats a known record: its whole
+// title and its whole address, kept apart by a zero byte, so that records
+// differing anywhere in either keep apart.
+std::string VisitKey(const DBITEM_Safari& record);
+
+// Writes the header "标题,链接" and one line per record (in the order given;
+// records of other types are passed over) to writer, each with the record's
+// deleted flag. The title passes db::CsvQuoteField; in the address a comma,
+// a quote or a line break is percent-encoded, so the line keeps two columns
+// and the address still leads to the page. Runs on the recovery worker.
+void WriteSafariCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& records);
+
+}  // namespace readers

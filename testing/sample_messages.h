@@ -1,0 +1,91 @@
+#pragma once
+// Sample message databases (sms.db) in the shape iOS 14 writes them, for the
+// message reader's tests and the demo backup.
+//
+// The schema is the phone's own: message and handle as iOS 14.3 (or iOS 7)
+// stores them, the chat, join and attachment tables with their indexes and
+// triggers in the shape the phone's iOS 7.1.2 sms.db has them, so that
+// deleting a conversation removes its messages and then its orphaned handle
+// exactly as on a phone. Rows are deleted with secure_delete off: their
+// bytes stay in the file.
+//
+// Everything here builds SQL texts; SqliteFile (sample_backup.h) runs them.
+// Functions are pure and may be called from any thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "testing/ios_schemas.h"
+#include "testing/sample_backup.h"
+
+namespace sample {
+
+// Dates in sms.db count nanoseconds from 2001-01-01 00:00 UTC from iOS 11 on.
+std::int64_t AppleNanoseconds(std::int64_t unixSeconds);
+
+// The phone number and iCloud address of the sample phone's owner.
+inline constexpr char kSmsOwnNumber[] = "+8613700001234";
+inline constexpr char kSmsOwnAppleId[] = "lin.zhou@icloud.com";
+
+// One row of the handle table.
+struct SmsHandle {
+  std::int64_t rowId = 0;
+  std::string id;                 // "+8613800138000", "someone@example.com"
+  std::string country = "cn";
+  std::string service = "SMS";    // or "iMessage"
+  std::string uncanonicalizedId;  // empty: stored as NULL
+};
+
+// One row of the message table; columns not named here keep the table's
+// defaults.
+struct SmsMessage {
+  std::int64_t rowId = 0;     // required: the guid is made from it
+  std::string guid;           // empty: a 36-character UUID made from rowId
+  std::string text;
+  std::int64_t handleId = 0;
+  std::string service = "SMS";
+  std::string account;        // empty: "p:" and the own number
+  std::string accountGuid = "9A1B3C5D-7E2F-4A6B-8C0D-1E3F5A7B9C2D";
+  std::int64_t date = 0;      // as stored: nanoseconds (or seconds) since 2001
+  std::int64_t dateRead = 0;  // 0 while unread
+  std::int64_t dateDelivered = 0;
+  bool isFromMe = false;      // also sets is_sent and is_delivered
+  bool isRead = false;
+  std::string destinationCallerId;  // empty: the own number
+};
+
+// The two shapes of the message tables the reader knows: iOS 7 to 10 (message
+// 38 columns, handle 5) and iOS 11 on, here as iOS 14.3 has them (message 74,
+// handle 6). The columns the reader uses sit at the same positions in both.
+enum class SmsLayout { kIos7, kIos14 };
+inline constexpr int kSmsMessageIos7Columns = 38;
+inline constexpr int kSmsHandleIos7Columns = 5;
+
+// CREATE statements (tables, indexes, triggers) of a sample sms.db.
+std::string SmsSchemaSql(SmsLayout layout = SmsLayout::kIos14);
+// INSERT statements of one row; texts are quoted for SQL. iOS 7 has no
+// destination_caller_id; the message leaves it out there.
+std::string InsertHandleSql(const SmsHandle& handle);
+std::string InsertMessageSql(const SmsMessage& message, SmsLayout layout = SmsLayout::kIos14);
+// A chat with the handle as its one member, and the join rows that put
+// messages into it (iOS files every message of a conversation this way).
+std::string InsertChatSql(std::int64_t chatId, const SmsHandle& handle);
+std::string JoinMessageToChatSql(std::int64_t chatId, std::int64_t messageId);
+
+// The built-in sample sms.db, iOS 14 shape, dates in nanoseconds: five
+// conversations (Chinese and English, texts with a comma, a quote and
+// "<script>", a picture), 46 messages. Deleted: three single messages (23
+// read, 24 sent, 31 unread) and one conversation whole (26, 27; its handle 5
+// went with it). All but 23 can be recovered: a message that had been read
+// keeps an 8-byte date_read, which the message layout does not accept.
+// setupSql holds the schema, the rows and the deletions; recentSql the
+// newest message (47), which SqliteFile leaves in sms.db-wal when asked to.
+struct SmsDbScript {
+  std::string setupSql;
+  std::string recentSql;
+};
+SmsDbScript SampleSmsDbIos14();
+std::unique_ptr<SqliteFile> MakeSampleSmsDb(SqliteFile::Journal journal = SqliteFile::Journal::kRollback);
+
+}  // namespace sample

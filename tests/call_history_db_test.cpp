@@ -1,0 +1,276 @@
+#include "readers/call_history_db.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "export/export_writer.h"
+#include "platform/fs.h"
+#include "readers/address_book_db.h"
+#include "testing/sample_backup.h"
+#include "testing/sample_calls.h"
+#include "testing/sample_contacts.h"
+
+namespace readers {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::CallStoreShape;
+using sample::SampleCall;
+
+// Writes a sample database into folder under name and returns its path.
+std::string WriteDatabase(const platform::TempFolder& folder, const std::string& name,
+                          const sample::SqliteFile& database) {
+  const fs::path path = folder.Path() / name;
+  const std::vector<std::uint8_t> bytes = database.DatabaseBytes();
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+std::string StorePath(const platform::TempFolder& folder, CallStoreShape shape, const std::vector<SampleCall>& calls) {
+  const sample::SqliteFile database(sample::CallHistorySql(shape, calls));
+  return WriteDatabase(folder, "CallHistory.storedata", database);
+}
+
+std::string CsvOf(const std::vector<db::BaseItem*>& calls) {
+  exporting::CExportWriter writer(nullptr, 3);
+  WriteCallsCsv(writer, calls);
+  return writer.CsvText();
+}
+
+struct ShapeCase {
+  const char* name;
+  CallStoreShape shape;
+  int columns;
+};
+void PrintTo(const ShapeCase& shapeCase, std::ostream* out) { *out << shapeCase.name; }
+
+class CallStoreShapes : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(CallStoreShapes, ListsDeletedCallsFirstEachOnceThenLiveCallsInTableOrder) {
+  const platform::TempFolder folder("velmora-calls");
+  const std::vector<SampleCall> log = sample::SampleCallLog();
+  const std::string path = StorePath(folder, GetParam().shape, log);
+
+  CCallHistoryDB reader(nullptr, nullptr);
+  ASSERT_EQ(reader.Open(path, 0), 1);
+  reader.Close();
+  EXPECT_EQ(reader.CallColumnCount(), GetParam().columns);
+
+  // The scanner meets every live record too; those repeats are dropped.
+  std::vector<const SampleCall*> deleted;
+  std::vector<const SampleCall*> live;
+  for (const SampleCall& call : log) (call.deleted ? deleted : live).push_back(&call);
+  const auto& calls = reader.Calls();
+  ASSERT_EQ(calls.size(), log.size());
+  const std::size_t recoveredCount = deleted.size();
+
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE(i);
+    const DBITEM_CallHistory& call = *calls[i];
+    const bool isRecovered = i < recoveredCount;
+    EXPECT_EQ(call.deleted, isRecovered ? 1 : 0);
+    if (isRecovered) {
+      // Found among the deleted sample calls by its date and number.
+      const auto match = std::find_if(deleted.begin(), deleted.end(), [&](const SampleCall* wanted) {
+        return wanted->appleSeconds == call.time && wanted->address == call.address;
+      });
+      ASSERT_NE(match, deleted.end()) << call.address;
+      EXPECT_EQ(call.duration, (*match)->durationSeconds);
+      EXPECT_EQ(call.Outgoing(), (*match)->outgoing);
+      EXPECT_EQ(call.location, (*match)->location);
+      EXPECT_EQ(call.intFields[kCallPkField], -1);  // a freed record keeps no key
+      deleted.erase(match);
+    } else {
+      const SampleCall& wanted = *live[i - recoveredCount];
+      EXPECT_EQ(call.time, wanted.appleSeconds);
+      EXPECT_EQ(call.address, wanted.address);
+      EXPECT_EQ(call.duration, wanted.durationSeconds);
+      EXPECT_EQ(call.Outgoing(), wanted.outgoing);
+      EXPECT_GT(call.intFields[kCallPkField], 0);
+    }
+    EXPECT_EQ(call.countryCode, "cn");
+    EXPECT_EQ(call.serviceProvider, "com.apple.Telephony");
+    EXPECT_EQ(call.uniqueId.size(), 36u);
+    EXPECT_EQ(call.name, (call.address == "13700002222" ? "王芳" : kUnknownContactName));
+  }
+
+  // Opening again starts afresh.
+  ASSERT_EQ(reader.Open(path, 0), 1);
+  EXPECT_EQ(reader.Calls().size(), log.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, CallStoreShapes,
+                         ::testing::Values(ShapeCase{"WithDeviceColumn", CallStoreShape::k21Columns, 21},
+                                           ShapeCase{"WithoutDeviceColumn", CallStoreShape::k23Columns, 23}),
+                         [](const auto& shapeCase) { return std::string(shapeCase.param.name); });
+
+TEST(CCallHistoryDB, RecoveredCallRepeatingALiveOneIsDroppedAndOneWithAnotherNumberListedFirst) {
+  const platform::TempFolder folder("velmora-calls");
+  const std::string path = StorePath(folder, CallStoreShape::k21Columns,
+                                     {
+                                         {500000000.5, 64, "13800138000", "", "北京", false, true, false},
+                                         {500000000.5, 64, "13800138000", "", "北京", false, true, true},
+                                         {500000000.5, 47.5, "13900001111", "", "上海", true, true, true},
+                                     });
+  CCallHistoryDB reader(nullptr, nullptr);
+  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_EQ(reader.Calls().size(), 2u);
+  EXPECT_EQ(reader.Calls()[0]->address, "13900001111");
+  EXPECT_EQ(reader.Calls()[0]->deleted, 1);
+  EXPECT_EQ(reader.Calls()[1]->address, "13800138000");
+  EXPECT_EQ(reader.Calls()[1]->deleted, 0);
+  // A recovered duration keeps its fraction, as the live row would show it.
+  EXPECT_EQ(CsvOf(reader.CallItems()),
+            "名字,手机,日期,类型,持续时间\r\n"
+            "未知联系人,13900001111,2016-11-05 08:53:20 ,呼出电话,47.500000秒\r\n"
+            "未知联系人,13800138000,2016-11-05 08:53:20 ,呼入电话,64.000000秒\r\n");
+}
+
+TEST(WriteCallsCsv, WritesOneExactLinePerCall) {
+  DBITEM_CallHistory cancelled;
+  cancelled.name = "王芳";
+  cancelled.address = "13700002222";
+  cancelled.time = 500000000.5;  // stored iOS seconds: 2016-11-05 00:53:20 UTC
+  DBITEM_CallHistory outgoing;
+  outgoing.name = "未知联系人";
+  outgoing.address = "+14155550123";
+  outgoing.time = 1478307200;  // already Unix seconds
+  outgoing.duration = 421;
+  outgoing.intFields[kCallOutgoingField] = 1;
+  outgoing.deleted = 1;
+  DBITEM_CallHistory commaName;
+  commaName.name = "Doe, \"JJ\"";
+  commaName.address = "10086";
+  commaName.time = 500000000.5;
+  commaName.duration = 0.25;
+  db::DBITEM_TbNameList notACall;
+
+  EXPECT_EQ(CsvOf({&cancelled, &outgoing, &notACall, &commaName}),
+            "名字,手机,日期,类型,持续时间\r\n"
+            "王芳,13700002222,2016-11-05 08:53:20 ,呼入电话,已取消的电话\r\n"
+            "未知联系人,+14155550123,2016-11-05 08:53:20 ,呼出电话,421.000000秒\r\n"
+            "\"Doe， \"\"JJ\"\"\",10086,2016-11-05 08:53:20 ,呼入电话,0.250000秒\r\n");
+}
+
+TEST(CCallHistoryDB, NamesCallsThroughContactsDroppingTheChinaPrefix) {
+  const platform::TempFolder folder("velmora-calls");
+  const sample::SqliteFile contactsFile = sample::ContactsDatabase();
+  CAddressBookDB contacts;
+  ASSERT_EQ(contacts.Open(WriteDatabase(folder, "AddressBook.sqlitedb", contactsFile), 0), 1);
+  contacts.Close();
+
+  const std::string path = StorePath(folder, CallStoreShape::k23Columns,
+                                     {
+                                         {626000000.5, 30, "13912345678", "", "", false, true, false},
+                                         {626000100.5, 30, "+8613912345678", "", "", false, true, false},
+                                         {626000200.5, 30, "+8613912345678", "", "", true, true, true},
+                                         {626000300.5, 30, "13912345678", "小李", "", false, true, false},
+                                         {626000400.5, 30, "13600003333", "", "", false, true, false},
+                                         {626000500.5, 0, "", "", "", false, false, false},
+                                     });
+  CCallHistoryDB reader(nullptr, &contacts);
+  ASSERT_EQ(reader.Open(path, 0), 1);
+  std::vector<std::string> names;
+  for (const auto& call : reader.Calls()) names.push_back(call->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"李娜", "李娜", "李娜", "小李", kUnknownContactName,
+                                             kUnknownContactName}));
+}
+
+// The iOS 8 store: 18 columns, ZDATE at 10, no ZHANDLE_TYPE or
+// ZSERVICE_PROVIDER, ZADDRESS a BLOB at the end.
+const char kIos8Store[] =
+    "CREATE TABLE ZCALLRECORD ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZANSWERED INTEGER, "
+    "ZCALLTYPE INTEGER, ZDISCONNECTED_CAUSE INTEGER, ZFACE_TIME_DATA INTEGER, ZNUMBER_AVAILABILITY INTEGER, "
+    "ZORIGINATED INTEGER, ZREAD INTEGER, ZDATE TIMESTAMP, ZDURATION FLOAT, ZDEVICE_ID VARCHAR, "
+    "ZISO_COUNTRY_CODE VARCHAR, ZLOCATION VARCHAR, ZNAME VARCHAR, ZUNIQUE_ID VARCHAR, ZADDRESS BLOB );\n"
+    "INSERT INTO ZCALLRECORD VALUES (1, 2, 1, 1, 1, 0, NULL, 0, 1, 1, 626000000.418, 64, NULL, 'cn', '北京', "
+    "NULL, '0F9A3C7E-2B44-4D0B-9E1A-6C3F8D2B7A51', CAST('+8613812345678' AS BLOB));\n"
+    "INSERT INTO ZCALLRECORD VALUES (2, 2, 1, 1, 1, 0, NULL, 0, 0, 1, 626090002.733, 5, NULL, 'cn', '北京', "
+    "NULL, '1F9A3C7E-2B44-4D0B-9E1A-6C3F8D2B7A51', CAST('13800138000' AS BLOB));\n"
+    "DELETE FROM ZCALLRECORD WHERE Z_PK = 2;\n";
+
+// A store of 21 columns whose ZORIGINATED is not at 10: its deleted rows
+// pass the scan but would read the direction from ZREAD.
+std::string SwappedColumnsStore() {
+  std::string sql = sample::CallHistorySql(CallStoreShape::k21Columns, sample::SampleCallLog());
+  const std::string columns = "ZORIGINATED INTEGER, ZREAD INTEGER";
+  sql.replace(sql.find(columns), columns.size(), "ZREAD INTEGER, ZORIGINATED INTEGER");
+  return sql;
+}
+
+struct OtherStoreCase {
+  const char* name;
+  std::string sql;
+  int columns;
+  std::size_t liveCalls;
+};
+void PrintTo(const OtherStoreCase& storeCase, std::ostream* out) { *out << storeCase.name; }
+
+class OtherCallStores : public ::testing::TestWithParam<OtherStoreCase> {};
+
+TEST_P(OtherCallStores, GiveTheirLiveCallsOnly) {
+  const platform::TempFolder folder("velmora-calls");
+  const sample::SqliteFile database(GetParam().sql);
+  CCallHistoryDB reader(nullptr, nullptr);
+  ASSERT_EQ(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0), 1);
+  EXPECT_EQ(reader.CallColumnCount(), GetParam().columns);
+  ASSERT_EQ(reader.Calls().size(), GetParam().liveCalls);
+  for (const auto& call : reader.Calls()) EXPECT_EQ(call->deleted, 0);
+  // Live rows are read by column name whatever the shape.
+  const DBITEM_CallHistory& first = *reader.Calls()[0];
+  EXPECT_EQ(first.address, "+8613812345678");
+  EXPECT_EQ(first.time, 626000000.418);
+  EXPECT_EQ(first.duration, 64);
+  EXPECT_EQ(first.location, "北京");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, OtherCallStores,
+                         ::testing::Values(OtherStoreCase{"Ios8", kIos8Store, 18, 1},
+                                           OtherStoreCase{"SwappedColumns", SwappedColumnsStore(), 21, 9}),
+                         [](const auto& storeCase) { return std::string(storeCase.param.name); });
+
+TEST(CCallHistoryDB, MissingOrDamagedStoresGiveNoCalls) {
+  const platform::TempFolder folder("velmora-calls");
+  CCallHistoryDB missing(nullptr, nullptr);
+  EXPECT_EQ(missing.Open((folder.Path() / "CallHistory.storedata").string(), 0), 0);
+  EXPECT_TRUE(missing.Calls().empty());
+  EXPECT_FALSE(fs::exists(folder.Path() / "CallHistory.storedata"));
+
+  // A store whose first page is torn off: SQL reads nothing, and the scan
+  // of what remains must not crash.
+  const std::string path = StorePath(folder, CallStoreShape::k21Columns, sample::SampleCallLog());
+  {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    const std::string junk(4096, '\x01');
+    file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+  }
+  CCallHistoryDB damaged(nullptr, nullptr);
+  damaged.Open(path, 0);
+  EXPECT_EQ(damaged.CallColumnCount(), 0);
+  EXPECT_TRUE(damaged.Calls().empty());
+}
+
+TEST(CCallHistoryDB, ReadsTheRealIos7CallDatabaseWhichHasNoCallRecordTable) {
+  const fs::path source = fs::path(VELMORA_SHARED_DIR) / "samples/OTAPKI-iphone/WirelessDomain_Library_CallHistory_call_history.db";
+  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
+  const platform::TempFolder folder("velmora-calls");
+  const fs::path copy = folder.Path() / "call_history.db";
+  fs::copy_file(source, copy);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+
+  // iOS 7 kept its calls in the table "call" (empty in this file), before the
+  // Core Data store; the reader finds no ZCALLRECORD and lists nothing.
+  CCallHistoryDB reader(nullptr, nullptr);
+  EXPECT_EQ(reader.Open(copy.string(), 0), 1);
+  EXPECT_EQ(reader.CallColumnCount(), 0);
+  EXPECT_TRUE(reader.Calls().empty());
+}
+
+}  // namespace
+}  // namespace readers

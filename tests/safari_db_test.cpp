@@ -1,0 +1,301 @@
+#include "readers/safari_db.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/file_list_db.h"
+#include "db/progress.h"
+#include "export/export_writer.h"
+#include "platform/fs.h"
+#include "platform/message_target.h"
+#include "testing/sample_backup.h"
+#include "testing/sample_safari.h"
+
+namespace readers {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::SampleBookmark;
+using sample::SamplePage;
+using sample::SampleVisit;
+
+std::string WriteDatabase(const platform::TempFolder& folder, const std::string& name,
+                          const sample::SqliteFile& database) {
+  const fs::path path = folder.Path() / name;
+  const std::vector<std::uint8_t> bytes = database.DatabaseBytes();
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+struct Shown {
+  std::string title;
+  std::string url;
+  int deleted;
+  bool operator==(const Shown&) const = default;
+};
+void PrintTo(const Shown& shown, std::ostream* out) {
+  *out << "{" << shown.title << ", " << shown.url << ", " << shown.deleted << "}";
+}
+
+std::vector<Shown> ShownEntries(const CSafariDB& reader) {
+  std::vector<Shown> shown;
+  for (const auto& entry : reader.Entries()) shown.push_back({entry->pageTitle, entry->pageUrl, entry->deleted});
+  return shown;
+}
+
+// Opens a History.db built from pages and visits.
+std::vector<Shown> OpenHistory(const std::vector<SamplePage>& pages, const std::vector<SampleVisit>& visits) {
+  const platform::TempFolder folder("velmora-safari");
+  const sample::SqliteFile database(sample::SafariHistorySql(pages, visits));
+  CSafariDB reader;
+  EXPECT_EQ(reader.Open(WriteDatabase(folder, "History.db", database), kSafariHistory), 1);
+  return ShownEntries(reader);
+}
+
+TEST(CSafariDB, ListsLiveVisitsThenDeletedOnesEachOnce) {
+  const std::vector<SamplePage> pages = sample::SampleHistoryPages();
+  const std::vector<SampleVisit> visits = sample::SampleHistoryVisits();
+  const std::vector<Shown> shown = OpenHistory(pages, visits);
+
+  auto urlOf = [&pages](std::int64_t id) {
+    for (const SamplePage& page : pages) {
+      if (page.id == id) return page.url;
+    }
+    return std::string();
+  };
+  std::vector<Shown> live;
+  for (const SampleVisit& visit : visits) {
+    if (!visit.deleted) live.push_back({visit.title, urlOf(visit.page), 0});
+  }
+  ASSERT_EQ(shown.size(), live.size() + 3);
+  // The join's rows, in whatever order SQLite gives them, each once: the
+  // scan finds the live visits too, and their repeats are dropped.
+  std::vector<Shown> liveShown(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(live.size()));
+  for (const Shown& wanted : live) {
+    EXPECT_EQ(std::count(liveShown.begin(), liveShown.end(), wanted), std::count(live.begin(), live.end(), wanted))
+        << wanted.title;
+  }
+  // The deleted visits follow. A visit of a page that is still there gets
+  // its address; the deleted page's freed cell lost its id, so its visit
+  // keeps an empty address rather than another page's.
+  EXPECT_EQ(shown[live.size()], (Shown{"如何评价 iPhone 12？ - 知乎", urlOf(4), 1}));
+  EXPECT_EQ(shown[live.size() + 1].title, "Apple iPhone 12 (A2404) 128GB 京东");
+  EXPECT_TRUE(shown[live.size() + 1].url.empty() || shown[live.size() + 1].url == urlOf(6));
+  EXPECT_EQ(shown[live.size() + 2], (Shown{"北京南站_百度地图", urlOf(8), 1}));
+}
+
+TEST(CSafariDB, DropsDeletedVisitsThatRepeatAKnownOne) {
+  const std::vector<Shown> shown = OpenHistory({{1, "https://a.cn/", false}, {2, "https://b.cn/", false}},
+                                               {{1, 1, 626000000.5, "A", false},
+                                                {2, 1, 626000100.5, "A", true},
+                                                {3, 2, 626000200.5, "B", true},
+                                                {4, 2, 626000300.5, "B", true},
+                                                {5, 2, 626000400.5, "", true}});
+  // Deleted visits follow in reverse scan order (the freed cells of later
+  // rows lie lower in the page, so that is the order they were written in).
+  EXPECT_EQ(shown, (std::vector<Shown>{{"A", "https://a.cn/", 0}, {"B", "https://b.cn/", 1}, {"", "https://b.cn/", 1}}));
+}
+
+TEST(CSafariDB, KeepsDeletedVisitsThatDifferOnlyAfterTheirFirst256Characters) {
+  const std::string title(300, 'x');
+  const std::vector<Shown> shown = OpenHistory({{1, "https://a.cn/", false}},
+                                               {{1, 1, 626000000.5, title + "1", true},
+                                                {2, 1, 626000100.5, title + "2", true}});
+  EXPECT_EQ(shown.size(), 2u);
+}
+
+TEST(CSafariDB, DeletedVisitOfAPageLongerThanADatabasePageGetsItsAddress) {
+  // The scan cannot read a record spilling onto overflow pages; the page's
+  // address comes from the live table.
+  const std::string url = "https://so.toutiao.com/search?keyword=" + std::string(6000, 'q');
+  const std::vector<Shown> shown = OpenHistory({{1, url, false}}, {{1, 1, 626000000.5, "头条搜索", false},
+                                                                   {2, 1, 626000100.5, "头条搜索 2", true}});
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].title, "头条搜索");
+  EXPECT_EQ(shown[1].title, "头条搜索 2");
+  EXPECT_EQ(shown[1].deleted, 1);
+  EXPECT_TRUE(shown[0].url == url && shown[1].url == url);
+}
+
+TEST(CSafariDB, ListsEveryBookmarkRowAndNoRemovedOnes) {
+  const platform::TempFolder folder("velmora-safari");
+  const sample::SqliteFile database(sample::SafariBookmarksSql(sample::SampleBookmarks()));
+  CSafariDB reader;
+  ASSERT_EQ(reader.Open(WriteDatabase(folder, "Bookmarks.db", database), kSafariBookmarks), 1);
+  EXPECT_EQ(ShownEntries(reader), (std::vector<Shown>{{"Root", "", 0},
+                                                      {"BookmarksBar", "", 0},
+                                                      {"com.apple.ReadingList", "", 0},
+                                                      {"百度", "https://www.baidu.com/", 0},
+                                                      {"新浪新闻", "https://news.sina.com.cn/", 0},
+                                                      {"Apple (中国大陆)", "https://www.apple.com.cn/", 0},
+                                                      {"中国铁路12306", "https://www.12306.cn/index/", 0}}));
+  for (const auto& entry : reader.Entries()) EXPECT_EQ(entry->isBookmark, 1);
+}
+
+TEST(CSafariDB, MissingOrForeignDatabasesGiveNothing) {
+  const platform::TempFolder folder("velmora-safari");
+  CSafariDB missing;
+  EXPECT_EQ(missing.Open((folder.Path() / "History.db").string(), kSafariHistory), 0);
+  EXPECT_TRUE(missing.Entries().empty());
+  EXPECT_FALSE(fs::exists(folder.Path() / "History.db"));
+
+  // A bookmarks file opened as history: no history tables, nothing read.
+  const sample::SqliteFile bookmarks(sample::SafariBookmarksSql(sample::SampleBookmarks()));
+  CSafariDB foreign;
+  EXPECT_EQ(foreign.Open(WriteDatabase(folder, "Bookmarks.db", bookmarks), kSafariHistory), 1);
+  EXPECT_TRUE(foreign.Entries().empty());
+}
+
+TEST(WriteSafariCsv, QuotesTitlesAndKeepsAddressesInOneColumn) {
+  DBITEM_Safari visit;
+  visit.pageTitle = "百度一下,你就知道";
+  visit.pageUrl = "https://www.baidu.com/";
+  DBITEM_Safari recovered;
+  recovered.pageTitle = "Say \"hi\"";
+  recovered.pageUrl = "https://example.cn/list?ids=1,2&q=\"x\"";
+  recovered.deleted = 1;
+  DBITEM_Safari untitled;
+  untitled.isBookmark = 1;
+  db::DBITEM_TbNameList notARecord;
+
+  exporting::CExportWriter writer(nullptr, 7);
+  WriteSafariCsv(writer, {&visit, &notARecord, &recovered, &untitled});
+  EXPECT_EQ(writer.CsvText(),
+            "标题,链接\r\n"
+            "\"百度一下，你就知道\",https://www.baidu.com/\r\n"
+            "\"Say \"\"hi\"\"\",https://example.cn/list?ids=1%2C2&q=%22x%22\r\n"
+            "\"\",\r\n");
+}
+
+// Records the progress the readers post.
+class ProgressRecorder : public platform::IMessageTarget {
+ public:
+  ProgressRecorder() { db::SetProgressTarget(this); }
+  ~ProgressRecorder() override { db::SetProgressTarget(nullptr); }
+  void Post(std::uint32_t message, std::uintptr_t, std::intptr_t lParam) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (message == platform::kWmAnalysisProgress) values_.push_back(static_cast<int>(lParam));
+  }
+  std::vector<int> Values() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return values_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<int> values_;
+};
+
+struct BackupCase {
+  const char* name;
+  sample::BackupMode mode;
+  const char* historyDomain;  // nullptr: no History.db
+  bool withBookmarks;
+  std::vector<int> progress;
+};
+void PrintTo(const BackupCase& backupCase, std::ostream* out) { *out << backupCase.name; }
+
+class SafariBackups : public ::testing::TestWithParam<BackupCase> {};
+
+TEST_P(SafariBackups, LoadSafariListsHistoryThenBookmarks) {
+  const BackupCase& param = GetParam();
+  const sample::SqliteFile history(
+      sample::SafariHistorySql(sample::SampleHistoryPages(), sample::SampleHistoryVisits()));
+  const sample::SqliteFile bookmarks(sample::SafariBookmarksSql(sample::SampleBookmarks()));
+  sample::SampleBackupBuilder builder;
+  if (param.historyDomain != nullptr) {
+    builder.AddDatabase(param.historyDomain, sample::kSafariHistoryRelativePath, history);
+  }
+  if (param.withBookmarks) {
+    builder.AddDatabase(sample::kSafariBookmarksDomain, sample::kSafariBookmarksRelativePath, bookmarks);
+  }
+  builder.AddText("HomeDomain", "Library/Preferences/com.apple.mobilesafari.plist", "<plist/>");
+  const platform::TempFolder folder("velmora-safari");
+  builder.Write(folder.Path(), param.mode);
+
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  SafariCollection collection(&index);
+  ProgressRecorder progress;
+  EXPECT_EQ(LoadSafari(collection, index), 1);
+  EXPECT_EQ(progress.Values(), param.progress);
+
+  std::vector<const DBITEM_Safari*> expected;
+  for (const CSafariDB* reader : {collection.HistoryReader(), collection.BookmarksReader()}) {
+    if (reader == nullptr) continue;
+    for (const auto& entry : reader->Entries()) expected.push_back(entry.get());
+  }
+  const std::vector<DBITEM_Safari*>& records = collection.Records();
+  EXPECT_EQ(std::vector<const DBITEM_Safari*>(records.begin(), records.end()), expected);
+  std::size_t visits = 0;
+  std::size_t bookmarkCount = 0;
+  for (const DBITEM_Safari* record : records) (record->isBookmark != 0 ? bookmarkCount : visits) += 1;
+  EXPECT_EQ(visits, param.historyDomain != nullptr ? 11u : 0u);
+  EXPECT_EQ(bookmarkCount, param.withBookmarks ? 7u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SafariBackups,
+    ::testing::Values(
+        BackupCase{"ManifestDbHistoryInHomeDomain", sample::BackupMode::kManifestDb, sample::kSafariHistoryDomain,
+                   true, {10, 50, 60, 90}},
+        BackupCase{"ManifestDbHistoryInAppDomain", sample::BackupMode::kManifestDb,
+                   sample::kSafariOldHistoryDomain, true, {10, 50, 60, 90}},
+        BackupCase{"ManifestMbdb", sample::BackupMode::kManifestMbdb, sample::kSafariHistoryDomain, true,
+                   {10, 50, 60, 90}},
+        BackupCase{"Folder", sample::BackupMode::kFolder, sample::kSafariHistoryDomain, true, {10, 50, 60, 90}},
+        BackupCase{"WithoutBookmarks", sample::BackupMode::kManifestDb, sample::kSafariHistoryDomain, false,
+                   {10, 50}},
+        BackupCase{"WithoutHistory", sample::BackupMode::kManifestMbdb, nullptr, true, {60, 90}},
+        BackupCase{"WithNeither", sample::BackupMode::kManifestDb, nullptr, false, {}}),
+    [](const auto& backupCase) { return std::string(backupCase.param.name); });
+
+// A copy of a real file from the shared samples, or nothing when absent.
+std::optional<fs::path> CopyOfSample(const platform::TempFolder& folder, const std::string& relative) {
+  const fs::path source = fs::path(VELMORA_SHARED_DIR) / "samples" / relative;
+  if (!fs::exists(source)) return std::nullopt;
+  const fs::path copy = folder.Path() / source.filename();
+  fs::copy_file(source, copy);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+  return copy;
+}
+
+TEST(CSafariDB, ReadsTheBookmarksOfARealIos7Phone) {
+  const platform::TempFolder folder("velmora-safari");
+  const auto copy = CopyOfSample(folder, "OTAPKI-iphone/HomeDomain_Library_Safari_Bookmarks.db");
+  if (!copy) GTEST_SKIP() << "no OTAPKI Bookmarks.db";
+  CSafariDB reader;
+  ASSERT_EQ(reader.Open(copy->string(), kSafariBookmarks), 1);
+  const std::vector<Shown> shown = ShownEntries(reader);
+  ASSERT_EQ(shown.size(), 12u);
+  EXPECT_EQ(shown[0], (Shown{"Root", "", 0}));
+  EXPECT_EQ(shown[3], (Shown{"Google", "http://www.google.com/", 0}));
+  EXPECT_EQ(shown[11], (Shown{"Yahoo", "http://www.yahoo.com/", 0}));
+}
+
+TEST(LoadSafari, FindsHistoryInHomeDomainOfARealIos14Manifest) {
+  const platform::TempFolder folder("velmora-safari");
+  if (!CopyOfSample(folder, "mvt/Manifest.db") || !CopyOfSample(folder, "mvt/Info.plist")) {
+    GTEST_SKIP() << "no mvt manifest";
+  }
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  SafariCollection collection(&index);
+  LoadSafari(collection, index);
+  // Both are listed; their stored files were not kept in the sample, so
+  // they contribute no records.
+  EXPECT_NE(collection.HistoryReader(), nullptr);
+  EXPECT_NE(collection.BookmarksReader(), nullptr);
+  EXPECT_TRUE(collection.Records().empty());
+}
+
+}  // namespace
+}  // namespace readers
