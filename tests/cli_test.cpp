@@ -253,4 +253,45 @@ TEST_F(CliTest, ScanPrintsEveryRowOfTheLayoutDeletedOnesIncluded) {
   EXPECT_EQ(*after, bytes);
 }
 
+TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
+  const fs::path backup = temp_.Path() / "apps";
+  sample::AppsDemoBackup().Write(backup, sample::BackupMode::kManifestDb);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case usage[] = {{{"analyse", backup.string(), "no-such-category"}, 2},
+                        {{"analyse", backup.string(), "notes"}, 2},
+                        {{"analyse", backup.string(), "99"}, 2},
+                        {{"recover", backup.string(), "contacts"}, 2},
+                        {{"analyse", (temp_.Path() / "none").string(), "contacts"}, 1}};
+  for (const Case& c : usage) EXPECT_EQ(Velmora(c.args).status, c.status) << c.args[2];
+
+  const Outcome contacts = Velmora({"analyse", backup.string(), "contacts", "--json"});
+  ASSERT_EQ(contacts.status, 0) << contacts.err;
+  const auto flat = nlohmann::json::parse(contacts.out);
+  EXPECT_EQ(flat["category"], 4);
+  ASSERT_FALSE(flat["records"].empty());
+  for (const char* key : {"title", "deleted", "time", "displayName", "phones"}) {
+    EXPECT_TRUE(flat["records"][0].contains(key)) << key;
+  }
+
+  const Outcome messages = Velmora({"analyse", backup.string(), "5", "--json"});
+  ASSERT_EQ(messages.status, 0) << messages.err;
+  const auto grouped = nlohmann::json::parse(messages.out);
+  EXPECT_EQ(grouped["category"], 5);
+  ASSERT_FALSE(grouped["groups"].empty());
+  EXPECT_FALSE(grouped["groups"][0]["records"].empty());
+  EXPECT_TRUE(grouped["groups"][0]["records"][0]["time"].is_number());
+
+  const Outcome recovered =
+      Velmora({"recover", backup.string(), "messages", "--out", (temp_.Path() / "out").string(), "--deleted-only"});
+  ASSERT_EQ(recovered.status, 0) << recovered.err;
+  const fs::path folder = recovered.out.substr(0, recovered.out.size() - 1);
+  EXPECT_EQ(folder.filename(), "短信");
+  EXPECT_TRUE(fs::exists(folder / "表格格式" / "短信.csv"));
+  EXPECT_TRUE(fs::exists(folder / "网页格式" / "短信.html"));
+  EXPECT_NE(folder.string().find("LinsiPhone"), std::string::npos);
+}
+
 }  // namespace
