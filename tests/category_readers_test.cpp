@@ -146,4 +146,40 @@ TEST_F(AnalysisTest, RecoveryWritesTheTickedRecordsUnderTheLabel) {
   EXPECT_TRUE(fs::exists(written / "网页格式" / "image" / "DeleteFlag.png"));
 }
 
+TEST(AnalysisRealFiles, Ios7FilesInAFolderBackupAreListed) {
+  const fs::path real = fs::path(VELMORA_SHARED_DIR) / "samples" / "OTAPKI-iphone";
+  if (!fs::is_directory(real)) GTEST_SKIP() << "no real iOS 7 files at " << real;
+  platform::TempFolder temp("velmora-ios7");
+  const fs::path folder = temp.Path() / "iPhone";
+  const std::pair<const char*, const char*> files[] = {
+      {"HomeDomain_Library_AddressBook_AddressBook.sqlitedb", "Library/AddressBook/AddressBook.sqlitedb"},
+      {"HomeDomain_Library_SMS_sms.db", "Library/SMS/sms.db"},
+      {"HomeDomain_Library_Safari_Bookmarks.db", "Library/Safari/Bookmarks.db"},
+      {"WirelessDomain_Library_CallHistory_call_history.db", "Library/CallHistory/call_history.db"},
+  };
+  for (const auto& [from, to] : files) {
+    fs::create_directories((folder / to).parent_path());
+    fs::copy_file(real / from, folder / to);
+  }
+  struct Case {
+    int category;
+    std::size_t atLeast;  // what the files hold
+  };
+  // The iOS 7 phone's messages (one conversation), its twelve bookmark rows;
+  // its address book holds no person and its calls are in an older table.
+  const Case cases[] = {{readers::kCategoryMessages, 1},
+                        {readers::kCategorySafari, 12},
+                        {readers::kCategoryContacts, 0},
+                        {readers::kCategoryCalls, 0}};
+  for (const Case& c : cases) {
+    backup::CFileListDB index;
+    ASSERT_EQ(index.Open(folder.string(), -1), 1);
+    std::unique_ptr<readers::CategoryReaders> holder;
+    const int outcome = readers::RunAnalysis(c.category, index, holder, nullptr);
+    const auto list = readers::ResultListOf(*holder);
+    EXPECT_GE(list.size(), c.atLeast) << c.category;
+    EXPECT_EQ(outcome, list.empty() ? readers::kAnalysisNothing : readers::kAnalysisListed);
+  }
+}
+
 }  // namespace
