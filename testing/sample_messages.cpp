@@ -98,7 +98,10 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 // (a "streamtyped" archive); its size matters for where records fall in the
 // pages, its exact contents do not to the reader.
 std::string AttributedBody(const std::string& text) {
-  std::vector<std::uint8_t> bytes = {0x04, 0x0B};
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(96 + text.size());  // one allocation; also keeps g++ 12 -O3 from a false overflow warning
+  bytes.push_back(0x04);
+  bytes.push_back(0x0B);
   const std::string head = "streamtyped";
   bytes.insert(bytes.end(), head.begin(), head.end());
   const std::uint8_t middle[] = {0x81, 0xE8, 0x03, 0x84, 0x01, 0x40, 0x84, 0x84, 0x84, 0x12};
