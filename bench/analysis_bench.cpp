@@ -101,7 +101,7 @@ void WriteSmsDb(const fs::path& path, int messages, int conversations) {
     sqlite3_bind_int(message, 1, i);
     sqlite3_bind_text(message, 2, guid.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(message, 3, text.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(message, 4, 1 + (i * 7919) % conversations);
+    sqlite3_bind_int64(message, 4, 1 + (static_cast<std::int64_t>(i) * 7919) % conversations);
     sqlite3_bind_text(message, 5, accountGuid.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(message, 6, (600000000LL + i * 60LL) * 1000000000LL);
     sqlite3_bind_int(message, 7, i % 2);
