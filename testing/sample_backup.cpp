@@ -30,13 +30,6 @@ std::vector<std::uint8_t> ReadFileOrEmpty(const fs::path& path) {
   return bytes ? std::move(*bytes) : std::vector<std::uint8_t>();
 }
 
-void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("sample backup: cannot write " + path.string());
-}
-
 std::vector<std::uint8_t> Bytes(const std::string& text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
@@ -63,6 +56,13 @@ class MbdbWriter {
 };
 
 }  // namespace
+
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("sample: cannot write " + path.string());
+}
 
 // ---- SqliteFile ----
 

@@ -26,6 +26,10 @@ namespace fs = std::filesystem;
 
 enum class BackupMode { kManifestDb, kManifestMbdb, kFolder };
 
+// Writes bytes as the whole file at path (its folder made if missing),
+// replacing an older file. Throws std::runtime_error when it cannot.
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
+
 struct DeviceInfo {
   std::string deviceName = "Lin's iPhone";
   std::string productType = "iPhone12,1";

@@ -24,9 +24,7 @@ const std::string kHeader =
     "名称,手机号码,iPhone号码,住宅号码,工作号码,主要号码,其他号码,住宅邮箱,工作邮箱,其他邮箱,主页,公司,部门,职位,地址,备注\r\n";
 
 void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
+  sample::WriteBytes(path, bytes);
 }
 
 // The database as AddressBook.sqlitedb in folder.

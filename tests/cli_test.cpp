@@ -188,8 +188,7 @@ TEST_F(CliTest, PlistJsonMapsEveryValueType) {
       .Add("list", sample::PlistNode::Array({sample::PlistNode::Integer(1), sample::PlistNode::Text("x")}));
   const fs::path file = temp_.Path() / "all.plist";
   const auto bytes = sample::WriteBinaryPlist(root);
-  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  sample::WriteBytes(file, bytes);
   const Outcome run = Velmora({"plist", file.string(), "--json"});
   ASSERT_EQ(run.status, 0) << run.err;
   const auto expected = nlohmann::json::parse(R"({"text": "中文", "int": -5, "real": 2.5, "yes": true,
@@ -222,8 +221,7 @@ TEST_F(CliTest, ScanPrintsEveryRowOfTheLayoutDeletedOnesIncluded) {
       "DELETE FROM ZICNOTEDATA WHERE Z_PK = 2;");
   const fs::path file = temp_.Path() / "NoteStore.sqlite";
   const auto bytes = notes.DatabaseBytes();
-  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  sample::WriteBytes(file, bytes);
 
   const Outcome text = Velmora({"scan", file.string(), "--layout", "5"});
   EXPECT_EQ(text.status, 0) << text.err;

@@ -39,8 +39,7 @@ std::vector<std::string> Names(const db::ItemList& items) {
 }
 
 void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  sample::WriteBytes(path, bytes);
 }
 
 const char* kPeopleSql =

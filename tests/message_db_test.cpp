@@ -28,8 +28,7 @@ using readers::DBITEM_MsgFriend;
 using sample::SmsLayout;
 
 void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  sample::WriteBytes(path, bytes);
 }
 
 // One line per conversation ("== name", with the number of recovered

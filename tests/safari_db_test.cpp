@@ -30,8 +30,7 @@ std::string WriteDatabase(const platform::TempFolder& folder, const std::string&
                           const sample::SqliteFile& database) {
   const fs::path path = folder.Path() / name;
   const std::vector<std::uint8_t> bytes = database.DatabaseBytes();
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  sample::WriteBytes(path, bytes);
   return path.string();
 }
 

@@ -372,10 +372,7 @@ UndarkRowList Scan(const Bytes& bytes, int layout, int expectedColumns = -1) {
   return rows;
 }
 
-void WriteFile(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+void WriteFile(const fs::path& path, const Bytes& bytes) { sample::WriteBytes(path, bytes); }
 
 // ---- Tables of each layout's shape, live and deleted rows ----
 
