@@ -1,0 +1,1 @@
+#include "chat/whatsapp_db.h"

@@ -1,0 +1,1 @@
+#include "readers/calendar_db.h"

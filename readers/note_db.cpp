@@ -1,0 +1,1 @@
+#include "readers/note_db.h"

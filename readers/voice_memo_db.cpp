@@ -1,0 +1,1 @@
+#include "readers/voice_memo_db.h"
