@@ -1,1 +1,271 @@
 #include "readers/calendar_db.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "db/item_time.h"
+#include "db/text.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+
+namespace readers {
+namespace {
+
+constexpr int kCalendarItemKind = 0;
+constexpr int kLocationKind = 1;
+// Rows of "PRAGMA table_info", to learn the live table's column names.
+constexpr int kColumnInfoKind = 2;
+constexpr char kCalendarItemTable[] = "CalendarItem";
+constexpr char kLocationTable[] = "Location";
+
+constexpr int kCalendarItemLayout = 12;
+// How many UTF-16 units of the summary the key of an item holds.
+constexpr std::size_t kKeySummaryUnits = 12;
+
+// The positions of the recovered values the reader takes, by the column
+// each holds in the live table.
+struct RecoveredColumn {
+  std::size_t index;
+  const char* name;
+};
+constexpr std::size_t kRowIdValue = 0;
+constexpr RecoveredColumn kSummary{1, "summary"};
+constexpr RecoveredColumn kLocationId{2, "location_id"};
+constexpr RecoveredColumn kDescription{4, "description"};
+constexpr RecoveredColumn kStartDate{5, "start_date"};
+constexpr RecoveredColumn kEndDate{7, "end_date"};
+constexpr RecoveredColumn kLastModified{20, "last_modified"};
+constexpr RecoveredColumn kEntityType{36, "entity_type"};
+constexpr RecoveredColumn kPriority{37, "priority"};
+constexpr RecoveredColumn kCompletionDate{41, "completion_date"};
+constexpr std::array<RecoveredColumn, 9> kRecoveredColumns = {kSummary,     kLocationId, kDescription,
+                                                              kStartDate,   kEndDate,    kLastModified,
+                                                              kEntityType,  kPriority,   kCompletionDate};
+
+// One column name of the live table.
+class ColumnNameItem : public db::BaseItem {
+ public:
+  std::string name;
+};
+
+// A column's text as the system keeps it: UTF-8 with damaged sequences
+// repaired; NULL and a missing column give "".
+std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
+  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
+}
+
+// A recovered value's text, ending at a zero byte as a live text would.
+std::string ValueText(const db::undark::UndarkValue& value) {
+  const std::string_view text(value.text);
+  return db::RepairUtf8(text.substr(0, text.find('\0')));
+}
+
+bool IsNumber(const db::undark::UndarkValue& value) { return value.type >= 1 && value.type <= 9; }
+
+// A recovered number as SQL would give it for the live row: NULL (and
+// anything that is no number) is 0, not the scanner's -1, so an empty
+// column reads as it does in a live item.
+std::int64_t ValueInt(const db::undark::UndarkValue& value) {
+  return IsNumber(value) ? db::undark::UndarkValueToInt64(value) : 0;
+}
+
+double ValueDouble(const db::undark::UndarkValue& value) {
+  if (value.type == db::undark::kTypeDouble) return value.real;
+  return static_cast<double>(ValueInt(value));
+}
+
+std::string FormatFixed(double value) {
+  char text[400];  // "%f" of the largest double takes 316 characters
+  const int length = std::snprintf(text, sizeof text, "%f", value);
+  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+}
+
+// A short text field of a line: as it is, unless it holds a character that
+// would split the line into more columns or rows.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  return db::CsvQuoteField(text);
+}
+
+std::string EventLine(const DBITEM_CalendarFriend& item) {
+  return CsvField(item.summary) + "," + db::FormatItemTime(item.time) + "," + db::FormatItemTime(item.endDate) + "," +
+         CsvField(item.locationTitle) + "," + db::CsvQuoteField(item.description) + "\r\n";
+}
+
+std::string ReminderLine(const DBITEM_CalendarFriend& item) {
+  return CsvField(item.summary) + ",提醒," + (item.completionDate > 0 ? "已完成" : "未完成") + "," +
+         db::FormatItemTime(item.time) + "," + CsvField(item.locationTitle) + "," +
+         (item.priority == 1 ? "高" : "普通") + "," + db::CsvQuoteField(item.description) + "\r\n";
+}
+
+}  // namespace
+
+CCalendarDB::CCalendarDB(backup::CFileListDB* index) : index_(index) {}
+
+CCalendarDB::~CCalendarDB() = default;
+
+std::string CCalendarDB::GetTableName(int tableKind) {
+  if (openParam != 0) return "";
+  if (tableKind == kCalendarItemKind) return kCalendarItemTable;
+  if (tableKind == kLocationKind) return kLocationTable;
+  return "";
+}
+
+void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (openParam == 0 && tableKind == kCalendarItemKind) {
+    auto item = std::make_unique<DBITEM_CalendarFriend>();
+    item->rowId = query.GetIntField(query.FieldIndex("ROWID"));
+    item->summary = FieldText(query, "summary");
+    item->locationId = query.GetIntField(query.FieldIndex("location_id"));
+    item->description = FieldText(query, "description");
+    item->time = query.GetFloatField(query.FieldIndex("start_date"));
+    item->endDate = query.GetFloatField(query.FieldIndex("end_date"));
+    if (!(item->endDate > 0)) item->endDate = query.GetFloatField(query.FieldIndex("last_modified"));
+    item->entityType = query.GetIntField(query.FieldIndex("entity_type"));
+    if (item->entityType != wantedEntityType) item->listMark = -1;
+    item->priority = query.GetIntField(query.FieldIndex("priority"));
+    item->completionDate = query.GetFloatField(query.FieldIndex("completion_date"));
+    // A reminder without a due date has no start: it is listed at its
+    // creation.
+    if (!(item->time > 0)) item->time = query.GetFloatField(query.FieldIndex("creation_date"));
+    out = std::move(item);
+    return;
+  }
+  if (openParam == 0 && tableKind == kLocationKind) {
+    if (currentItem_ != nullptr) currentItem_->locationTitle = FieldText(query, "title");
+    return;
+  }
+  if (tableKind == kColumnInfoKind) {
+    auto column = std::make_unique<ColumnNameItem>();
+    column->name = FieldText(query, "name");
+    out = std::move(column);
+    return;
+  }
+  CDbSqlite::ParseRow(tableKind, out, query);
+}
+
+int CCalendarDB::Open(const std::string& path, int param) {
+  entries_.clear();
+  recoveredItems_.clear();
+  itemKeyIndex_.clear();
+  columnCount_ = 0;
+  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (openParam == 0) {
+    db::ItemList loaded;
+    columnCount_ = LoadTable(kCalendarItemKind, loaded);
+    for (auto& item : loaded) {
+      // Kind 0 rows are made by ParseRow above, always as calendar items.
+      entries_.emplace_back(static_cast<DBITEM_CalendarFriend*>(item.release()));
+    }
+    AttachLocations();
+  }
+  for (const auto& item : entries_) itemKeyIndex_[CalendarKey(*item)] = item.get();
+  RecoverCalendarItems();
+  MergeRecoveredItems();
+  return 1;
+}
+
+std::vector<db::BaseItem*> CCalendarDB::EntryItems() const {
+  std::vector<db::BaseItem*> items;
+  items.reserve(entries_.size());
+  for (const auto& item : entries_) items.push_back(item.get());
+  return items;
+}
+
+void CCalendarDB::AttachLocations() {
+  // A store without the Location table (or without an item's row) leaves
+  // the titles empty; the failed query is only remembered in LastError.
+  for (const auto& item : entries_) {
+    if (item->locationId == 0) continue;
+    currentItem_ = item.get();
+    db::ItemList none;
+    Query(kLocationKind, std::string("SELECT * from ") + kLocationTable + " where  ROWID=?;", none,
+          {static_cast<std::int64_t>(item->locationId)});
+  }
+  currentItem_ = nullptr;
+  db::DeleteAll(rows);
+}
+
+bool CCalendarDB::RecoveredRowsMatchStore() {
+  db::ItemList columns;
+  Query(kColumnInfoKind, std::string("PRAGMA table_info(") + kCalendarItemTable + ");", columns);
+  if (columns.size() != static_cast<std::size_t>(columnCount_)) return false;
+  for (const RecoveredColumn& column : kRecoveredColumns) {
+    if (column.index >= columns.size()) return false;
+    if (static_cast<const ColumnNameItem&>(*columns[column.index]).name != column.name) return false;
+  }
+  return true;
+}
+
+void CCalendarDB::RecoverCalendarItems() {
+  // Without the live table's shape a recovered row could neither be told
+  // from a partial match nor be mapped to the right fields: nothing is
+  // rebuilt.
+  if (columnCount_ <= static_cast<int>(kCompletionDate.index) || !RecoveredRowsMatchStore()) return;
+  const auto expected = static_cast<std::size_t>(columnCount_);
+  db::undark::UndarkScan(dbPath, kCalendarItemLayout, columnCount_, [&](db::undark::UndarkRow& row) {
+    if (row.size() != expected) return;
+    auto item = std::make_unique<DBITEM_CalendarFriend>();
+    item->rowId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kRowIdValue]));
+    item->summary = ValueText(row[kSummary.index]);
+    item->description = ValueText(row[kDescription.index]);
+    item->locationId = static_cast<std::int32_t>(ValueInt(row[kLocationId.index]));
+    item->time = static_cast<double>(db::undark::UndarkValueToInt64(row[kStartDate.index]));
+    item->endDate = static_cast<double>(ValueInt(row[kEndDate.index]));
+    // As for a live item: an event saved without an end shows when it was
+    // last changed, not a date before 2001 made of the NULL.
+    if (!(item->endDate > 0)) item->endDate = ValueDouble(row[kLastModified.index]);
+    item->entityType = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kEntityType.index]));
+    if (item->entityType != wantedEntityType) item->listMark = -1;
+    item->priority = static_cast<std::int32_t>(ValueInt(row[kPriority.index]));
+    // The row still says whether a deleted reminder was done.
+    item->completionDate = ValueDouble(row[kCompletionDate.index]);
+    item->deleted = 1;
+    recoveredItems_.push_back(std::move(item));
+  });
+}
+
+void CCalendarDB::MergeRecoveredItems() {
+  // Walked from the last found to the first, so of two recovered rows with
+  // one key the later is kept; the kept ones stand before the live items in
+  // the order the scan found them.
+  std::vector<std::unique_ptr<DBITEM_CalendarFriend>> merged;
+  for (auto it = recoveredItems_.rbegin(); it != recoveredItems_.rend(); ++it) {
+    const auto [entry, inserted] = itemKeyIndex_.try_emplace(CalendarKey(**it), it->get());
+    if (!inserted) continue;  // repeats a live item or a later recovered one
+    merged.push_back(std::move(*it));
+  }
+  recoveredItems_.clear();
+  std::reverse(merged.begin(), merged.end());
+  for (auto& item : entries_) merged.push_back(std::move(item));
+  entries_ = std::move(merged);
+}
+
+std::string CalendarKey(const DBITEM_CalendarFriend& item) {
+  return db::LeftUtf16(item.summary, kKeySummaryUnits) + FormatFixed(item.time);
+}
+
+void WriteCalendarCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& items, int wantedEntityType) {
+  std::vector<const DBITEM_CalendarFriend*> selected;
+  for (const db::BaseItem* item : items) {
+    if (const auto* calendarItem = dynamic_cast<const DBITEM_CalendarFriend*>(item)) selected.push_back(calendarItem);
+  }
+  // The list page is laid out by BeginList, which wants at least one line.
+  writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
+  if (wantedEntityType == kCalendarEvent) {
+    writer.SetHeader("标题,开始日期,结束日期,位置,备注\r\n");
+    for (const DBITEM_CalendarFriend* item : selected) {
+      writer.AddLine(exporting::kToCsvAndHtml, EventLine(*item), item->deleted != 0);
+    }
+  } else if (wantedEntityType == kCalendarReminder) {
+    writer.SetHeader("标题,列表,状态,日期,位置,优先级,备注\r\n");
+    for (const DBITEM_CalendarFriend* item : selected) {
+      writer.AddLine(exporting::kToCsvAndHtml, ReminderLine(*item), item->deleted != 0);
+    }
+  }
+}
+
+}  // namespace readers

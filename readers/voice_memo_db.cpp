@@ -1,1 +1,170 @@
 #include "readers/voice_memo_db.h"
+
+#include <system_error>
+#include <utility>
+
+#include "backup/file_list_db.h"
+#include "db/text.h"
+#include "export/export_writer.h"
+#include "platform/fs.h"
+
+namespace readers {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRecordingKind = 0;
+constexpr char kRecordingTable[] = "ZRECORDING";
+constexpr char kMediaDomain[] = "MediaDomain";
+constexpr char kAudioExtension[] = ".m4a";
+// A Chinese label of 60 UTF-16 units takes 180 bytes: with " 9999" and the
+// extension the name stays below the 255 bytes a file system allows.
+constexpr std::size_t kMaxNameUnits = 60;
+// Copies that find their names taken try this many numbered names before
+// the recording is given up.
+constexpr int kMaxNameNumber = 10000;
+constexpr char kFallbackName[] = "录音";
+
+// A column's text as the system keeps it: UTF-8 with damaged sequences
+// repaired; NULL and a missing column give "".
+std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
+  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
+}
+
+// The text after the last '/' or '\\', or the whole text without one.
+std::string LastComponent(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A text that may become a file name: sanitised, cut, sanitised again since
+// the cut may leave a full stop at the end.
+std::string FileNamePart(const std::string& text) {
+  return exporting::SanitiseFileName(db::LeftUtf16(exporting::SanitiseFileName(text), kMaxNameUnits));
+}
+
+// Copies source into folder as name.m4a, or as "name N.m4a" with the
+// smallest N from 2 whose name is free. Never replaces a file.
+bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const std::string& name) {
+  for (int number = 1; number <= kMaxNameNumber; ++number) {
+    const std::string candidate = number == 1 ? name : name + " " + std::to_string(number);
+    const fs::path target = folder / (candidate + kAudioExtension);
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(target, error))) continue;
+    // copy_options::none refuses an existing target, so a file made between
+    // the test and the copy is not replaced either.
+    if (fs::copy_file(source, target, fs::copy_options::none, error)) return true;
+    if (error != std::errc::file_exists) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+CNoteVoiceDB::CNoteVoiceDB(backup::CFileListDB* index) : index_(index) {}
+
+CNoteVoiceDB::~CNoteVoiceDB() = default;
+
+std::string CNoteVoiceDB::GetTableName(int tableKind) {
+  if (openParam != 0 || tableKind != kRecordingKind) return "";
+  return kRecordingTable;
+}
+
+void CNoteVoiceDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (openParam != 0 || tableKind != kRecordingKind) {
+    CDbSqlite::ParseRow(tableKind, out, query);
+    return;
+  }
+  auto recording = std::make_unique<DBITEM_NoteVoice>();
+  recording->recordedValue = query.GetIntField(query.FieldIndex("ZDATE"));
+  recording->time = recording->recordedValue;
+  recording->duration = static_cast<float>(query.GetFloatField(query.FieldIndex("ZDURATION")));
+  recording->label = FieldText(query, "ZCUSTOMLABEL");
+  const std::string path = FieldText(query, "ZPATH");
+  recording->fileName = LastComponent(path);
+  // A ZPATH without a folder names no file the backup keeps.
+  if (path.find_first_of("/\\") != std::string::npos) FindAudioFile(*recording);
+  out = std::move(recording);
+}
+
+void CNoteVoiceDB::FindAudioFile(DBITEM_NoteVoice& recording) const {
+  if (index_ == nullptr || recording.fileName.empty()) return;
+  backup::FileRecordList found;
+  if (index_->Mode() == backup::SourceManifestMbdb) {
+    // The mbdb lookup compares the domain whole and the path literally: no
+    // wildcards there.
+    index_->FindFileRecords(recording.fileName, kMediaDomain, found, true);
+  } else {
+    // The manifest database matches with LIKE, the folder search by
+    // substring (the percent signs dropped, the domain not used).
+    index_->FindFileRecords("%" + recording.fileName, std::string("%") + kMediaDomain + "%", found, true);
+  }
+  // Every lookup matches by the end of the path (LIKE also takes '_' for any
+  // character): only a file of exactly that name is the recording's.
+  for (const auto& record : found) {
+    if (!platform::EqualsIgnoringAsciiCase(LastComponent(record->relativePath), recording.fileName)) continue;
+    recording.audioPath = record->storedPath;
+    recording.audioSize = record->size;
+    if (recording.audioSize <= 0 && platform::IsRegularFile(record->storedPath)) {
+      // The mbdb index and a folder backup give no size: the stored file's.
+      std::error_code error;
+      const auto size = fs::file_size(record->storedPath, error);
+      if (!error) recording.audioSize = static_cast<std::int64_t>(size);
+    }
+    return;
+  }
+}
+
+int CNoteVoiceDB::Open(const std::string& path, int param) {
+  recordings_.clear();
+  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (openParam == 0) {
+    db::ItemList loaded;
+    LoadTable(kRecordingKind, loaded);
+    for (auto& item : loaded) {
+      // Kind 0 rows are made by ParseRow above, always as recordings.
+      recordings_.emplace_back(static_cast<DBITEM_NoteVoice*>(item.release()));
+    }
+  }
+  return 1;
+}
+
+std::vector<db::BaseItem*> CNoteVoiceDB::RecordingItems() const {
+  std::vector<db::BaseItem*> items;
+  items.reserve(recordings_.size());
+  for (const auto& recording : recordings_) items.push_back(recording.get());
+  return items;
+}
+
+std::string VoiceMemoExportName(const DBITEM_NoteVoice& recording) {
+  std::string name = FileNamePart(recording.label);
+  if (name.empty()) {
+    std::string own = recording.fileName;
+    const auto dot = own.rfind('.');
+    if (dot != std::string::npos && dot > 0) own.resize(dot);
+    name = FileNamePart(own);
+  }
+  return name.empty() ? std::string(kFallbackName) : name;
+}
+
+int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::filesystem::path& destination) {
+  std::vector<const DBITEM_NoteVoice*> memos;
+  for (const db::BaseItem* item : records) {
+    if (const auto* memo = dynamic_cast<const DBITEM_NoteVoice*>(item)) memos.push_back(memo);
+  }
+  if (memos.empty()) return 0;
+  const fs::path folder = destination / kVoiceMemoFolderName;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (!platform::IsFolder(folder)) return 0;
+  int copied = 0;
+  for (const DBITEM_NoteVoice* memo : memos) {
+    // A memo whose audio the backup does not hold (or holds as anything but
+    // a plain file) has nothing to copy.
+    if (memo->audioPath.empty() || !platform::IsRegularFile(memo->audioPath)) continue;
+    if (CopyUnderFreeName(memo->audioPath, folder, VoiceMemoExportName(*memo))) ++copied;
+  }
+  return copied;
+}
+
+}  // namespace readers

@@ -1,1 +1,245 @@
+#include "readers/voice_memo_db.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backup/file_list_db.h"
+#include "platform/fs.h"
+#include "testing/folder_snapshot.h"
+#include "testing/sample_backup.h"
+#include "testing/sample_voice_memos.h"
+
+namespace readers {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::BackupMode;
+using sample::SampleVoiceMemo;
+
+std::vector<std::uint8_t> Bytes(const fs::path& path) {
+  return platform::ReadWholeFile(path).value_or(std::vector<std::uint8_t>{});
+}
+
+// The files of a folder (not below it) with their bytes.
+std::map<std::string, std::vector<std::uint8_t>> FilesIn(const fs::path& folder) {
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
+    files[entry.name] = entry.isFile ? Bytes(folder / entry.name) : std::vector<std::uint8_t>{};
+  }
+  return files;
+}
+
+// A backup holding memos, written in one form, opened as an analysis opens
+// it, with the voice memo reader opened on the database the category finds.
+class VoiceMemoBackup {
+ public:
+  VoiceMemoBackup(const std::vector<SampleVoiceMemo>& memos, BackupMode mode,
+                  const std::vector<std::pair<std::string, std::string>>& extraFiles = {}) {
+    sample::SampleBackupBuilder builder;
+    sample::AddVoiceMemos(builder, memos);
+    for (const auto& [relativePath, text] : extraFiles) builder.AddText(sample::kVoiceMemosDomain, relativePath, text);
+    builder.Write(folder_.Path(), mode);
+    if (index_.Open(folder_.Path().string(), -1) != 1) return;
+    std::vector<std::string> paths;
+    const bool folderMode = index_.Mode() == backup::SourceFolder;
+    index_.FindFilePaths(folderMode ? "Media/Recordings/Recordings.db" : "/Recordings.db", "MediaDomain", paths,
+                         false);
+    if (!paths.empty()) opened_ = reader_.Open(paths[0], 0);
+  }
+
+  int Opened() const { return opened_; }
+  CNoteVoiceDB& Reader() { return reader_; }
+  const fs::path& Folder() const { return folder_.Path(); }
+
+ private:
+  platform::TempFolder folder_{"velmora-voice-backup"};
+  backup::CFileListDB index_;
+  CNoteVoiceDB reader_{&index_};
+  int opened_ = -1;
+};
+
+class VoiceMemoForms : public ::testing::TestWithParam<BackupMode> {};
+
+TEST_P(VoiceMemoForms, ListsEveryMemoWithItsAudioAndExportsEachOnce) {
+  const std::vector<SampleVoiceMemo> memos = sample::SampleVoiceMemos();
+  VoiceMemoBackup backup(memos, GetParam());
+  ASSERT_EQ(backup.Opened(), 1);
+  const auto before = sample::SnapshotFolder(backup.Folder());
+  const auto& recordings = backup.Reader().Recordings();
+  ASSERT_EQ(recordings.size(), memos.size());
+  for (std::size_t i = 0; i < memos.size(); ++i) {
+    SCOPED_TRACE(memos[i].path);
+    const DBITEM_NoteVoice& recording = *recordings[i];
+    EXPECT_EQ(recording.label, memos[i].label);
+    EXPECT_EQ(recording.recordedValue, static_cast<std::int32_t>(memos[i].appleSeconds));
+    EXPECT_EQ(recording.time, memos[i].appleSeconds);
+    EXPECT_EQ(recording.duration, static_cast<float>(memos[i].durationSeconds));
+    EXPECT_EQ(recording.Title(), memos[i].label);
+    if (memos[i].audioInBackup) {
+      const std::vector<std::uint8_t> audio = sample::VoiceMemoAudio(memos[i]);
+      EXPECT_EQ(Bytes(recording.audioPath), audio);
+      EXPECT_EQ(recording.audioSize, static_cast<std::int64_t>(audio.size()));
+    } else {
+      EXPECT_EQ(recording.audioPath, "");
+      EXPECT_EQ(recording.audioSize, 0);
+    }
+  }
+
+  // The memo whose audio is missing is not counted; the two "会议" both
+  // arrive; the one without a label is named after its own file; the
+  // slash in "吉他/第2段" makes no folder.
+  const platform::TempFolder destination("velmora-voice-export");
+  EXPECT_EQ(ExportVoiceMemos(backup.Reader().RecordingItems(), destination.Path()), 4);
+  const auto exported = FilesIn(destination.Path() / kVoiceMemoFolderName);
+  EXPECT_EQ(exported, (std::map<std::string, std::vector<std::uint8_t>>{
+                          {"会议.m4a", sample::VoiceMemoAudio(memos[0])},
+                          {"会议 2.m4a", sample::VoiceMemoAudio(memos[1])},
+                          {"20201105081533.m4a", sample::VoiceMemoAudio(memos[2])},
+                          {"吉他第2段.m4a", sample::VoiceMemoAudio(memos[3])},
+                      }));
+  EXPECT_EQ(FilesIn(destination.Path()).size(), 1u);
+  EXPECT_EQ(sample::SnapshotFolder(backup.Folder()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, VoiceMemoForms,
+                         ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
+                         [](const auto& form) {
+                           switch (form.param) {
+                             case BackupMode::kManifestDb: return std::string("ManifestDb");
+                             case BackupMode::kManifestMbdb: return std::string("ManifestMbdb");
+                             default: return std::string("Folder");
+                           }
+                         });
+
+TEST(CNoteVoiceDB, FindsTheAudioByTheExactLastComponentOfItsPath) {
+  struct Case {
+    const char* name;
+    std::string path;
+    bool found;
+  };
+  // The backup holds, besides the memos' own files, "memo-1.m4a" and
+  // "xmemo two.m4a" (which a memo does not name).
+  const std::vector<Case> cases = {
+      {"DeepFolders", "/var/mobile/a/b/c/d/memo one.m4a", true},
+      {"BackslashFolders", "C:\\Recordings\\memo three.m4a", true},
+      {"NoFolder", "memo four.m4a", false},
+      {"EndsInSeparator", "/var/mobile/Media/Recordings/", false},
+      {"WildcardLookAlike", "/var/mobile/Media/Recordings/memo_1.m4a", false},
+      {"LongerNameEndingTheSame", "/var/mobile/Media/Recordings/two.m4a", false},
+      {"MissingFromBackup", "/var/mobile/Media/Recordings/gone.m4a", false},
+  };
+  std::vector<SampleVoiceMemo> memos;
+  for (const Case& c : cases) {
+    const bool stored = c.found || std::string(c.name) == "NoFolder";
+    memos.push_back({626000000, 10, c.name, c.path, stored});
+  }
+  for (const BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    VoiceMemoBackup backup(memos, mode, {{"Media/Recordings/memo-1.m4a", "look-alike"},
+                                         {"Media/Recordings/xmemo two.m4a", "look-alike"},
+                                         {"Media/Recordings/memo four.m4a", "not named by a folder"}});
+    ASSERT_EQ(backup.Opened(), 1);
+    const auto& recordings = backup.Reader().Recordings();
+    ASSERT_EQ(recordings.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE(cases[i].name);
+      EXPECT_EQ(!recordings[i]->audioPath.empty(), cases[i].found);
+      if (cases[i].found) {
+        EXPECT_EQ(Bytes(recordings[i]->audioPath), sample::VoiceMemoAudio(memos[i]));
+      }
+    }
+  }
+}
+
+TEST(ExportVoiceMemos, NamesFromLabelsStayInTheFolderAndNeverReplaceAFile) {
+  const platform::TempFolder source("velmora-voice-audio");
+  // Stored under numbered names, as a manifest backup stores files under
+  // names of its own.
+  int stored = 0;
+  auto memo = [&](const std::string& label, const std::string& fileName, const std::string& content) {
+    auto recording = std::make_unique<DBITEM_NoteVoice>();
+    recording->label = label;
+    recording->fileName = fileName;
+    if (!content.empty()) {
+      recording->audioPath = (source.Path() / std::to_string(++stored)).string();
+      sample::WriteBytes(recording->audioPath, std::vector<std::uint8_t>(content.begin(), content.end()));
+    }
+    return recording;
+  };
+  std::vector<std::unique_ptr<DBITEM_NoteVoice>> memos;
+  memos.push_back(memo("../x", "1.m4a", "up"));
+  memos.push_back(memo("a/b\\c", "2.m4a", "slashes"));
+  memos.push_back(memo("..", "20201105 081533.m4a", "dots"));
+  memos.push_back(memo("", "", "nothing at all"));
+  memos.push_back(memo("会议", "5.m4a", "first"));
+  memos.push_back(memo("会议", "6.m4a", "second"));
+  memos.push_back(memo("会议", "7.m4a", "third"));
+  memos.push_back(memo("没有音频", "8.m4a", ""));
+  auto missing = memo("音频不见了", "9.m4a", "");
+  missing->audioPath = (source.Path() / "gone").string();
+  memos.push_back(std::move(missing));
+  memos.push_back(memo(std::string(300, 'L'), "10.m4a", "long"));
+  std::vector<db::BaseItem*> records;
+  for (const auto& recording : memos) records.push_back(recording.get());
+  db::DBITEM_TbNameList notAMemo;
+  records.push_back(&notAMemo);
+
+  const platform::TempFolder destination("velmora-voice-export");
+  const fs::path folder = destination.Path() / kVoiceMemoFolderName;
+  // A file from an earlier export keeps its bytes.
+  sample::WriteBytes(folder / "会议.m4a", {'o', 'l', 'd'});
+
+  EXPECT_EQ(ExportVoiceMemos(records, destination.Path()), 8);
+  auto asBytes = [](const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
+  EXPECT_EQ(FilesIn(folder), (std::map<std::string, std::vector<std::uint8_t>>{
+                                 {"..x.m4a", asBytes("up")},
+                                 {"abc.m4a", asBytes("slashes")},
+                                 {"20201105081533.m4a", asBytes("dots")},
+                                 {"录音.m4a", asBytes("nothing at all")},
+                                 {"会议.m4a", asBytes("old")},
+                                 {"会议 2.m4a", asBytes("first")},
+                                 {"会议 3.m4a", asBytes("second")},
+                                 {"会议 4.m4a", asBytes("third")},
+                                 {std::string(60, 'L') + ".m4a", asBytes("long")},
+                             }));
+  EXPECT_EQ(FilesIn(destination.Path()).size(), 1u);
+
+  // Nothing to export makes no folder.
+  const platform::TempFolder empty("velmora-voice-export");
+  EXPECT_EQ(ExportVoiceMemos({&notAMemo}, empty.Path()), 0);
+  EXPECT_TRUE(FilesIn(empty.Path()).empty());
+}
+
+TEST(CNoteVoiceDB, MissingDatabaseGivesNoRecordings) {
+  const platform::TempFolder folder("velmora-voice");
+  CNoteVoiceDB reader(nullptr);
+  EXPECT_EQ(reader.Open((folder.Path() / "Recordings.db").string(), 0), 0);
+  EXPECT_TRUE(reader.Recordings().empty());
+  EXPECT_FALSE(fs::exists(folder.Path() / "Recordings.db"));
+}
+
+TEST(CNoteVoiceDB, ReadsTheRealIos7RecordingsDatabase) {
+  const fs::path source =
+      fs::path(VELMORA_SHARED_DIR) / "samples/OTAPKI-iphone/MediaDomain_Media_Recordings_Recordings.db";
+  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
+  const platform::TempFolder folder("velmora-voice");
+  const fs::path copy = folder.Path() / "Recordings.db";
+  fs::copy_file(source, copy);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+
+  // The phone had made no recording: ZRECORDING is empty (counted with
+  // sqlite3; Z_PRIMARYKEY's Z_MAX for Recording is 0 too).
+  CNoteVoiceDB reader(nullptr);
+  EXPECT_EQ(reader.Open(copy.string(), 0), 1);
+  EXPECT_TRUE(reader.Recordings().empty());
+  EXPECT_EQ(reader.LastError(), "");
+}
+
+}  // namespace
+}  // namespace readers
