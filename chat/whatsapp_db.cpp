@@ -1,1 +1,330 @@
 #include "chat/whatsapp_db.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <string_view>
+#include <utility>
+
+#include "db/item_time.h"
+#include "db/text.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+
+namespace chat {
+namespace {
+
+using db::undark::UndarkRow;
+using db::undark::UndarkValue;
+
+constexpr char kMessageTable[] = "ZWAMESSAGE";
+constexpr char kColumnInfoSql[] = "PRAGMA table_info(ZWAMESSAGE);";
+constexpr std::size_t kKeyTextUnits = 80;
+
+// ZWAMESSAGE by position, as iOS 15 stores it; a recovered row carries no
+// names, so its values are read by these positions.
+constexpr std::size_t kRowIdValue = 0;
+constexpr std::size_t kIsFromMeValue = 12;
+constexpr std::size_t kMessageDateValue = 25;
+constexpr std::size_t kFromJidValue = 27;
+constexpr std::size_t kPushNameValue = 30;
+constexpr std::size_t kStanzaIdValue = 31;
+constexpr std::size_t kTextValue = 32;
+constexpr std::size_t kToJidValue = 33;
+
+struct ColumnAt {
+  std::size_t position;
+  const char* name;
+};
+// The columns a recovered row is read by, and ZSTANZAID, which the layout
+// checks. A store that has other columns there would have its values read
+// into the wrong fields.
+constexpr ColumnAt kRecoveredColumns[] = {
+    {kIsFromMeValue, "ZISFROMME"}, {kMessageDateValue, "ZMESSAGEDATE"}, {kFromJidValue, "ZFROMJID"},
+    {kPushNameValue, "ZPUSHNAME"}, {kStanzaIdValue, "ZSTANZAID"},       {kTextValue, "ZTEXT"},
+    {kToJidValue, "ZTOJID"},
+};
+
+// One column name of the message table.
+class ColumnNameItem : public db::BaseItem {
+ public:
+  std::string name;
+};
+
+// A column's text as the system keeps it: UTF-8 with damaged sequences
+// repaired, ending at a zero byte as SQLite's C text does; NULL and a missing
+// column give "".
+std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
+  const char* text = query.GetFieldText(query.FieldIndex(column));
+  return text != nullptr ? db::RepairUtf8(text) : std::string();
+}
+
+// ZMESSAGEDATE counts whole seconds from 2001 (the fraction is dropped
+// before), the record's time is Unix seconds. Kept as the stored count,
+// every message from 2024 on (counts above 725,800,000) would be taken for
+// Unix seconds of 1993 and later and shown 31 years early. Added as doubles:
+// a damaged count may be anywhere in 64 bits.
+double UnixSeconds(std::int64_t appleSeconds) {
+  return static_cast<double>(appleSeconds) + static_cast<double>(db::kAppleEpochOffsetSeconds);
+}
+
+// A recovered value's text, ending at a zero byte as the live text does.
+std::string ValueText(const UndarkValue& value) {
+  const std::string_view text(value.text);
+  return db::RepairUtf8(text.substr(0, text.find('\0')));
+}
+
+bool IsTextOrNull(const UndarkValue& value) {
+  return value.type == db::undark::kTypeNull || value.type == db::undark::kTypeText;
+}
+
+bool IsInteger(const UndarkValue& value) {
+  return (value.type >= 1 && value.type <= 6) || value.type == 8 || value.type == 9;
+}
+
+// The layout checks only Z_ENT, the date and that ZSTANZAID is a text, which
+// the bytes of the schema and of other tables can satisfy: the real iOS 15
+// file holds three such rows, with BLOB "addresses" and dates of 0, and the
+// schema page of a new store yields a few more. A message always has a
+// stanza id (a short identifier, never empty, without zero bytes), and its
+// addresses, name and text are texts or NULL.
+bool LooksLikeMessage(const UndarkRow& row) {
+  const UndarkValue& stanzaId = row[kStanzaIdValue];
+  if (stanzaId.type != db::undark::kTypeText || stanzaId.text.empty() ||
+      stanzaId.text.find('\0') != std::string::npos) {
+    return false;
+  }
+  return IsTextOrNull(row[kFromJidValue]) && IsTextOrNull(row[kPushNameValue]) && IsTextOrNull(row[kTextValue]) &&
+         IsTextOrNull(row[kToJidValue]);
+}
+
+// The conversation a message belongs to. A sent message names its peer in
+// ZTOJID; a received one leaves ZTOJID empty and names the peer (a person,
+// or the group it came through) in ZFROMJID. Only a message with neither
+// falls back to the sender's push name.
+void SetPeerAddress(DBITEM_WhatsApp& message) {
+  if (message.toJid.empty()) message.toJid = !message.fromJid.empty() ? message.fromJid : message.pushName;
+}
+
+std::unique_ptr<DBITEM_WhatsApp> MessageFromRow(const UndarkRow& row) {
+  auto message = std::make_unique<DBITEM_WhatsApp>();
+  message->rowId = static_cast<std::int32_t>(row[kRowIdValue].number);
+  // The direction is in the record like every other column; leaving it 0
+  // would show every recovered message as received.
+  const UndarkValue& isFromMe = row[kIsFromMeValue];
+  if (IsInteger(isFromMe)) message->isFromMe = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(isFromMe));
+  message->time = UnixSeconds(db::undark::UndarkValueToInt64(row[kMessageDateValue]));
+  message->fromJid = ValueText(row[kFromJidValue]);
+  message->pushName = ValueText(row[kPushNameValue]);
+  message->text = ValueText(row[kTextValue]);
+  message->toJid = ValueText(row[kToJidValue]);
+  SetPeerAddress(*message);
+  message->deleted = 1;
+  return message;
+}
+
+// A conversation address as a CSV field: as it is, unless it holds a
+// character that would split the line (a push name standing in for a
+// missing address may).
+std::string NameField(const std::string& name) {
+  if (name.find_first_of(",\"\r\n") == std::string::npos) return name;
+  return db::CsvQuoteField(name);
+}
+
+}  // namespace
+
+DBITEM_WhatsApp* DBITEM_WhatsAppFriend::Append(std::unique_ptr<DBITEM_WhatsApp> message) {
+  DBITEM_WhatsApp* filed = message.get();
+  messages_.push_back(std::move(message));
+  items.push_back(filed);
+  time = filed->time;
+  return filed;
+}
+
+void DBITEM_WhatsAppFriend::Prepend(std::vector<std::unique_ptr<DBITEM_WhatsApp>> messages) {
+  if (messages.empty()) return;
+  std::vector<db::BaseItem*> ordered;
+  ordered.reserve(messages.size() + items.size());
+  messages_.reserve(messages_.size() + messages.size());
+  for (auto& message : messages) {
+    ordered.push_back(message.get());
+    messages_.push_back(std::move(message));
+  }
+  ordered.insert(ordered.end(), items.begin(), items.end());
+  items = std::move(ordered);
+}
+
+std::string MessageKey(const DBITEM_WhatsApp& message) {
+  char head[400];  // "%f" of the largest double takes 316 characters
+  const int length = std::snprintf(head, sizeof head, "%f", message.time);
+  std::string key(head, length > 0 ? static_cast<std::size_t>(length) : 0);
+  return key + db::LeftUtf16(message.text, kKeyTextUnits);
+}
+
+CWhatsAppDB::CWhatsAppDB() = default;
+
+CWhatsAppDB::~CWhatsAppDB() = default;
+
+std::string CWhatsAppDB::GetTableName(int tableKind) {
+  if (openParam != 0 || tableKind != kWhatsAppMessageKind) return {};
+  return kMessageTable;
+}
+
+void CWhatsAppDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  out.reset();
+  if (openParam == 0 && tableKind == kWhatsAppMessageKind) {
+    auto message = std::make_unique<DBITEM_WhatsApp>();
+    message->rowId = query.GetIntField(0);
+    message->text = FieldText(query, "ZTEXT");
+    // Sent messages carry fractions of a second; the time is kept in whole
+    // seconds, as the recovered copy is compared by it.
+    message->time = UnixSeconds(query.GetInt64Field(query.FieldIndex("ZMESSAGEDATE")));
+    message->toJid = FieldText(query, "ZTOJID");
+    message->fromJid = FieldText(query, "ZFROMJID");
+    message->pushName = FieldText(query, "ZPUSHNAME");
+    message->isFromMe = query.GetIntField(query.FieldIndex("ZISFROMME"));
+    SetPeerAddress(*message);
+    AddLiveMessage(std::move(message));
+    return;
+  }
+  if (tableKind == kWhatsAppColumnInfoKind) {
+    auto column = std::make_unique<ColumnNameItem>();
+    column->name = FieldText(query, "name");
+    out = std::move(column);
+    return;
+  }
+  CDbSqlite::ParseRow(tableKind, out, query);
+}
+
+int CWhatsAppDB::Open(const std::string& path, int param) {
+  // Every Open starts from nothing: the map and the keys point into the
+  // conversations, so they go together.
+  Reset();
+  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (openParam != 0) return 1;
+  db::ItemList handedBack;  // stays empty: messages are filed, not handed back
+  columnCount_ = LoadTable(kWhatsAppMessageKind, handedBack);
+  RecoverDeletedMessages();
+  MergeRecoveredMessages();
+  return 1;
+}
+
+void CWhatsAppDB::Reset() {
+  messageKeys_.clear();
+  conversationByJid_.clear();
+  recoveredMessages_.clear();
+  conversations_.clear();
+  columnCount_ = 0;
+}
+
+DBITEM_WhatsAppFriend& CWhatsAppDB::ConversationFor(const std::string& jid) {
+  const auto found = conversationByJid_.find(jid);
+  if (found != conversationByJid_.end()) return *found->second;
+  auto conversation = std::make_unique<DBITEM_WhatsAppFriend>();
+  conversation->jid = jid;
+  DBITEM_WhatsAppFriend& created = *conversation;
+  conversations_.push_back(std::move(conversation));
+  conversationByJid_.emplace(jid, &created);
+  return created;
+}
+
+void CWhatsAppDB::AddLiveMessage(std::unique_ptr<DBITEM_WhatsApp> message) {
+  if (message->fromJid.empty()) message->fromJid = kUnknownSender;
+  // A later live message with the same key replaces the entry only; both
+  // stay in their conversation.
+  messageKeys_.insert(MessageKey(*message));
+  ConversationFor(message->toJid).Append(std::move(message));
+}
+
+bool CWhatsAppDB::RecoveredRowsMatchTable() {
+  if (columnCount_ < kWhatsAppMessageColumns) return false;
+  db::ItemList columns;
+  Query(kWhatsAppColumnInfoKind, kColumnInfoSql, columns);
+  if (columns.size() != static_cast<std::size_t>(columnCount_)) return false;
+  return std::all_of(std::begin(kRecoveredColumns), std::end(kRecoveredColumns), [&columns](const ColumnAt& c) {
+    const auto* column = dynamic_cast<const ColumnNameItem*>(columns[c.position].get());
+    return column != nullptr && column->name == c.name;
+  });
+}
+
+void CWhatsAppDB::RecoverDeletedMessages() {
+  recoveredMessages_.clear();
+  // Without the live table's shape no recovered row could be told from a
+  // partial match, nor its values from one another: nothing is rebuilt.
+  if (!RecoveredRowsMatchTable()) return;
+  const auto expected = static_cast<std::size_t>(columnCount_);
+  db::undark::UndarkScan(dbPath, kWhatsAppMessageLayout, columnCount_, [&](UndarkRow& row) {
+    if (row.size() != expected || !LooksLikeMessage(row)) return;
+    recoveredMessages_.push_back(MessageFromRow(row));
+  });
+}
+
+void CWhatsAppDB::MergeRecoveredMessages() {
+  // The recovered messages are walked from the last found to the first, and
+  // each kept one goes in front of its conversation, and its conversation in
+  // front of the list when it is the conversation's first: so of two with one
+  // key the later found is kept, a conversation lists its kept ones in scan
+  // order, and the conversations are listed in the reverse of the order in
+  // which they got their first. Collected here and placed once at the end, so
+  // that a large file does not cost a front insertion per message.
+  struct Touched {
+    DBITEM_WhatsAppFriend* conversation;
+    std::vector<std::unique_ptr<DBITEM_WhatsApp>> messages;  // last found first
+  };
+  std::vector<Touched> touched;
+  std::unordered_map<const DBITEM_WhatsAppFriend*, std::size_t> touchedAt;
+
+  for (auto it = recoveredMessages_.rbegin(); it != recoveredMessages_.rend(); ++it) {
+    std::unique_ptr<DBITEM_WhatsApp> message = std::move(*it);
+    // A copy of a live (or an already kept) message: the scan meets every
+    // live record as well, and may meet a record twice.
+    if (!messageKeys_.insert(MessageKey(*message)).second) continue;
+    if (message->fromJid.empty()) message->fromJid = kUnknownSender;
+    DBITEM_WhatsAppFriend& conversation = ConversationFor(message->toJid);
+    const auto [at, first] = touchedAt.try_emplace(&conversation, touched.size());
+    if (first) touched.push_back({&conversation, {}});
+    conversation.deleted = 1;
+    ++conversation.deletedMessageCount;
+    conversation.time = message->time;
+    touched[at->second].messages.push_back(std::move(message));
+  }
+  recoveredMessages_.clear();
+  if (touched.empty()) return;
+
+  for (Touched& t : touched) {
+    std::reverse(t.messages.begin(), t.messages.end());
+    t.conversation->Prepend(std::move(t.messages));
+  }
+  std::vector<std::unique_ptr<DBITEM_WhatsAppFriend>> ordered(conversations_.size());
+  std::size_t nextUntouched = touched.size();
+  for (auto& conversation : conversations_) {
+    const auto at = touchedAt.find(conversation.get());
+    const std::size_t slot = at != touchedAt.end() ? touched.size() - 1 - at->second : nextUntouched++;
+    ordered[slot] = std::move(conversation);
+  }
+  conversations_ = std::move(ordered);
+}
+
+void WriteWhatsAppCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection) {
+  std::vector<const DBITEM_WhatsAppFriend*> conversations;
+  for (const db::BaseItem* item : selection) {
+    if (const auto* conversation = dynamic_cast<const DBITEM_WhatsAppFriend*>(item)) {
+      conversations.push_back(conversation);
+    }
+  }
+  writer.BeginList(static_cast<int>(conversations.size()));
+  writer.SetHeader("名称,日期,类型,内容\r\n");
+  for (const DBITEM_WhatsAppFriend* conversation : conversations) {
+    const std::string name = NameField(conversation->jid);
+    for (const db::BaseItem* item : conversation->items) {
+      const auto* message = dynamic_cast<const DBITEM_WhatsApp*>(item);
+      if (message == nullptr) continue;
+      const char* direction = message->isFromMe == 1 ? "发送" : "接收";
+      const std::string line = name + "," + db::FormatItemTime(message->time) + "," + direction + "," +
+                               db::CsvQuoteField(message->text) + "\r\n";
+      writer.AddLine(exporting::kToCsvAndHtml, line, message->deleted != 0);
+    }
+  }
+}
+
+}  // namespace chat
