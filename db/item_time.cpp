@@ -18,9 +18,12 @@ bool LocalTime(std::int64_t seconds, std::tm& out) {
   return ::localtime_r(&t, &out) != nullptr;
 }
 
+// No phone holds a Unix time before 2001, while Apple seconds reach the
+// Unix range of 1993-2000 with the dates of 2024-2031: a value below 2001
+// is Apple seconds.
 bool IsUnixSeconds(std::int64_t value) {
   std::tm local{};
-  return LocalTime(value, local) && local.tm_year + 1900 >= 1993;
+  return LocalTime(value, local) && local.tm_year + 1900 >= 2001;
 }
 
 }  // namespace

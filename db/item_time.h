@@ -11,7 +11,7 @@ namespace db {
 inline constexpr std::int64_t kAppleEpochOffsetSeconds = 978307200;
 
 // A stored time as Unix seconds. A value that is a valid local time from the
-// year 1993 up to the end of the year 3000 is taken as Unix seconds already
+// year 2001 up to the end of the year 3000 is taken as Unix seconds already
 // and returned unchanged; any other counts from 2001, in nanoseconds when it
 // is larger than 4294967295. The integer form divides nanoseconds with
 // integer division, the floating form with floating division. Reads the local

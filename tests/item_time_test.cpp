@@ -20,9 +20,13 @@ TEST(NormalizeAppleTime, TellsUnixSecondsFromAppleSecondsAndNanoseconds) {
       {"apple nanoseconds", 500000000000000000, 1478307200},
       {"unix seconds kept", 1480000000, 1480000000},
       {"before 2001", -100, 978307100},
-      // 1993-01-01 00:00 in UTC+8 is 1992-12-31 16:00 UTC: the local year decides.
-      {"first local second of 1993", 725817600, 725817600},
-      {"last local second of 1992", 725817599, 725817599 + 978307200},
+      // Phones store dates of 2024 and later as values that read as Unix
+      // seconds of 1993-2000: they are Apple seconds.
+      {"apple seconds of 2024", 733536000, 733536000 + 978307200},
+      {"apple seconds of 2026", 820000000, 820000000 + 978307200},
+      // 2001-01-01 00:00 in UTC+8 is 2000-12-31 16:00 UTC: the local year decides.
+      {"first local second of 2001", 978278400, 978278400},
+      {"last local second of 2000", 978278399, 978278399 + 978307200},
       {"end of the year 3000", 32535215999, 32535215999},
       {"past the year 3000, nanoseconds", 32535216000, 32 + 978307200},
   };
