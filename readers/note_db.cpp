@@ -1,1 +1,507 @@
 #include "readers/note_db.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <string_view>
+
+#include "backup/file_list_db.h"
+#include "db/item_time.h"
+#include "db/progress.h"
+#include "db/text.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+#include "platform/fs.h"
+
+namespace readers {
+namespace {
+
+constexpr int kBodyKind = 0;      // format 0
+constexpr int kObjectKind = 0;    // format 1
+constexpr int kNoteDataKind = 1;  // format 1
+constexpr char kBodyTable[] = "ZNOTEBODY";
+constexpr char kObjectTable[] = "ZICCLOUDSYNCINGOBJECT";
+constexpr char kNoteDataTable[] = "ZICNOTEDATA";
+
+// ZNOTEBODY by position: ZOWNER, ZCONTENT.
+constexpr int kBodyOwnerColumn = 3;
+constexpr int kBodyContentColumn = 4;
+// ZICNOTEDATA by position: Z_PK, ZNOTE, ZDATA (also the recovered values).
+constexpr int kNoteDataPkColumn = 0;
+constexpr int kNoteDataNoteColumn = 3;
+constexpr int kNoteDataBlobColumn = 6;
+constexpr std::size_t kNoteDataColumns = 7;
+
+constexpr int kNoteDataLayout = 5;
+// Recovered note objects, by position in all three table widths.
+constexpr std::size_t kObjectNoteIdValue = 10;
+constexpr std::size_t kObjectTimeValue = 64;
+constexpr std::size_t kObjectFirstTextValue = 80;
+constexpr std::size_t kObjectSecondTextValue = 82;
+
+// How many characters of a note key come from the body, and of the title
+// the clean-up looks for.
+constexpr std::size_t kKeyBodyUnits = 256;
+constexpr std::size_t kTitleProbeUnits = 10;
+constexpr std::size_t kCsvTitleUnits = 16;
+
+using Bytes = std::span<const std::uint8_t>;
+
+std::string FieldText(const db::CppSQLite3Query& query, int column) {
+  return db::Utf8ToAnsi(query.GetFieldText(column));
+}
+
+std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
+  return FieldText(query, query.FieldIndex(column));
+}
+
+std::int32_t FieldInt(const db::CppSQLite3Query& query, const char* column) {
+  return query.GetIntField(query.FieldIndex(column));
+}
+
+// The first place at or after from where pattern starts with at least one
+// byte after it (a pattern in the very last bytes is not taken), or npos.
+std::size_t FindMarker(Bytes data, std::size_t from, Bytes pattern) {
+  if (data.size() <= pattern.size()) return std::string::npos;
+  for (std::size_t at = from; at + pattern.size() < data.size(); ++at) {
+    if (std::equal(pattern.begin(), pattern.end(), data.begin() + static_cast<std::ptrdiff_t>(at))) return at;
+  }
+  return std::string::npos;
+}
+
+// A protobuf varint at offset; advances offset past it. Fails on a varint
+// that runs off the end or past ten bytes.
+bool ReadVarint(Bytes data, std::size_t& offset, std::uint64_t& value) {
+  value = 0;
+  for (int shift = 0; shift < 64 && offset < data.size(); shift += 7) {
+    const std::uint8_t byte = data[offset++];
+    value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+std::string TextOf(Bytes data, std::size_t start, std::size_t end) {
+  const std::string_view text(reinterpret_cast<const char*>(data.data()) + start, end - start);
+  return db::RepairUtf8(text);
+}
+
+// Where the text starts by the protobuf structure after the marker: the
+// note's length, the 12 tag, then the text's length, which comes back in
+// length. Nothing when the bytes are not shaped so.
+std::optional<std::size_t> TextStartByStructure(Bytes data, std::size_t marker, std::uint64_t& length) {
+  std::size_t offset = marker + 4;
+  if (!ReadVarint(data, offset, length) || offset >= data.size() || data[offset] != 0x12) return std::nullopt;
+  ++offset;
+  if (!ReadVarint(data, offset, length)) return std::nullopt;
+  return offset;
+}
+
+// A recovered value's text as a live row's text reads: a TEXT's bytes up to
+// any zero byte, repaired; other types give no text.
+std::string ValueText(const db::undark::UndarkValue& value) {
+  if (value.type != db::undark::kTypeText) return "";
+  const std::string_view text(value.text);
+  return db::RepairUtf8(text.substr(0, text.find('\0')));
+}
+
+// A recovered BLOB's bytes, without the zero byte the scanner puts after them.
+Bytes ValueBlob(const db::undark::UndarkValue& value) {
+  if (value.type != db::undark::kTypeBlob || value.text.empty()) return {};
+  return {reinterpret_cast<const std::uint8_t*>(value.text.data()), value.text.size() - 1};
+}
+
+std::int32_t ValueInt32(const db::undark::UndarkValue& value) {
+  return static_cast<std::int32_t>(db::undark::UndarkValueToInt64(value));
+}
+
+bool ContainsIgnoringAsciiCase(const std::string& text, const std::string& part) {
+  return platform::AsciiLower(text).find(platform::AsciiLower(part)) != std::string::npos;
+}
+
+}  // namespace
+
+// ---- CIphoneNoteDB ----
+
+CIphoneNoteDB::CIphoneNoteDB(backup::CFileListDB* index, NoteCollection& collection)
+    : index_(index), collection_(collection) {}
+
+CIphoneNoteDB::~CIphoneNoteDB() = default;
+
+std::string CIphoneNoteDB::GetTableName(int tableKind) {
+  if (openParam == kNotesSqliteFormat && tableKind == kBodyKind) return kBodyTable;
+  if (openParam == kNoteStoreFormat && tableKind == kObjectKind) return kObjectTable;
+  if (openParam == kNoteStoreFormat && tableKind == kNoteDataKind) return kNoteDataTable;
+  return "";
+}
+
+void CIphoneNoteDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (openParam == kNotesSqliteFormat && tableKind == kBodyKind) {
+    if (query.NumFields() <= kBodyContentColumn) return;  // not the ZNOTEBODY the phone writes
+    auto note = std::make_unique<DBITEM_Note>();
+    note->entity = query.GetIntField(1);
+    note->optimisticLock = query.GetIntField(2);
+    note->noteId = query.GetIntField(kBodyOwnerColumn);
+    note->body = FieldText(query, kBodyContentColumn);
+    out = std::move(note);
+    return;
+  }
+  if (openParam == kNoteStoreFormat && tableKind == kObjectKind) return ParseObjectRow(out, query);
+  if (openParam == kNoteStoreFormat && tableKind == kNoteDataKind) return ParseNoteDataRow(out, query);
+  CDbSqlite::ParseRow(tableKind, out, query);
+}
+
+void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  auto note = std::make_unique<DBITEM_Note>();
+  note->deleted = FieldInt(query, "ZMARKEDFORDELETION") != 0 ? 1 : 0;
+  note->noteId = FieldInt(query, "ZCLOUDSTATE");
+  note->pk = query.GetIntField(0);
+  note->entity = FieldInt(query, "Z_ENT");
+  note->optimisticLock = FieldInt(query, "Z_OPT");
+  const std::string identifier = FieldText(query, "ZIDENTIFIER");
+  if (!identifier.empty()) liveIdentifiers_.insert(identifier);
+  identifierColumn_ = query.FieldIndex("ZIDENTIFIER");
+  if (const std::int32_t notePk = FieldInt(query, "ZNOTE"); notePk > 0) {
+    pendingAttachments_.push_back({notePk, identifier});
+  }
+  note->noteDataId = FieldInt(query, "ZNOTEDATA");
+  note->createdValue = FieldInt(query, "ZCREATIONDATE1");
+  // iOS 17 leaves ZCREATIONDATE1 empty on notes and keeps their creation
+  // date in ZCREATIONDATE3; its note rows are known by their entity.
+  if (note->createdValue == 0 && noteEntity_ && note->entity == *noteEntity_) {
+    note->createdValue = FieldInt(query, "ZCREATIONDATE3");
+  }
+  note->time = static_cast<double>(query.GetInt64Field(query.FieldIndex("ZMODIFICATIONDATE1")));
+  note->snippet = FieldText(query, "ZSNIPPET");
+  note->titleText = FieldText(query, "ZTITLE1");
+  out = std::move(note);
+}
+
+void CIphoneNoteDB::ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (static_cast<std::size_t>(query.NumFields()) < kNoteDataColumns) return;
+  const std::int32_t key = query.GetIntField(kNoteDataPkColumn);
+  DBITEM_Note* note = nullptr;
+  std::unique_ptr<DBITEM_Note> created;
+  if (const auto found = noteDataIndex_.find(key); found != noteDataIndex_.end()) {
+    note = found->second;
+  } else {
+    created = std::make_unique<DBITEM_Note>();
+    created->entity = query.GetIntField(1);
+    created->optimisticLock = query.GetIntField(2);
+    note = created.get();
+  }
+  note->pk = key;
+  note->noteId = query.GetIntField(kNoteDataNoteColumn);
+  if (auto text = ExtractNoteText(query.GetFieldBlob(kNoteDataBlobColumn))) note->body = std::move(*text);
+  if (created) out = std::move(created);
+}
+
+int CIphoneNoteDB::Open(const std::string& path, int format) {
+  if (CDbSqlite::Open(path, format) == 0) return 0;
+  recoveredNotes_.clear();
+  noteKeyIndex_.clear();
+  noteDataIndex_.clear();
+  pendingAttachments_.clear();
+  liveIdentifiers_.clear();
+  identifierColumn_ = -1;
+  objectColumnCount_ = 0;
+  noteEntity_.reset();
+
+  // Opening again replaces the notes this reader gave before; the other
+  // reader's notes stay where they are.
+  const std::set<const DBITEM_Note*> previous(contributed_.begin(), contributed_.end());
+  std::erase_if(collection_.notes_, [&previous](const auto& note) { return previous.count(note.get()) != 0; });
+  contributed_.clear();
+  const std::set<const DBITEM_Note*> others = [this] {
+    std::set<const DBITEM_Note*> notes;
+    for (const auto& note : collection_.notes_) notes.insert(note.get());
+    return notes;
+  }();
+
+  if (openParam == kNotesSqliteFormat) {
+    db::ItemList loaded;
+    LoadTable(kBodyKind, loaded);
+    for (auto& item : loaded) {
+      // Kind 0 rows of this format are made by ParseRow, always as notes.
+      collection_.notes_.emplace_back(static_cast<DBITEM_Note*>(item.release()));
+    }
+  } else if (openParam == kNoteStoreFormat) {
+    LoadNoteStore();
+    RecoverNotes();
+  }
+  for (const auto& note : collection_.notes_) noteKeyIndex_[NoteKey(*note)] = note.get();
+  MergeRecoveredNotes();
+  if (openParam == kNoteStoreFormat) CleanUpTexts();
+  for (const auto& note : collection_.notes_) {
+    if (others.count(note.get()) == 0) contributed_.push_back(note.get());
+  }
+  collection_.Publish();
+  return 1;
+}
+
+void CIphoneNoteDB::LoadNoteStore() {
+  std::int64_t entity = 0;
+  if (QueryInt64("SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = ?;", entity, {std::string("ICNote")})) {
+    noteEntity_ = static_cast<std::int32_t>(entity);
+  }
+  db::ItemList objects;
+  objectColumnCount_ = LoadTable(kObjectKind, objects);
+  LinkAttachments(objects);
+  for (auto& item : objects) {
+    std::unique_ptr<DBITEM_Note> note(static_cast<DBITEM_Note*>(item.release()));
+    const bool isNote = note->createdValue != 0 || (noteEntity_ && note->entity == *noteEntity_);
+    if (!isNote) continue;  // folders, attachments, accounts
+    DBITEM_Note* kept = note.get();
+    if (note->deleted != 0) {
+      collection_.notes_.push_front(std::move(note));
+    } else {
+      collection_.notes_.push_back(std::move(note));
+    }
+    if (kept->noteDataId > 0) noteDataIndex_[kept->noteDataId] = kept;
+  }
+
+  db::ItemList dataOnly;
+  LoadTable(kNoteDataKind, dataOnly);
+  for (auto& item : dataOnly) {
+    DBITEM_Note* note = static_cast<DBITEM_Note*>(item.release());
+    collection_.notes_.emplace_back(note);
+    noteDataIndex_[note->pk] = note;
+  }
+}
+
+// Done once the whole table is read, so that an attachment row stored
+// before its note's row (as a sync from another device can leave them) is
+// linked too.
+void CIphoneNoteDB::LinkAttachments(const db::ItemList& objects) {
+  if (index_ == nullptr || pendingAttachments_.empty()) return;
+  std::map<std::int32_t, std::vector<DBITEM_Note*>> byPk;
+  for (const auto& item : objects) {
+    auto* note = static_cast<DBITEM_Note*>(item.get());
+    byPk[note->pk].push_back(note);
+  }
+  for (const PendingAttachment& attachment : pendingAttachments_) {
+    const auto owners = byPk.find(attachment.notePk);
+    if (owners == byPk.end()) continue;
+    const std::optional<std::string> file = FindAttachmentFile(attachment.identifier);
+    if (!file) continue;
+    for (DBITEM_Note* note : owners->second) note->attachments.push_back(*file);
+  }
+  pendingAttachments_.clear();
+}
+
+// The index matches relative paths with SQL LIKE, where '%' and '_' in an
+// identifier would match any text; so a file counts only when its path
+// holds the identifier itself. An empty identifier would match every file.
+std::optional<std::string> CIphoneNoteDB::FindAttachmentFile(const std::string& identifier) {
+  if (identifier.empty()) return std::nullopt;
+  backup::FileRecordList files;
+  if (index_->FindFileRecords("%" + identifier + "%", kNoteStoreDomain, files, true) == 0) return std::nullopt;
+  for (const auto& file : files) {
+    if (ContainsIgnoringAsciiCase(file->relativePath, identifier)) return file->storedPath;
+  }
+  return std::nullopt;
+}
+
+void CIphoneNoteDB::RecoverNotes() {
+  db::undark::UndarkScan(dbPath, kNoteDataLayout, -1, [this](db::undark::UndarkRow& row) {
+    if (row.size() != kNoteDataColumns) return;
+    auto note = std::make_unique<DBITEM_Note>();
+    note->noteId = ValueInt32(row[kNoteDataNoteColumn]);
+    if (auto text = ExtractNoteText(ValueBlob(row[kNoteDataBlobColumn]))) note->body = std::move(*text);
+    note->deleted = 1;
+    recoveredNotes_.push_back(std::move(note));
+  });
+  RecoverObjectRows();
+}
+
+void CIphoneNoteDB::RecoverObjectRows() {
+  const int layout = objectColumnCount_ == 106 ? 14 : objectColumnCount_ == 119 ? 15 : 16;
+  // A table of another width has no row of the layout's count: nothing to
+  // look for, and the whole file is not read again for nothing.
+  if (objectColumnCount_ != db::undark::LayoutColumnCount(layout)) return;
+  const auto expected = static_cast<std::size_t>(objectColumnCount_);
+  db::undark::UndarkScan(dbPath, layout, -1, [&](db::undark::UndarkRow& row) {
+    if (row.size() != expected) return;
+    // The scan meets the live rows too. Their texts are the title and
+    // snippet, never the note's text, so the note key cannot tell them from
+    // deleted notes; their ZIDENTIFIER, unique in the table, can.
+    if (identifierColumn_ >= 0 && static_cast<std::size_t>(identifierColumn_) < row.size() &&
+        liveIdentifiers_.count(ValueText(row[static_cast<std::size_t>(identifierColumn_)])) != 0) {
+      return;
+    }
+    auto note = std::make_unique<DBITEM_Note>();
+    note->noteId = ValueInt32(row[kObjectNoteIdValue]);
+    note->time = static_cast<double>(db::undark::UndarkValueToInt64(row[kObjectTimeValue]));
+    note->body = ValueText(row[kObjectFirstTextValue]) + ValueText(row[kObjectSecondTextValue]);
+    note->deleted = 1;
+    recoveredNotes_.push_back(std::move(note));
+  });
+}
+
+void CIphoneNoteDB::MergeRecoveredNotes() {
+  // Walked from the last found to the first while putting each in front,
+  // so the kept ones stand first in scan order; of two with one key the
+  // later found is kept.
+  for (auto it = recoveredNotes_.rbegin(); it != recoveredNotes_.rend(); ++it) {
+    DBITEM_Note* note = it->get();
+    if (note->body.empty() && note->titleText.empty()) continue;
+    if (!noteKeyIndex_.emplace(NoteKey(*note), note).second) continue;
+    collection_.notes_.push_front(std::move(*it));
+  }
+  recoveredNotes_.clear();
+}
+
+void CIphoneNoteDB::CleanUpTexts() {
+  for (const auto& note : collection_.notes_) {
+    if (!note->titleText.empty()) {
+      // The text may begin with leftovers of the formatting before the
+      // title; the title's start marks where the note really begins.
+      const std::string probe = db::LeftUtf16(note->titleText, kTitleProbeUnits);
+      const std::size_t at = probe.empty() ? std::string::npos : note->body.find(probe);
+      if (at != std::string::npos && at > 0) note->body.erase(0, at);
+    }
+    if (!note->snippet.empty() && note->body.find(note->snippet) == std::string::npos) {
+      note->body += "\r\n" + note->snippet;
+    }
+  }
+}
+
+// ---- NoteCollection ----
+
+NoteCollection::NoteCollection(backup::CFileListDB* index) : index_(index) {}
+
+NoteCollection::~NoteCollection() {
+  // The readers point into the notes; they go first.
+  notesSqlite_.reset();
+  noteStore_.reset();
+}
+
+std::vector<db::BaseItem*> NoteCollection::Items() const { return {records_.begin(), records_.end()}; }
+
+void NoteCollection::Publish() {
+  records_.clear();
+  records_.reserve(notes_.size());
+  for (const auto& note : notes_) records_.push_back(note.get());
+}
+
+int LoadNotes(NoteCollection& collection, backup::CFileListDB& index) {
+  collection.index_ = &index;
+  collection.notesSqlite_.reset();
+  collection.noteStore_.reset();
+  collection.notes_.clear();
+  collection.Publish();
+
+  std::vector<std::string> paths;
+  const char* notesPath = index.Mode() == backup::SourceFolder ? kNotesSqliteFolderPath : kNotesSqlitePath;
+  if (index.FindFilePaths(notesPath, kNotesSqliteDomain, paths, false) != 0 && !paths.empty()) {
+    db::ReportProgress(false, 10);
+    collection.notesSqlite_ = std::make_unique<CIphoneNoteDB>(&index, collection);
+    collection.notesSqlite_->Open(paths.front(), kNotesSqliteFormat);
+    collection.notesSqlite_->Close();  // the notes stay; the connection is not needed again
+    db::ReportProgress(false, 50);
+  }
+
+  paths.clear();
+  if (index.FindFilePaths(kNoteStorePath, kNoteStoreDomain, paths, false) != 0 && !paths.empty()) {
+    db::ReportProgress(false, 60);
+    collection.noteStore_ = std::make_unique<CIphoneNoteDB>(&index, collection);
+    collection.noteStore_->Open(paths.front(), kNoteStoreFormat);
+    collection.noteStore_->Close();
+    db::ReportProgress(false, 90);
+  }
+  return 1;
+}
+
+std::string NoteKey(const DBITEM_Note& note) {
+  std::string key = std::to_string(note.noteId);
+  key += '\0';
+  key += db::LeftUtf16(note.body, kKeyBodyUnits);
+  return key;
+}
+
+std::vector<std::uint8_t> GunzipBytes(std::span<const std::uint8_t> bytes) {
+  if (bytes.empty()) return {};
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return {};  // 15-bit window, gzip wrapper only
+  // The buffer starts at the input's size and grows by half of it, as a
+  // note's text is some times its compressed size; never past the bound.
+  const std::size_t growth = std::max<std::size_t>(bytes.size() / 2, 4096);
+  std::vector<std::uint8_t> out(std::min(bytes.size(), kMaxInflatedBytes));
+  std::size_t produced = 0;
+  std::size_t consumed = 0;
+  for (;;) {
+    if (produced == out.size()) {
+      if (out.size() >= kMaxInflatedBytes) break;  // cut: the rest is not needed for a note
+      out.resize(std::min(out.size() + growth, kMaxInflatedBytes));
+    }
+    if (stream.avail_in == 0 && consumed < bytes.size()) {
+      const std::size_t chunk = std::min<std::size_t>(bytes.size() - consumed, UINT_MAX);
+      stream.next_in = const_cast<Bytef*>(bytes.data() + consumed);
+      stream.avail_in = static_cast<uInt>(chunk);
+      consumed += chunk;
+    }
+    const std::size_t room = std::min<std::size_t>(out.size() - produced, UINT_MAX);
+    stream.next_out = out.data() + produced;
+    stream.avail_out = static_cast<uInt>(room);
+    const uInt inBefore = stream.avail_in;
+    const int result = inflate(&stream, Z_SYNC_FLUSH);
+    produced += room - stream.avail_out;
+    // Z_STREAM_END, a damaged stream, or input spent (Z_BUF_ERROR): done.
+    if (result != Z_OK) break;
+    if (stream.avail_out == room && stream.avail_in == inBefore) break;  // no progress
+  }
+  if (inflateEnd(&stream) != Z_OK) return {};
+  out.resize(produced);
+  return out;
+}
+
+std::optional<std::string> ExtractNoteText(std::span<const std::uint8_t> bytes) {
+  const std::vector<std::uint8_t> inflated = GunzipBytes(bytes);
+  const Bytes data(inflated);
+  if (data.empty()) return std::nullopt;
+  static constexpr std::uint8_t kTextMarker[] = {0x00, 0x10, 0x00, 0x1A};
+  static constexpr std::uint8_t kRunMarker[] = {0x1A, 0x10, 0x0A, 0x04};
+  const std::size_t marker = FindMarker(data, 0, kTextMarker);
+  if (marker == std::string::npos) return std::nullopt;
+  std::uint64_t length = 0;
+  std::size_t start = marker + 8;
+  if (const auto structured = TextStartByStructure(data, marker, length)) {
+    start = *structured;
+    if (length <= data.size() - start) return TextOf(data, start, start + static_cast<std::size_t>(length));
+    // The blob breaks off inside the text: take what is there.
+  } else {
+    // A text length of one byte after the first 12 near the marker.
+    for (std::size_t i = 0; i < 8 && marker + i < data.size(); ++i) {
+      if (data[marker + i] == 0x12) {
+        start = marker + i + 2;
+        break;
+      }
+    }
+    if (start > data.size()) return std::nullopt;
+  }
+  std::size_t end = FindMarker(data, start, kRunMarker);
+  if (end == std::string::npos) {
+    const auto zero = std::find(data.begin() + static_cast<std::ptrdiff_t>(start), data.end(), std::uint8_t{0});
+    end = static_cast<std::size_t>(zero - data.begin());
+  }
+  return TextOf(data, start, end);
+}
+
+void WriteNotesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& notes) {
+  std::vector<const DBITEM_Note*> selected;
+  for (const db::BaseItem* item : notes) {
+    if (const auto* note = dynamic_cast<const DBITEM_Note*>(item)) selected.push_back(note);
+  }
+  // The list page is laid out by BeginList, which needs at least one line.
+  writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
+  writer.SetHeader("标题,日期,备注\r\n");
+  for (const DBITEM_Note* note : selected) {
+    const std::string title = note->titleText.empty() ? db::LeftUtf16(note->body, kCsvTitleUnits) : note->titleText;
+    const std::string line =
+        db::CsvQuoteField(title) + "," + db::FormatItemTime(note->time) + "," + db::CsvQuoteField(note->body) + "\r\n";
+    writer.AddLine(exporting::kToCsvAndHtml, line, note->deleted != 0);
+  }
+}
+
+}  // namespace readers

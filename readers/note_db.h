@@ -1,1 +1,221 @@
 #pragma once
+// The phone's notes (data category 8), from up to two databases:
+//   notes.sqlite      the old notes app (HomeDomain, Library/Notes): one
+//                     note per ZNOTEBODY row, its ZCONTENT as the text
+//   NoteStore.sqlite  the notes app from iOS 9 on
+//                     (AppDomainGroup-group.com.apple.notes): note objects
+//                     of ZICCLOUDSYNCINGOBJECT (title, snippet, dates,
+//                     deletion mark) joined with their ZICNOTEDATA rows,
+//                     whose ZDATA holds the text gzip-compressed; plus notes
+//                     rebuilt from deleted rows of both tables
+// NoteCollection keeps both readers and one list of notes, in this order:
+// rebuilt notes (in scan order), notes marked for deletion (newest table
+// row first), notes of notes.sqlite, live NoteStore notes, then texts of
+// ZICNOTEDATA rows that belong to no note object.
+//
+// Deleted rows of NoteStore.sqlite (recovered values by position):
+//   ZICNOTEDATA, 7 columns (layout 5): 3 ZNOTE, 6 ZDATA
+//   ZICCLOUDSYNCINGOBJECT of 106, 119 or 134 columns (layouts 14, 15, 16):
+//     10 the note's id, 64 its modification time, 80 and 82 two texts that
+//     together make the note's text. Stores of other widths (the iOS 17
+//     table has 201 columns) give no rebuilt note objects.
+// The ZDATA format is laid out in ExtractNoteText below.
+//
+// Threads: LoadNotes and Open run on the analysis worker; afterwards the
+// notes are only read (browser, recovery run) until the collection is
+// destroyed.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "db/db_sqlite.h"
+
+namespace backup {
+class CFileListDB;
+}
+namespace exporting {
+class CExportWriter;
+}
+
+namespace readers {
+
+// Open formats of CIphoneNoteDB.
+inline constexpr int kNotesSqliteFormat = 0;
+inline constexpr int kNoteStoreFormat = 1;
+
+// Where the two databases are in a backup. In a plain folder (source mode
+// 2) notes.sqlite is looked up under its full relative path.
+inline constexpr char kNotesSqliteDomain[] = "HomeDomain";
+inline constexpr char kNotesSqlitePath[] = "notes.sqlite";
+inline constexpr char kNotesSqliteFolderPath[] = "Library/Notes/notes.sqlite";
+inline constexpr char kNoteStoreDomain[] = "AppDomainGroup-group.com.apple.notes";
+inline constexpr char kNoteStorePath[] = "NoteStore.sqlite";
+
+// GunzipBytes stops here: a note's text is a few kilobytes, and a blob
+// crafted to inflate without end must not take the machine's memory.
+inline constexpr std::size_t kMaxInflatedBytes = std::size_t{64} << 20;
+
+// One note. Texts are UTF-8.
+class DBITEM_Note : public db::BaseItem {
+ public:
+  const std::string& Title() const override { return body; }
+  const std::string& SearchText() const override { return body; }
+
+  std::int32_t pk = -1;             // Z_PK of the row the note was last filled from
+  std::int32_t noteId = 0;          // the note the row belongs to; first half of NoteKey
+  std::int32_t noteDataId = 0;      // a NoteStore note object's ZNOTEDATA
+  std::int32_t createdValue = 0;    // whole seconds of the note object's creation date
+  std::int32_t entity = 0;          // Z_ENT of the row the note was made from
+  std::int32_t optimisticLock = 0;  // its Z_OPT, which counts the row's saves
+  std::string body;
+  std::string titleText;                 // ZTITLE1 (NoteStore)
+  std::string snippet;                   // ZSNIPPET (NoteStore)
+  std::vector<std::string> attachments;  // stored paths of the note's attachment files
+  // time: ZMODIFICATIONDATE1 in whole seconds since 2001 (0 for notes.sqlite);
+  // deleted: 1 for a rebuilt note and for one marked for deletion.
+};
+
+class NoteCollection;
+
+class CIphoneNoteDB : public db::CDbSqlite {
+ public:
+  // index: the analysis's backup file index, used to find attachment files
+  // (may be null: no attachments). collection receives the notes. Neither is
+  // owned; the collection owns this reader when LoadNotes made it.
+  CIphoneNoteDB(backup::CFileListDB* index, NoteCollection& collection);
+  ~CIphoneNoteDB() override;
+
+  // Format 1: kind 0 "ZICCLOUDSYNCINGOBJECT", kind 1 "ZICNOTEDATA";
+  // format 0: kind 0 "ZNOTEBODY"; "" otherwise.
+  std::string GetTableName(int tableKind) override;
+  // Format 0 kind 0: a ZNOTEBODY row into a new note. Format 1 kind 0: an
+  // object row into a new note (non-notes are sorted out by Open); kind 1: a
+  // ZICNOTEDATA row fills the note that names it, or becomes a new note.
+  void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
+  // format: kNotesSqliteFormat or kNoteStoreFormat. Loads the file's notes
+  // into the collection, in place of those this reader gave it before,
+  // rebuilds deleted ones (NoteStore) and tidies the texts of all notes
+  // (NoteStore). Returns 0 when the base cannot open the file (the
+  // collection is left as it was), else 1.
+  int Open(const std::string& path, int format) override;
+
+  // ZICCLOUDSYNCINGOBJECT's column count as LoadTable reported it; 0 when
+  // it could not be read.
+  int ObjectColumnCount() const { return objectColumnCount_; }
+
+ private:
+  struct PendingAttachment {
+    std::int32_t notePk;
+    std::string identifier;
+  };
+
+  void ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query);
+  void ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query);
+  void LoadNoteStore();
+  void LinkAttachments(const db::ItemList& objects);
+  std::optional<std::string> FindAttachmentFile(const std::string& identifier);
+  void RecoverNotes();
+  void RecoverObjectRows();
+  void MergeRecoveredNotes();
+  void CleanUpTexts();
+
+  backup::CFileListDB* index_;
+  NoteCollection& collection_;
+  std::vector<std::unique_ptr<DBITEM_Note>> recoveredNotes_;  // empty outside Open
+  std::map<std::string, DBITEM_Note*> noteKeyIndex_;
+  std::map<std::int32_t, DBITEM_Note*> noteDataIndex_;
+  int objectColumnCount_ = 0;
+  // The entity number Z_PRIMARYKEY gives "ICNote", when it names one.
+  std::optional<std::int32_t> noteEntity_;
+  std::vector<PendingAttachment> pendingAttachments_;
+  // ZIDENTIFIER of every live object row and its column, to tell a live row
+  // that the deleted-row scan meets from a deleted one.
+  std::set<std::string> liveIdentifiers_;
+  int identifierColumn_ = -1;
+  // The notes this reader put into the collection (owned there).
+  std::vector<const DBITEM_Note*> contributed_;
+};
+
+// The notes group of one analysis: the backup file index, both readers
+// (either may be absent) and the notes, which it owns.
+class NoteCollection {
+ public:
+  // index: the analysis's backup file index (not owned; may be null).
+  explicit NoteCollection(backup::CFileListDB* index = nullptr);
+  ~NoteCollection();
+  NoteCollection(const NoteCollection&) = delete;
+  NoteCollection& operator=(const NoteCollection&) = delete;
+
+  // The notes in their final order; they live as long as the collection.
+  const std::vector<DBITEM_Note*>& Records() const { return records_; }
+  // The same as plain records, for the browser and WriteNotesCsv.
+  std::vector<db::BaseItem*> Items() const;
+  const CIphoneNoteDB* NotesSqliteReader() const { return notesSqlite_.get(); }
+  const CIphoneNoteDB* NoteStoreReader() const { return noteStore_.get(); }
+  backup::CFileListDB* Index() const { return index_; }
+
+ private:
+  friend class CIphoneNoteDB;
+  friend int LoadNotes(NoteCollection& collection, backup::CFileListDB& index);
+
+  // Makes Records() show the notes as they now stand.
+  void Publish();
+
+  backup::CFileListDB* index_;
+  std::deque<std::unique_ptr<DBITEM_Note>> notes_;
+  std::vector<DBITEM_Note*> records_;
+  std::unique_ptr<CIphoneNoteDB> notesSqlite_;
+  std::unique_ptr<CIphoneNoteDB> noteStore_;
+};
+
+// Looks up notes.sqlite and NoteStore.sqlite through index and opens a
+// reader for each one found into collection, replacing what it held
+// (progress 10 and 50 around notes.sqlite, 60 and 90 around NoteStore). A
+// file the backup lacks, or one that cannot be opened, gives no notes and
+// no message. Returns 1.
+int LoadNotes(NoteCollection& collection, backup::CFileListDB& index);
+
+// The key under which a rebuilt note repeats a known one: noteId in decimal,
+// a zero byte, then the first 256 characters of the body. The zero byte
+// keeps note 1 with "23 eggs" apart from note 12 with "3 eggs".
+std::string NoteKey(const DBITEM_Note& note);
+
+// Inflates gzip data (gzip wrapper only). Gives what was inflated before
+// the stream ended or broke off, at most kMaxInflatedBytes; empty for empty
+// input and for data that is not gzip. Thread-safe.
+std::vector<std::uint8_t> GunzipBytes(std::span<const std::uint8_t> bytes);
+
+// The note text inside a ZDATA blob, or nothing when the blob does not
+// inflate or holds no text marker. The inflated blob is a protobuf message:
+//
+//   08 00 12 <len>            document: version 0, field 2 the note version
+//   08 00 10 00 1A <len>      version: two numbers, field 3 the note
+//   12 <len> <text>           note: field 2 the text, UTF-8, <len> bytes
+//   1A <len> 0A 04 ...        note: field 3 the first attribute run
+//
+// (<len> a protobuf varint). The text is found after the first "00 10 00
+// 1A": when the note's length and the 12 tag follow, exactly the declared
+// text bytes are taken (if they are all there). Otherwise the first 12 byte
+// among the eight from the marker on is taken as the tag with a one-byte
+// length (none: the text starts 8 bytes after the marker), and the text
+// runs to the next "1A 10 0A 04" or else to the first zero byte. Damaged
+// UTF-8 is repaired. Thread-safe.
+std::optional<std::string> ExtractNoteText(std::span<const std::uint8_t> bytes);
+
+// Writes the header "标题,日期,备注" and one line per note (in the order
+// given; records of other types are passed over), each for CSV and HTML
+// with the note's deleted flag: the title (ZTITLE1, else the body's first
+// 16 characters) and the body through db::CsvQuoteField, the time through
+// db::FormatItemTime. Runs on the recovery worker.
+void WriteNotesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& notes);
+
+}  // namespace readers

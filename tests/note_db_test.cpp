@@ -1,1 +1,584 @@
+#include "readers/note_db.h"
+
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/file_list_db.h"
+#include "db/progress.h"
+#include "db/text.h"
+#include "export/export_writer.h"
+#include "platform/fs.h"
+#include "platform/message_target.h"
+#include "testing/sample_backup.h"
+#include "testing/sample_notes.h"
+
+namespace readers {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::NoteStoreShape;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ToBytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string WriteDatabase(const platform::TempFolder& folder, const std::string& name,
+                          const sample::SqliteFile& database) {
+  const fs::path path = folder.Path() / name;
+  sample::WriteBytes(path, database.DatabaseBytes());
+  const Bytes wal = database.WalBytes();
+  if (!wal.empty()) sample::WriteBytes(fs::path(path.string() + "-wal"), wal);
+  return path.string();
+}
+
+std::string CsvOf(const std::vector<db::BaseItem*>& notes) {
+  exporting::CExportWriter writer(nullptr, 8);
+  WriteNotesCsv(writer, notes);
+  return writer.CsvText();
+}
+
+// The bodies of a list of notes, to compare whole lists at once.
+std::vector<std::string> Bodies(const std::vector<DBITEM_Note*>& notes) {
+  std::vector<std::string> bodies;
+  for (const DBITEM_Note* note : notes) bodies.push_back(note->body);
+  return bodies;
+}
+
+// ---- the note text inside ZDATA ----
+
+// An inflated note data message put together by hand.
+Bytes Message(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+const Bytes kTextMarker = {0x00, 0x10, 0x00, 0x1A};
+const Bytes kRunMarker = {0x1A, 0x10, 0x0A, 0x04};
+
+struct TextCase {
+  const char* name;
+  Bytes blob;
+  std::optional<std::string> text;
+};
+void PrintTo(const TextCase& textCase, std::ostream* out) { *out << textCase.name; }
+
+std::string LongText() {
+  std::string text = "会议纪要\n";
+  for (int i = 0; i < 60; ++i) text += "第" + std::to_string(i) + "项，";
+  return text;  // far beyond 127 bytes and 127 UTF-16 units
+}
+
+std::vector<TextCase> TextCases() {
+  const std::string shortText = "购物清单\n牛奶 两盒";
+  const Bytes shortBlob = sample::NoteDataBlob(shortText);
+  return {
+      {"PhoneShaped", shortBlob, shortText},
+      // A two-byte text length and an attribute run of 17 bytes: the text is
+      // taken by its declared length, without a length byte in front or the
+      // run's bytes behind.
+      {"LongerThan127Bytes", sample::NoteDataBlob(LongText()), LongText()},
+      {"EmptyText", sample::NoteDataBlob(""), std::string()},
+      {"NotGzip", ToBytes("bplist00\xd4\x01\x02\x03"), std::nullopt},
+      {"ZlibNotGzip",
+       [] {
+         const Bytes plain = Message({kTextMarker, {0x05, 0x12, 0x03}, ToBytes("abc")});
+         Bytes out(compressBound(static_cast<uLong>(plain.size())));
+         uLongf size = static_cast<uLongf>(out.size());
+         compress(out.data(), &size, plain.data(), static_cast<uLong>(plain.size()));
+         out.resize(size);
+         return out;
+       }(),
+       std::nullopt},
+      {"NoMarker", sample::GzipBytes(ToBytes("08 00 12 05 no marker here")), std::nullopt},
+      {"MarkerInTheLastFourBytes", sample::GzipBytes(Message({ToBytes("abc"), kTextMarker})), std::nullopt},
+      // Bytes that are not the message's structure: the first 12 near the
+      // marker and a one-byte length, up to the attribute run.
+      {"NoStructureEndsAtRun",
+       sample::GzipBytes(Message({kTextMarker, {0x05, 0xAA, 0x12, 0x03}, ToBytes("abc"), kRunMarker, {0x08}})), "abc"},
+      {"NoStructureEndsAtZero",
+       sample::GzipBytes(Message({kTextMarker, {0x05, 0xAA, 0x12, 0x03}, ToBytes("abc"), {0x00}, ToBytes("zzz")})),
+       "abc"},
+      {"NoTwelveNearTheMarker",
+       sample::GzipBytes(Message({kTextMarker, {0x85, 0xAA, 0xAA, 0xAA}, ToBytes("note"), {0x00}})), "note"},
+      {"DeclaredLengthBeyondTheEnd",
+       sample::GzipBytes(Message({kTextMarker, {0x05, 0x12, 0x40}, ToBytes("abcd"), {0x00, 0x01}})), "abcd"},
+      {"DamagedUtf8Repaired", sample::GzipBytes(Message({kTextMarker, {0x05, 0x12, 0x03, 'a', 0xFF, 'b', 0x00}})),
+       "a\xEF\xBF\xBD"
+       "b"},
+  };
+}
+
+class NoteTexts : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(NoteTexts, ExtractNoteTextFindsTheTextOrNone) {
+  const TextCase& param = GetParam();
+  EXPECT_EQ(ExtractNoteText(param.blob), param.text);
+}
+
+TEST(ExtractNoteText, AStreamThatBreaksOffGivesTheTextInflatedUpToThere) {
+  Bytes blob = sample::NoteDataBlob(LongText());
+  blob.resize(blob.size() * 2 / 3);
+  const std::optional<std::string> text = ExtractNoteText(blob);
+  ASSERT_TRUE(text.has_value());
+  ASSERT_GT(text->size(), 3u);
+  EXPECT_LT(text->size(), LongText().size());
+  // A start of the text, but for a character the cut may have split.
+  EXPECT_EQ(LongText().rfind(text->substr(0, text->size() - 3), 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Blobs, NoteTexts, ::testing::ValuesIn(TextCases()),
+                         [](const auto& textCase) { return std::string(textCase.param.name); });
+
+TEST(GunzipBytes, GivesNothingForEmptyOrForeignInputAndStopsAtTheBound) {
+  EXPECT_TRUE(GunzipBytes({}).empty());
+  EXPECT_TRUE(GunzipBytes(ToBytes("x")).empty());
+  EXPECT_EQ(GunzipBytes(sample::GzipBytes(ToBytes("hello"))), ToBytes("hello"));
+
+  // A small blob that inflates to more than the bound is cut there.
+  const Bytes zeros(kMaxInflatedBytes + 4096, 0);
+  const Bytes bomb = sample::GzipBytes(zeros);
+  ASSERT_LT(bomb.size(), 200u * 1024);
+  const Bytes inflated = GunzipBytes(bomb);
+  EXPECT_EQ(inflated.size(), kMaxInflatedBytes);
+}
+
+TEST(NoteKey, IsTheIdAndTheBodysFirst256CharactersKeptApart) {
+  DBITEM_Note note;
+  note.noteId = 12;
+  note.body = "3 eggs";
+  DBITEM_Note other;
+  other.noteId = 1;
+  other.body = "23 eggs";
+  EXPECT_NE(NoteKey(note), NoteKey(other));
+  EXPECT_EQ(NoteKey(note), std::string("12\0"
+                                       "3 eggs",
+                                       9));
+
+  // 255 characters and then one outside the basic plane: the pair is not cut.
+  note.body = std::string(255, 'a') + "\xF0\x9F\x98\x80" + "tail";
+  EXPECT_EQ(NoteKey(note), std::string("12\0", 3) + std::string(255, 'a'));
+  note.body = std::string(300, 'b');
+  EXPECT_EQ(NoteKey(note), std::string("12\0", 3) + std::string(256, 'b'));
+}
+
+// ---- NoteStore.sqlite ----
+
+// A ZICNOTEDATA row whose note object is gone: its text comes last.
+std::string DataOnlyRowSql() {
+  const Bytes blob = sample::NoteDataBlob("孤立的笔记正文");
+  std::string hex;
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const std::uint8_t byte : blob) {
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0x0F];
+  }
+  return "INSERT INTO ZICNOTEDATA VALUES (60, 18, 1, 99, NULL, NULL, X'" + hex + "');\n";
+}
+
+struct ShapeCase {
+  const char* name;
+  NoteStoreShape shape;
+  int columns;
+  bool objectsRecovered;  // whether the deleted note object is rebuilt too
+};
+void PrintTo(const ShapeCase& shapeCase, std::ostream* out) { *out << shapeCase.name; }
+
+class NoteStoreShapes : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
+  const ShapeCase& param = GetParam();
+  const platform::TempFolder folder("velmora-notes");
+  const sample::SampleNoteStore store = sample::SampleNoteStoreContent();
+  const sample::NoteStoreSqlParts sql = sample::NoteStoreSql(param.shape, store);
+  const sample::SqliteFile database(sql.setup + sql.recent + DataOnlyRowSql() + sql.deletions);
+  const std::string path = WriteDatabase(folder, "NoteStore.sqlite", database);
+
+  NoteCollection collection;
+  CIphoneNoteDB reader(nullptr, collection);
+  ASSERT_EQ(reader.Open(path, kNoteStoreFormat), 1);
+  reader.Close();
+  EXPECT_EQ(reader.ObjectColumnCount(), param.columns);
+
+  std::vector<std::string> expected = {
+      // The deleted note: its text from ZICNOTEDATA, and from its object
+      // row the title followed by the snippet.
+      "生日礼物\n妈妈 围巾\n爸爸 茶叶",
+  };
+  if (param.objectsRecovered) expected.push_back("生日礼物妈妈 围巾");
+  const std::vector<std::string> rest = {
+      "待办\n交电费\n取快递",  // marked for deletion, the later row first
+      "旧地址\n朝阳区建国路 88 号",
+      "购物清单\n牛奶 两盒\n鸡蛋 一打\n苹果",
+      "周一例会纪要\n一、上周进度回顾：客户端新版本已提交审核，服务端迁移完成百分之八十。\n"
+      "二、本周安排：周三前完成支付模块联调，周五发布测试版。",
+      "旅行计划\n杭州 三天两晚\n西湖 灵隐寺",  // what stood before the title is gone
+      "\r\n尾号 6688",                         // locked: only the snippet
+      "Flight CA1501\nPEK-SHA 08:30, seat 32A",
+      "孤立的笔记正文",
+  };
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+  ASSERT_EQ(Bodies(notes), expected);
+
+  const std::size_t recovered = param.objectsRecovered ? 2 : 1;
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(notes[i]->deleted, i < recovered + 2 ? 1 : 0);
+    EXPECT_TRUE(notes[i]->attachments.empty());  // no backup index to find files with
+  }
+  // Rebuilt from ZICNOTEDATA: the note's id, no title or time.
+  EXPECT_EQ(notes[0]->noteId, sample::NotePk(store, 6));
+  EXPECT_TRUE(notes[0]->titleText.empty());
+  EXPECT_EQ(notes[0]->time, 0);
+  if (param.objectsRecovered) {
+    EXPECT_EQ(notes[1]->noteId, sample::NotePk(store, 6));  // ZCLOUDSTATE
+    EXPECT_EQ(notes[1]->time, 626600500);                   // whole seconds
+  }
+  const DBITEM_Note& marked = *notes[recovered];
+  EXPECT_EQ(marked.titleText, "待办");
+  EXPECT_EQ(marked.snippet, "交电费");
+  EXPECT_EQ(marked.time, 626500100);
+  EXPECT_EQ(marked.createdValue, 626500000);
+  EXPECT_EQ(marked.entity, sample::kNoteEntity);
+  const DBITEM_Note& shopping = *notes[recovered + 2];
+  EXPECT_EQ(shopping.noteId, sample::NotePk(store, 0));  // ZNOTE of its data row
+  EXPECT_EQ(shopping.pk, 1);                             // the data row's Z_PK
+  EXPECT_EQ(shopping.noteDataId, 1);
+  EXPECT_EQ(shopping.Title(), shopping.body);
+  const DBITEM_Note& dataOnly = *notes.back();
+  EXPECT_EQ(dataOnly.noteId, 99);
+  EXPECT_EQ(dataOnly.pk, 60);
+  EXPECT_TRUE(dataOnly.titleText.empty());
+
+  // Opening again starts afresh.
+  ASSERT_EQ(reader.Open(path, kNoteStoreFormat), 1);
+  EXPECT_EQ(Bodies(collection.Records()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, NoteStoreShapes,
+                         ::testing::Values(ShapeCase{"Recoverable106Columns", NoteStoreShape::k106Columns, 106, true},
+                                           ShapeCase{"Ios17", NoteStoreShape::kIos17, 201, false}),
+                         [](const auto& shapeCase) { return std::string(shapeCase.param.name); });
+
+TEST(CIphoneNoteDB, SampleShapesHaveTheColumnsTheLayoutsRead) {
+  const std::vector<std::string> names = sample::NoteObjectColumnNames(NoteStoreShape::k106Columns);
+  ASSERT_EQ(names.size(), 106u);
+  EXPECT_EQ(names[10], "ZCLOUDSTATE");
+  EXPECT_EQ(names[64], "ZMODIFICATIONDATE1");
+  EXPECT_EQ(names[67], "ZIDENTIFIER");
+  EXPECT_EQ(names[80], "ZTITLE1");
+  EXPECT_EQ(names[82], "ZSNIPPET");
+  EXPECT_EQ(sample::NoteObjectColumns(NoteStoreShape::kIos17), 201);
+}
+
+TEST(CIphoneNoteDB, MissingOrDamagedStoresGiveNoNotesAndNoCrash) {
+  const platform::TempFolder folder("velmora-notes");
+  NoteCollection collection;
+  CIphoneNoteDB missing(nullptr, collection);
+  EXPECT_EQ(missing.Open((folder.Path() / "NoteStore.sqlite").string(), kNoteStoreFormat), 0);
+  EXPECT_TRUE(collection.Records().empty());
+  EXPECT_FALSE(fs::exists(folder.Path() / "NoteStore.sqlite"));
+
+  // Every note data blob damaged in the middle, then the first page torn off.
+  const std::unique_ptr<sample::SqliteFile> database =
+      sample::NoteStoreDatabase(NoteStoreShape::k106Columns, sample::SampleNoteStoreContent());
+  Bytes bytes = database->DatabaseBytes();
+  const Bytes gzipStart = {0x1F, 0x8B, 0x08};
+  std::size_t damaged = 0;
+  for (auto at = std::search(bytes.begin(), bytes.end(), gzipStart.begin(), gzipStart.end()); at != bytes.end();
+       at = std::search(at + 1, bytes.end(), gzipStart.begin(), gzipStart.end())) {
+    for (std::size_t k = 12; k < 40 && at + static_cast<std::ptrdiff_t>(k) < bytes.end(); ++k)
+      at[static_cast<std::ptrdiff_t>(k)] ^= 0x5A;
+    ++damaged;
+  }
+  ASSERT_GT(damaged, 5u);
+  const fs::path path = folder.Path() / "damaged.sqlite";
+  sample::WriteBytes(path, bytes);
+  CIphoneNoteDB reader(nullptr, collection);
+  ASSERT_EQ(reader.Open(path.string(), kNoteStoreFormat), 1);
+  // The notes are there with their titles; no text came out of the blobs.
+  ASSERT_FALSE(collection.Records().empty());
+  for (const DBITEM_Note* note : collection.Records()) {
+    EXPECT_EQ(note->body.find("鸡蛋"), std::string::npos) << note->body;
+  }
+
+  std::fill(bytes.begin(), bytes.begin() + 4096, std::uint8_t{0x01});
+  sample::WriteBytes(path, bytes);
+  CIphoneNoteDB torn(nullptr, collection);
+  torn.Open(path.string(), kNoteStoreFormat);
+  EXPECT_EQ(torn.ObjectColumnCount(), 0);
+}
+
+// ---- attachments, through a backup ----
+
+struct AttachmentCase {
+  const char* name;
+  sample::BackupMode mode;
+  bool attachmentsFirst;
+};
+void PrintTo(const AttachmentCase& attachmentCase, std::ostream* out) { *out << attachmentCase.name; }
+
+class NoteAttachments : public ::testing::TestWithParam<AttachmentCase> {};
+
+TEST_P(NoteAttachments, EachAttachmentObjectGivesTheFirstFileHoldingItsIdentifier) {
+  sample::SampleNoteStore store = sample::SampleNoteStoreContent();
+  const std::string secondId = "0B7A4C2E-5D61-4E8F-A3B9-7C1D2E3F4A5B";
+  store.attachments = {
+      {0, sample::kSampleAttachmentId, "public.png"},
+      {0, secondId, "public.jpeg"},
+      // Identifiers that are no pattern: "_" and "%" stand for themselves,
+      // and a missing one names no file.
+      {1, "9_1%", "public.png"},
+      {2, "", "public.png"},
+  };
+  store.attachmentsFirst = GetParam().attachmentsFirst;
+  const std::unique_ptr<sample::SqliteFile> database = sample::NoteStoreDatabase(NoteStoreShape::k106Columns, store);
+  sample::SampleBackupBuilder builder;
+  builder.AddDatabase(sample::kNoteStoreDomain, sample::kNoteStoreRelativePath, *database);
+  builder.AddFile(sample::kNoteStoreDomain, sample::AttachmentPreviewPath(sample::kSampleAttachmentId),
+                  sample::SamplePng());
+  builder.AddFile(sample::kNoteStoreDomain, "Accounts/LocalAccount/Media/" + secondId + "/IMG_0412.jpeg",
+                  ToBytes("jpeg"));
+  builder.AddFile(sample::kNoteStoreDomain, "Accounts/LocalAccount/Media/" + secondId + "/IMG_0413.jpeg",
+                  ToBytes("jpeg2"));
+  // Would match "9_1%" as a LIKE pattern.
+  builder.AddFile(sample::kNoteStoreDomain, "Accounts/LocalAccount/Previews/9X1-0000.png", sample::SamplePng());
+  const platform::TempFolder folder("velmora-notes");
+  builder.Write(folder.Path(), GetParam().mode);
+
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  NoteCollection collection(&index);
+  LoadNotes(collection, index);
+  const auto& notes = collection.Records();
+  const auto find = [&notes](const std::string& title) {
+    const auto it =
+        std::find_if(notes.begin(), notes.end(), [&](const DBITEM_Note* n) { return n->titleText == title; });
+    return it == notes.end() ? nullptr : *it;
+  };
+  const DBITEM_Note* shopping = find("购物清单");
+  ASSERT_NE(shopping, nullptr);
+  ASSERT_EQ(shopping->attachments.size(), 2u);
+  EXPECT_TRUE(fs::is_regular_file(shopping->attachments[0]));
+  EXPECT_TRUE(fs::is_regular_file(shopping->attachments[1]));
+  std::ifstream second(shopping->attachments[1], std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(second), {}), "jpeg");  // the first file found
+  if (GetParam().mode == sample::BackupMode::kFolder) {
+    EXPECT_NE(shopping->attachments[0].find(sample::kSampleAttachmentId), std::string::npos);
+  }
+  for (const char* title : {"周一例会纪要", "旅行计划"}) {
+    ASSERT_NE(find(title), nullptr);
+    EXPECT_TRUE(find(title)->attachments.empty()) << title;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backups, NoteAttachments,
+                         ::testing::Values(AttachmentCase{"ManifestDb", sample::BackupMode::kManifestDb, false},
+                                           AttachmentCase{"ManifestDbAttachmentRowsFirst",
+                                                          sample::BackupMode::kManifestDb, true},
+                                           AttachmentCase{"Folder", sample::BackupMode::kFolder, false}),
+                         [](const auto& attachmentCase) { return std::string(attachmentCase.param.name); });
+
+// ---- LoadNotes over a whole backup ----
+
+class ProgressRecorder : public platform::IMessageTarget {
+ public:
+  ProgressRecorder() { db::SetProgressTarget(this); }
+  ~ProgressRecorder() override { db::SetProgressTarget(nullptr); }
+  void Post(std::uint32_t message, std::uintptr_t, std::intptr_t lParam) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (message == platform::kWmAnalysisProgress) values_.push_back(static_cast<int>(lParam));
+  }
+  std::vector<int> Values() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return values_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<int> values_;
+};
+
+TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
+  sample::SampleBackupBuilder builder;
+  sample::AddNotesApps(builder);
+  const platform::TempFolder folder("velmora-notes");
+  builder.Write(folder.Path(), sample::BackupMode::kManifestDb);
+
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  NoteCollection collection(&index);
+  ProgressRecorder progress;
+  EXPECT_EQ(LoadNotes(collection, index), 1);
+  EXPECT_EQ(progress.Values(), (std::vector<int>{10, 50, 60, 90}));
+  ASSERT_NE(collection.NotesSqliteReader(), nullptr);
+  ASSERT_NE(collection.NoteStoreReader(), nullptr);
+
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+  const std::vector<std::string> titles = [&notes] {
+    std::vector<std::string> out;
+    for (const DBITEM_Note* note : notes) {
+      out.push_back(note->titleText.empty() ? db::LeftUtf16(note->body, 5) : note->titleText);
+    }
+    return out;
+  }();
+  // Recovered, marked for deletion, notes.sqlite, live NoteStore notes with
+  // the one written last, which only the -wal file holds.
+  EXPECT_EQ(titles, (std::vector<std::string>{"生日礼物\n", "生日礼物妈", "待办", "旧地址", "买菜<di", "Wi-Fi",
+                                              "购物清单", "周一例会纪要", "旅行计划", "银行卡", "Flight CA1501"}));
+  EXPECT_EQ(notes[4]->body, "买菜<div>土豆 两斤</div><div>西红柿</div>");
+  EXPECT_EQ(notes[4]->noteId, 1);  // ZOWNER
+  ASSERT_EQ(notes[6]->attachments.size(), 1u);
+  std::ifstream preview(notes[6]->attachments[0], std::ios::binary);
+  const std::string previewBytes(std::istreambuf_iterator<char>(preview), {});
+  const Bytes png = sample::SamplePng();
+  EXPECT_EQ(previewBytes, std::string(png.begin(), png.end()));
+
+  // The CSV: ZTITLE1 or the body's first 16 characters, the time, the body.
+  const std::string csv = CsvOf(collection.Items());
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2), "标题,日期,备注\r\n");
+  EXPECT_NE(csv.find("\"待办\",2020-11-08 11:48:20 ,\"待办\n交电费\n取快递\"\r\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\"Wi-Fi password<d\",2001-01-01 08:00:00 ,\"Wi-Fi password<div>home: lin2014， "
+                     "\"\"guest\"\": 88886666</div>\"\r\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\"Flight CA1501\",2020-11-10 19:20:00 ,\"Flight CA1501\nPEK-SHA 08:30， seat 32A\"\r\n"),
+            std::string::npos)
+      << csv;
+}
+
+TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
+  sample::SampleBackupBuilder builder;
+  builder.AddDatabase(sample::kNotesSqliteDomain, sample::kNotesSqliteRelativePath,
+                      sample::SqliteFile(sample::NotesSqliteSql(sample::SampleLegacyNotes())));
+  const platform::TempFolder folder("velmora-notes");
+  builder.Write(folder.Path(), sample::BackupMode::kFolder);
+
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  NoteCollection collection(&index);
+  ProgressRecorder progress;
+  EXPECT_EQ(LoadNotes(collection, index), 1);
+  EXPECT_EQ(progress.Values(), (std::vector<int>{10, 50}));
+  EXPECT_EQ(collection.NoteStoreReader(), nullptr);
+  ASSERT_EQ(collection.Records().size(), 2u);
+  // No title and no time: the body's first 16 characters and 2001-01-01
+  // 00:00 UTC in local time.
+  EXPECT_EQ(CsvOf(collection.Items()),
+            "标题,日期,备注\r\n"
+            "\"买菜<div>土豆 两斤</di\",2001-01-01 08:00:00 ,\"买菜<div>土豆 两斤</div><div>西红柿</div>\"\r\n"
+            "\"Wi-Fi password<d\",2001-01-01 08:00:00 ,\"Wi-Fi password<div>home: lin2014， \"\"guest\"\": "
+            "88886666</div>\"\r\n");
+
+  // A backup with neither file: no reader, no notes, no progress.
+  const platform::TempFolder empty("velmora-notes");
+  sample::SampleBackupBuilder nothing;
+  nothing.AddText("HomeDomain", "Library/Preferences/a.plist", "<plist/>");
+  nothing.Write(empty.Path(), sample::BackupMode::kManifestDb);
+  backup::CFileListDB emptyIndex;
+  ASSERT_EQ(emptyIndex.Open(empty.Path().string(), -1), 1);
+  ProgressRecorder none;
+  EXPECT_EQ(LoadNotes(collection, emptyIndex), 1);
+  EXPECT_TRUE(collection.Records().empty());
+  EXPECT_EQ(collection.NotesSqliteReader(), nullptr);
+  EXPECT_TRUE(none.Values().empty());
+}
+
+TEST(WriteNotesCsv, WritesOneExactLinePerNote) {
+  DBITEM_Note titled;
+  titled.titleText = "Doe, \"JJ\"";
+  titled.body = "Doe, \"JJ\"\nline two";
+  titled.time = 626500100;
+  titled.deleted = 1;
+  DBITEM_Note untitled;
+  untitled.body = std::string(15, 'x') + "\xF0\x9F\x98\x80" + "after";  // a pair across the 16th unit
+  DBITEM_Note empty;
+  db::DBITEM_TbNameList notANote;
+  EXPECT_EQ(CsvOf({&titled, &notANote, &untitled, &empty}),
+            "标题,日期,备注\r\n"
+            "\"Doe， \"\"JJ\"\"\",2020-11-08 11:48:20 ,\"Doe， \"\"JJ\"\"\nline two\"\r\n"
+            "\"" +
+                std::string(15, 'x') + "\",2001-01-01 08:00:00 ,\"" + std::string(15, 'x') + "\xF0\x9F\x98\x80" +
+                "after\"\r\n"
+                "\"\",2001-01-01 08:00:00 ,\"\"\r\n");
+}
+
+// ---- the real files ----
+
+// Copies the real file (and its -wal) into folder, or nothing when absent.
+std::optional<std::string> CopyRealFile(const platform::TempFolder& folder, const std::string& relative,
+                                        const std::string& name) {
+  const fs::path source = fs::path(VELMORA_SHARED_DIR) / relative;
+  if (!fs::exists(source)) return std::nullopt;
+  const fs::path copy = folder.Path() / name;
+  for (const char* suffix : {"", "-wal"}) {
+    const fs::path from(source.string() + suffix);
+    if (!fs::exists(from)) continue;
+    const fs::path to(copy.string() + suffix);
+    fs::copy_file(from, to);
+    fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write);
+  }
+  return copy.string();
+}
+
+TEST(RealFiles, Ios7NotesSqliteHoldsNoNotes) {
+  const platform::TempFolder folder("velmora-notes");
+  const auto path = CopyRealFile(folder, "samples/OTAPKI-iphone/HomeDomain_Library_Notes_notes.sqlite", "notes.sqlite");
+  if (!path) GTEST_SKIP() << "no real notes.sqlite";
+  // sqlite3: SELECT count(*) FROM ZNOTEBODY gives 0, and so does ZNOTE.
+  NoteCollection collection;
+  CIphoneNoteDB reader(nullptr, collection);
+  EXPECT_EQ(reader.Open(*path, kNotesSqliteFormat), 1);
+  EXPECT_TRUE(collection.Records().empty());
+}
+
+TEST(RealFiles, Ios17NoteStoreWithItsLogListsItsFourteenNotes) {
+  const platform::TempFolder folder("velmora-notes");
+  const auto path =
+      CopyRealFile(folder, "samples/iLEAPP-testdata/josh_ios17_Notes/NoteStore.sqlite", "NoteStore.sqlite");
+  if (!path) GTEST_SKIP() << "no real NoteStore.sqlite";
+  NoteCollection collection;
+  CIphoneNoteDB reader(nullptr, collection);
+  ASSERT_EQ(reader.Open(*path, kNoteStoreFormat), 1);
+  reader.Close();
+  EXPECT_EQ(reader.ObjectColumnCount(), 201);
+
+  // sqlite3 on a copy with the log: 14 rows of Z_ENT 11 (ICNote), all with
+  // ZCREATIONDATE1 NULL and ZCREATIONDATE3 set; Z_PK 42 and 43 have
+  // ZMARKEDFORDELETION 1; all 14 have a ZICNOTEDATA row (42's ZDATA NULL,
+  // six encrypted); the texts of the other seven are gzip.
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+  ASSERT_EQ(notes.size(), 14u);
+  std::vector<std::string> titles;
+  for (const DBITEM_Note* note : notes) titles.push_back(note->titleText);
+  EXPECT_EQ(titles, (std::vector<std::string>{"", "New Note", "iOS 15 Note", "My First Note", "iOS 14 Note",
+                                              "iOS 16 Note", "Secure iOS 15 Note", "iOS 14 Locked Note",
+                                              "My Super Secret Note", "My Secret Note", "iOS 16 Secure Note",
+                                              "My iOS 17 Note", "Shared iOS 17 Note", "iOS 17 Locked Note"}));
+  EXPECT_EQ(notes[0]->deleted, 1);
+  EXPECT_EQ(notes[1]->deleted, 1);
+  for (std::size_t i = 2; i < notes.size(); ++i) EXPECT_EQ(notes[i]->deleted, 0) << i;
+  EXPECT_EQ(notes[11]->body, "My iOS 17 Note\nTest note 1");
+  EXPECT_EQ(notes[11]->time, 743869279);
+  EXPECT_EQ(notes[11]->createdValue, 743869250);  // ZCREATIONDATE3
+  EXPECT_EQ(notes[4]->body.rfind("iOS 14 Note\n\nThis is a note created for iOS 14.", 0), 0u);
+  // Z_OPT of Z_PK 43 is 4 in the main file and 6 after the log's frames:
+  // the reader saw the log.
+  EXPECT_EQ(notes[0]->pk, 18);  // its ZICNOTEDATA row
+  EXPECT_EQ(notes[0]->optimisticLock, 6);
+  const std::size_t withText = std::count_if(notes.begin(), notes.end(), [](const DBITEM_Note* n) {
+    return !n->body.empty() && n->body.find('\n') != std::string::npos;
+  });
+  EXPECT_EQ(withText, 6u);
+}
+
+}  // namespace
+}  // namespace readers
