@@ -9,11 +9,13 @@
 #include "cli/output.h"
 #include "cli/record_json.h"
 #include "db/item_time.h"
+#include "readers/categories.h"
 
 namespace cli {
 namespace {
 
-bool IsGrouped(int category) { return category == 5; }
+// Conversations: each group lists its messages.
+bool IsGrouped(int category) { return category == readers::kCategoryMessages || category == readers::kCategoryWhatsApp; }
 
 
 }  // namespace

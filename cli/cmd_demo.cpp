@@ -39,7 +39,8 @@ int RunDemo(const DemoOptions& options) {
   // The whole job on one form: what each app holds, and its recovery.
   const std::string backup = (root / "manifest-db").string();
   const std::string out = (root / "recovered").string();
-  for (const char* category : {"contacts", "messages", "calls", "safari"}) {
+  for (const char* category : {"contacts", "messages", "calls", "safari", "notes", "calendar", "reminders",
+                               "voice-memos", "whatsapp"}) {
     std::cout << "\n$ velmora analyse " << backup << " " << category << " --first 5\n" << std::flush;
     AnalyseOptions analyse;
     analyse.backup = backup;

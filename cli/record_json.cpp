@@ -1,10 +1,14 @@
 #include "cli/record_json.h"
 
+#include "chat/whatsapp_db.h"
 #include "db/item_time.h"
 #include "readers/address_book_db.h"
+#include "readers/calendar_db.h"
 #include "readers/call_history_db.h"
 #include "readers/message_db.h"
+#include "readers/note_db.h"
 #include "readers/safari_db.h"
+#include "readers/voice_memo_db.h"
 
 namespace cli {
 namespace {
@@ -48,6 +52,36 @@ void AddOwnFields(const db::BaseItem& record, nlohmann::ordered_json& out) {
     out["isBookmark"] = page->isBookmark != 0;
     out["pageTitle"] = page->pageTitle;
     out["pageUrl"] = page->pageUrl;
+  } else if (const auto* note = dynamic_cast<const readers::DBITEM_Note*>(&record)) {
+    out["noteId"] = note->noteId;
+    out["titleText"] = note->titleText;
+    out["snippet"] = note->snippet;
+    out["body"] = note->body;
+    out["attachments"] = note->attachments;
+  } else if (const auto* item = dynamic_cast<const readers::DBITEM_CalendarFriend*>(&record)) {
+    out["rowId"] = item->rowId;
+    out["entityType"] = item->entityType;
+    out["summary"] = item->summary;
+    out["endDate"] = TimeJson(item->endDate);
+    out["completionDate"] = TimeJson(item->completionDate);
+    out["locationTitle"] = item->locationTitle;
+    out["priority"] = item->priority;
+    out["description"] = item->description;
+  } else if (const auto* memo = dynamic_cast<const readers::DBITEM_NoteVoice*>(&record)) {
+    out["label"] = memo->label;
+    out["duration"] = memo->duration;
+    out["audioPath"] = memo->audioPath;
+    out["audioSize"] = memo->audioSize;
+  } else if (const auto* chatMessage = dynamic_cast<const chat::DBITEM_WhatsApp*>(&record)) {
+    out["rowId"] = chatMessage->rowId;
+    out["isFromMe"] = chatMessage->isFromMe;
+    out["fromJid"] = chatMessage->fromJid;
+    out["pushName"] = chatMessage->pushName;
+    out["toJid"] = chatMessage->toJid;
+    out["text"] = chatMessage->text;
+  } else if (const auto* chatConversation = dynamic_cast<const chat::DBITEM_WhatsAppFriend*>(&record)) {
+    out["jid"] = chatConversation->jid;
+    out["deletedMessageCount"] = chatConversation->deletedMessageCount;
   }
 }
 

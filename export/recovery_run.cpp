@@ -1,12 +1,16 @@
 #include "export/recovery_run.h"
 
 #include "backup/backup_info.h"
+#include "chat/whatsapp_db.h"
 #include "readers/address_book_db.h"
+#include "readers/calendar_db.h"
 #include "readers/call_history_db.h"
 #include "readers/categories.h"
 #include "readers/category_readers.h"
 #include "readers/message_db.h"
+#include "readers/note_db.h"
 #include "readers/safari_db.h"
+#include "readers/voice_memo_db.h"
 
 namespace exporting {
 
@@ -28,12 +32,23 @@ std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const 
     case readers::kCategoryCalls: readers::WriteCallsCsv(writer, selection); break;
     case readers::kCategoryContacts: readers::WriteContactsCsv(writer, selection); break;
     case readers::kCategoryMessages: readers::WriteMessagesCsv(writer, selection); break;
+    case readers::kCategoryCalendar:
+    case readers::kCategoryReminders:
+      if (holder.calendar) readers::WriteCalendarCsv(writer, selection, holder.calendar->wantedEntityType);
+      break;
     case readers::kCategorySafari:
       if (holder.safari) readers::WriteSafariCsv(writer, selection);
       break;
+    case readers::kCategoryNotes:
+      if (holder.notes) readers::WriteNotesCsv(writer, selection);
+      break;
+    case readers::kCategoryWhatsApp: chat::WriteWhatsAppCsv(writer, selection); break;
+    case readers::kCategoryVoiceMemos: readers::ExportVoiceMemos(selection, writer.Folder()); break;
     default: break;
   }
-  if (holder.category >= readers::kCategoryCalls && holder.category <= readers::kCategoryVoiceMemos) writer.Finish();
+  // Voice memos are copied as files: no table or page is written beside them
+  // (they would be empty).
+  if (holder.category >= readers::kCategoryCalls && holder.category <= readers::kCategoryWhatsApp) writer.Finish();
   if (progress != nullptr) progress->SetProgress(100);
   return writer.Folder();
 }

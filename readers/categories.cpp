@@ -33,14 +33,6 @@ std::optional<int> ParseCategory(const std::string& text) {
   return std::nullopt;
 }
 
-bool IsCategoryBuilt(int category) {
-  switch (category) {
-    case kCategoryCalls:
-    case kCategoryContacts:
-    case kCategoryMessages:
-    case kCategorySafari: return true;
-    default: return false;
-  }
-}
+bool IsCategoryBuilt(int category) { return category >= kCategoryCalls && category <= kCategoryVoiceMemos; }
 
 }  // namespace readers

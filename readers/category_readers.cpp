@@ -3,13 +3,17 @@
 #include <string>
 
 #include "backup/file_list_db.h"
+#include "chat/whatsapp_db.h"
 #include "db/progress.h"
 #include "platform/message_target.h"
 #include "readers/address_book_db.h"
+#include "readers/calendar_db.h"
 #include "readers/call_history_db.h"
 #include "readers/categories.h"
 #include "readers/message_db.h"
+#include "readers/note_db.h"
 #include "readers/safari_db.h"
+#include "readers/voice_memo_db.h"
 
 namespace readers {
 namespace {
@@ -27,6 +31,10 @@ constexpr DatabaseLocation kAddressBook = {"HomeDomain", "/AddressBook.sqlitedb"
 constexpr DatabaseLocation kCallHistory = {"HomeDomain", "/CallHistory.storedata",
                                            "Library/CallHistoryDB/CallHistory.storedata"};
 constexpr DatabaseLocation kSms = {"HomeDomain", "/sms.db", "Library/SMS/sms.db"};
+constexpr DatabaseLocation kCalendar = {"HomeDomain", "/Calendar.sqlitedb", "Library/Calendar/Calendar.sqlitedb"};
+constexpr DatabaseLocation kWhatsApp = {"AppDomainGroup-group.net.whatsapp.WhatsApp.shared", "ChatStorage.sqlite",
+                                        "ChatStorage.sqlite"};
+constexpr DatabaseLocation kRecordings = {"MediaDomain", "/Recordings.db", "Media/Recordings/Recordings.db"};
 
 // The first stored path of a database; found only when the lookup ran and
 // gave a path. lookupRan is false when the index could not be queried.
@@ -74,9 +82,38 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
         holder.messages->Close();
       }
     }
+  } else if (category == kCategoryCalendar || category == kCategoryReminders) {
+    const std::string path = FindDatabase(index, kCalendar, lookupRan);
+    if (!path.empty()) {
+      db::ReportProgress(false, 10);
+      holder.calendar = std::make_unique<CCalendarDB>(&index);
+      holder.calendar->wantedEntityType = category == kCategoryCalendar ? kCalendarEvent : kCalendarReminder;
+      holder.calendar->Open(path, 0);
+      holder.calendar->Close();
+    }
   } else if (category == kCategorySafari) {
     holder.safari = std::make_unique<SafariCollection>(&index);
     LoadSafari(*holder.safari, index);
+  } else if (category == kCategoryNotes) {
+    // The note readers keep their connections until the group goes.
+    holder.notes = std::make_unique<NoteCollection>(&index);
+    LoadNotes(*holder.notes, index);
+  } else if (category == kCategoryWhatsApp) {
+    const std::string path = FindDatabase(index, kWhatsApp, lookupRan);
+    if (!path.empty()) {
+      db::ReportProgress(false, 10);
+      holder.whatsApp = std::make_unique<chat::CWhatsAppDB>();
+      holder.whatsApp->Open(path, 0);
+      holder.whatsApp->Close();
+    }
+  } else if (category == kCategoryVoiceMemos) {
+    const std::string path = FindDatabase(index, kRecordings, lookupRan);
+    if (!path.empty()) {
+      db::ReportProgress(false, 10);
+      holder.voiceMemos = std::make_unique<CNoteVoiceDB>(&index);
+      holder.voiceMemos->Open(path, 0);
+      holder.voiceMemos->Close();
+    }
   }
   return 1;
 }
@@ -99,9 +136,33 @@ std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder) {
         for (const auto& conversation : holder.messages->Conversations()) list.push_back(conversation.get());
       }
       break;
+    case kCategoryCalendar:
+    case kCategoryReminders:
+      if (holder.calendar) {
+        for (const auto& item : holder.calendar->Entries()) {
+          // listMark -1: an item of the other entity type, kept but not shown.
+          if (item->listMark == 0) list.push_back(item.get());
+        }
+      }
+      break;
     case kCategorySafari:
       if (holder.safari) {
         for (auto* entry : holder.safari->Records()) list.push_back(entry);
+      }
+      break;
+    case kCategoryNotes:
+      if (holder.notes) {
+        for (auto* note : holder.notes->Records()) list.push_back(note);
+      }
+      break;
+    case kCategoryWhatsApp:
+      if (holder.whatsApp) {
+        for (const auto& conversation : holder.whatsApp->Conversations()) list.push_back(conversation.get());
+      }
+      break;
+    case kCategoryVoiceMemos:
+      if (holder.voiceMemos) {
+        for (const auto& recording : holder.voiceMemos->Recordings()) list.push_back(recording.get());
       }
       break;
     default: break;

@@ -14,6 +14,9 @@
 namespace backup {
 class CFileListDB;
 }
+namespace chat {
+class CWhatsAppDB;
+}
 namespace platform {
 class IMessageTarget;
 }
@@ -21,8 +24,11 @@ class IMessageTarget;
 namespace readers {
 
 class CAddressBookDB;
+class CCalendarDB;
 class CCallHistoryDB;
 class CMessageDB;
+class CNoteVoiceDB;
+class NoteCollection;
 class SafariCollection;
 
 // WM_ANALYSIS_DONE's wParam.
@@ -43,6 +49,10 @@ class CategoryReaders {
   std::unique_ptr<CAddressBookDB> contacts;
   std::unique_ptr<CCallHistoryDB> calls;
   std::unique_ptr<CMessageDB> messages;
+  std::unique_ptr<chat::CWhatsAppDB> whatsApp;
+  std::unique_ptr<CCalendarDB> calendar;
+  std::unique_ptr<CNoteVoiceDB> voiceMemos;
+  std::unique_ptr<NoteCollection> notes;
   std::unique_ptr<SafariCollection> safari;
 };
 
@@ -51,8 +61,10 @@ class CategoryReaders {
 // fails for the calls, contacts and messages categories.
 int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB& index);
 
-// The group records the category shows (conversations, contacts, calls,
-// Safari entries), in order, or an empty list. They belong to holder.
+// The records the category shows (conversations, contacts, calls, Safari
+// entries, notes, events or reminders, recordings), in order, or an empty
+// list. Calendar items of the other entity type (reminders when events were
+// asked for, and back) are not shown. They belong to holder.
 std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder);
 
 // One analysis of a category (3-17) on an opened index: replaces holder's

@@ -7,10 +7,14 @@
 
 #include "backup/file_list_db.h"
 #include "testing/plist_writer.h"
+#include "testing/sample_calendar.h"
 #include "testing/sample_calls.h"
 #include "testing/sample_contacts.h"
 #include "testing/sample_messages.h"
+#include "testing/sample_notes.h"
 #include "testing/sample_safari.h"
+#include "testing/sample_voice_memos.h"
+#include "testing/sample_whatsapp.h"
 
 namespace sample {
 namespace {
@@ -305,6 +309,10 @@ SampleBackupBuilder AppsDemoBackup() {
   builder.AddDatabase("AppDomain-com.apple.mobilesafari", "Library/Safari/History.db",
                       SqliteFile(SafariHistorySql(SampleHistoryPages(), SampleHistoryVisits())));
   builder.AddDatabase("HomeDomain", "Library/Safari/Bookmarks.db", SqliteFile(SafariBookmarksSql(SampleBookmarks())));
+  AddNotesApps(builder);
+  AddCalendarApp(builder);
+  AddVoiceMemosApp(builder);
+  AddWhatsAppApp(builder);
   return builder;
 }
 

@@ -114,8 +114,9 @@ class SampleBackupBuilder {
 SampleBackupBuilder DemoBackup();
 
 // The built-in sample with the phone's own apps besides: contacts, messages
-// (newest rows in the -wal), call history and Safari, each with live and
-// deleted rows.
+// (newest rows in the -wal), call history, Safari, notes, calendar and
+// reminders, WhatsApp, each with live and deleted rows, and voice memos with
+// their recordings.
 SampleBackupBuilder AppsDemoBackup();
 
 // Writes the built-in sample with its apps in all three forms below root,

@@ -9,8 +9,10 @@
 #include "platform/fs.h"
 #include "platform/message_target.h"
 #include "platform/text_codec.h"
+#include "readers/calendar_db.h"
 #include "readers/categories.h"
 #include "readers/message_db.h"
+#include "readers/voice_memo_db.h"
 #include "readers/record_filter.h"
 #include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
@@ -37,7 +39,8 @@ TEST(Categories, ParsesNumbersAndNames) {
                         {"18", {}},     {"-1", {}},      {"Messages", {}},    {"5x", {}}};
   for (const Case& c : cases) EXPECT_EQ(readers::ParseCategory(c.text), c.expected) << c.text;
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategorySafari));
-  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryNotes));
+  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryVoiceMemos));
+  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryPhotos));
 }
 
 class AnalysisTest : public ::testing::Test {
@@ -55,7 +58,8 @@ TEST_F(AnalysisTest, EachCategoryListsLiveAndDeletedRecordsInEveryForm) {
     const fs::path folder = Write(mode);
     const auto before = sample::SnapshotFolder(folder);
     for (int category : {readers::kCategoryCalls, readers::kCategoryContacts, readers::kCategoryMessages,
-                         readers::kCategorySafari}) {
+                         readers::kCategorySafari, readers::kCategoryCalendar, readers::kCategoryReminders,
+                         readers::kCategoryNotes, readers::kCategoryWhatsApp, readers::kCategoryVoiceMemos}) {
       backup::CFileListDB index;
       ASSERT_EQ(index.Open(folder.string(), -1), 1);
       std::unique_ptr<readers::CategoryReaders> holder;
@@ -66,8 +70,10 @@ TEST_F(AnalysisTest, EachCategoryListsLiveAndDeletedRecordsInEveryForm) {
       const auto list = readers::ResultListOf(*holder);
       ASSERT_FALSE(list.empty());
       const bool anyDeleted = std::any_of(list.begin(), list.end(), [](auto* r) { return r->deleted != 0; });
-      // Folder backups have no History.db path: their Safari list is bookmarks alone.
-      if (!(mode == BackupMode::kFolder && category == readers::kCategorySafari)) {
+      // Folder backups have no History.db path: their Safari list is bookmarks
+      // alone. Deleted voice memos are not rebuilt.
+      if (!(mode == BackupMode::kFolder && category == readers::kCategorySafari) &&
+          category != readers::kCategoryVoiceMemos) {
         EXPECT_TRUE(anyDeleted) << category << " in mode " << static_cast<int>(mode);
       }
     }
@@ -146,6 +152,74 @@ TEST_F(AnalysisTest, RecoveryWritesTheTickedRecordsUnderTheLabel) {
   EXPECT_TRUE(fs::exists(written / "网页格式" / "image" / "DeleteFlag.png"));
 }
 
+std::string ReadCsv(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return platform::Gb18030ToUtf8(bytes.str());
+}
+
+TEST_F(AnalysisTest, EachAppIsRecoveredToItsTableOrFiles) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  struct Case {
+    int category;
+    const char* folderName;  // the category's folder and file name
+    const char* header;      // the table's first line; empty: files are copied
+  };
+  const Case cases[] = {
+      {readers::kCategoryCalendar, "日历", "标题,开始日期,结束日期,位置,备注\r\n"},
+      {readers::kCategoryReminders, "提醒事项", "标题,列表,状态,日期,位置,优先级,备注\r\n"},
+      {readers::kCategoryNotes, "备忘录", "标题,日期,备注\r\n"},
+      {readers::kCategoryWhatsApp, "WhatsApp", "名称,日期,类型,内容\r\n"},
+      {readers::kCategoryVoiceMemos, "语音备忘录", ""},
+  };
+  for (const Case& c : cases) {
+    backup::CFileListDB index;
+    ASSERT_EQ(index.Open(folder.string(), -1), 1);
+    std::unique_ptr<readers::CategoryReaders> holder;
+    readers::RunAnalysis(c.category, index, holder, nullptr);
+    const auto list = readers::ResultListOf(*holder);
+    ASSERT_FALSE(list.empty()) << c.category;
+    for (db::BaseItem* record : list) record->checked = 1;
+    const fs::path written = exporting::RunRecovery(*holder, list, temp_.Path() / "apps-out", "Lin's iPhone", nullptr);
+    EXPECT_EQ(written.filename(), c.folderName);
+    if (*c.header != '\0') {
+      const std::string table = ReadCsv(written / "表格格式" / (std::string(c.folderName) + ".csv"));
+      EXPECT_EQ(table.rfind(c.header, 0), 0u) << c.category;
+      // One line per record (a conversation: one per message), after the header.
+      EXPECT_GT(std::count(table.begin(), table.end(), '\n'), 1) << c.category;
+      EXPECT_TRUE(fs::exists(written / "网页格式" / (std::string(c.folderName) + ".html"))) << c.category;
+    } else {
+      EXPECT_FALSE(fs::exists(written / "表格格式"));
+      std::size_t copied = 0;
+      for (const auto& entry : fs::directory_iterator(written / "语音备忘录")) copied += entry.is_regular_file() ? 1 : 0;
+      // Every recording the sample holds a file for is copied, one file each.
+      std::size_t withAudio = 0;
+      for (db::BaseItem* record : list) withAudio += !static_cast<readers::DBITEM_NoteVoice*>(record)->audioPath.empty();
+      EXPECT_EQ(copied, withAudio);
+      EXPECT_GT(copied, 1u);
+    }
+  }
+}
+
+TEST_F(AnalysisTest, CalendarListsOnlyTheEntityTypeAskedFor) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  for (int category : {readers::kCategoryCalendar, readers::kCategoryReminders}) {
+    backup::CFileListDB index;
+    ASSERT_EQ(index.Open(folder.string(), -1), 1);
+    std::unique_ptr<readers::CategoryReaders> holder;
+    readers::RunAnalysis(category, index, holder, nullptr);
+    const int wanted = category == readers::kCategoryCalendar ? readers::kCalendarEvent : readers::kCalendarReminder;
+    const auto list = readers::ResultListOf(*holder);
+    ASSERT_FALSE(list.empty());
+    for (db::BaseItem* record : list) {
+      EXPECT_EQ(static_cast<readers::DBITEM_CalendarFriend*>(record)->entityType, wanted) << record->Title();
+    }
+    ASSERT_NE(holder->calendar, nullptr);
+    EXPECT_GT(holder->calendar->Entries().size(), list.size());  // the other type is kept, not shown
+  }
+}
+
 TEST(AnalysisRealFiles, Ios7FilesInAFolderBackupAreListed) {
   const fs::path real = fs::path(VELMORA_SHARED_DIR) / "samples" / "OTAPKI-iphone";
   if (!fs::is_directory(real)) GTEST_SKIP() << "no real iOS 7 files at " << real;
@@ -156,6 +230,9 @@ TEST(AnalysisRealFiles, Ios7FilesInAFolderBackupAreListed) {
       {"HomeDomain_Library_SMS_sms.db", "Library/SMS/sms.db"},
       {"HomeDomain_Library_Safari_Bookmarks.db", "Library/Safari/Bookmarks.db"},
       {"WirelessDomain_Library_CallHistory_call_history.db", "Library/CallHistory/call_history.db"},
+      {"HomeDomain_Library_Notes_notes.sqlite", "Library/Notes/notes.sqlite"},
+      {"HomeDomain_Library_Calendar_Calendar.sqlitedb", "Library/Calendar/Calendar.sqlitedb"},
+      {"MediaDomain_Media_Recordings_Recordings.db", "Media/Recordings/Recordings.db"},
   };
   for (const auto& [from, to] : files) {
     fs::create_directories((folder / to).parent_path());
@@ -165,12 +242,13 @@ TEST(AnalysisRealFiles, Ios7FilesInAFolderBackupAreListed) {
     int category;
     std::size_t atLeast;  // what the files hold
   };
-  // The iOS 7 phone's messages (one conversation), its twelve bookmark rows;
-  // its address book holds no person and its calls are in an older table.
-  const Case cases[] = {{readers::kCategoryMessages, 1},
-                        {readers::kCategorySafari, 12},
-                        {readers::kCategoryContacts, 0},
-                        {readers::kCategoryCalls, 0}};
+  // The iOS 7 phone's messages (one conversation), its twelve bookmark rows,
+  // its 130 calendar events; its address book holds no person, its calls are
+  // in an older table, it has no notes, reminders or recordings.
+  const Case cases[] = {{readers::kCategoryMessages, 1}, {readers::kCategorySafari, 12},
+                        {readers::kCategoryContacts, 0}, {readers::kCategoryCalls, 0},
+                        {readers::kCategoryCalendar, 130}, {readers::kCategoryReminders, 0},
+                        {readers::kCategoryNotes, 0},    {readers::kCategoryVoiceMemos, 0}};
   for (const Case& c : cases) {
     backup::CFileListDB index;
     ASSERT_EQ(index.Open(folder.string(), -1), 1);

@@ -259,7 +259,7 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
     int status;
   };
   const Case usage[] = {{{"analyse", backup.string(), "no-such-category"}, 2},
-                        {{"analyse", backup.string(), "notes"}, 2},
+                        {{"analyse", backup.string(), "photos"}, 2},
                         {{"analyse", backup.string(), "99"}, 2},
                         {{"recover", backup.string(), "contacts"}, 2},
                         {{"analyse", (temp_.Path() / "none").string(), "contacts"}, 1}};
@@ -281,6 +281,25 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   ASSERT_FALSE(grouped["groups"].empty());
   EXPECT_FALSE(grouped["groups"][0]["records"].empty());
   EXPECT_TRUE(grouped["groups"][0]["records"][0]["time"].is_number());
+
+  // WhatsApp conversations list their messages; notes, events and
+  // recordings are flat records with their own fields.
+  const Outcome whatsApp = Velmora({"analyse", backup.string(), "whatsapp", "--json"});
+  ASSERT_EQ(whatsApp.status, 0) << whatsApp.err;
+  const auto chats = nlohmann::json::parse(whatsApp.out);
+  ASSERT_FALSE(chats["groups"].empty());
+  EXPECT_TRUE(chats["groups"][0].contains("jid"));
+  ASSERT_FALSE(chats["groups"][0]["records"].empty());
+  EXPECT_TRUE(chats["groups"][0]["records"][0].contains("isFromMe"));
+  const std::pair<const char*, const char*> flatKeys[] = {
+      {"notes", "body"}, {"calendar", "locationTitle"}, {"reminders", "priority"}, {"voice-memos", "audioPath"}};
+  for (const auto& [category, key] : flatKeys) {
+    const Outcome outcome = Velmora({"analyse", backup.string(), category, "--json"});
+    ASSERT_EQ(outcome.status, 0) << category << outcome.err;
+    const auto records = nlohmann::json::parse(outcome.out)["records"];
+    ASSERT_FALSE(records.empty()) << category;
+    EXPECT_TRUE(records[0].contains(key)) << category;
+  }
 
   const Outcome recovered =
       Velmora({"recover", backup.string(), "messages", "--out", (temp_.Path() / "out").string(), "--deleted-only"});
