@@ -9,6 +9,7 @@
 #include "cli/output.h"
 #include "cli/record_json.h"
 #include "db/item_time.h"
+#include "db/text.h"
 #include "readers/categories.h"
 
 namespace cli {
@@ -17,6 +18,19 @@ namespace {
 // Conversations: each group lists its messages.
 bool IsGrouped(int category) { return category == readers::kCategoryMessages || category == readers::kCategoryWhatsApp; }
 
+// A record's title on one summary line: line breaks and tabs (a note's body
+// is its title) become blanks, and a long text is cut.
+std::string SummaryTitle(const std::string& title) {
+  constexpr std::size_t kMaxUnits = 60;
+  std::string line;
+  for (char c : title) {
+    const bool blank = c == '\r' || c == '\n' || c == '\t';
+    if (blank && (line.empty() || line.back() == ' ')) continue;
+    line += blank ? ' ' : c;
+  }
+  const std::string cut = db::LeftUtf16(line, kMaxUnits);
+  return cut.size() < line.size() ? cut + "…" : line;
+}
 
 }  // namespace
 
@@ -54,7 +68,7 @@ int RunAnalyse(const AnalyseOptions& options) {
   for (const db::BaseItem* record : analysis.list) {
     if (shown++ >= options.first) break;
     std::cout << (record->deleted != 0 ? "  [已删除] " : "  ") << (record->time != 0 ? db::FormatItemTime(record->time) : "")
-              << record->Title();
+              << SummaryTitle(record->Title());
     if (grouped) std::cout << " (" << Members(*record).size() << ")";
     std::cout << '\n';
   }

@@ -6,12 +6,14 @@
 //
 // The input goes through twice: as given, and wrapped into a gzip stream so
 // that the text search sees fuzzed bytes even where the fuzzer has not
-// learned the gzip format.
+// learned the gzip format; and as the HTML body of a note of the older
+// notes app.
 #include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "readers/note_db.h"
@@ -41,5 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   readers::ExtractNoteText(bytes);
   const std::vector<std::uint8_t> wrapped = Gzip(bytes);
   readers::ExtractNoteText(wrapped);
+  // The same bytes as the HTML body of an older note.
+  readers::NoteHtmlToText(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -101,7 +101,8 @@ class CCalendarDB : public db::CDbSqlite {
   void RecoverCalendarItems();
   void MergeRecoveredItems();
 
-  backup::CFileListDB* index_;
+  // The analysis's index, kept for lookups of the files a record names.
+  [[maybe_unused]] backup::CFileListDB* index_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> entries_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> recoveredItems_;
   std::map<std::string, DBITEM_CalendarFriend*> itemKeyIndex_;

@@ -103,7 +103,8 @@ class CCallHistoryDB : public db::CDbSqlite {
   // to by position; a store of another shape would give mismatched fields.
   bool RecoveredRowsMatchStore();
 
-  backup::CFileListDB* index_;
+  // The analysis's index, kept for lookups of the files a record names.
+  [[maybe_unused]] backup::CFileListDB* index_;
   CAddressBookDB* contacts_;
   std::vector<std::unique_ptr<DBITEM_CallHistory>> calls_;
   std::vector<std::unique_ptr<DBITEM_CallHistory>> recoveredCalls_;

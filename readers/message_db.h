@@ -129,7 +129,8 @@ class CMessageDB : public db::CDbSqlite {
   void MergeDeletedMessages();
   void MoveToFront(DBITEM_MsgFriend* conversation);
 
-  backup::CFileListDB* index_;
+  // The analysis's index, kept for lookups of the files a record names.
+  [[maybe_unused]] backup::CFileListDB* index_;
   const CAddressBookDB* contacts_;
   std::unique_ptr<DBITEM_MsgFriend> ownNumberFriend_;
   std::unordered_map<std::string, DBITEM_Message*> messageByKey_;

@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <climits>
 #include <string_view>
 
@@ -120,6 +122,28 @@ bool ContainsIgnoringAsciiCase(const std::string& text, const std::string& part)
   return platform::AsciiLower(text).find(platform::AsciiLower(part)) != std::string::npos;
 }
 
+// One character reference of a note's HTML ("amp", "#20320", "#x4F60"), or
+// nothing for a name the phone's notes do not use.
+std::optional<std::string> DecodeEntity(std::string_view name) {
+  static const std::pair<std::string_view, std::string_view> kNamed[] = {
+      {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"}, {"nbsp", " "}};
+  for (const auto& [entity, text] : kNamed) {
+    if (name == entity) return std::string(text);
+  }
+  if (name.size() < 2 || name[0] != '#') return std::nullopt;
+  const bool hex = name[1] == 'x' || name[1] == 'X';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  std::uint32_t code = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+  if (error != std::errc() || end != digits.data() + digits.size() || code == 0 || code > 0x10FFFF ||
+      (code >= 0xD800 && code <= 0xDFFF)) {
+    return std::nullopt;
+  }
+  return db::WideToUtf8(code < 0x10000 ? std::u16string(1, static_cast<char16_t>(code))
+                                       : std::u16string{static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)),
+                                                        static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF))});
+}
+
 }  // namespace
 
 // ---- CIphoneNoteDB ----
@@ -143,7 +167,8 @@ void CIphoneNoteDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, 
     note->entity = query.GetIntField(1);
     note->optimisticLock = query.GetIntField(2);
     note->noteId = query.GetIntField(kBodyOwnerColumn);
-    note->body = FieldText(query, kBodyContentColumn);
+    // The older notes app keeps a note as HTML; the user wrote text.
+    note->body = NoteHtmlToText(FieldText(query, kBodyContentColumn));
     out = std::move(note);
     return;
   }
@@ -411,6 +436,59 @@ int LoadNotes(NoteCollection& collection, backup::CFileListDB& index) {
     db::ReportProgress(false, 90);
   }
   return 1;
+}
+
+std::string NoteHtmlToText(std::string_view html) {
+  std::string text;
+  const auto newLine = [&text] {
+    if (!text.empty() && text.back() != '\n') text += '\n';
+  };
+  std::size_t at = 0;
+  while (at < html.size()) {
+    const char c = html[at];
+    if (c == '<') {
+      // The tag ends at the first '>' outside a quoted attribute value.
+      std::size_t close = at + 1;
+      char quote = 0;
+      for (; close < html.size(); ++close) {
+        const char t = html[close];
+        if (quote != 0) {
+          if (t == quote) quote = 0;
+        } else if (t == '"' || t == '\'') {
+          quote = t;
+        } else if (t == '>') {
+          break;
+        }
+      }
+      if (close >= html.size()) break;  // a tag cut off at the end
+      std::string name;
+      for (std::size_t i = at + 1; i < close && html[i] != ' ' && html[i] != '/' && html[i] != '\t'; ++i) {
+        name += static_cast<char>(std::tolower(static_cast<unsigned char>(html[i])));
+      }
+      // A line of the note is a block or ends with a break.
+      if (name == "br") {
+        text += '\n';
+      } else if (name == "div" || name == "p" || name == "li" || name == "tr") {
+        newLine();
+      }
+      at = close + 1;
+      continue;
+    }
+    if (c == '&') {
+      const std::size_t semicolon = html.find(';', at + 1);
+      if (semicolon != std::string_view::npos && semicolon - at <= 10) {
+        if (const auto decoded = DecodeEntity(html.substr(at + 1, semicolon - at - 1))) {
+          text += *decoded;
+          at = semicolon + 1;
+          continue;
+        }
+      }
+    }
+    text += c;
+    ++at;
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
 }
 
 std::string NoteKey(const DBITEM_Note& note) {

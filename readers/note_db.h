@@ -189,6 +189,11 @@ int LoadNotes(NoteCollection& collection, backup::CFileListDB& index);
 // keeps note 1 with "23 eggs" apart from note 12 with "3 eggs".
 std::string NoteKey(const DBITEM_Note& note);
 
+// The text of a note of the older notes app, which keeps it as HTML: a
+// block (div, p, li, tr) starts a line, br breaks one, other tags go, and
+// character references become their characters. Trailing breaks are dropped.
+std::string NoteHtmlToText(std::string_view html);
+
 // Inflates gzip data (gzip wrapper only). Gives what was inflated before
 // the stream ended or broke off, at most kMaxInflatedBytes; empty for empty
 // input and for data that is not gzip. Thread-safe.

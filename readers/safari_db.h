@@ -72,7 +72,8 @@ class CSafariDB : public db::CDbSqlite {
   void RecoverSafariHistory();
   void MergeRecoveredVisits();
 
-  backup::CFileListDB* index_;
+  // The analysis's index, kept for lookups of the files a record names.
+  [[maybe_unused]] backup::CFileListDB* index_;
   std::vector<std::unique_ptr<DBITEM_Safari>> entries_;
   std::vector<std::unique_ptr<DBITEM_Safari>> recoveredVisits_;
   std::map<std::int64_t, std::string> urlById_;  // history_items id -> address

@@ -432,9 +432,9 @@ TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
   }();
   // Recovered, marked for deletion, notes.sqlite, live NoteStore notes with
   // the one written last, which only the -wal file holds.
-  EXPECT_EQ(titles, (std::vector<std::string>{"生日礼物\n", "生日礼物妈", "待办", "旧地址", "买菜<di", "Wi-Fi",
+  EXPECT_EQ(titles, (std::vector<std::string>{"生日礼物\n", "生日礼物妈", "待办", "旧地址", "买菜\n土豆", "Wi-Fi",
                                               "购物清单", "周一例会纪要", "旅行计划", "银行卡", "Flight CA1501"}));
-  EXPECT_EQ(notes[4]->body, "买菜<div>土豆 两斤</div><div>西红柿</div>");
+  EXPECT_EQ(notes[4]->body, "买菜\n土豆 两斤\n西红柿");  // stored as HTML
   EXPECT_EQ(notes[4]->noteId, 1);  // ZOWNER
   ASSERT_EQ(notes[6]->attachments.size(), 1u);
   std::ifstream preview(notes[6]->attachments[0], std::ios::binary);
@@ -446,13 +446,27 @@ TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
   const std::string csv = CsvOf(collection.Items());
   EXPECT_EQ(csv.substr(0, csv.find("\r\n") + 2), "标题,日期,备注\r\n");
   EXPECT_NE(csv.find("\"待办\",2020-11-08 11:48:20 ,\"待办\n交电费\n取快递\"\r\n"), std::string::npos) << csv;
-  EXPECT_NE(csv.find("\"Wi-Fi password<d\",2001-01-01 08:00:00 ,\"Wi-Fi password<div>home: lin2014， "
-                     "\"\"guest\"\": 88886666</div>\"\r\n"),
+  EXPECT_NE(csv.find("\"Wi-Fi password\nh\",2001-01-01 08:00:00 ,\"Wi-Fi password\nhome: lin2014， "
+                     "\"\"guest\"\": 88886666\"\r\n"),
             std::string::npos)
       << csv;
   EXPECT_NE(csv.find("\"Flight CA1501\",2020-11-10 19:20:00 ,\"Flight CA1501\nPEK-SHA 08:30， seat 32A\"\r\n"),
             std::string::npos)
       << csv;
+}
+
+TEST(NoteHtmlToText, KeepsTheLinesAndCharactersTheUserWrote) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"买菜<div>土豆 两斤</div><div>西红柿</div>", "买菜\n土豆 两斤\n西红柿"},
+      {"<div>Title</div><div><br></div><div>after a blank line</div>", "Title\n\nafter a blank line"},
+      {"a &lt; b &amp;&amp; c&nbsp;&gt; d", "a < b && c > d"},
+      {"&#20320;&#x597D; &#128512;", "你好 😀"},
+      {"&unknown; &#xD800; &#0; & alone", "&unknown; &#xD800; &#0; & alone"},
+      {"<B>bold</B><BR/>next<span style=\"x>y\">", "bold\nnext"},
+      {"text with a cut-off <div", "text with a cut-off "},
+      {"plain text", "plain text"},
+  };
+  for (const auto& [html, text] : cases) EXPECT_EQ(readers::NoteHtmlToText(html), text) << html;
 }
 
 TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
@@ -474,9 +488,9 @@ TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
   // 00:00 UTC in local time.
   EXPECT_EQ(CsvOf(collection.Items()),
             "标题,日期,备注\r\n"
-            "\"买菜<div>土豆 两斤</di\",2001-01-01 08:00:00 ,\"买菜<div>土豆 两斤</div><div>西红柿</div>\"\r\n"
-            "\"Wi-Fi password<d\",2001-01-01 08:00:00 ,\"Wi-Fi password<div>home: lin2014， \"\"guest\"\": "
-            "88886666</div>\"\r\n");
+            "\"买菜\n土豆 两斤\n西红柿\",2001-01-01 08:00:00 ,\"买菜\n土豆 两斤\n西红柿\"\r\n"
+            "\"Wi-Fi password\nh\",2001-01-01 08:00:00 ,\"Wi-Fi password\nhome: lin2014， \"\"guest\"\": "
+            "88886666\"\r\n");
 
   // A backup with neither file: no reader, no notes, no progress.
   const platform::TempFolder empty("velmora-notes");
