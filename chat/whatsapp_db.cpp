@@ -18,7 +18,6 @@ using db::undark::UndarkRow;
 using db::undark::UndarkValue;
 
 constexpr char kMessageTable[] = "ZWAMESSAGE";
-constexpr char kColumnInfoSql[] = "PRAGMA table_info(ZWAMESSAGE);";
 constexpr std::size_t kKeyTextUnits = 80;
 
 // ZWAMESSAGE by position, as iOS 15 stores it; a recovered row carries no
@@ -45,20 +44,6 @@ constexpr ColumnAt kRecoveredColumns[] = {
     {kToJidValue, "ZTOJID"},
 };
 
-// One column name of the message table.
-class ColumnNameItem : public db::BaseItem {
- public:
-  std::string name;
-};
-
-// A column's text as the system keeps it: UTF-8 with damaged sequences
-// repaired, ending at a zero byte as SQLite's C text does; NULL and a missing
-// column give "".
-std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
-  const char* text = query.GetFieldText(query.FieldIndex(column));
-  return text != nullptr ? db::RepairUtf8(text) : std::string();
-}
-
 // ZMESSAGEDATE counts whole seconds from 2001 (the fraction is dropped
 // before), the record's time is Unix seconds. Kept as the stored count,
 // every message from 2024 on (counts above 725,800,000) would be taken for
@@ -66,12 +51,6 @@ std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
 // a damaged count may be anywhere in 64 bits.
 double UnixSeconds(std::int64_t appleSeconds) {
   return static_cast<double>(appleSeconds) + static_cast<double>(db::kAppleEpochOffsetSeconds);
-}
-
-// A recovered value's text, ending at a zero byte as the live text does.
-std::string ValueText(const UndarkValue& value) {
-  const std::string_view text(value.text);
-  return db::RepairUtf8(text.substr(0, text.find('\0')));
 }
 
 bool IsTextOrNull(const UndarkValue& value) {
@@ -114,21 +93,13 @@ std::unique_ptr<DBITEM_WhatsApp> MessageFromRow(const UndarkRow& row) {
   const UndarkValue& isFromMe = row[kIsFromMeValue];
   if (IsInteger(isFromMe)) message->isFromMe = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(isFromMe));
   message->time = UnixSeconds(db::undark::UndarkValueToInt64(row[kMessageDateValue]));
-  message->fromJid = ValueText(row[kFromJidValue]);
-  message->pushName = ValueText(row[kPushNameValue]);
-  message->text = ValueText(row[kTextValue]);
-  message->toJid = ValueText(row[kToJidValue]);
+  message->fromJid = db::undark::UndarkValueText(row[kFromJidValue]);
+  message->pushName = db::undark::UndarkValueText(row[kPushNameValue]);
+  message->text = db::undark::UndarkValueText(row[kTextValue]);
+  message->toJid = db::undark::UndarkValueText(row[kToJidValue]);
   SetPeerAddress(*message);
   message->deleted = 1;
   return message;
-}
-
-// A conversation address as a CSV field: as it is, unless it holds a
-// character that would split the line (a push name standing in for a
-// missing address may).
-std::string NameField(const std::string& name) {
-  if (name.find_first_of(",\"\r\n") == std::string::npos) return name;
-  return db::CsvQuoteField(name);
 }
 
 }  // namespace
@@ -155,10 +126,7 @@ void DBITEM_WhatsAppFriend::Prepend(std::vector<std::unique_ptr<DBITEM_WhatsApp>
 }
 
 std::string MessageKey(const DBITEM_WhatsApp& message) {
-  char head[400];  // "%f" of the largest double takes 316 characters
-  const int length = std::snprintf(head, sizeof head, "%f", message.time);
-  std::string key(head, length > 0 ? static_cast<std::size_t>(length) : 0);
-  return key + db::LeftUtf16(message.text, kKeyTextUnits);
+  return db::FormatFixed(message.time) + db::LeftUtf16(message.text, kKeyTextUnits);
 }
 
 CWhatsAppDB::CWhatsAppDB() = default;
@@ -175,22 +143,16 @@ void CWhatsAppDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
   if (openParam == 0 && tableKind == kWhatsAppMessageKind) {
     auto message = std::make_unique<DBITEM_WhatsApp>();
     message->rowId = query.GetIntField(0);
-    message->text = FieldText(query, "ZTEXT");
+    message->text = db::FieldText(query, "ZTEXT");
     // Sent messages carry fractions of a second; the time is kept in whole
     // seconds, as the recovered copy is compared by it.
     message->time = UnixSeconds(query.GetInt64Field(query.FieldIndex("ZMESSAGEDATE")));
-    message->toJid = FieldText(query, "ZTOJID");
-    message->fromJid = FieldText(query, "ZFROMJID");
-    message->pushName = FieldText(query, "ZPUSHNAME");
+    message->toJid = db::FieldText(query, "ZTOJID");
+    message->fromJid = db::FieldText(query, "ZFROMJID");
+    message->pushName = db::FieldText(query, "ZPUSHNAME");
     message->isFromMe = query.GetIntField(query.FieldIndex("ZISFROMME"));
     SetPeerAddress(*message);
     AddLiveMessage(std::move(message));
-    return;
-  }
-  if (tableKind == kWhatsAppColumnInfoKind) {
-    auto column = std::make_unique<ColumnNameItem>();
-    column->name = FieldText(query, "name");
-    out = std::move(column);
     return;
   }
   CDbSqlite::ParseRow(tableKind, out, query);
@@ -238,13 +200,10 @@ void CWhatsAppDB::AddLiveMessage(std::unique_ptr<DBITEM_WhatsApp> message) {
 
 bool CWhatsAppDB::RecoveredRowsMatchTable() {
   if (columnCount_ < kWhatsAppMessageColumns) return false;
-  db::ItemList columns;
-  Query(kWhatsAppColumnInfoKind, kColumnInfoSql, columns);
+  const std::vector<std::string> columns = ColumnNames(kMessageTable);
   if (columns.size() != static_cast<std::size_t>(columnCount_)) return false;
-  return std::all_of(std::begin(kRecoveredColumns), std::end(kRecoveredColumns), [&columns](const ColumnAt& c) {
-    const auto* column = dynamic_cast<const ColumnNameItem*>(columns[c.position].get());
-    return column != nullptr && column->name == c.name;
-  });
+  return std::all_of(std::begin(kRecoveredColumns), std::end(kRecoveredColumns),
+                     [&columns](const ColumnAt& c) { return columns[c.position] == c.name; });
 }
 
 void CWhatsAppDB::RecoverDeletedMessages() {
@@ -315,7 +274,7 @@ void WriteWhatsAppCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   writer.BeginList(static_cast<int>(conversations.size()));
   writer.SetHeader("名称,日期,类型,内容\r\n");
   for (const DBITEM_WhatsAppFriend* conversation : conversations) {
-    const std::string name = NameField(conversation->jid);
+    const std::string name = db::CsvField(conversation->jid);
     for (const db::BaseItem* item : conversation->items) {
       const auto* message = dynamic_cast<const DBITEM_WhatsApp*>(item);
       if (message == nullptr) continue;

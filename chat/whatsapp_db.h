@@ -73,7 +73,6 @@ class DBITEM_WhatsAppFriend : public db::FriendItem {
 
 // Table kinds of the reader.
 inline constexpr int kWhatsAppMessageKind = 0;  // ZWAMESSAGE
-inline constexpr int kWhatsAppColumnInfoKind = 1;  // PRAGMA table_info of ZWAMESSAGE
 // The scanner layout of ZWAMESSAGE and its column count on iOS 15.
 inline constexpr int kWhatsAppMessageLayout = 17;
 inline constexpr int kWhatsAppMessageColumns = 34;

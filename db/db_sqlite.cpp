@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "db/text.h"
 #include "platform/fs.h"
 
 namespace db {
@@ -122,6 +123,27 @@ int CDbSqlite::LoadTable(int tableKind, ItemList& out) {
   return RunQuery(tableKind, "Select * From " + GetTableName(tableKind) + ";", out, {}, appended);
 }
 
+std::vector<std::string> CDbSqlite::ColumnNames(const std::string& table) {
+  std::vector<std::string> names;
+  if (openCount == 0 && Reopen() == 0) return names;
+  // The name is quoted as an identifier: a reader's own table names only,
+  // but nothing in it may end the statement.
+  std::string quoted = "\"";
+  for (char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  quoted += '"';
+  CppSQLite3Query query;
+  try {
+    query = connection->ExecQuery("PRAGMA table_info(" + quoted + ");");
+    const int nameColumn = query.FieldIndex("name");
+    for (; !query.Eof(); query.NextRow()) names.push_back(FieldText(query, nameColumn));
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+    names.clear();
+  }
+  query.Finalize();
+  return names;
+}
+
 void CDbSqlite::Close() {
   DeleteAll(rows);
   if (openCount > 0 && connection) {
@@ -135,6 +157,12 @@ void CDbSqlite::Close() {
   }
   openCount = 0;
   workingCopy_.reset();
+}
+
+std::string FieldText(const CppSQLite3Query& query, int column) { return Utf8ToAnsi(query.GetFieldText(column)); }
+
+std::string FieldText(const CppSQLite3Query& query, const char* column) {
+  return FieldText(query, query.FieldIndex(column));
 }
 
 }  // namespace db

@@ -60,6 +60,10 @@ class CDbSqlite {
   // Returns the statement's column count (kept when an error ends the loop
   // early), 0 when the statement cannot be compiled or the database opened.
   int LoadTable(int tableKind, ItemList& out);
+  // The column names of table in order (PRAGMA table_info), or none when
+  // the table is missing or the database cannot be read. The readers check
+  // with it that a table has the shape their recovered values are mapped to.
+  std::vector<std::string> ColumnNames(const std::string& table);
   // Deletes the records in rows, closes the connection (a refusal is
   // swallowed), removes any working copy. A closed reader reopens on the next
   // Query or LoadTable.
@@ -94,5 +98,10 @@ class CDbSqlite {
 
   std::unique_ptr<WorkingCopy> workingCopy_;
 };
+
+// A column's text as the system keeps it: UTF-8 with damaged sequences
+// repaired; NULL and a missing column (index -1) give "".
+std::string FieldText(const CppSQLite3Query& query, int column);
+std::string FieldText(const CppSQLite3Query& query, const char* column);
 
 }  // namespace db

@@ -80,4 +80,14 @@ class DBITEM_TbNameList : public BaseItem {
   std::string sql;
 };
 
+// The records of an owning list as the plain pointers the browser and the
+// export steps take, in order.
+template <class Record>
+std::vector<BaseItem*> ItemPointers(const std::vector<std::unique_ptr<Record>>& records) {
+  std::vector<BaseItem*> items;
+  items.reserve(records.size());
+  for (const auto& record : records) items.push_back(record.get());
+  return items;
+}
+
 }  // namespace db

@@ -1,5 +1,7 @@
 #include "db/text.h"
 
+#include <cstdio>
+
 #include <utf8.h>
 
 #include <iterator>
@@ -77,6 +79,17 @@ std::string LeftUtf16(std::string_view utf8, std::size_t count) {
     it = next;
   }
   return std::string(valid.begin(), it);
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  return CsvQuoteField(text);
+}
+
+std::string FormatFixed(double value) {
+  char text[400];  // "%f" of the largest double takes 316 characters
+  const int length = std::snprintf(text, sizeof text, "%f", value);
+  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
 }  // namespace db

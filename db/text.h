@@ -15,6 +15,11 @@ namespace db {
 // drops in HTML output.
 std::string CsvQuoteField(std::string_view text);
 
+// A short field of a CSV line (a name, an address, a title): as it is,
+// unless it holds a comma, a quote or a line break, which would split the
+// line or shift every later column; such a field passes CsvQuoteField.
+std::string CsvField(const std::string& text);
+
 // UTF-8 to UTF-16 and back. Invalid UTF-8 sequences become U+FFFD; unpaired
 // surrogates become U+FFFD. A null input gives an empty string.
 std::u16string Utf8ToWide(const char* utf8);
@@ -33,5 +38,9 @@ std::string LeftUtf16(std::string_view utf8, std::size_t count);
 
 // The text with invalid UTF-8 sequences replaced by U+FFFD.
 std::string RepairUtf8(std::string_view text);
+
+// A number as "%f" writes it (six decimals): the time in the keys that tell
+// a recovered record from a live one, a call's duration.
+std::string FormatFixed(double value);
 
 }  // namespace db

@@ -114,14 +114,6 @@ std::string RecoveredText(const db::undark::UndarkRow& row, std::size_t column) 
   return db::RepairUtf8(row[column].text);
 }
 
-// A field as the CSV line carries it. Most fields go in as they are; one
-// holding a comma, a quote or a line break would split the line or shift
-// every later column, so it is prepared like the other readers' free text.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  return db::CsvQuoteField(text);
-}
-
 }  // namespace
 
 CAddressBookDB::CAddressBookDB(backup::CFileListDB* index) : index_(index) {}
@@ -365,15 +357,15 @@ void WriteContactsCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   for (const db::BaseItem* item : contacts) {
     const auto* contact = dynamic_cast<const DBITEM_AdrBFriend*>(item);
     if (contact == nullptr) continue;
-    std::string line = CsvField(contact->displayName) + "," + CsvField(contact->mobile);
+    std::string line = db::CsvField(contact->displayName) + "," + db::CsvField(contact->mobile);
     for (std::size_t i = 1; i <= kPrintedExtraPhones; ++i) {
       line += ",";
-      if (i < contact->phones.size()) line += CsvField(contact->phones[i]);
+      if (i < contact->phones.size()) line += db::CsvField(contact->phones[i]);
     }
-    line += "," + CsvField(contact->email) + ",," + "," + CsvField(contact->homePage) + "," +
-            CsvField(contact->company);
-    line += "," + CsvField(contact->department) + "," + CsvField(contact->jobTitle) + ",," +
-            CsvField(contact->noteText) + "\r\n";
+    line += "," + db::CsvField(contact->email) + ",," + "," + db::CsvField(contact->homePage) + "," +
+            db::CsvField(contact->company);
+    line += "," + db::CsvField(contact->department) + "," + db::CsvField(contact->jobTitle) + ",," +
+            db::CsvField(contact->noteText) + "\r\n";
     writer.AddLine(exporting::kToCsvAndHtml, line, contact->deleted != 0);
   }
 }

@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kCalendarItemKind = 0;
 constexpr int kLocationKind = 1;
-// Rows of "PRAGMA table_info", to learn the live table's column names.
-constexpr int kColumnInfoKind = 2;
 constexpr char kCalendarItemTable[] = "CalendarItem";
 constexpr char kLocationTable[] = "Location";
 
@@ -45,24 +43,6 @@ constexpr std::array<RecoveredColumn, 9> kRecoveredColumns = {kSummary,     kLoc
                                                               kStartDate,   kEndDate,    kLastModified,
                                                               kEntityType,  kPriority,   kCompletionDate};
 
-// One column name of the live table.
-class ColumnNameItem : public db::BaseItem {
- public:
-  std::string name;
-};
-
-// A column's text as the system keeps it: UTF-8 with damaged sequences
-// repaired; NULL and a missing column give "".
-std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
-  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
-}
-
-// A recovered value's text, ending at a zero byte as a live text would.
-std::string ValueText(const db::undark::UndarkValue& value) {
-  const std::string_view text(value.text);
-  return db::RepairUtf8(text.substr(0, text.find('\0')));
-}
-
 bool IsNumber(const db::undark::UndarkValue& value) { return value.type >= 1 && value.type <= 9; }
 
 // A recovered number as SQL would give it for the live row: NULL (and
@@ -77,27 +57,14 @@ double ValueDouble(const db::undark::UndarkValue& value) {
   return static_cast<double>(ValueInt(value));
 }
 
-std::string FormatFixed(double value) {
-  char text[400];  // "%f" of the largest double takes 316 characters
-  const int length = std::snprintf(text, sizeof text, "%f", value);
-  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
-// A short text field of a line: as it is, unless it holds a character that
-// would split the line into more columns or rows.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  return db::CsvQuoteField(text);
-}
-
 std::string EventLine(const DBITEM_CalendarFriend& item) {
-  return CsvField(item.summary) + "," + db::FormatItemTime(item.time) + "," + db::FormatItemTime(item.endDate) + "," +
-         CsvField(item.locationTitle) + "," + db::CsvQuoteField(item.description) + "\r\n";
+  return db::CsvField(item.summary) + "," + db::FormatItemTime(item.time) + "," + db::FormatItemTime(item.endDate) + "," +
+         db::CsvField(item.locationTitle) + "," + db::CsvQuoteField(item.description) + "\r\n";
 }
 
 std::string ReminderLine(const DBITEM_CalendarFriend& item) {
-  return CsvField(item.summary) + ",提醒," + (item.completionDate > 0 ? "已完成" : "未完成") + "," +
-         db::FormatItemTime(item.time) + "," + CsvField(item.locationTitle) + "," +
+  return db::CsvField(item.summary) + ",提醒," + (item.completionDate > 0 ? "已完成" : "未完成") + "," +
+         db::FormatItemTime(item.time) + "," + db::CsvField(item.locationTitle) + "," +
          (item.priority == 1 ? "高" : "普通") + "," + db::CsvQuoteField(item.description) + "\r\n";
 }
 
@@ -118,9 +85,9 @@ void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
   if (openParam == 0 && tableKind == kCalendarItemKind) {
     auto item = std::make_unique<DBITEM_CalendarFriend>();
     item->rowId = query.GetIntField(query.FieldIndex("ROWID"));
-    item->summary = FieldText(query, "summary");
+    item->summary = db::FieldText(query, "summary");
     item->locationId = query.GetIntField(query.FieldIndex("location_id"));
-    item->description = FieldText(query, "description");
+    item->description = db::FieldText(query, "description");
     item->time = query.GetFloatField(query.FieldIndex("start_date"));
     item->endDate = query.GetFloatField(query.FieldIndex("end_date"));
     if (!(item->endDate > 0)) item->endDate = query.GetFloatField(query.FieldIndex("last_modified"));
@@ -135,13 +102,7 @@ void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
     return;
   }
   if (openParam == 0 && tableKind == kLocationKind) {
-    if (currentItem_ != nullptr) currentItem_->locationTitle = FieldText(query, "title");
-    return;
-  }
-  if (tableKind == kColumnInfoKind) {
-    auto column = std::make_unique<ColumnNameItem>();
-    column->name = FieldText(query, "name");
-    out = std::move(column);
+    if (currentItem_ != nullptr) currentItem_->locationTitle = db::FieldText(query, "title");
     return;
   }
   CDbSqlite::ParseRow(tableKind, out, query);
@@ -168,12 +129,7 @@ int CCalendarDB::Open(const std::string& path, int param) {
   return 1;
 }
 
-std::vector<db::BaseItem*> CCalendarDB::EntryItems() const {
-  std::vector<db::BaseItem*> items;
-  items.reserve(entries_.size());
-  for (const auto& item : entries_) items.push_back(item.get());
-  return items;
-}
+std::vector<db::BaseItem*> CCalendarDB::EntryItems() const { return db::ItemPointers(entries_); }
 
 void CCalendarDB::AttachLocations() {
   // A store without the Location table (or without an item's row) leaves
@@ -190,12 +146,10 @@ void CCalendarDB::AttachLocations() {
 }
 
 bool CCalendarDB::RecoveredRowsMatchStore() {
-  db::ItemList columns;
-  Query(kColumnInfoKind, std::string("PRAGMA table_info(") + kCalendarItemTable + ");", columns);
+  const std::vector<std::string> columns = ColumnNames(kCalendarItemTable);
   if (columns.size() != static_cast<std::size_t>(columnCount_)) return false;
   for (const RecoveredColumn& column : kRecoveredColumns) {
-    if (column.index >= columns.size()) return false;
-    if (static_cast<const ColumnNameItem&>(*columns[column.index]).name != column.name) return false;
+    if (column.index >= columns.size() || columns[column.index] != column.name) return false;
   }
   return true;
 }
@@ -210,8 +164,8 @@ void CCalendarDB::RecoverCalendarItems() {
     if (row.size() != expected) return;
     auto item = std::make_unique<DBITEM_CalendarFriend>();
     item->rowId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kRowIdValue]));
-    item->summary = ValueText(row[kSummary.index]);
-    item->description = ValueText(row[kDescription.index]);
+    item->summary = db::undark::UndarkValueText(row[kSummary.index]);
+    item->description = db::undark::UndarkValueText(row[kDescription.index]);
     item->locationId = static_cast<std::int32_t>(ValueInt(row[kLocationId.index]));
     item->time = static_cast<double>(db::undark::UndarkValueToInt64(row[kStartDate.index]));
     item->endDate = static_cast<double>(ValueInt(row[kEndDate.index]));
@@ -245,7 +199,7 @@ void CCalendarDB::MergeRecoveredItems() {
 }
 
 std::string CalendarKey(const DBITEM_CalendarFriend& item) {
-  return db::LeftUtf16(item.summary, kKeySummaryUnits) + FormatFixed(item.time);
+  return db::LeftUtf16(item.summary, kKeySummaryUnits) + db::FormatFixed(item.time);
 }
 
 void WriteCalendarCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& items, int wantedEntityType) {

@@ -15,8 +15,6 @@ namespace readers {
 namespace {
 
 constexpr int kCallRecordKind = 0;
-// Rows of "PRAGMA table_info", to learn the live table's column names.
-constexpr int kColumnInfoKind = 1;
 constexpr char kCallRecordTable[] = "ZCALLRECORD";
 
 // The deleted-row layout of ZCALLRECORD; it reads 23 columns once a page
@@ -33,26 +31,6 @@ constexpr std::array<const char*, kCallIntFieldCount> kIntColumns = {
     "ZCALL_CATEGORY", "ZCALLTYPE",   "ZDISCONNECTED_CAUSE", "ZFACE_TIME_DATA",
     "ZHANDLE_TYPE", "ZNUMBER_AVAILABILITY", "ZORIGINATED", "ZREAD"};
 
-// One column name of the live table.
-class ColumnNameItem : public db::BaseItem {
- public:
-  std::string name;
-};
-
-// A column's text as the system keeps it: UTF-8 with damaged sequences
-// repaired; NULL and a missing column give "".
-std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
-  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
-}
-
-// A recovered value's text. A BLOB's text carries a zero byte after its
-// bytes (ZADDRESS is a BLOB), and a text rebuilt from junk may hold one: the
-// text ends there, as it does for a live row read through SQLite's text.
-std::string ValueText(const db::undark::UndarkValue& value) {
-  const std::string_view text(value.text);
-  return db::RepairUtf8(text.substr(0, text.find('\0')));
-}
-
 double ValueDouble(const db::undark::UndarkValue& value) {
   if (value.type == db::undark::kTypeDouble) return value.real;
   return static_cast<double>(db::undark::UndarkValueToInt64(value));
@@ -63,21 +41,8 @@ double ValueDouble(const db::undark::UndarkValue& value) {
 double RecoveredDuration(const db::undark::UndarkValue& value) {
   if (value.type == db::undark::kTypeDouble) return value.real;
   if (value.type >= 1 && value.type <= 9) return static_cast<double>(db::undark::UndarkValueToInt64(value));
-  const std::string text = ValueText(value);
+  const std::string text = db::undark::UndarkValueText(value);
   return static_cast<double>(std::strtoll(text.c_str(), nullptr, 10));
-}
-
-std::string FormatFixed(double value) {
-  char text[400];  // "%f" of the largest double takes 316 characters
-  const int length = std::snprintf(text, sizeof text, "%f", value);
-  return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
-}
-
-// A free-text field of a call line: as it is, unless it holds a character
-// that would split the line into more columns or rows.
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  return db::CsvQuoteField(text);
 }
 
 }  // namespace
@@ -100,20 +65,14 @@ void CCallHistoryDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out,
     }
     call->time = query.GetFloatField(query.FieldIndex("ZDATE"));
     call->duration = query.GetFloatField(query.FieldIndex("ZDURATION"));
-    call->deviceId = FieldText(query, "ZDEVICE_ID");
-    call->countryCode = FieldText(query, "ZISO_COUNTRY_CODE");
-    call->location = FieldText(query, "ZLOCATION");
-    call->serviceProvider = FieldText(query, "ZSERVICE_PROVIDER");
-    call->uniqueId = FieldText(query, "ZUNIQUE_ID");
-    call->name = FieldText(query, "ZNAME");
-    call->address = FieldText(query, "ZADDRESS");
+    call->deviceId = db::FieldText(query, "ZDEVICE_ID");
+    call->countryCode = db::FieldText(query, "ZISO_COUNTRY_CODE");
+    call->location = db::FieldText(query, "ZLOCATION");
+    call->serviceProvider = db::FieldText(query, "ZSERVICE_PROVIDER");
+    call->uniqueId = db::FieldText(query, "ZUNIQUE_ID");
+    call->name = db::FieldText(query, "ZNAME");
+    call->address = db::FieldText(query, "ZADDRESS");
     out = std::move(call);
-    return;
-  }
-  if (tableKind == kColumnInfoKind) {
-    auto column = std::make_unique<ColumnNameItem>();
-    column->name = FieldText(query, "name");
-    out = std::move(column);
     return;
   }
   CDbSqlite::ParseRow(tableKind, out, query);
@@ -140,21 +99,12 @@ int CCallHistoryDB::Open(const std::string& path, int param) {
   return 1;
 }
 
-std::vector<db::BaseItem*> CCallHistoryDB::CallItems() const {
-  std::vector<db::BaseItem*> items;
-  items.reserve(calls_.size());
-  for (const auto& call : calls_) items.push_back(call.get());
-  return items;
-}
+std::vector<db::BaseItem*> CCallHistoryDB::CallItems() const { return db::ItemPointers(calls_); }
 
 bool CCallHistoryDB::RecoveredRowsMatchStore() {
-  db::ItemList columns;
-  Query(kColumnInfoKind, std::string("PRAGMA table_info(") + kCallRecordTable + ");", columns);
+  const std::vector<std::string> columns = ColumnNames(kCallRecordTable);
   if (columns.size() != static_cast<std::size_t>(callColumnCount_)) return false;
-  auto nameAt = [&columns](std::size_t index) -> const std::string& {
-    return static_cast<const ColumnNameItem&>(*columns[index]).name;
-  };
-  return nameAt(kCallOutgoingField) == "ZORIGINATED" && nameAt(12) == "ZDATE" && nameAt(13) == "ZDURATION";
+  return columns[kCallOutgoingField] == "ZORIGINATED" && columns[12] == "ZDATE" && columns[13] == "ZDURATION";
 }
 
 void CCallHistoryDB::RecoverDeletedCalls() {
@@ -172,16 +122,16 @@ void CCallHistoryDB::RecoverDeletedCalls() {
     }
     call->time = ValueDouble(row[12]);
     call->duration = RecoveredDuration(row[13]);
-    if (!noDeviceColumn) call->deviceId = ValueText(row[14]);
-    call->countryCode = ValueText(row[i]);
-    call->location = ValueText(row[i + 1]);
-    call->name = ValueText(row[i + 2]);
-    call->serviceProvider = ValueText(row[i + 3]);
-    call->uniqueId = ValueText(row[i + 4]);
+    if (!noDeviceColumn) call->deviceId = db::undark::UndarkValueText(row[14]);
+    call->countryCode = db::undark::UndarkValueText(row[i]);
+    call->location = db::undark::UndarkValueText(row[i + 1]);
+    call->name = db::undark::UndarkValueText(row[i + 2]);
+    call->serviceProvider = db::undark::UndarkValueText(row[i + 3]);
+    call->uniqueId = db::undark::UndarkValueText(row[i + 4]);
     if (row.size() > i + 7) {
-      call->address = ValueText(row[i + 7]);
+      call->address = db::undark::UndarkValueText(row[i + 7]);
     } else if (row.size() > i + 5) {
-      call->address = ValueText(row[i + 5]);
+      call->address = db::undark::UndarkValueText(row[i + 5]);
     }
     call->deleted = 1;
     recoveredCalls_.push_back(std::move(call));
@@ -213,7 +163,7 @@ void CCallHistoryDB::NameCalls() {
   }
 }
 
-std::string CallKey(const DBITEM_CallHistory& call) { return FormatFixed(call.time) + call.address; }
+std::string CallKey(const DBITEM_CallHistory& call) { return db::FormatFixed(call.time) + call.address; }
 
 void WriteCallsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& calls) {
   std::vector<const DBITEM_CallHistory*> selected;
@@ -225,9 +175,9 @@ void WriteCallsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseI
   writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
   writer.SetHeader("名字,手机,日期,类型,持续时间\r\n");
   for (const DBITEM_CallHistory* call : selected) {
-    std::string line = CsvField(call->name) + "," + CsvField(call->address) + "," + db::FormatItemTime(call->time);
+    std::string line = db::CsvField(call->name) + "," + db::CsvField(call->address) + "," + db::FormatItemTime(call->time);
     line += call->Outgoing() ? ",呼出电话" : ",呼入电话";
-    line += call->duration != 0 ? "," + FormatFixed(call->duration) + "秒\r\n" : std::string(",已取消的电话\r\n");
+    line += call->duration != 0 ? "," + db::FormatFixed(call->duration) + "秒\r\n" : std::string(",已取消的电话\r\n");
     writer.AddLine(exporting::kToCsvAndHtml, line, call->deleted != 0);
   }
 }

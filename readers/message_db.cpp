@@ -90,14 +90,6 @@ std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
   return message;
 }
 
-// A conversation name as a CSV field. Names are written as they are; one
-// holding a comma, a quote or a line break would split the line into other
-// columns, so such a name is quoted like a message text.
-std::string NameField(const std::string& name) {
-  if (name.find_first_of(",\"\r\n") == std::string::npos) return name;
-  return db::CsvQuoteField(name);
-}
-
 }  // namespace
 
 DBITEM_Message* DBITEM_MsgFriend::File(std::unique_ptr<DBITEM_Message> message, bool atFront) {
@@ -290,7 +282,7 @@ void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   for (const db::BaseItem* item : selection) {
     const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(item);
     if (conversation == nullptr) continue;
-    const std::string name = NameField(conversation->name);
+    const std::string name = db::CsvField(conversation->name);
     for (const db::BaseItem* member : conversation->items) {
       const auto* message = dynamic_cast<const DBITEM_Message*>(member);
       if (message == nullptr) continue;

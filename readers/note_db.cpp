@@ -50,14 +50,6 @@ constexpr std::size_t kCsvTitleUnits = 16;
 
 using Bytes = std::span<const std::uint8_t>;
 
-std::string FieldText(const db::CppSQLite3Query& query, int column) {
-  return db::Utf8ToAnsi(query.GetFieldText(column));
-}
-
-std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
-  return FieldText(query, query.FieldIndex(column));
-}
-
 std::int32_t FieldInt(const db::CppSQLite3Query& query, const char* column) {
   return query.GetIntField(query.FieldIndex(column));
 }
@@ -103,9 +95,7 @@ std::optional<std::size_t> TextStartByStructure(Bytes data, std::size_t marker, 
 // A recovered value's text as a live row's text reads: a TEXT's bytes up to
 // any zero byte, repaired; other types give no text.
 std::string ValueText(const db::undark::UndarkValue& value) {
-  if (value.type != db::undark::kTypeText) return "";
-  const std::string_view text(value.text);
-  return db::RepairUtf8(text.substr(0, text.find('\0')));
+  return value.type == db::undark::kTypeText ? db::undark::UndarkValueText(value) : std::string();
 }
 
 // A recovered BLOB's bytes, without the zero byte the scanner puts after them.
@@ -168,7 +158,7 @@ void CIphoneNoteDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, 
     note->optimisticLock = query.GetIntField(2);
     note->noteId = query.GetIntField(kBodyOwnerColumn);
     // The older notes app keeps a note as HTML; the user wrote text.
-    note->body = NoteHtmlToText(FieldText(query, kBodyContentColumn));
+    note->body = NoteHtmlToText(db::FieldText(query, kBodyContentColumn));
     out = std::move(note);
     return;
   }
@@ -184,7 +174,7 @@ void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQ
   note->pk = query.GetIntField(0);
   note->entity = FieldInt(query, "Z_ENT");
   note->optimisticLock = FieldInt(query, "Z_OPT");
-  const std::string identifier = FieldText(query, "ZIDENTIFIER");
+  const std::string identifier = db::FieldText(query, "ZIDENTIFIER");
   if (!identifier.empty()) liveIdentifiers_.insert(identifier);
   identifierColumn_ = query.FieldIndex("ZIDENTIFIER");
   if (const std::int32_t notePk = FieldInt(query, "ZNOTE"); notePk > 0) {
@@ -198,8 +188,8 @@ void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQ
     note->createdValue = FieldInt(query, "ZCREATIONDATE3");
   }
   note->time = static_cast<double>(query.GetInt64Field(query.FieldIndex("ZMODIFICATIONDATE1")));
-  note->snippet = FieldText(query, "ZSNIPPET");
-  note->titleText = FieldText(query, "ZTITLE1");
+  note->snippet = db::FieldText(query, "ZSNIPPET");
+  note->titleText = db::FieldText(query, "ZTITLE1");
   out = std::move(note);
 }
 

@@ -53,17 +53,6 @@ class PageItem : public db::BaseItem {
   std::string url;
 };
 
-std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
-  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
-}
-
-// A recovered value's text, ending at a zero byte (a BLOB's text carries one
-// after its bytes), with damaged UTF-8 repaired.
-std::string ValueText(const db::undark::UndarkValue& value) {
-  const std::string_view text(value.text);
-  return db::RepairUtf8(text.substr(0, text.find('\0')));
-}
-
 // An address as one CSV and HTML cell: the characters that would end the
 // cell or the line are percent-encoded, which leaves the address usable.
 std::string UrlField(const std::string& url) {
@@ -104,15 +93,15 @@ void CSafariDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::
     } else {
       record->isBookmark = 1;
     }
-    record->pageTitle = FieldText(query, "title");
-    record->pageUrl = FieldText(query, "url");
+    record->pageTitle = db::FieldText(query, "title");
+    record->pageUrl = db::FieldText(query, "url");
     out = std::move(record);
     return;
   }
   if (tableKind == kPagesKind && openParam == kSafariHistory) {
     auto page = std::make_unique<PageItem>();
     page->id = query.GetInt64Field(query.FieldIndex("id"));
-    page->url = FieldText(query, "url");
+    page->url = db::FieldText(query, "url");
     out = std::move(page);
     return;
   }
@@ -156,13 +145,13 @@ void CSafariDB::RecoverSafariHistory() {
   db::undark::UndarkScan(dbPath, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kPagesValues) return;
     const std::int64_t id = std::strtoll(row[0].text.c_str(), nullptr, 10);
-    if (id > 0) urlById_.try_emplace(id, ValueText(row[1]));  // ids start at 1
+    if (id > 0) urlById_.try_emplace(id, db::undark::UndarkValueText(row[1]));  // ids start at 1
   });
   db::undark::UndarkScan(dbPath, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kVisitsValues || !LooksLikeVisit(row)) return;
     auto visit = std::make_unique<DBITEM_Safari>();
     visit->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1]));
-    visit->pageTitle = ValueText(row[3]);
+    visit->pageTitle = db::undark::UndarkValueText(row[3]);
     visit->deleted = 1;
     recoveredVisits_.push_back(std::move(visit));
   });

@@ -25,12 +25,6 @@ constexpr std::size_t kMaxNameUnits = 60;
 constexpr int kMaxNameNumber = 10000;
 constexpr char kFallbackName[] = "录音";
 
-// A column's text as the system keeps it: UTF-8 with damaged sequences
-// repaired; NULL and a missing column give "".
-std::string FieldText(const db::CppSQLite3Query& query, const char* column) {
-  return db::Utf8ToAnsi(query.GetFieldText(query.FieldIndex(column)));
-}
-
 // The text after the last '/' or '\\', or the whole text without one.
 std::string LastComponent(const std::string& path) {
   const auto slash = path.find_last_of("/\\");
@@ -79,8 +73,8 @@ void CNoteVoiceDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, d
   recording->recordedValue = query.GetIntField(query.FieldIndex("ZDATE"));
   recording->time = recording->recordedValue;
   recording->duration = static_cast<float>(query.GetFloatField(query.FieldIndex("ZDURATION")));
-  recording->label = FieldText(query, "ZCUSTOMLABEL");
-  const std::string path = FieldText(query, "ZPATH");
+  recording->label = db::FieldText(query, "ZCUSTOMLABEL");
+  const std::string path = db::FieldText(query, "ZPATH");
   recording->fileName = LastComponent(path);
   // A ZPATH without a folder names no file the backup keeps.
   if (path.find_first_of("/\\") != std::string::npos) FindAudioFile(*recording);
@@ -129,12 +123,7 @@ int CNoteVoiceDB::Open(const std::string& path, int param) {
   return 1;
 }
 
-std::vector<db::BaseItem*> CNoteVoiceDB::RecordingItems() const {
-  std::vector<db::BaseItem*> items;
-  items.reserve(recordings_.size());
-  for (const auto& recording : recordings_) items.push_back(recording.get());
-  return items;
-}
+std::vector<db::BaseItem*> CNoteVoiceDB::RecordingItems() const { return db::ItemPointers(recordings_); }
 
 std::string VoiceMemoExportName(const DBITEM_NoteVoice& recording) {
   std::string name = FileNamePart(recording.label);

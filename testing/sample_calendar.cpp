@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "testing/sample_backup.h"
+#include "testing/sql_literal.h"
 
 namespace sample {
 namespace {
@@ -12,22 +13,7 @@ namespace {
 // items carry their server names in external_id, as the layout expects.
 constexpr int kCalendarId = 1;
 
-std::string TextOrNull(const std::string& text) {
-  if (text.empty()) return "NULL";
-  std::string literal = "'";
-  for (const char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
-  return literal + "'";
-}
-
-// Enough digits for SQLite to read back the same double; a whole number
-// stays whole, so a REAL column stores it as an integer as the phone's does.
-std::string Real(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
-std::string RealOrNull(double value) { return value == 0 ? std::string("NULL") : Real(value); }
+std::string RealOrNull(double value) { return value == 0 ? std::string("NULL") : SqlReal(value); }
 
 // A UUID made from a number so the samples are the same on every run;
 // upper case as the phone writes UUID, lower case for unique_identifier.
@@ -50,12 +36,12 @@ std::string ItemInsertSql(std::int64_t rowId, std::int64_t locationId, const Sam
          "last_modified, sequence_num, modified_properties, external_tracking_status, external_id, "
          "external_mod_tag, unique_identifier, hidden, has_recurrences, has_attendees, UUID, entity_type, "
          "priority, due_date, due_all_day, completion_date, creation_date, display_order) VALUES (" +
-         std::to_string(rowId) + ", " + TextOrNull(item.summary) + ", " +
+         std::to_string(rowId) + ", " + SqlTextOrNull(item.summary) + ", " +
          (locationId != 0 ? std::to_string(locationId) : std::string("NULL")) + ", " +
-         TextOrNull(item.description) + ", " + RealOrNull(item.startDate) + ", " +
+         SqlTextOrNull(item.description) + ", " + RealOrNull(item.startDate) + ", " +
          (item.startDate != 0 ? "'Asia/Shanghai'" : "NULL") + ", " + RealOrNull(item.endDate) + ", " +
          (item.endDate != 0 ? "'Asia/Shanghai'" : "NULL") + ", 0, " + std::to_string(kCalendarId) + ", 0, 0, 0, " +
-         (isEvent ? "0" : "NULL") + ", 0, " + Real(item.lastModified) + ", 1, 0, 0, '" + uniqueIdentifier +
+         (isEvent ? "0" : "NULL") + ", 0, " + SqlReal(item.lastModified) + ", 1, 0, 0, '" + uniqueIdentifier +
          ".ics', '\"" + Uuid(seed, 0xE7A, true).substr(0, 8) + "\"', '" + uniqueIdentifier + "', 0, 0, 0, '" +
          Uuid(seed, 0x1D5, false) + "', " + std::to_string(item.entityType) + ", " + std::to_string(item.priority) +
          ", " + (isEvent ? std::string("NULL") : RealOrNull(item.startDate)) + ", " + (isEvent ? "NULL" : "0") +
@@ -113,7 +99,7 @@ std::string CalendarSql(const std::vector<SampleCalendarItem>& items) {
     if (!items[i].location.empty()) {
       locationIds[i] = nextLocation++;
       sql += "INSERT INTO Location (ROWID, title, address, item_owner_id) VALUES (" + std::to_string(locationIds[i]) +
-             ", " + TextOrNull(items[i].location) + ", NULL, " + std::to_string(rowId) + ");\n";
+             ", " + SqlTextOrNull(items[i].location) + ", NULL, " + std::to_string(rowId) + ");\n";
     }
     sql += ItemInsertSql(rowId, locationIds[i], items[i]);
   }

@@ -2,19 +2,14 @@
 
 #include <cstdio>
 
+#include "testing/sql_literal.h"
+
 namespace sample {
 namespace {
 
 // Core Data numbers its entities; the call log's CallRecord is entity 2
 // (entity 1 is the store's meta information).
 constexpr int kCallRecordEntity = 2;
-
-std::string TextOrNull(const std::string& text) {
-  if (text.empty()) return "NULL";
-  std::string literal = "'";
-  for (const char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
-  return literal + "'";
-}
 
 std::string BlobOrNull(const std::string& bytes) {
   if (bytes.empty()) return "NULL";
@@ -26,13 +21,6 @@ std::string BlobOrNull(const std::string& bytes) {
     literal += kHex[byte & 0x0F];
   }
   return literal + "'";
-}
-
-// Enough digits for SQLite to read back the same double.
-std::string Real(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
 }
 
 // A UUID in the phone's upper-case form, made from a number so the samples
@@ -80,9 +68,9 @@ std::string CallInsertSql(CallStoreShape shape, std::int64_t pk, const SampleCal
   std::string sql = "INSERT INTO ZCALLRECORD VALUES (" + std::to_string(pk) + ", " +
                     std::to_string(kCallRecordEntity) + ", 1, " + (call.answered ? "1" : "0") +
                     ", 1, 1, " + (call.answered ? "0" : "6") + ", NULL, 2, 0, " + (call.outgoing ? "1" : "0") +
-                    ", 1, " + Real(call.appleSeconds) + ", " + Real(call.durationSeconds) + ", ";
+                    ", 1, " + SqlReal(call.appleSeconds) + ", " + SqlReal(call.durationSeconds) + ", ";
   if (shape == CallStoreShape::k21Columns) sql += "NULL, ";
-  sql += "'cn', " + TextOrNull(call.location) + ", " + TextOrNull(call.name) + ", 'com.apple.Telephony', '" +
+  sql += "'cn', " + SqlTextOrNull(call.location) + ", " + SqlTextOrNull(call.name) + ", 'com.apple.Telephony', '" +
          Uuid(seed, 0xCA1) + "', ";
   if (shape == CallStoreShape::k21Columns) {
     sql += BlobOrNull(call.address);

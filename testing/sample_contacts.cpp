@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "testing/sql_literal.h"
+
 namespace sample {
 
 // The phone's ABPerson and ABMultiValue fill guid with ab_generate_guid(), a
@@ -66,17 +68,6 @@ namespace {
 // The phone formats numbers with non-breaking spaces between digit groups.
 constexpr std::string_view kNbsp = "\xC2\xA0";
 
-// A SQL literal: NULL for an empty text, else the text in quotes.
-std::string Literal(std::string_view text) {
-  if (text.empty()) return "NULL";
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
 struct Person {
   int rowId;
   std::string_view first;
@@ -99,18 +90,18 @@ std::string PersonInsert(const Person& p) {
   return "INSERT INTO ABPerson (ROWID, First, Last, FirstPhonetic, Organization, Note, Kind, Nickname, "
          "FirstSort, LastSort, CreationDate, ModificationDate, StoreID, FirstSortSection, "
          "LastSortSection, guid) VALUES (" +
-         std::to_string(p.rowId) + ", " + Literal(p.first) + ", " + Literal(p.last) + ", " +
-         Literal(p.firstPhonetic) + ", " + Literal(p.organization) + ", " + Literal(p.note) + ", " +
-         std::to_string(p.kind) + ", " + Literal(p.nickname) + ", " + Literal(sortKey) + ", " +
-         Literal(sortKey) + ", " + seconds + ", " + seconds + ", 0, " + Literal(sortKey.substr(0, 1)) +
-         ", " + Literal(sortKey.substr(0, 1)) + ", " + Literal(p.guid) + ");\n";
+         std::to_string(p.rowId) + ", " + SqlTextOrNull(p.first) + ", " + SqlTextOrNull(p.last) + ", " +
+         SqlTextOrNull(p.firstPhonetic) + ", " + SqlTextOrNull(p.organization) + ", " + SqlTextOrNull(p.note) + ", " +
+         std::to_string(p.kind) + ", " + SqlTextOrNull(p.nickname) + ", " + SqlTextOrNull(sortKey) + ", " +
+         SqlTextOrNull(sortKey) + ", " + seconds + ", " + seconds + ", 0, " + SqlTextOrNull(sortKey.substr(0, 1)) +
+         ", " + SqlTextOrNull(sortKey.substr(0, 1)) + ", " + SqlTextOrNull(p.guid) + ");\n";
 }
 
 std::string MultiValueInsert(int uid, int rowId, int property, int identifier, int label,
                              std::string_view value) {
   return "INSERT INTO ABMultiValue (UID, record_id, property, identifier, label, value, guid) VALUES (" +
          std::to_string(uid) + ", " + std::to_string(rowId) + ", " + std::to_string(property) + ", " +
-         std::to_string(identifier) + ", " + std::to_string(label) + ", " + Literal(value) + ", '" +
+         std::to_string(identifier) + ", " + std::to_string(label) + ", " + SqlTextOrNull(value) + ", '" +
          "MV-" + std::to_string(uid) + "-8C1E0F3A');\n";
 }
 
@@ -120,10 +111,10 @@ std::string FullTextInsert(const Person& p, std::string_view phoneText, std::str
                            std::string_view address, std::string_view url) {
   return "INSERT INTO ABPersonFullTextSearch_content (docid, c0First, c1Last, c3FirstPhonetic, "
          "c6Organization, c9Note, c12Nickname, c16Phone, c17Email, c18Address, c20URL) VALUES (" +
-         std::to_string(p.rowId) + ", " + Literal(p.first) + ", " + Literal(p.last) + ", " +
-         Literal(p.firstPhonetic) + ", " + Literal(p.organization) + ", " + Literal(p.note) + ", " +
-         Literal(p.nickname) + ", " + Literal(phoneText) + ", " + Literal(email) + ", " +
-         Literal(address) + ", " + Literal(url) + ");\n";
+         std::to_string(p.rowId) + ", " + SqlTextOrNull(p.first) + ", " + SqlTextOrNull(p.last) + ", " +
+         SqlTextOrNull(p.firstPhonetic) + ", " + SqlTextOrNull(p.organization) + ", " + SqlTextOrNull(p.note) + ", " +
+         SqlTextOrNull(p.nickname) + ", " + SqlTextOrNull(phoneText) + ", " + SqlTextOrNull(email) + ", " +
+         SqlTextOrNull(address) + ", " + SqlTextOrNull(url) + ");\n";
 }
 
 std::string Nbsp(std::string_view text) {

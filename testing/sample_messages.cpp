@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "testing/ios_schemas.h"
+#include "testing/sql_literal.h"
 
 namespace sample {
 namespace {
@@ -73,27 +74,6 @@ constexpr char kSmsTablesAroundMessages[] =
     "CREATE TRIGGER set_message_has_attachments AFTER INSERT ON message_attachment_join BEGIN     UPDATE "
     "message       SET cache_has_attachments = 1     WHERE       message.ROWID = new.message_id; END;";
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
-std::string QuoteOrNull(const std::string& text) { return text.empty() ? "NULL" : Quote(text); }
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out = "X'";
-  for (const std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out + "'";
-}
-
 // The phone keeps the body a second time as an archived attributed string
 // (a "streamtyped" archive); its size matters for where records fall in the
 // pages, its exact contents do not to the reader.
@@ -115,7 +95,7 @@ std::string AttributedBody(const std::string& text) {
   bytes.push_back(static_cast<std::uint8_t>(text.size() < 0x80 ? text.size() : 0x7F));
   bytes.insert(bytes.end(), text.begin(), text.end());
   bytes.insert(bytes.end(), {0x86, 0x84, 0x02, 0x69, 0x49, 0x01});
-  return Hex(bytes);
+  return SqlBlob(bytes);
 }
 
 std::string MessageGuid(std::int64_t rowId) {
@@ -182,8 +162,8 @@ std::string SmsSchemaSql(SmsLayout layout) {
 
 std::string InsertHandleSql(const SmsHandle& handle) {
   return "INSERT INTO handle (ROWID, id, country, service, uncanonicalized_id) VALUES (" + Int(handle.rowId) +
-         ", " + Quote(handle.id) + ", " + Quote(handle.country) + ", " + Quote(handle.service) + ", " +
-         QuoteOrNull(handle.uncanonicalizedId) + ");";
+         ", " + SqlText(handle.id) + ", " + SqlText(handle.country) + ", " + SqlText(handle.service) + ", " +
+         SqlTextOrNull(handle.uncanonicalizedId) + ");";
 }
 
 std::string InsertMessageSql(const SmsMessage& m, SmsLayout layout) {
@@ -195,11 +175,11 @@ std::string InsertMessageSql(const SmsMessage& m, SmsLayout layout) {
   return std::string("INSERT INTO message (ROWID, guid, text, handle_id, attributedBody, version, service, account, "
          "account_guid, date, date_read, date_delivered, is_delivered, is_finished, is_from_me, is_read, "
          "is_sent") + (withCaller ? ", destination_caller_id" : "") + ") VALUES (" +
-         Int(m.rowId) + ", " + Quote(guid) + ", " + Quote(m.text) + ", " + Int(m.handleId) + ", " +
-         AttributedBody(m.text) + ", 10, " + Quote(m.service) + ", " + Quote(account) + ", " +
-         Quote(m.accountGuid) + ", " + Int(m.date) + ", " + Int(m.dateRead) + ", " + Int(m.dateDelivered) +
+         Int(m.rowId) + ", " + SqlText(guid) + ", " + SqlText(m.text) + ", " + Int(m.handleId) + ", " +
+         AttributedBody(m.text) + ", 10, " + SqlText(m.service) + ", " + SqlText(account) + ", " +
+         SqlText(m.accountGuid) + ", " + Int(m.date) + ", " + Int(m.dateRead) + ", " + Int(m.dateDelivered) +
          ", " + flag + ", 1, " + flag + ", " + (m.isRead ? "1" : "0") + ", " + flag +
-         (withCaller ? ", " + Quote(caller) : std::string()) + ");";
+         (withCaller ? ", " + SqlText(caller) : std::string()) + ");";
 }
 
 std::string InsertChatSql(std::int64_t chatId, const SmsHandle& handle) {
@@ -207,9 +187,9 @@ std::string InsertChatSql(std::int64_t chatId, const SmsHandle& handle) {
   const std::string login = iMessage ? std::string("E:") + kSmsOwnAppleId : std::string("P:") + kSmsOwnNumber;
   return "INSERT INTO chat (ROWID, guid, style, state, account_id, chat_identifier, service_name, account_login, "
          "is_archived, last_addressed_handle, display_name) VALUES (" +
-         Int(chatId) + ", " + Quote(handle.service + ";-;" + handle.id) + ", 45, 3, " +
-         Quote("9A1B3C5D-7E2F-4A6B-8C0D-1E3F5A7B9C2D") + ", " + Quote(handle.id) + ", " + Quote(handle.service) +
-         ", " + Quote(login) + ", 0, " + Quote(iMessage ? kSmsOwnAppleId : kSmsOwnNumber) + ", '');" +
+         Int(chatId) + ", " + SqlText(handle.service + ";-;" + handle.id) + ", 45, 3, " +
+         SqlText("9A1B3C5D-7E2F-4A6B-8C0D-1E3F5A7B9C2D") + ", " + SqlText(handle.id) + ", " + SqlText(handle.service) +
+         ", " + SqlText(login) + ", 0, " + SqlText(iMessage ? kSmsOwnAppleId : kSmsOwnNumber) + ", '');" +
          "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (" + Int(chatId) + ", " + Int(handle.rowId) +
          ");";
 }

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "testing/sql_literal.h"
+
 namespace sample {
 namespace {
 
@@ -138,31 +140,6 @@ std::vector<Column> ObjectColumns(NoteStoreShape shape) {
   return columns;
 }
 
-std::string Quote(const std::string& text) {
-  std::string literal = "'";
-  for (const char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
-  return literal + "'";
-}
-
-std::string TextOrNull(const std::string& text) { return text.empty() ? "NULL" : Quote(text); }
-
-std::string Blob(const std::vector<std::uint8_t>& bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string literal = "X'";
-  for (const std::uint8_t byte : bytes) {
-    literal += kHex[byte >> 4];
-    literal += kHex[byte & 0x0F];
-  }
-  return literal + "'";
-}
-
-// Enough digits for SQLite to read back the same double.
-std::string Real(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
-
 // A UUID in the phone's upper-case form, the same on every run.
 std::string Uuid(std::uint64_t seed) {
   const std::uint64_t mixed = (seed + 7) * 0x9E3779B97F4A7C15ull;
@@ -210,7 +187,7 @@ Row ObjectRow(std::int64_t pk, int entity) {
           {"ZNEEDSTOBEFETCHEDFROMCLOUD", "0"},
           {"ZNEEDSTOSAVEUSERSPECIFICRECORD", "0"},
           {"ZCLOUDSTATE", key},
-          {"ZIDENTIFIER", Quote(Uuid(static_cast<std::uint64_t>(pk)))}};
+          {"ZIDENTIFIER", SqlText(Uuid(static_cast<std::uint64_t>(pk)))}};
 }
 
 void AppendVarint(std::vector<std::uint8_t>& out, std::uint64_t value) {
@@ -288,10 +265,10 @@ std::string NotesSqliteSql(const std::vector<SampleLegacyNote>& notes) {
     const SampleLegacyNote& note = notes[i];
     const std::string pk = std::to_string(i + 1);
     sql += "INSERT INTO ZNOTE VALUES (" + pk + ", 2, 1, 1, 0, 0, 0, 0, NULL, " + pk + ", 0, " + pk + ", 1, " +
-           Real(note.createdAppleSeconds) + ", " + Real(note.modifiedAppleSeconds) + ", NULL, '" + Uuid(2000 + i) +
-           "', NULL, " + TextOrNull(note.title) + ", " + TextOrNull(note.title) + ");\n";
+           SqlReal(note.createdAppleSeconds) + ", " + SqlReal(note.modifiedAppleSeconds) + ", NULL, '" + Uuid(2000 + i) +
+           "', NULL, " + SqlTextOrNull(note.title) + ", " + SqlTextOrNull(note.title) + ");\n";
     sql +=
-        "INSERT INTO ZNOTEBODY VALUES (" + pk + ", 3, 1, " + pk + ", " + TextOrNull(note.content) + ", NULL, NULL);\n";
+        "INSERT INTO ZNOTEBODY VALUES (" + pk + ", 3, 1, " + pk + ", " + SqlTextOrNull(note.content) + ", NULL, NULL);\n";
   }
   return sql;
 }
@@ -344,25 +321,25 @@ NoteStoreSqlParts NoteStoreSql(NoteStoreShape shape, const SampleNoteStore& stor
 
   Row account = ObjectRow(1, kAccountEntity);
   account["ZACCOUNTTYPE"] = "3";
-  account["ZNAME"] = Quote("On My iPhone");
-  account["ZTITLE2"] = Quote("On My iPhone");
+  account["ZNAME"] = SqlText("On My iPhone");
+  account["ZTITLE2"] = SqlText("On My iPhone");
   sql += ObjectInsert(columns, account);
   Row folder = ObjectRow(2, kFolderEntity);
   folder["ZOWNER"] = "1";
   folder["ZFOLDERTYPE"] = "0";
-  folder["ZTITLE2"] = Quote("备忘录");
-  folder["ZFOLDERMODIFICATIONDATE"] = Real(626000000.5);
+  folder["ZTITLE2"] = SqlText("备忘录");
+  folder["ZFOLDERMODIFICATIONDATE"] = SqlReal(626000000.5);
   sql += ObjectInsert(columns, folder);
 
   auto attachmentRows = [&](std::string& out, std::int64_t firstPk) {
     for (std::size_t i = 0; i < store.attachments.size(); ++i) {
       const SampleAttachment& attachment = store.attachments[i];
       Row row = ObjectRow(firstPk + static_cast<std::int64_t>(i), kAttachmentEntity);
-      row["ZIDENTIFIER"] = TextOrNull(attachment.identifier);
+      row["ZIDENTIFIER"] = SqlTextOrNull(attachment.identifier);
       row["ZNOTE"] = std::to_string(NotePk(store, attachment.note));
-      row["ZTYPEUTI"] = Quote(attachment.typeUti);
-      row["ZCREATIONDATE"] = Real(store.notes[attachment.note].createdAppleSeconds + 30.5);
-      row["ZMODIFICATIONDATE"] = Real(store.notes[attachment.note].createdAppleSeconds + 30.5);
+      row["ZTYPEUTI"] = SqlText(attachment.typeUti);
+      row["ZCREATIONDATE"] = SqlReal(store.notes[attachment.note].createdAppleSeconds + 30.5);
+      row["ZMODIFICATIONDATE"] = SqlReal(store.notes[attachment.note].createdAppleSeconds + 30.5);
       out += ObjectInsert(columns, row);
     }
   };
@@ -379,18 +356,18 @@ NoteStoreSqlParts NoteStoreSql(NoteStoreShape shape, const SampleNoteStore& stor
     row["ZMARKEDFORDELETION"] = note.markedForDeletion ? "1" : "0";
     row["ZACCOUNT2"] = "1";
     row["ZFOLDER"] = "2";
-    row[ios17 ? "ZCREATIONDATE3" : "ZCREATIONDATE1"] = Real(note.createdAppleSeconds);
-    row["ZMODIFICATIONDATE1"] = Real(note.modifiedAppleSeconds);
-    row["ZTITLE1"] = TextOrNull(note.title);
-    row["ZSNIPPET"] = TextOrNull(note.snippet);
+    row[ios17 ? "ZCREATIONDATE3" : "ZCREATIONDATE1"] = SqlReal(note.createdAppleSeconds);
+    row["ZMODIFICATIONDATE1"] = SqlReal(note.modifiedAppleSeconds);
+    row["ZTITLE1"] = SqlTextOrNull(note.title);
+    row["ZSNIPPET"] = SqlTextOrNull(note.snippet);
     for (const SampleAttachment& attachment : store.attachments) {
-      if (attachment.note == i) row["ZTHUMBNAILATTACHMENTIDENTIFIER"] = Quote(attachment.identifier);
+      if (attachment.note == i) row["ZTHUMBNAILATTACHMENTIDENTIFIER"] = SqlText(attachment.identifier);
     }
     if (note.hasData) {
       ++dataPk;
       row["ZNOTEDATA"] = std::to_string(dataPk);
       out += "INSERT INTO ZICNOTEDATA VALUES (" + std::to_string(dataPk) + ", " + std::to_string(kNoteDataEntity) +
-             ", 1, " + std::to_string(pk) + ", NULL, NULL, " + Blob(NoteDataBlob(note.text)) + ");\n";
+             ", 1, " + std::to_string(pk) + ", NULL, NULL, " + SqlBlob(NoteDataBlob(note.text)) + ");\n";
       if (note.deleted) deletions += "DELETE FROM ZICNOTEDATA WHERE Z_PK = " + std::to_string(dataPk) + ";\n";
     }
     out += ObjectInsert(columns, row);

@@ -2,21 +2,10 @@
 
 #include <cstdio>
 
+#include "testing/sql_literal.h"
+
 namespace sample {
 namespace {
-
-std::string TextOrNull(const std::string& text) {
-  if (text.empty()) return "NULL";
-  std::string literal = "'";
-  for (const char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
-  return literal + "'";
-}
-
-std::string Real(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
 
 std::string Id(std::int64_t id) { return std::to_string(id); }
 
@@ -103,14 +92,14 @@ std::string SafariHistorySql(const std::vector<SamplePage>& pages, const std::ve
   for (const SamplePage& page : pages) {
     int visitCount = 0;
     for (const SampleVisit& visit : visits) visitCount += visit.page == page.id ? 1 : 0;
-    sql += "INSERT INTO history_items VALUES (" + Id(page.id) + ", " + TextOrNull(page.url) + ", " +
-           TextOrNull(DomainExpansion(page.url)) + ", " + std::to_string(visitCount) + ", " +
+    sql += "INSERT INTO history_items VALUES (" + Id(page.id) + ", " + SqlTextOrNull(page.url) + ", " +
+           SqlTextOrNull(DomainExpansion(page.url)) + ", " + std::to_string(visitCount) + ", " +
            DailyCounts(visitCount) + ", NULL, NULL, 0, " + std::to_string(visitCount * 20) + ");\n";
   }
   for (const SampleVisit& visit : visits) {
     sql += "INSERT INTO history_visits (id, history_item, visit_time, title, load_successful, origin, score) "
-           "VALUES (" + Id(visit.id) + ", " + Id(visit.page) + ", " + Real(visit.appleSeconds) + ", " +
-           TextOrNull(visit.title) + ", 1, 0, 100);\n";
+           "VALUES (" + Id(visit.id) + ", " + Id(visit.page) + ", " + SqlReal(visit.appleSeconds) + ", " +
+           SqlTextOrNull(visit.title) + ", 1, 0, 100);\n";
   }
   for (const SampleVisit& visit : visits) {
     if (visit.deleted) sql += "DELETE FROM history_visits WHERE id = " + Id(visit.id) + ";\n";
@@ -135,8 +124,8 @@ std::string SafariBookmarksSql(const std::vector<SampleBookmark>& bookmarks) {
     const bool folder = bookmark.url.empty();
     sql += "INSERT INTO bookmarks (id, parent, type, title, url, order_index, external_uuid, last_modified) "
            "VALUES (" + Id(bookmark.id) + ", " + Id(bookmark.parent) + ", " + (folder ? "1" : "0") + ", " +
-           TextOrNull(bookmark.title) + ", " + TextOrNull(bookmark.url) + ", " + std::to_string(order++) +
-           ", '" + Uuid(bookmark.id) + "', " + Real(626000000.25 + bookmark.id * 3600.5) + ");\n";
+           SqlTextOrNull(bookmark.title) + ", " + SqlTextOrNull(bookmark.url) + ", " + std::to_string(order++) +
+           ", '" + Uuid(bookmark.id) + "', " + SqlReal(626000000.25 + bookmark.id * 3600.5) + ");\n";
   }
   for (const SampleBookmark& bookmark : bookmarks) {
     if (bookmark.deleted) sql += "DELETE FROM bookmarks WHERE id = " + Id(bookmark.id) + ";\n";

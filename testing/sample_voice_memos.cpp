@@ -3,25 +3,13 @@
 #include <cstdio>
 
 #include "testing/sample_backup.h"
+#include "testing/sql_literal.h"
 
 namespace sample {
 namespace {
 
 // Core Data numbers its entities; the store's only one, Recording, is 1.
 constexpr int kRecordingEntity = 1;
-
-std::string TextOrNull(const std::string& text) {
-  if (text.empty()) return "NULL";
-  std::string literal = "'";
-  for (const char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
-  return literal + "'";
-}
-
-std::string Real(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
-}
 
 void PutBigEndian32(std::vector<std::uint8_t>& out, std::uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
@@ -54,8 +42,8 @@ std::string VoiceMemosSql(const std::vector<SampleVoiceMemo>& memos) {
     const SampleVoiceMemo& memo = memos[i];
     sql += "INSERT INTO ZRECORDING VALUES (" + std::to_string(i + 1) + ", " + std::to_string(kRecordingEntity) +
            ", 1, " + std::to_string(7230000000000000000ll + static_cast<long long>(i)) + ", " +
-           (memo.label.empty() ? "0" : "1") + ", 0, 1, " + Real(memo.appleSeconds) + ", " +
-           Real(memo.durationSeconds) + ", " + TextOrNull(memo.label) + ", " + TextOrNull(memo.path) + ");\n";
+           (memo.label.empty() ? "0" : "1") + ", 0, 1, " + SqlReal(memo.appleSeconds) + ", " +
+           SqlReal(memo.durationSeconds) + ", " + SqlTextOrNull(memo.label) + ", " + SqlTextOrNull(memo.path) + ");\n";
   }
   return sql;
 }

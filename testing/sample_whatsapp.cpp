@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "testing/sql_literal.h"
+
 namespace sample {
 namespace {
 
@@ -67,17 +69,6 @@ constexpr char kWaChatSessionTable[] =
 constexpr std::int64_t kAppleEpochUnixSeconds = 978307200;
 // 2021-12-01 09:00:00 in UTC+8, the start of the sample's chats.
 constexpr std::int64_t kSampleStart = 1638320400;
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
-std::string QuoteOrNull(const std::string& text) { return text.empty() ? "NULL" : Quote(text); }
 
 std::string Int(std::int64_t value) { return std::to_string(value); }
 
@@ -162,8 +153,8 @@ std::string InsertWaSessionSql(const WaSession& s) {
          "ZSPOTLIGHTSTATUS, ZUNREADCOUNT, ZLASTMESSAGEDATE, ZCONTACTJID, ZETAG, ZLASTMESSAGETEXT, ZPARTNERNAME) "
          "VALUES (" +
          Int(s.rowId) + ", 4, 4, 0, 0, 256, 0, 0, 0, " + Int(s.messageCounter) + ", 0, 0, 1, 0, " +
-         Date(s.lastMessageDate) + ", " + Quote(s.contactJid) + ", 'pn', " + QuoteOrNull(s.lastMessageText) + ", " +
-         QuoteOrNull(s.partnerName) + ");";
+         Date(s.lastMessageDate) + ", " + SqlText(s.contactJid) + ", 'pn', " + SqlTextOrNull(s.lastMessageText) + ", " +
+         SqlTextOrNull(s.partnerName) + ");";
 }
 
 std::string InsertWaMessageSql(const WaMessage& m) {
@@ -179,8 +170,8 @@ std::string InsertWaMessageSql(const WaMessage& m) {
          Int(m.rowId) + ", 9, 6, 0, 0, 0, 3, " + Int(m.rowId) + ", 0, 0, " + flags + ", 0, " +
          (m.isFromMe ? "1" : "0") + ", 0, " + status + ", " + Int(m.messageType) + ", " + Int(m.sort) +
          ", -32768, " + Int(m.sessionId) + ", " + Date(m.date) + ", " + Date(m.date + 0.065843) + ", " +
-         QuoteOrNull(m.fromJid) + ", " + QuoteOrNull(m.pushName) + ", " + Quote(stanzaId) + ", " +
-         QuoteOrNull(m.text) + ", " + QuoteOrNull(m.toJid) + ");";
+         SqlTextOrNull(m.fromJid) + ", " + SqlTextOrNull(m.pushName) + ", " + SqlText(stanzaId) + ", " +
+         SqlTextOrNull(m.text) + ", " + SqlTextOrNull(m.toJid) + ");";
 }
 
 WhatsAppDbScript SampleWhatsAppDb() {

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "platform/message_target.h"
+#include "testing/progress_recorder.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_notes.h"
 
@@ -389,24 +389,6 @@ INSTANTIATE_TEST_SUITE_P(Backups, NoteAttachments,
 
 // ---- LoadNotes over a whole backup ----
 
-class ProgressRecorder : public platform::IMessageTarget {
- public:
-  ProgressRecorder() { db::SetProgressTarget(this); }
-  ~ProgressRecorder() override { db::SetProgressTarget(nullptr); }
-  void Post(std::uint32_t message, std::uintptr_t, std::intptr_t lParam) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (message == platform::kWmAnalysisProgress) values_.push_back(static_cast<int>(lParam));
-  }
-  std::vector<int> Values() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<int> values_;
-};
-
 TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
   sample::SampleBackupBuilder builder;
   sample::AddNotesApps(builder);
@@ -416,7 +398,7 @@ TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
   backup::CFileListDB index;
   ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
   NoteCollection collection(&index);
-  ProgressRecorder progress;
+  sample::ProgressRecorder progress;
   EXPECT_EQ(LoadNotes(collection, index), 1);
   EXPECT_EQ(progress.Values(), (std::vector<int>{10, 50, 60, 90}));
   ASSERT_NE(collection.NotesSqliteReader(), nullptr);
@@ -479,7 +461,7 @@ TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
   backup::CFileListDB index;
   ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
   NoteCollection collection(&index);
-  ProgressRecorder progress;
+  sample::ProgressRecorder progress;
   EXPECT_EQ(LoadNotes(collection, index), 1);
   EXPECT_EQ(progress.Values(), (std::vector<int>{10, 50}));
   EXPECT_EQ(collection.NoteStoreReader(), nullptr);
@@ -499,7 +481,7 @@ TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
   nothing.Write(empty.Path(), sample::BackupMode::kManifestDb);
   backup::CFileListDB emptyIndex;
   ASSERT_EQ(emptyIndex.Open(empty.Path().string(), -1), 1);
-  ProgressRecorder none;
+  sample::ProgressRecorder none;
   EXPECT_EQ(LoadNotes(collection, emptyIndex), 1);
   EXPECT_TRUE(collection.Records().empty());
   EXPECT_EQ(collection.NotesSqliteReader(), nullptr);

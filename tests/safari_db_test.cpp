@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "platform/message_target.h"
+#include "testing/progress_recorder.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_safari.h"
 
@@ -174,25 +174,6 @@ TEST(WriteSafariCsv, QuotesTitlesAndKeepsAddressesInOneColumn) {
             "\"\",\r\n");
 }
 
-// Records the progress the readers post.
-class ProgressRecorder : public platform::IMessageTarget {
- public:
-  ProgressRecorder() { db::SetProgressTarget(this); }
-  ~ProgressRecorder() override { db::SetProgressTarget(nullptr); }
-  void Post(std::uint32_t message, std::uintptr_t, std::intptr_t lParam) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (message == platform::kWmAnalysisProgress) values_.push_back(static_cast<int>(lParam));
-  }
-  std::vector<int> Values() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<int> values_;
-};
-
 struct BackupCase {
   const char* name;
   sample::BackupMode mode;
@@ -223,7 +204,7 @@ TEST_P(SafariBackups, LoadSafariListsHistoryThenBookmarks) {
   backup::CFileListDB index;
   ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
   SafariCollection collection(&index);
-  ProgressRecorder progress;
+  sample::ProgressRecorder progress;
   EXPECT_EQ(LoadSafari(collection, index), 1);
   EXPECT_EQ(progress.Values(), param.progress);
 

@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 
+#include "db/text.h"
 #include "db/undark/layouts.h"
 #include "platform/mapped_file.h"
 
@@ -441,6 +442,11 @@ std::int64_t UndarkValueToInt64(const UndarkValue& value) {
       return static_cast<std::int64_t>(value.real);
     default: return static_cast<std::int32_t>(static_cast<std::uint32_t>(value.number & 0xFFFFFFFF));
   }
+}
+
+std::string UndarkValueText(const UndarkValue& value) {
+  const std::string_view text(value.text);
+  return db::RepairUtf8(text.substr(0, text.find('\0')));
 }
 
 }  // namespace db::undark

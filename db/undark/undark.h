@@ -80,4 +80,9 @@ int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int exp
 // bits sign-extended (so NULL, TEXT, BLOB and the row id give -1).
 std::int64_t UndarkValueToInt64(const UndarkValue& value);
 
+// The text of a value as a live column's text reads: up to its first zero
+// byte (a BLOB's text carries one after its bytes, and a text rebuilt from
+// junk may hold one), with damaged UTF-8 repaired.
+std::string UndarkValueText(const UndarkValue& value);
+
 }  // namespace db::undark
