@@ -1,0 +1,1 @@
+#include "readers/attachment_db.h"

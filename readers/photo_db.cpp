@@ -1,0 +1,1 @@
+#include "readers/photo_db.h"
