@@ -1,1 +1,175 @@
 #pragma once
+// CPhotoDB: the photos (data category 12) or the videos (category 13) of a
+// backup's camera roll, grouped into one album per day.
+//
+// The photo library Photos.sqlite (table ZADDITIONALASSETATTRIBUTES) names
+// the media the phone still shows; each is found in CameraRollDomain under
+// Media/DCIM/100APPLE/ (or another DCIM folder such as 101APPLE, which the
+// phone opens after 9999 pictures), with its 5003.JPG thumbnail under
+// Media/PhotoData/Thumbnails/V2/ and, for a video, its preview picture under
+// Media/PhotoData/Metadata/. Every further picture or video file of the
+// camera roll that no library row accounts for is listed as deleted: the
+// phone removes a deleted photo's row, while the backup may still hold its
+// file. Those land in day albums named after the file's birth date.
+//
+// Albums: three top albums ("全部照片"/"全部视频" with every day album,
+// "相机胶卷" with the days that hold no deleted media, "已恢复"/"其它视频"
+// with the days that do). A day album files its media in FriendItem sub-list
+// 0 (all), 1 (live) and 2 (deleted); a top album's subListIndex says which
+// one it shows.
+//
+// Camera-roll files are listed once per load from the backup file index (a
+// query of Manifest.db, a pass over Manifest.mbdb, or a walk of the folder's
+// Media/DCIM and Media/PhotoData), so filing a library row costs hash
+// look-ups, not a search of the manifest.
+//
+// Threads: LoadPhotos runs on the analysis worker; afterwards the records
+// are only read (by the browser and the recovery run) until the reader is
+// destroyed. ExportPhotos runs on the recovery worker.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "backup/file_list_db.h"
+#include "db/db_sqlite.h"
+#include "db/items.h"
+
+namespace exporting {
+class IExportProgress;
+}
+
+namespace readers {
+
+inline constexpr int kMediaPicture = 1;
+inline constexpr int kMediaVideo = 2;       // a library video (".MOV") or a .mov file
+inline constexpr int kMediaOtherVideo = 3;  // an .avi or .mp4 file
+
+inline constexpr int kPhotoModePhotos = 0;
+inline constexpr int kPhotoModeVideos = 1;
+
+// One picture or video. Of the DBITEM_FileList fields it uses storedPath
+// (the media file in the backup), size, birth, lastModified and
+// lastStatusChange; texts and paths are UTF-8.
+class DBITEM_PhotoItem : public backup::DBITEM_FileList {
+ public:
+  const std::string& Title() const override { return storedPath; }
+  const std::string& SearchText() const override { return mediaName; }
+
+  int mediaKind = kMediaPicture;
+  std::int32_t pk = 0;            // Z_PK of the library row; 0 for an unlisted file
+  std::int32_t pixelHeight = 0;   // ZORIGINALHEIGHT
+  std::int32_t pixelWidth = 0;    // ZORIGINALWIDTH
+  std::int64_t fileSizeValue = 0; // ZORIGINALFILESIZE, or the file's size; whole, never cut to 32 bits
+  std::string dateText;           // "2016-11-05 08:53:20" (a deleted file's birth has a trailing blank); may be empty
+  std::string mediaName;          // the file name, e.g. "IMG_0001.JPG"
+  std::string thumbnailPath;      // stored path of the picture to show as preview
+  // deleted: 1 for an unlisted file. time: the shooting time in Unix seconds
+  // (ParseDateText of dateText) for a library row, 0 for an unlisted file.
+};
+
+// An album: a top album lists day albums in items; a day album files media
+// in subLists 0 (all), 1 (live) and 2 (deleted), in the order they were
+// filed. A day album's deleted is 1 when it holds a deleted media.
+class DBITEM_PhotoFriend : public db::FriendItem {
+ public:
+  const std::string& Title() const override { return albumName; }
+  const std::string& SearchText() const override { return albumName; }
+
+  // A top album's name, or a day album's date "2016-11-05" (empty for media
+  // without a date).
+  std::string albumName;
+  // time: a day album's date at 00:00 local time (ParseDateText), 0 without
+  // one. deletedCount: a day album's number of deleted media.
+};
+
+class CameraRollFiles;
+
+class CPhotoDB : public db::CDbSqlite {
+ public:
+  // index: the analysis's backup file index (not owned; may be null: then
+  // no file is found and every library row is dropped); must outlive
+  // LoadPhotos. videoMode: kPhotoModeVideos for the videos, else the photos.
+  CPhotoDB(backup::CFileListDB* index, int videoMode);
+  ~CPhotoDB() override;
+
+  // Kind 0: "ZADDITIONALASSETATTRIBUTES" while opened with param 0, else "".
+  std::string GetTableName(int tableKind) override;
+  // Kind 0: one library row, filed by the reader itself (nothing is handed
+  // back); rows of the other mode are not filed but their files are known.
+  void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
+
+  // Lists the media: creates the top albums (each top album's row is set to
+  // its handle in albumRows, the browser's three album rows, which may be
+  // null), opens the library at libraryPath, files its rows and the unlisted
+  // camera-roll files, and sorts the albums newest first. Returns 0 when the library cannot be
+  // opened (the top albums are then empty), else 1. Drops what an earlier
+  // call listed. Posts analysis progress (db::ReportProgress).
+  int LoadPhotos(const std::string& libraryPath, std::array<void*, 3> albumRows);
+
+  // The three top albums: all media, camera roll, recovered (photos) or
+  // other videos (videos). Empty before LoadPhotos.
+  const std::vector<DBITEM_PhotoFriend*>& TopAlbums() const { return topAlbums_; }
+  // The day albums in the order they were made. Owned here.
+  const std::vector<std::unique_ptr<DBITEM_PhotoFriend>>& DayAlbums() const { return dayAlbums_; }
+  // Every filed media in the order it was filed. Owned here.
+  const std::vector<std::unique_ptr<DBITEM_PhotoItem>>& PhotoItems() const { return photoItems_; }
+  int VideoMode() const { return videoMode_; }
+
+ private:
+  void ParseLibraryRow(db::CppSQLite3Query& query);
+  // Files item in its day album and records its stored paths (and
+  // previewPath) as known; false (and item is dropped) when it has no name.
+  bool PlaceMedia(std::unique_ptr<DBITEM_PhotoItem> item, const std::string& previewPath = "");
+  DBITEM_PhotoFriend& DayAlbum(const std::string& dateText);
+  void AddUnlistedFiles(const std::string& extension, int kind);
+  void SortTopAlbums();
+  void Reset();
+
+  backup::CFileListDB* index_;
+  int videoMode_;
+  std::unique_ptr<DBITEM_PhotoFriend> rootAlbum_;
+  std::unique_ptr<DBITEM_PhotoFriend> cameraRollAlbum_;
+  std::unique_ptr<DBITEM_PhotoFriend> extraAlbum_;
+  std::vector<DBITEM_PhotoFriend*> topAlbums_;
+  std::vector<std::unique_ptr<DBITEM_PhotoItem>> photoItems_;
+  std::vector<std::unique_ptr<DBITEM_PhotoFriend>> dayAlbums_;
+  // Stored path of every file the library accounts for (media, thumbnail,
+  // video preview) -> its media; null for the files of the other mode's rows.
+  std::unordered_map<std::string, DBITEM_PhotoItem*> itemsByPath_;
+  std::unordered_map<std::string, DBITEM_PhotoFriend*> albumsByDate_;
+  int columnCount_ = 0;
+  // The camera roll's files, while LoadPhotos runs.
+  std::unique_ptr<CameraRollFiles> files_;
+};
+
+// A date text "2016-11-05 08:53:20" (or "2016-11-05", taken as 00:00:00) as
+// Unix seconds, read as local time with daylight saving left to the system.
+// 0 for an empty text, a text that does not begin with such a date, a field
+// out of its range (month 13, minute 60) or a date the system cannot convert.
+std::int64_t ParseDateText(const std::string& text);
+
+// The name a media gets in its day folder: mediaName passed through
+// exporting::SanitiseFileName with its stem cut to 60 UTF-16 units; when
+// that leaves nothing, the stored file's own name treated the same way; when
+// that too is empty, "媒体".
+std::string PhotoExportName(const DBITEM_PhotoItem& item);
+
+// Copies the ticked media of the given day albums (other record types are
+// passed over), from the sub-list topAlbum shows, into
+// destination/<album name>/, the name with ':' made '-' and sanitised (an
+// album whose name sanitises to nothing puts its media in destination
+// itself). Each copy is named PhotoExportName; an existing file is never
+// overwritten: a name already taken gets "<stem> 2<extension>", then 3 and
+// so on. Returns the number of files copied; a media whose file cannot be
+// copied is passed over. Adds each day album's share of 98 percent to
+// progress (may be null) as its ticked media are handled. Runs on the
+// recovery worker.
+int ExportPhotos(const std::filesystem::path& destination, const std::vector<db::BaseItem*>& dayAlbums,
+                 const DBITEM_PhotoFriend& topAlbum, exporting::IExportProgress* progress);
+
+}  // namespace readers

@@ -1,1 +1,343 @@
 #include "testing/sample_media.h"
+
+#include <zlib.h>
+
+#include <set>
+
+#include "platform/fs.h"
+#include "testing/sample_backup.h"
+#include "testing/sql_literal.h"
+
+namespace sample {
+namespace {
+
+// Core Data's entity number of AdditionalAssetAttributes in the iOS 7 store.
+constexpr int kAttributesEntity = 2;
+// Seconds between 1904-01-01, QuickTime's epoch, and 1970-01-01.
+constexpr std::uint32_t kQuickTimeEpochOffset = 2082844800;
+constexpr std::uint32_t kSampleMovieTime = 1478307200;  // 2016-11-05 08:53:20 Beijing time
+
+void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(value >> (i * 8)));
+}
+
+void PutText(std::vector<std::uint8_t>& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+// A JPEG marker segment: FF, the marker, a length that counts itself, the payload.
+void PutSegment(std::vector<std::uint8_t>& out, std::uint8_t marker, const std::vector<std::uint8_t>& payload) {
+  out.push_back(0xFF);
+  out.push_back(marker);
+  PutBigEndian(out, static_cast<std::uint32_t>(payload.size() + 2), 2);
+  out.insert(out.end(), payload.begin(), payload.end());
+}
+
+// An ISO base media box: its size (header included), its type, its payload.
+void PutBox(std::vector<std::uint8_t>& out, const char (&type)[5], const std::vector<std::uint8_t>& payload) {
+  PutBigEndian(out, static_cast<std::uint32_t>(payload.size() + 8), 4);
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), payload.begin(), payload.end());
+}
+
+// Bits of entropy-coded JPEG data, most significant first; a byte FF is
+// followed by a stuffed 00, and the last byte is padded with 1 bits.
+class JpegBitWriter {
+ public:
+  void Put(std::uint32_t value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      current_ = static_cast<std::uint8_t>((current_ << 1) | ((value >> i) & 1));
+      if (++filled_ == 8) Flush();
+    }
+  }
+  std::vector<std::uint8_t> Finish() {
+    while (filled_ != 0) Put(1, 1);
+    return bytes_;
+  }
+
+ private:
+  void Flush() {
+    bytes_.push_back(current_);
+    if (current_ == 0xFF) bytes_.push_back(0x00);
+    current_ = 0;
+    filled_ = 0;
+  }
+  std::vector<std::uint8_t> bytes_;
+  std::uint8_t current_ = 0;
+  int filled_ = 0;
+};
+
+int BitLength(std::uint32_t value) {
+  int length = 0;
+  while (value != 0) {
+    ++length;
+    value >>= 1;
+  }
+  return length;
+}
+
+// A Huffman table of one symbol, which gets the one-bit code 0.
+std::vector<std::uint8_t> SingleSymbolTable(std::uint8_t tableClassAndId, std::uint8_t symbol) {
+  // Class and id, 16 counts of codes by length (one of length 1), the symbol.
+  std::vector<std::uint8_t> table(18, 0);
+  table[0] = tableClassAndId;
+  table[1] = 1;
+  table[17] = symbol;
+  return table;
+}
+
+std::string AsciiLowerExtension(const std::string& fileName) {
+  const auto dot = fileName.rfind('.');
+  return dot == std::string::npos ? std::string() : platform::AsciiLower(fileName.substr(dot + 1));
+}
+
+std::string WithoutExtension(const std::string& fileName) {
+  const auto dot = fileName.rfind('.');
+  return dot == std::string::npos ? fileName : fileName.substr(0, dot);
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The reader and the phone take only an upper-case ".MOV" for a video.
+bool IsLibraryVideo(const SampleLibraryMedia& media) { return EndsWith(media.name, ".MOV"); }
+
+std::int64_t LibraryFileSize(const SampleLibraryMedia& media) {
+  return media.fileSize != 0 ? media.fileSize : static_cast<std::int64_t>(LibraryFileBytes(media).size());
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> SampleJpeg(int variant) {
+  // One 8x8 block whose only coefficient is DC: 8 * (grey - 128) with a
+  // quantiser of 1, coded as its size category and its bits.
+  const auto grey = static_cast<std::uint32_t>(1 + ((variant % 127 + 127) * 29) % 127);
+  const std::uint32_t dc = 8 * grey;
+  const int category = BitLength(dc);
+  std::vector<std::uint8_t> jpeg = {0xFF, 0xD8};
+  std::vector<std::uint8_t> jfif;
+  PutText(jfif, std::string("JFIF", 5));
+  jfif.insert(jfif.end(), {0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00});
+  PutSegment(jpeg, 0xE0, jfif);
+  std::vector<std::uint8_t> comment;
+  PutText(comment, "velmora sample " + std::to_string(variant));
+  PutSegment(jpeg, 0xFE, comment);
+  std::vector<std::uint8_t> quantisers = {0x00};
+  quantisers.insert(quantisers.end(), 64, 1);
+  PutSegment(jpeg, 0xDB, quantisers);
+  // 8 bits, 8 lines, 8 samples a line, one component (id 1, 1x1, table 0).
+  PutSegment(jpeg, 0xC0, {0x08, 0x00, 0x08, 0x00, 0x08, 0x01, 0x01, 0x11, 0x00});
+  PutSegment(jpeg, 0xC4, SingleSymbolTable(0x00, static_cast<std::uint8_t>(category)));
+  PutSegment(jpeg, 0xC4, SingleSymbolTable(0x10, 0x00));  // the AC table holds only end-of-block
+  PutSegment(jpeg, 0xDA, {0x01, 0x01, 0x00, 0x00, 0x3F, 0x00});
+  JpegBitWriter bits;
+  bits.Put(0, 1);  // DC size category
+  bits.Put(dc, category);
+  bits.Put(0, 1);  // end of block
+  const std::vector<std::uint8_t> scan = bits.Finish();
+  jpeg.insert(jpeg.end(), scan.begin(), scan.end());
+  jpeg.push_back(0xFF);
+  jpeg.push_back(0xD9);
+  return jpeg;
+}
+
+std::vector<std::uint8_t> SampleMov(int variant) {
+  std::vector<std::uint8_t> movie;
+  std::vector<std::uint8_t> fileType;
+  PutText(fileType, "qt  ");
+  PutBigEndian(fileType, 0x20050300, 4);
+  PutText(fileType, "qt  ");
+  PutBox(movie, "ftyp", fileType);
+
+  std::vector<std::uint8_t> header;
+  const std::uint32_t created = kSampleMovieTime + kQuickTimeEpochOffset + static_cast<std::uint32_t>(variant);
+  PutBigEndian(header, 0, 4);  // version and flags
+  PutBigEndian(header, created, 4);
+  PutBigEndian(header, created, 4);
+  PutBigEndian(header, 600, 4);                  // time scale
+  PutBigEndian(header, 600, 4);                  // duration: one second
+  PutBigEndian(header, 0x00010000, 4);           // rate 1.0
+  PutBigEndian(header, 0x0100, 2);               // volume 1.0
+  header.insert(header.end(), 10, 0);            // reserved
+  for (const std::uint32_t value : {0x00010000u, 0u, 0u, 0u, 0x00010000u, 0u, 0u, 0u, 0x40000000u}) {
+    PutBigEndian(header, value, 4);              // identity matrix
+  }
+  header.insert(header.end(), 24, 0);            // preview, poster, selection, current time
+  PutBigEndian(header, 1, 4);                    // next track ID
+  std::vector<std::uint8_t> movieBox;
+  PutBox(movieBox, "mvhd", header);
+  PutBox(movie, "moov", movieBox);
+
+  std::vector<std::uint8_t> data;
+  for (int i = 0; i < 32; ++i) data.push_back(static_cast<std::uint8_t>(variant * 31 + i));
+  PutBox(movie, "mdat", data);
+  return movie;
+}
+
+std::vector<std::uint8_t> SamplePngImage(int variant) {
+  constexpr std::uint32_t kSide = 4;
+  std::vector<std::uint8_t> raw;
+  for (std::uint32_t y = 0; y < kSide; ++y) {
+    raw.push_back(0);  // filter: none
+    for (std::uint32_t x = 0; x < kSide; ++x) {
+      raw.push_back(static_cast<std::uint8_t>(variant * 40));
+      raw.push_back(static_cast<std::uint8_t>(variant * 90 + static_cast<int>(x) * 16));
+      raw.push_back(static_cast<std::uint8_t>(200 - static_cast<int>(y) * 30));
+    }
+  }
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> packed(packedSize);
+  compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_COMPRESSION);
+  packed.resize(packedSize);
+
+  std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  auto chunk = [&png](const char* type, const std::vector<std::uint8_t>& data) {
+    PutBigEndian(png, static_cast<std::uint32_t>(data.size()), 4);
+    std::vector<std::uint8_t> body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    png.insert(png.end(), body.begin(), body.end());
+    PutBigEndian(png, static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))), 4);
+  };
+  std::vector<std::uint8_t> header;
+  PutBigEndian(header, kSide, 4);
+  PutBigEndian(header, kSide, 4);
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter, no interlace
+  chunk("IHDR", header);
+  chunk("IDAT", packed);
+  chunk("IEND", {});
+  return png;
+}
+
+std::vector<std::uint8_t> SampleMediaFile(const std::string& fileName, int variant) {
+  const std::string extension = AsciiLowerExtension(fileName);
+  if (extension == "jpg" || extension == "jpeg") return SampleJpeg(variant);
+  if (extension == "png") return SamplePngImage(variant);
+  if (extension == "mov" || extension == "mp4" || extension == "avi") return SampleMov(variant);
+  std::vector<std::uint8_t> other;
+  std::vector<std::uint8_t> fileType;
+  PutText(fileType, (extension + "    ").substr(0, 4));
+  PutBigEndian(fileType, 0, 4);
+  PutBox(other, "ftyp", fileType);
+  PutBox(other, "free", {static_cast<std::uint8_t>(variant), static_cast<std::uint8_t>(variant >> 8)});
+  return other;
+}
+
+std::string LibraryFilePath(const SampleLibraryMedia& media) {
+  return "Media/DCIM/" + media.folder + "/" + media.name;
+}
+
+std::string LibraryThumbnailPath(const SampleLibraryMedia& media) {
+  return "Media/PhotoData/Thumbnails/V2/DCIM/" + media.folder + "/" + media.name + "/5003.JPG";
+}
+
+std::string LibraryVideoPreviewPath(const SampleLibraryMedia& media) {
+  return "Media/PhotoData/Metadata/DCIM/" + media.folder + "/" + WithoutExtension(media.name) + ".JPG";
+}
+
+std::vector<std::uint8_t> LibraryFileBytes(const SampleLibraryMedia& media) {
+  return SampleMediaFile(media.name, media.variant);
+}
+
+std::vector<std::uint8_t> LibraryThumbnailBytes(const SampleLibraryMedia& media) {
+  return SampleJpeg(1000 + media.variant);
+}
+
+std::vector<std::uint8_t> LibraryVideoPreviewBytes(const SampleLibraryMedia& media) {
+  return SampleJpeg(2000 + media.variant);
+}
+
+std::string PhotosLibrarySql(const std::vector<SampleLibraryMedia>& media) {
+  std::string sql =
+      "CREATE TABLE ZADDITIONALASSETATTRIBUTES ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+      "ZEMBEDDEDTHUMBNAILHEIGHT INTEGER, ZEMBEDDEDTHUMBNAILLENGTH INTEGER, ZEMBEDDEDTHUMBNAILOFFSET INTEGER, "
+      "ZEMBEDDEDTHUMBNAILWIDTH INTEGER, ZEXTERNALUSAGEINTENT INTEGER, ZHIGHDYNAMICRANGETYPE INTEGER, "
+      "ZORIGINALFILESIZE INTEGER, ZORIGINALHEIGHT INTEGER, ZORIGINALORIENTATION INTEGER, ZORIGINALWIDTH INTEGER, "
+      "ZREVERSELOCATIONDATAISVALID INTEGER, ZASSET INTEGER, Z17_ASSET INTEGER, ZDURATION FLOAT, "
+      "ZCREATORBUNDLEID VARCHAR, ZEDITORBUNDLEID VARCHAR, ZEXIFTIMESTAMPSTRING VARCHAR, ZORIGINALFILENAME VARCHAR, "
+      "ZORIGINALPATH VARCHAR, ZPUBLICGLOBALUUID VARCHAR, ZIMPORTSESSIONID BLOB, ZORIGINALASSETSUUID BLOB, "
+      "ZORIGINALHASH BLOB, ZREVERSELOCATIONDATA BLOB );\n"
+      "CREATE INDEX ZADDITIONALASSETATTRIBUTES_ZASSET_INDEX ON ZADDITIONALASSETATTRIBUTES (ZASSET);\n"
+      "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, Z_MAX INTEGER);\n"
+      "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), Z_PLIST BLOB);\n"
+      "INSERT INTO Z_METADATA VALUES (1, 'B4E8E5A2-3C1D-4F6A-9E27-5D0C8A1F7B36', NULL);\n";
+  sql += "INSERT INTO Z_PRIMARYKEY VALUES (" + std::to_string(kAttributesEntity) +
+         ", 'AdditionalAssetAttributes', 0, " + std::to_string(media.size()) + ");\n";
+  sql += "BEGIN;\n";
+  for (std::size_t i = 0; i < media.size(); ++i) {
+    const SampleLibraryMedia& row = media[i];
+    const std::string pk = std::to_string(i + 1);
+    const bool video = IsLibraryVideo(row);
+    sql += "INSERT INTO ZADDITIONALASSETATTRIBUTES VALUES (" + pk + ", " + std::to_string(kAttributesEntity) +
+           ", 1, 120, 0, 0, 160, 0, 0, " + std::to_string(LibraryFileSize(row)) + ", " +
+           std::to_string(row.height) + ", 1, " + std::to_string(row.width) + ", 0, " + pk + ", 17, " +
+           (video ? "12.5" : "0") + ", 'com.apple.camera', NULL, " + SqlTextOrNull(row.exifTimestamp) + ", " +
+           SqlTextOrNull(row.name) + ", " + SqlText("DCIM/" + row.folder) + ", NULL, NULL, NULL, NULL, NULL);\n";
+  }
+  sql += "COMMIT;\n";
+  return sql;
+}
+
+std::vector<SampleLibraryMedia> SampleLibrary() {
+  return {
+      {"IMG_0001.JPG", "2016:11:05 08:53:20", 0, 2448, 3264, "100APPLE", true, true, 1},
+      {"IMG_0002.JPG", "2016:11:05 19:02:11", 0, 2448, 3264, "100APPLE", true, false, 2},
+      {"IMG_0003.MOV", "2016:11:06 10:00:00", 5368709120, 1080, 1920, "100APPLE", true, true, 3},
+      {"IMG_0004.mov", "2016:11:07 14:20:00", 0, 720, 1280, "100APPLE", true, true, 4},
+      {"IMG_0005.JPG", "2016:11:08 09:00:00", 0, 2448, 3264, "101APPLE", true, true, 5},
+      {"IMG_0006.JPG", "2016:11:08 10:00:00", 0, 2448, 3264, "100APPLE", false, true, 6},
+      {"IMG_0007.PNG", "", 0, 1136, 640, "100APPLE", true, true, 7},
+  };
+}
+
+std::vector<SampleUnlistedMedia> SampleUnlistedFiles() {
+  return {
+      {"Media/DCIM/100APPLE/IMG_0010.JPG", 1478318400, 10},
+      {"Media/DCIM/100APPLE/IMG_0011.PNG", 1478698200, 11},
+      {"Media/DCIM/100APPLE/IMG_0012.MOV", 1478740500, 12},
+      {"Media/DCIM/100APPLE/IMG_0013.MP4", 1478793599, 13},
+  };
+}
+
+void AddPhotosLibrary(SampleBackupBuilder& builder, const std::vector<SampleLibraryMedia>& library,
+                      const std::vector<SampleUnlistedMedia>& unlisted) {
+  // Folder rows first, as a manifest lists a folder before its files.
+  std::set<std::string> folders = {"Media", "Media/DCIM", "Media/PhotoData", "Media/PhotoData/Thumbnails",
+                                   "Media/PhotoData/Thumbnails/V2", "Media/PhotoData/Thumbnails/V2/DCIM",
+                                   "Media/PhotoData/Metadata", "Media/PhotoData/Metadata/DCIM"};
+  for (const SampleLibraryMedia& media : library) {
+    folders.insert("Media/DCIM/" + media.folder);
+    folders.insert("Media/PhotoData/Thumbnails/V2/DCIM/" + media.folder);
+    folders.insert("Media/PhotoData/Metadata/DCIM/" + media.folder);
+  }
+  for (const std::string& folder : folders) builder.AddFolder(kCameraRollDomain, folder);
+  builder.AddDatabase(kCameraRollDomain, kPhotosLibraryPath, SqliteFile(PhotosLibrarySql(library)));
+  for (const SampleLibraryMedia& media : library) {
+    if (!media.fileInBackup || media.name.empty()) continue;
+    builder.AddFile(kCameraRollDomain, LibraryFilePath(media), LibraryFileBytes(media));
+    if (media.thumbnail) {
+      // The thumbnail's folder is named like the picture: a folder row
+      // whose path ends in ".JPG".
+      const std::string thumbnail = LibraryThumbnailPath(media);
+      builder.AddFolder(kCameraRollDomain, thumbnail.substr(0, thumbnail.rfind('/')));
+      builder.AddFile(kCameraRollDomain, thumbnail, LibraryThumbnailBytes(media));
+    }
+    if (IsLibraryVideo(media)) {
+      builder.AddFile(kCameraRollDomain, LibraryVideoPreviewPath(media), LibraryVideoPreviewBytes(media));
+    }
+  }
+  for (const SampleUnlistedMedia& media : unlisted) {
+    BackupFile file;
+    file.domain = kCameraRollDomain;
+    file.relativePath = media.relativePath;
+    file.content = SampleMediaFile(media.relativePath, media.variant);
+    file.birth = media.birth;
+    builder.AddFile(std::move(file));
+  }
+}
+
+void AddCameraRoll(SampleBackupBuilder& builder) {
+  AddPhotosLibrary(builder, SampleLibrary(), SampleUnlistedFiles());
+}
+
+}  // namespace sample

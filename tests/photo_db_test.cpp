@@ -1,1 +1,555 @@
+#include "readers/photo_db.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backup/file_list_db.h"
+#include "export/export_writer.h"
+#include "platform/fs.h"
+#include "testing/folder_snapshot.h"
+#include "testing/progress_recorder.h"
+#include "testing/sample_backup.h"
+#include "testing/sample_media.h"
+
+namespace readers {
+namespace {
+
+namespace fs = std::filesystem;
+using sample::BackupMode;
+using sample::SampleLibraryMedia;
+using sample::SampleUnlistedMedia;
+
+using FileMap = std::map<std::string, std::vector<std::uint8_t>>;
+
+std::vector<std::uint8_t> Bytes(const fs::path& path) {
+  return platform::ReadWholeFile(path).value_or(std::vector<std::uint8_t>{});
+}
+
+std::vector<std::uint8_t> AsBytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// The files of a folder (not below it) with their bytes; a folder maps to "<folder>".
+FileMap FilesIn(const fs::path& folder) {
+  FileMap files;
+  for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
+    files[entry.name] = entry.isFile ? Bytes(folder / entry.name) : AsBytes("<folder>");
+  }
+  return files;
+}
+
+std::string ModeName(BackupMode mode) {
+  switch (mode) {
+    case BackupMode::kManifestDb: return "ManifestDb";
+    case BackupMode::kManifestMbdb: return "ManifestMbdb";
+    default: return "Folder";
+  }
+}
+
+// A folder keeps no birth times: the reader takes a file's modification
+// time, which a copy from the phone keeps. Set them as such a copy would.
+void KeepBirthTimesAsModified(const fs::path& folder, const std::vector<SampleUnlistedMedia>& unlisted) {
+  for (const SampleUnlistedMedia& media : unlisted) {
+    const auto time = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(media.birth)));
+    fs::last_write_time(folder / media.relativePath, time);
+  }
+}
+
+// A backup holding a camera roll, written in one form, opened as an
+// analysis opens it, with the photo reader loaded on its library.
+class PhotoBackup {
+ public:
+  PhotoBackup(BackupMode mode, int videoMode,
+              const std::vector<SampleLibraryMedia>& library = sample::SampleLibrary(),
+              const std::vector<SampleUnlistedMedia>& unlisted = sample::SampleUnlistedFiles(),
+              const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& extraFiles = {})
+      : reader_(&index_, videoMode) {
+    sample::SampleBackupBuilder builder;
+    sample::AddPhotosLibrary(builder, library, unlisted);
+    for (const auto& [relativePath, bytes] : extraFiles) {
+      builder.AddFile(sample::kCameraRollDomain, relativePath, bytes);
+    }
+    builder.Write(folder_.Path(), mode);
+    if (mode == BackupMode::kFolder) KeepBirthTimesAsModified(folder_.Path(), unlisted);
+    snapshot_ = sample::SnapshotFolder(folder_.Path());
+    if (index_.Open(folder_.Path().string(), -1) != 1) return;
+    std::vector<std::string> paths;
+    index_.FindFilePaths(sample::kPhotosLibraryPath, sample::kCameraRollDomain, paths, false);
+    if (paths.empty()) return;
+    loaded_ = reader_.LoadPhotos(paths[0], {&rows_[0], &rows_[1], &rows_[2]});
+  }
+
+  int Loaded() const { return loaded_; }
+  CPhotoDB& Reader() { return reader_; }
+  const fs::path& Folder() const { return folder_.Path(); }
+  void* Row(int which) { return &rows_[which]; }
+  bool Unchanged() const { return sample::SnapshotFolder(folder_.Path()) == snapshot_; }
+
+  const DBITEM_PhotoItem* Item(const std::string& mediaName) const {
+    for (const auto& item : reader_.PhotoItems()) {
+      if (item->mediaName == mediaName) return item.get();
+    }
+    return nullptr;
+  }
+  const DBITEM_PhotoFriend* Album(const std::string& name) const {
+    for (const auto& album : reader_.DayAlbums()) {
+      if (album->albumName == name) return album.get();
+    }
+    return nullptr;
+  }
+
+ private:
+  platform::TempFolder folder_{"velmora-photo-backup"};
+  backup::CFileListDB index_;
+  CPhotoDB reader_;
+  int rows_[3] = {0, 0, 0};
+  int loaded_ = -1;
+  sample::FolderSnapshot snapshot_;
+};
+
+std::vector<std::string> Names(const std::vector<db::BaseItem*>& records) {
+  std::vector<std::string> names;
+  for (const db::BaseItem* record : records) {
+    if (const auto* album = dynamic_cast<const DBITEM_PhotoFriend*>(record)) names.push_back(album->albumName);
+    if (const auto* item = dynamic_cast<const DBITEM_PhotoItem*>(record)) names.push_back(item->mediaName);
+  }
+  return names;
+}
+
+std::set<std::string> AllMediaNames(const CPhotoDB& reader) {
+  std::set<std::string> names;
+  for (const auto& item : reader.PhotoItems()) names.insert(item->mediaName);
+  return names;
+}
+
+SampleLibraryMedia LibraryMedia(const std::string& name) {
+  for (const SampleLibraryMedia& media : sample::SampleLibrary()) {
+    if (media.name == name) return media;
+  }
+  return {};
+}
+
+std::vector<std::uint8_t> UnlistedBytes(const std::string& fileName) {
+  for (const SampleUnlistedMedia& media : sample::SampleUnlistedFiles()) {
+    if (media.relativePath.ends_with("/" + fileName)) return sample::SampleMediaFile(fileName, media.variant);
+  }
+  return {};
+}
+
+class PhotoForms : public ::testing::TestWithParam<BackupMode> {};
+
+TEST_P(PhotoForms, PhotosGroupLibraryAndUnlistedPicturesByDay) {
+  sample::ProgressRecorder progress;
+  PhotoBackup backup(GetParam(), kPhotoModePhotos);
+  ASSERT_EQ(backup.Loaded(), 1);
+  const CPhotoDB& reader = backup.Reader();
+
+  const auto& top = reader.TopAlbums();
+  ASSERT_EQ(top.size(), 3u);
+  EXPECT_EQ(top[0]->Title(), "全部照片");
+  EXPECT_EQ(top[1]->Title(), "相机胶卷");
+  EXPECT_EQ(top[2]->Title(), "已恢复");
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(top[i]->subListIndex, i);
+    EXPECT_EQ(top[i]->row, backup.Row(i));
+  }
+  // Newest first; the screenshot without an EXIF time is last. The days
+  // holding a deleted picture (11-05 beside its two live ones, 11-09) are
+  // not under the camera roll.
+  EXPECT_EQ(Names(top[0]->items),
+            (std::vector<std::string>{"2016-11-09", "2016-11-08", "2016-11-07", "2016-11-05", ""}));
+  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2016-11-08", "2016-11-07", ""}));
+  EXPECT_EQ(Names(top[2]->items), (std::vector<std::string>{"2016-11-09", "2016-11-05"}));
+
+  // The video (IMG_0003.MOV) belongs to the video mode, IMG_0006.JPG is not
+  // in the backup; no thumbnail and no video preview is a deleted picture.
+  EXPECT_EQ(AllMediaNames(reader), (std::set<std::string>{"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0004.mov",
+                                                          "IMG_0005.JPG", "IMG_0007.PNG", "IMG_0010.JPG",
+                                                          "IMG_0011.PNG"}));
+  const DBITEM_PhotoFriend* day = backup.Album("2016-11-05");
+  ASSERT_NE(day, nullptr);
+  EXPECT_EQ(Names(day->subLists[0]), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0010.JPG"}));
+  EXPECT_EQ(Names(day->subLists[1]), (std::vector<std::string>{"IMG_0001.JPG", "IMG_0002.JPG"}));
+  EXPECT_EQ(Names(day->subLists[2]), (std::vector<std::string>{"IMG_0010.JPG"}));
+  EXPECT_EQ(day->deleted, 1);
+  EXPECT_EQ(day->time, 1478275200);  // 2016-11-05 00:00 Beijing time
+  EXPECT_EQ(backup.Album("")->time, 0);
+  EXPECT_EQ(backup.Album("2016-11-08")->deleted, 0);
+
+  const DBITEM_PhotoItem* first = backup.Item("IMG_0001.JPG");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->pk, 1);
+  EXPECT_EQ(first->mediaKind, kMediaPicture);
+  EXPECT_EQ(first->deleted, 0);
+  EXPECT_EQ(first->dateText, "2016-11-05 08:53:20");
+  EXPECT_EQ(first->time, 1478307200);
+  EXPECT_EQ(first->pixelHeight, 2448);
+  EXPECT_EQ(first->pixelWidth, 3264);
+  EXPECT_EQ(first->Title(), first->storedPath);
+  EXPECT_EQ(first->parent, day);
+  const SampleLibraryMedia firstMedia = LibraryMedia("IMG_0001.JPG");
+  EXPECT_EQ(Bytes(first->storedPath), sample::LibraryFileBytes(firstMedia));
+  EXPECT_EQ(first->fileSizeValue, static_cast<std::int64_t>(sample::LibraryFileBytes(firstMedia).size()));
+  EXPECT_EQ(Bytes(first->thumbnailPath), sample::LibraryThumbnailBytes(firstMedia));
+
+  // Without a thumbnail the picture is its own preview.
+  EXPECT_EQ(backup.Item("IMG_0002.JPG")->thumbnailPath, backup.Item("IMG_0002.JPG")->storedPath);
+  // Only an upper-case ".MOV" is a video.
+  EXPECT_EQ(backup.Item("IMG_0004.mov")->mediaKind, kMediaPicture);
+  // Found in Media/DCIM/101APPLE/, with the thumbnail of that folder.
+  const DBITEM_PhotoItem* other = backup.Item("IMG_0005.JPG");
+  EXPECT_EQ(other->deleted, 0);
+  EXPECT_EQ(Bytes(other->storedPath), sample::LibraryFileBytes(LibraryMedia("IMG_0005.JPG")));
+  EXPECT_EQ(Bytes(other->thumbnailPath), sample::LibraryThumbnailBytes(LibraryMedia("IMG_0005.JPG")));
+
+  // An unlisted file: deleted, dated by its birth (with FormatItemTime's
+  // trailing blank), its own preview, no shooting time.
+  const DBITEM_PhotoItem* deleted = backup.Item("IMG_0010.JPG");
+  EXPECT_EQ(deleted->deleted, 1);
+  EXPECT_EQ(deleted->mediaKind, kMediaPicture);
+  EXPECT_EQ(deleted->pk, 0);
+  EXPECT_EQ(deleted->dateText, "2016-11-05 12:00:00 ");
+  EXPECT_EQ(deleted->birth, 1478318400);
+  EXPECT_EQ(deleted->time, 0);
+  EXPECT_EQ(deleted->thumbnailPath, deleted->storedPath);
+  EXPECT_EQ(Bytes(deleted->storedPath), UnlistedBytes("IMG_0010.JPG"));
+  EXPECT_EQ(deleted->size, static_cast<std::int64_t>(UnlistedBytes("IMG_0010.JPG").size()));
+  EXPECT_EQ(deleted->fileSizeValue, deleted->size);
+  EXPECT_EQ(backup.Item("IMG_0011.PNG")->dateText, "2016-11-09 21:30:00 ");
+
+  for (const int value : progress.Values()) EXPECT_LE(value, 100);
+  EXPECT_TRUE(backup.Unchanged());
+}
+
+TEST_P(PhotoForms, VideosKeepTheirWholeSizeAndNoPreviewIsADeletedVideo) {
+  PhotoBackup backup(GetParam(), kPhotoModeVideos);
+  ASSERT_EQ(backup.Loaded(), 1);
+  const CPhotoDB& reader = backup.Reader();
+  const auto& top = reader.TopAlbums();
+  ASSERT_EQ(top.size(), 3u);
+  EXPECT_EQ(top[0]->Title(), "全部视频");
+  EXPECT_EQ(top[1]->Title(), "相机胶卷");
+  EXPECT_EQ(top[2]->Title(), "其它视频");
+  EXPECT_EQ(Names(top[0]->items), (std::vector<std::string>{"2016-11-10", "2016-11-06"}));
+  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2016-11-06"}));
+  EXPECT_EQ(Names(top[2]->items), (std::vector<std::string>{"2016-11-10"}));
+  // IMG_0004.mov is the photo mode's (its row is not a video); the video's
+  // preview IMG_0003.JPG is not scanned.
+  EXPECT_EQ(AllMediaNames(reader), (std::set<std::string>{"IMG_0003.MOV", "IMG_0012.MOV", "IMG_0013.MP4"}));
+
+  const DBITEM_PhotoItem* video = backup.Item("IMG_0003.MOV");
+  ASSERT_NE(video, nullptr);
+  EXPECT_EQ(video->mediaKind, kMediaVideo);
+  EXPECT_EQ(video->deleted, 0);
+  EXPECT_EQ(video->fileSizeValue, 5368709120);  // 5 GB, not the 1 GB of its low 32 bits
+  EXPECT_EQ(video->size, 5368709120);
+  EXPECT_EQ(Bytes(video->storedPath), sample::LibraryFileBytes(LibraryMedia("IMG_0003.MOV")));
+  EXPECT_EQ(Bytes(video->thumbnailPath), sample::LibraryThumbnailBytes(LibraryMedia("IMG_0003.MOV")));
+
+  const DBITEM_PhotoFriend* day = backup.Album("2016-11-10");
+  ASSERT_NE(day, nullptr);
+  EXPECT_EQ(Names(day->subLists[2]), (std::vector<std::string>{"IMG_0012.MOV", "IMG_0013.MP4"}));
+  EXPECT_TRUE(day->subLists[1].empty());
+  EXPECT_EQ(backup.Item("IMG_0012.MOV")->mediaKind, kMediaVideo);
+  EXPECT_EQ(backup.Item("IMG_0013.MP4")->mediaKind, kMediaOtherVideo);
+  EXPECT_EQ(backup.Item("IMG_0013.MP4")->dateText, "2016-11-10 23:59:59 ");
+  EXPECT_TRUE(backup.Unchanged());
+}
+
+TEST_P(PhotoForms, UnlistedFilesAreFoundByTheirWholeExtension) {
+  struct Case {
+    const char* fileName;
+    int photoKind;  // 0: not listed in that mode
+    int videoKind;
+  };
+  const std::vector<Case> cases = {
+      {"a.jpg", kMediaPicture, 0},   {"b.JPEG", kMediaPicture, 0}, {"c.heic", kMediaPicture, 0},
+      {"d.HEIC", kMediaPicture, 0},  {"e.png", kMediaPicture, 0},  {"f.gif", kMediaPicture, 0},
+      {"g.TIFF", kMediaPicture, 0},  {"h.bmp", kMediaPicture, 0},  {"i.tga", kMediaPicture, 0},
+      {"j.jpg.tmp", 0, 0},           {"k.jpgx", 0, 0},             {"l.txt", 0, 0},
+      {"m.mov", 0, kMediaVideo},     {"n.AVI", 0, kMediaOtherVideo}, {"o.mp4", 0, kMediaOtherVideo},
+      {"p.mov.part", 0, 0},          {"q.m4v", 0, 0},              {"jpg", 0, 0},
+  };
+  std::vector<SampleUnlistedMedia> unlisted;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    // Half below DCIM, half below PhotoData: both are the camera roll's.
+    const std::string folder = i % 2 == 0 ? "Media/DCIM/102APPLE/" : "Media/PhotoData/MISC/";
+    unlisted.push_back({folder + cases[i].fileName, 1478318400, static_cast<int>(i)});
+  }
+  for (const int videoMode : {kPhotoModePhotos, kPhotoModeVideos}) {
+    SCOPED_TRACE(videoMode);
+    PhotoBackup backup(GetParam(), videoMode, {}, unlisted);
+    ASSERT_EQ(backup.Loaded(), 1);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.fileName);
+      const int expected = videoMode == kPhotoModeVideos ? c.videoKind : c.photoKind;
+      const DBITEM_PhotoItem* item = backup.Item(c.fileName);
+      ASSERT_EQ(item != nullptr, expected != 0);
+      if (item == nullptr) continue;
+      EXPECT_EQ(item->mediaKind, expected);
+      EXPECT_EQ(item->deleted, 1);
+      EXPECT_EQ(item->dateText, "2016-11-05 12:00:00 ");
+    }
+  }
+}
+
+TEST_P(PhotoForms, LibraryFilesAreFoundByTheirExactName) {
+  struct Case {
+    std::string name;        // ZORIGINALFILENAME
+    std::string storedAt;    // where the backup holds a file for it ("" none)
+    const char* foundAt;     // the expected file, or nullptr when the row is dropped
+  };
+  const std::vector<Case> cases = {
+      {"IMG_0100.JPG", "Media/DCIM/100APPLE/IMG_0100.JPG", "Media/DCIM/100APPLE/IMG_0100.JPG"},
+      {"IMG_0101.JPG", "Media/DCIM/102APPLE/IMG_0101.JPG", "Media/DCIM/102APPLE/IMG_0101.JPG"},
+      {"img_0102.jpg", "Media/DCIM/100APPLE/IMG_0102.JPG", "Media/DCIM/100APPLE/IMG_0102.JPG"},
+      {"IMG_0_03.JPG", "Media/DCIM/100APPLE/IMGx0x03.JPG", nullptr},
+      {"0104.JPG", "Media/DCIM/100APPLE/IMG_0104.JPG", nullptr},
+      {"IMG_0105.JPG", "Media/DCIM/100APPLE/old/IMG_0105.JPG", nullptr},
+      {"IMG_0106.JPG", "Media/PhotoData/IMG_0106.JPG", nullptr},
+      {"../100APPLE/IMG_0107.JPG", "Media/DCIM/100APPLE/IMG_0107.JPG", nullptr},
+      {"", "", nullptr},
+  };
+  std::vector<SampleLibraryMedia> library;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SampleLibraryMedia media;
+    media.name = cases[i].name;
+    media.exifTimestamp = "2016:11:05 08:00:00";
+    media.fileInBackup = false;
+    library.push_back(media);
+    if (!cases[i].storedAt.empty()) files.push_back({cases[i].storedAt, sample::SampleJpeg(static_cast<int>(i))});
+  }
+  // 100APPLE comes first even when another folder holds the same name.
+  files.push_back({"Media/DCIM/101APPLE/IMG_0100.JPG", AsBytes("the other IMG_0100.JPG")});
+
+  PhotoBackup backup(GetParam(), kPhotoModePhotos, library, {}, files);
+  ASSERT_EQ(backup.Loaded(), 1);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const DBITEM_PhotoItem* item = nullptr;
+    for (const auto& candidate : backup.Reader().PhotoItems()) {
+      if (candidate->pk == static_cast<std::int32_t>(i + 1)) item = candidate.get();
+    }
+    ASSERT_EQ(item != nullptr, cases[i].foundAt != nullptr);
+    if (item != nullptr) {
+      EXPECT_EQ(Bytes(item->storedPath), sample::SampleJpeg(static_cast<int>(i)));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, PhotoForms,
+                         ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
+                         [](const auto& form) { return ModeName(form.param); });
+
+TEST(ParseDateText, ReadsALocalDateAndTimeOrADate) {
+  // The tests run in Beijing time (TZ=CST-8).
+  struct Case {
+    const char* text;
+    std::int64_t seconds;
+  };
+  const std::vector<Case> cases = {
+      {"", 0},
+      {"2016-11-05 08:53:20", 1478307200},
+      {"2016-11-05 12:00:00 ", 1478318400},  // FormatItemTime's trailing blank
+      {"2016-11-05", 1478275200},
+      {"2016-11-05 08:53", 1478275200},      // no seconds: the date alone
+      {"2016-11-05x", 1478275200},
+      {"2016-1-5 8:3:2", 1451952182},
+      {"2016:11:05 08:53:20", 0},            // EXIF's colons not yet made dashes
+      {"photo", 0},
+      {"2016-11", 0},
+      {"2016-13-01", 0},
+      {"2016-11-05 24:00:00", 0},
+      {"-2016-11-05", 0},
+      {"1970-01-01 08:00:00", 0},
+      {"2038-01-19 11:14:08", 2147483648},   // past 32 bits
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseDateText(c.text), c.seconds);
+  }
+}
+
+TEST(CPhotoDB, LibraryThatCannotBeOpenedGivesEmptyTopAlbums) {
+  const platform::TempFolder folder("velmora-photo");
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  CPhotoDB reader(&index, kPhotoModePhotos);
+  int rows[3] = {};
+  EXPECT_EQ(reader.LoadPhotos((folder.Path() / "Photos.sqlite").string(), {&rows[0], &rows[1], &rows[2]}), 0);
+  ASSERT_EQ(reader.TopAlbums().size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(reader.TopAlbums()[i]->items.empty());
+    EXPECT_EQ(reader.TopAlbums()[i]->row, &rows[i]);
+  }
+  EXPECT_TRUE(reader.PhotoItems().empty());
+  EXPECT_TRUE(reader.DayAlbums().empty());
+  EXPECT_FALSE(fs::exists(folder.Path() / "Photos.sqlite"));
+}
+
+TEST(CPhotoDB, ReadsTheRealIos7PhotoLibrary) {
+  const fs::path source =
+      fs::path(VELMORA_SHARED_DIR) / "samples/OTAPKI-iphone/CameraRollDomain_Media_PhotoData_Photos.sqlite";
+  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
+  // The real library in a folder backup, once alone and once beside files
+  // for its seven rows (IMG_0001.PNG to IMG_0007.PNG, screenshots without
+  // an EXIF time, 640x960; sizes as the rows give them, read with sqlite3).
+  const std::vector<std::int64_t> sizes = {41757, 53993, 38397, 35034, 41462, 65840, 76136};
+  for (const bool withFiles : {false, true}) {
+    SCOPED_TRACE(withFiles);
+    const platform::TempFolder folder("velmora-photo");
+    const fs::path library = folder.Path() / sample::kPhotosLibraryPath;
+    fs::create_directories(library.parent_path());
+    fs::copy_file(source, library);
+    fs::permissions(library, fs::perms::owner_read | fs::perms::owner_write);
+    if (withFiles) {
+      for (int i = 1; i <= 7; ++i) {
+        sample::WriteBytes(folder.Path() / ("Media/DCIM/100APPLE/IMG_000" + std::to_string(i) + ".PNG"),
+                           sample::SamplePngImage(i));
+      }
+    }
+    backup::CFileListDB index;
+    ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+    CPhotoDB reader(&index, kPhotoModePhotos);
+    ASSERT_EQ(reader.LoadPhotos(library.string(), {nullptr, nullptr, nullptr}), 1);
+    EXPECT_EQ(reader.LastError(), "");
+    if (!withFiles) {
+      EXPECT_TRUE(reader.PhotoItems().empty());
+      EXPECT_TRUE(reader.DayAlbums().empty());
+      continue;
+    }
+    ASSERT_EQ(reader.PhotoItems().size(), 7u);
+    ASSERT_EQ(reader.DayAlbums().size(), 1u);
+    EXPECT_EQ(reader.DayAlbums()[0]->albumName, "");
+    EXPECT_EQ(reader.DayAlbums()[0]->subLists[1].size(), 7u);
+    EXPECT_EQ(Names(reader.TopAlbums()[1]->items), std::vector<std::string>{""});
+    for (int i = 0; i < 7; ++i) {
+      const DBITEM_PhotoItem& item = *reader.PhotoItems()[static_cast<std::size_t>(i)];
+      EXPECT_EQ(item.pk, i + 1);
+      EXPECT_EQ(item.mediaName, "IMG_000" + std::to_string(i + 1) + ".PNG");
+      EXPECT_EQ(item.fileSizeValue, sizes[static_cast<std::size_t>(i)]);
+      EXPECT_EQ(item.pixelHeight, 960);
+      EXPECT_EQ(item.pixelWidth, 640);
+      EXPECT_EQ(item.dateText, "");
+      EXPECT_EQ(item.time, 0);
+      EXPECT_EQ(item.deleted, 0);
+    }
+  }
+}
+
+// Adds up the export's progress.
+class ProgressSum : public exporting::IExportProgress {
+ public:
+  void SetProgress(float percent) override { total = percent; }
+  void AddProgress(float delta) override { total += delta; }
+  double total = 0;
+};
+
+TEST(ExportPhotos, CopiesTheTickedMediaOfTheShownSubListWithoutReplacingAFile) {
+  PhotoBackup backup(BackupMode::kManifestDb, kPhotoModePhotos);
+  ASSERT_EQ(backup.Loaded(), 1);
+  const std::set<std::string> ticked = {"IMG_0001.JPG", "IMG_0010.JPG", "IMG_0005.JPG", "IMG_0011.PNG"};
+  for (const auto& item : backup.Reader().PhotoItems()) item->checked = ticked.count(item->mediaName) != 0 ? 1 : 0;
+  const auto& top = backup.Reader().TopAlbums();
+  const std::vector<db::BaseItem*> days = top[0]->items;
+  const platform::TempFolder destination("velmora-photo-export");
+  const fs::path& out = destination.Path();
+
+  ProgressSum progress;
+  EXPECT_EQ(ExportPhotos(out, days, *top[0], &progress), 4);
+  const auto jpeg1 = sample::LibraryFileBytes(LibraryMedia("IMG_0001.JPG"));
+  const auto jpeg5 = sample::LibraryFileBytes(LibraryMedia("IMG_0005.JPG"));
+  const auto jpeg10 = UnlistedBytes("IMG_0010.JPG");
+  const auto png11 = UnlistedBytes("IMG_0011.PNG");
+  EXPECT_EQ(FilesIn(out), (FileMap{{"2016-11-05", AsBytes("<folder>")},
+                                   {"2016-11-08", AsBytes("<folder>")},
+                                   {"2016-11-09", AsBytes("<folder>")}}));
+  EXPECT_EQ(FilesIn(out / "2016-11-05"), (FileMap{{"IMG_0001.JPG", jpeg1}, {"IMG_0010.JPG", jpeg10}}));
+  EXPECT_EQ(FilesIn(out / "2016-11-08"), (FileMap{{"IMG_0005.JPG", jpeg5}}));
+  EXPECT_EQ(FilesIn(out / "2016-11-09"), (FileMap{{"IMG_0011.PNG", png11}}));
+  // Each of the five days has 98 / 5 percent, of which a ticked media adds
+  // its share of the day's list: 2 of 3, 1 of 1, 1 of 1.
+  EXPECT_NEAR(progress.total, 98.0 / 5 * (2.0 / 3 + 1 + 1), 0.01);
+
+  // Again: the first copies stay as they were, the new ones are numbered.
+  sample::WriteBytes(out / "2016-11-08" / "IMG_0005.JPG", AsBytes("changed since"));
+  EXPECT_EQ(ExportPhotos(out, days, *top[0], nullptr), 4);
+  EXPECT_EQ(FilesIn(out / "2016-11-05"), (FileMap{{"IMG_0001.JPG", jpeg1},
+                                                  {"IMG_0001 2.JPG", jpeg1},
+                                                  {"IMG_0010.JPG", jpeg10},
+                                                  {"IMG_0010 2.JPG", jpeg10}}));
+  EXPECT_EQ(FilesIn(out / "2016-11-08"), (FileMap{{"IMG_0005.JPG", AsBytes("changed since")},
+                                                  {"IMG_0005 2.JPG", jpeg5}}));
+
+  // "已恢复" shows the deleted sub-list: the ticked live IMG_0001.JPG and
+  // IMG_0005.JPG are not on it.
+  const platform::TempFolder recovered("velmora-photo-export");
+  EXPECT_EQ(ExportPhotos(recovered.Path(), days, *top[2], nullptr), 2);
+  EXPECT_EQ(FilesIn(recovered.Path() / "2016-11-05"), (FileMap{{"IMG_0010.JPG", jpeg10}}));
+  EXPECT_EQ(FilesIn(recovered.Path() / "2016-11-09"), (FileMap{{"IMG_0011.PNG", png11}}));
+  EXPECT_EQ(FilesIn(recovered.Path()).size(), 2u);
+  EXPECT_TRUE(backup.Unchanged());
+}
+
+TEST(ExportPhotos, NamesFromDataStayInTheirDayFolder) {
+  const platform::TempFolder source("velmora-photo-source");
+  std::vector<std::unique_ptr<DBITEM_PhotoItem>> items;
+  auto media = [&](const std::string& name, const std::string& storedName, const std::string& content) {
+    auto item = std::make_unique<DBITEM_PhotoItem>();
+    item->mediaName = name;
+    item->checked = 1;
+    item->storedPath = (source.Path() / storedName).string();
+    if (!content.empty()) sample::WriteBytes(item->storedPath, AsBytes(content));
+    items.push_back(std::move(item));
+    return items.back().get();
+  };
+  DBITEM_PhotoFriend day;
+  day.albumName = "2016:11:05";
+  for (DBITEM_PhotoItem* item :
+       {media("../x.JPG", "1", "up"), media("a/b\\c.JPG", "2", "slashes"), media("..", "3f9c", "dots"),
+        media("", "4e7d", "no name"), media("IMG_0001.JPG", "5", "first"), media("IMG_0001.JPG", "6", "second"),
+        media("IMG_0002.JPG", "7", "unticked"), media(std::string(300, 'L') + ".JPG", "8", "long"),
+        media("IMG_0003.JPG", "9", "")}) {  // the last one's stored file is missing
+    day.subLists[0].push_back(item);
+  }
+  items[6]->checked = 0;
+  DBITEM_PhotoFriend escaping;
+  escaping.albumName = "../..";
+  DBITEM_PhotoItem* loose = media("IMG_0004.JPG", "10", "loose");
+  escaping.subLists[0].push_back(loose);
+  DBITEM_PhotoFriend empty;
+  empty.albumName = "2016-11-06";
+  DBITEM_PhotoItem* unticked = media("IMG_0005.JPG", "11", "unticked");
+  unticked->checked = 0;
+  empty.subLists[0].push_back(unticked);
+  DBITEM_PhotoFriend top;
+  db::DBITEM_TbNameList notAnAlbum;
+
+  const platform::TempFolder destination("velmora-photo-export");
+  sample::WriteBytes(destination.Path() / "2016-11-05" / "IMG_0001.JPG", AsBytes("old"));
+  EXPECT_EQ(ExportPhotos(destination.Path(), {&day, &escaping, &empty, &notAnAlbum}, top, nullptr), 8);
+  EXPECT_EQ(FilesIn(destination.Path() / "2016-11-05"), (FileMap{
+                                                            {"..x.JPG", AsBytes("up")},
+                                                            {"abc.JPG", AsBytes("slashes")},
+                                                            {"3f9c", AsBytes("dots")},
+                                                            {"4e7d", AsBytes("no name")},
+                                                            {"IMG_0001.JPG", AsBytes("old")},
+                                                            {"IMG_0001 2.JPG", AsBytes("first")},
+                                                            {"IMG_0001 3.JPG", AsBytes("second")},
+                                                            {std::string(60, 'L') + ".JPG", AsBytes("long")},
+                                                        }));
+  // "../.." sanitises to nothing: its media go into the destination itself;
+  // the album with nothing ticked makes no folder.
+  EXPECT_EQ(FilesIn(destination.Path()), (FileMap{{"2016-11-05", AsBytes("<folder>")},
+                                                  {"IMG_0004.JPG", AsBytes("loose")}}));
+}
+
+}  // namespace
+}  // namespace readers
