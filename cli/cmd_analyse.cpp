@@ -6,6 +6,7 @@
 
 #include "cli/analysis.h"
 #include "cli/commands.h"
+#include "cli/media.h"
 #include "cli/output.h"
 #include "cli/record_json.h"
 #include "db/item_time.h"
@@ -39,6 +40,17 @@ int RunAnalyse(const AnalyseOptions& options) {
   if (category < 0) return kExitUsage;
   Analysis analysis;
   if (const int status = AnalyseBackup(options.backup, category, analysis); status != kExitDone) return status;
+  if (IsMediaCategory(category)) {
+    if (options.json) {
+      nlohmann::ordered_json out;
+      out["category"] = category;
+      out["groups"] = MediaGroupsJson(analysis.list);
+      PrintJson(std::cout, out);
+    } else {
+      PrintMediaSummary(analysis.list, options.first);
+    }
+    return kExitDone;
+  }
   const bool grouped = IsGrouped(category);
   if (options.json) {
     nlohmann::ordered_json out;
@@ -85,7 +97,9 @@ void AddAnalyseCommand(CLI::App& app, int& exitCode) {
   command->add_option("CATEGORY", options->category,
                       "A number 0-17 or a name: calls, contacts, messages, safari, ...")
       ->required();
-  command->add_flag("--json", options->json, "Print JSON: {\"category\", \"records\"} or {\"category\", \"groups\"}");
+  command->add_flag("--json", options->json,
+                    "Print JSON: {\"category\", \"records\"}, or {\"category\", \"groups\"} for conversations "
+                    "and for media (top groups with their \"days\")");
   command->add_option("--first", options->first, "How many records the text summary shows (default 20)")
       ->check(CLI::NonNegativeNumber);
   command->callback([options, &exitCode] { exitCode = RunAnalyse(*options); });

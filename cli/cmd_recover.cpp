@@ -5,6 +5,7 @@
 
 #include "cli/analysis.h"
 #include "cli/commands.h"
+#include "cli/media.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
 #include "export/recovery_run.h"
@@ -21,10 +22,26 @@ int RunRecover(const RecoverOptions& options) {
   if (category < 0) return kExitUsage;
   Analysis analysis;
   if (const int status = AnalyseBackup(options.backup, category, analysis); status != kExitDone) return status;
-  // Tick what the filters keep, as a user ticks rows in the record browser.
-  std::vector<db::BaseItem*> selection =
-      readers::FilterRecords(analysis.list, options.deletedOnly ? 1 : 0, options.search);
-  for (db::BaseItem* record : selection) record->checked = 1;
+  // Tick what the filters keep, as a user ticks rows in the record browser:
+  // records of a list, or the files of one top group of a media category.
+  std::vector<db::BaseItem*> selection;
+  const db::FriendItem* top = nullptr;
+  if (IsMediaCategory(category)) {
+    if (options.group < 0 || static_cast<std::size_t>(options.group) >= analysis.list.size()) {
+      if (!analysis.list.empty()) {
+        std::cerr << "velmora: --group is 0-" << analysis.list.size() - 1 << " here\n";
+        return kExitUsage;
+      }
+    } else {
+      top = dynamic_cast<const db::FriendItem*>(analysis.list[static_cast<std::size_t>(options.group)]);
+    }
+    if (top != nullptr && TickMediaFiles(*top, options.deletedOnly, options.search) > 0) {
+      selection = exporting::TickedDayGroups(*top);
+    }
+  } else {
+    selection = readers::FilterRecords(analysis.list, options.deletedOnly ? 1 : 0, options.search);
+    for (db::BaseItem* record : selection) record->checked = 1;
+  }
   if (selection.empty()) {
     std::cerr << "velmora: nothing to recover\n";
     return kExitDone;
@@ -33,7 +50,7 @@ int RunRecover(const RecoverOptions& options) {
   std::filesystem::path folder;
   {
     ProgressBar bar("导出");
-    folder = exporting::RunRecovery(*analysis.holder, selection, options.out, label, &bar);
+    folder = exporting::RunRecovery(*analysis.holder, selection, options.out, label, &bar, top);
   }
   std::cout << folder.string() << '\n';
   return kExitDone;
@@ -42,13 +59,15 @@ int RunRecover(const RecoverOptions& options) {
 void AddRecoverCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<RecoverOptions>();
   CLI::App* command =
-      app.add_subcommand("recover", "Write the records of one category as CSV tables and HTML pages");
+      app.add_subcommand("recover", "Write the records of one category as CSV tables and HTML pages, or copy its media files");
   command->add_option("BACKUP", options->backup, "The backup folder")->required();
   command->add_option("CATEGORY", options->category, "A number 0-17 or a name: calls, contacts, messages, safari, ...")
       ->required();
   command->add_option("--out", options->out, "The folder to write into")->required();
   command->add_flag("--deleted-only", options->deletedOnly, "Only records rebuilt from deleted rows");
   command->add_option("--search", options->search, "Only records (or conversations) whose text contains this");
+  command->add_option("--group", options->group,
+                      "Media categories: the top group whose files are copied (0 all, as `analyse` lists them)");
   command->add_option("--label", options->label,
                       "The name of the source folder (default: the device name, else 指定目录_<folder>)");
   command->callback([options, &exitCode] { exitCode = RunRecover(*options); });

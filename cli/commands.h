@@ -38,6 +38,7 @@ struct RecoverOptions {
   bool deletedOnly = false;
   std::string search;
   std::string label;
+  int group = 0;  // media categories: which top group (0 all files)
 };
 
 // The bodies of the commands, also run by the demo. Each returns the exit

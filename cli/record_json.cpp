@@ -3,10 +3,12 @@
 #include "chat/whatsapp_db.h"
 #include "db/item_time.h"
 #include "readers/address_book_db.h"
+#include "readers/attachment_db.h"
 #include "readers/calendar_db.h"
 #include "readers/call_history_db.h"
 #include "readers/message_db.h"
 #include "readers/note_db.h"
+#include "readers/photo_db.h"
 #include "readers/safari_db.h"
 #include "readers/voice_memo_db.h"
 
@@ -82,6 +84,31 @@ void AddOwnFields(const db::BaseItem& record, nlohmann::ordered_json& out) {
   } else if (const auto* chatConversation = dynamic_cast<const chat::DBITEM_WhatsAppFriend*>(&record)) {
     out["jid"] = chatConversation->jid;
     out["deletedMessageCount"] = chatConversation->deletedMessageCount;
+  } else if (const auto* media = dynamic_cast<const readers::DBITEM_PhotoItem*>(&record)) {
+    out["kind"] = media->mediaKind;
+    out["mediaName"] = media->mediaName;
+    out["size"] = media->size;
+    out["dateText"] = media->dateText;
+    out["birth"] = TimeJson(static_cast<double>(media->birth));
+    out["lastModified"] = TimeJson(static_cast<double>(media->lastModified));
+    out["pixelWidth"] = media->pixelWidth;
+    out["pixelHeight"] = media->pixelHeight;
+    out["storedPath"] = media->storedPath;
+    out["thumbnailPath"] = media->thumbnailPath;
+  } else if (const auto* file = dynamic_cast<const readers::DBITEM_Attachment*>(&record)) {
+    out["kind"] = file->mediaType;
+    out["fileName"] = file->fileName;
+    out["relativePath"] = file->relativePath;
+    out["size"] = file->size;
+    out["birth"] = TimeJson(static_cast<double>(file->birth));
+    out["lastModified"] = TimeJson(static_cast<double>(file->lastModified));
+    out["storedPath"] = file->storedPath;
+  } else if (const auto* album = dynamic_cast<const readers::DBITEM_PhotoFriend*>(&record)) {
+    out["albumName"] = album->albumName;
+  } else if (const auto* group = dynamic_cast<const readers::DBITEM_AttachmentFriend*>(&record)) {
+    out["groupName"] = group->groupName;
+    out["fileCount"] = group->fileCount;
+    out["markCounts"] = group->markCounts;
   }
 }
 

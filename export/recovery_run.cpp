@@ -1,14 +1,18 @@
 #include "export/recovery_run.h"
 
+#include <algorithm>
+
 #include "backup/backup_info.h"
 #include "chat/whatsapp_db.h"
 #include "readers/address_book_db.h"
+#include "readers/attachment_db.h"
 #include "readers/calendar_db.h"
 #include "readers/call_history_db.h"
 #include "readers/categories.h"
 #include "readers/category_readers.h"
 #include "readers/message_db.h"
 #include "readers/note_db.h"
+#include "readers/photo_db.h"
 #include "readers/safari_db.h"
 #include "readers/voice_memo_db.h"
 
@@ -25,7 +29,7 @@ std::string RecoveryLabel(const std::string& backupFolder) {
 
 std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const std::vector<db::BaseItem*>& selection,
                                   const std::filesystem::path& target, const std::string& label,
-                                  IExportProgress* progress) {
+                                  IExportProgress* progress, const db::FriendItem* topGroup) {
   CExportWriter writer(progress, holder.category);
   writer.BeginCategory(target, label);
   switch (holder.category) {
@@ -44,6 +48,20 @@ std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const 
       break;
     case readers::kCategoryWhatsApp: chat::WriteWhatsAppCsv(writer, selection); break;
     case readers::kCategoryVoiceMemos: readers::ExportVoiceMemos(selection, writer.Folder()); break;
+    case readers::kCategoryPhotos:
+    case readers::kCategoryVideos:
+      if (const auto* album = dynamic_cast<const readers::DBITEM_PhotoFriend*>(topGroup)) {
+        readers::ExportPhotos(writer.Folder(), selection, *album, progress);
+      }
+      break;
+    case readers::kCategoryNotesAttachments:
+    case readers::kCategoryMessageAttachments:
+    case readers::kCategoryWeChatAttachments:
+    case readers::kCategoryWhatsAppFiles:
+      if (const auto* group = dynamic_cast<const readers::DBITEM_AttachmentFriend*>(topGroup)) {
+        readers::ExportAttachments(writer.Folder(), selection, *group, progress);
+      }
+      break;
     default: break;
   }
   // Voice memos are copied as files: no table or page is written beside them
@@ -51,6 +69,21 @@ std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const 
   if (holder.category >= readers::kCategoryCalls && holder.category <= readers::kCategoryWhatsApp) writer.Finish();
   if (progress != nullptr) progress->SetProgress(100);
   return writer.Folder();
+}
+
+std::vector<db::BaseItem*> TickedDayGroups(const db::FriendItem& topGroup) {
+  std::vector<db::BaseItem*> groups;
+  const auto shown = static_cast<std::size_t>(topGroup.subListIndex);
+  if (shown >= db::kSubListCount) return groups;
+  for (db::BaseItem* item : topGroup.items) {
+    const auto* day = dynamic_cast<const db::FriendItem*>(item);
+    if (day == nullptr) continue;
+    const auto& records = day->subLists[shown];
+    if (std::any_of(records.begin(), records.end(), [](const db::BaseItem* r) { return r->checked != 0; })) {
+      groups.push_back(item);
+    }
+  }
+  return groups;
 }
 
 }  // namespace exporting

@@ -25,8 +25,17 @@ std::string RecoveryLabel(const std::string& backupFolder);
 // Writes selection (records of holder's category, in order) below
 // target/<label>/<today>/<category name> and returns that folder. The
 // progress ends at 100.
+//
+// The media categories (photos and videos, attachments) export day groups:
+// selection holds those of topGroup (the album or file group the user
+// browsed; TickedDayGroups gives them), and the ticked records of the
+// sub-list topGroup shows are copied. Without topGroup they copy nothing.
 std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const std::vector<db::BaseItem*>& selection,
                                   const std::filesystem::path& target, const std::string& label,
-                                  IExportProgress* progress);
+                                  IExportProgress* progress, const db::FriendItem* topGroup = nullptr);
+
+// The day groups of topGroup that hold at least one ticked record in the
+// sub-list topGroup shows, in order: the selection of a media category.
+std::vector<db::BaseItem*> TickedDayGroups(const db::FriendItem& topGroup);
 
 }  // namespace exporting

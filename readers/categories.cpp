@@ -33,6 +33,9 @@ std::optional<int> ParseCategory(const std::string& text) {
   return std::nullopt;
 }
 
-bool IsCategoryBuilt(int category) { return category >= kCategoryCalls && category <= kCategoryVoiceMemos; }
+// WeChat attachments come with the WeChat accounts.
+bool IsCategoryBuilt(int category) {
+  return category >= kCategoryCalls && category <= kCategoryWhatsAppFiles && category != kCategoryWeChatAttachments;
+}
 
 }  // namespace readers

@@ -7,11 +7,13 @@
 #include "db/progress.h"
 #include "platform/message_target.h"
 #include "readers/address_book_db.h"
+#include "readers/attachment_db.h"
 #include "readers/calendar_db.h"
 #include "readers/call_history_db.h"
 #include "readers/categories.h"
 #include "readers/message_db.h"
 #include "readers/note_db.h"
+#include "readers/photo_db.h"
 #include "readers/safari_db.h"
 #include "readers/voice_memo_db.h"
 
@@ -35,6 +37,7 @@ constexpr DatabaseLocation kCalendar = {"HomeDomain", "/Calendar.sqlitedb", "Lib
 constexpr DatabaseLocation kWhatsApp = {"AppDomainGroup-group.net.whatsapp.WhatsApp.shared", "ChatStorage.sqlite",
                                         "ChatStorage.sqlite"};
 constexpr DatabaseLocation kRecordings = {"MediaDomain", "/Recordings.db", "Media/Recordings/Recordings.db"};
+constexpr DatabaseLocation kPhotoLibrary = {"CameraRollDomain", "/Photos.sqlite", "Media/PhotoData/Photos.sqlite"};
 
 // The first stored path of a database; found only when the lookup ran and
 // gave a path. lookupRan is false when the index could not be queried.
@@ -114,6 +117,19 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
       holder.voiceMemos->Open(path, 0);
       holder.voiceMemos->Close();
     }
+  } else if (category == kCategoryPhotos || category == kCategoryVideos) {
+    const std::string path = FindDatabase(index, kPhotoLibrary, lookupRan);
+    if (!path.empty()) {
+      db::ReportProgress(false, 10);
+      holder.photos = std::make_unique<CPhotoDB>(&index, category == kCategoryVideos ? 1 : 0);
+      holder.photos->LoadPhotos(path, {holder.groupRows[0], holder.groupRows[1], holder.groupRows[2]});
+      holder.photos->Close();
+    }
+  } else if (category == kCategoryNotesAttachments || category == kCategoryMessageAttachments ||
+             category == kCategoryWhatsAppFiles) {
+    holder.attachments = std::make_unique<AttachmentSet>();
+    holder.attachments->category = category;
+    LoadAttachments(*holder.attachments, index, holder.groupRows);
   }
   return 1;
 }
@@ -163,6 +179,19 @@ std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder) {
     case kCategoryVoiceMemos:
       if (holder.voiceMemos) {
         for (const auto& recording : holder.voiceMemos->Recordings()) list.push_back(recording.get());
+      }
+      break;
+    case kCategoryPhotos:
+    case kCategoryVideos:
+      if (holder.photos) {
+        for (auto* album : holder.photos->TopAlbums()) list.push_back(album);
+      }
+      break;
+    case kCategoryNotesAttachments:
+    case kCategoryMessageAttachments:
+    case kCategoryWhatsAppFiles:
+      if (holder.attachments && holder.attachments->manifestReader) {
+        for (auto* group : holder.attachments->manifestReader->TopGroups()) list.push_back(group);
       }
       break;
     default: break;

@@ -6,6 +6,7 @@
 // Threads: RunAnalysis runs on the analysis worker; it reaches the window
 // that follows it only through posted messages. One analysis at a time.
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -23,11 +24,13 @@ class IMessageTarget;
 
 namespace readers {
 
+class AttachmentSet;
 class CAddressBookDB;
 class CCalendarDB;
 class CCallHistoryDB;
 class CMessageDB;
 class CNoteVoiceDB;
+class CPhotoDB;
 class NoteCollection;
 class SafariCollection;
 
@@ -52,8 +55,13 @@ class CategoryReaders {
   std::unique_ptr<chat::CWhatsAppDB> whatsApp;
   std::unique_ptr<CCalendarDB> calendar;
   std::unique_ptr<CNoteVoiceDB> voiceMemos;
+  std::unique_ptr<CPhotoDB> photos;
   std::unique_ptr<NoteCollection> notes;
   std::unique_ptr<SafariCollection> safari;
+  std::unique_ptr<AttachmentSet> attachments;
+  // The browser's rows the top albums (3) or file groups (5) of the media
+  // categories are bound to; opaque here, null without a browser.
+  std::array<void*, 5> groupRows{};
 };
 
 // Looks up the category's databases through the index and loads them into
@@ -64,7 +72,9 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
 // The records the category shows (conversations, contacts, calls, Safari
 // entries, notes, events or reminders, recordings), in order, or an empty
 // list. Calendar items of the other entity type (reminders when events were
-// asked for, and back) are not shown. They belong to holder.
+// asked for, and back) are not shown. The media categories give their top
+// groups: 全部照片, 相机胶卷, 已恢复 (or the video names) for photos and
+// videos; 全部文件, 图片, 视频, 语音, 其他 for attachments. They belong to holder.
 std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder);
 
 // One analysis of a category (3-17) on an opened index: replaces holder's

@@ -10,6 +10,7 @@
 #include "testing/sample_calendar.h"
 #include "testing/sample_calls.h"
 #include "testing/sample_contacts.h"
+#include "testing/sample_media.h"
 #include "testing/sample_messages.h"
 #include "testing/sample_notes.h"
 #include "testing/sample_safari.h"
@@ -293,6 +294,42 @@ SampleBackupBuilder DemoBackup() {
   return builder;
 }
 
+namespace {
+
+// Files the apps keep beside their databases: message attachments (a photo,
+// a video, a document and a voice message in a format no type list knows)
+// and WhatsApp's media, on three days.
+void AddAppAttachmentFiles(SampleBackupBuilder& builder) {
+  struct File {
+    const char* domain;
+    const char* relativePath;
+    std::int64_t birth;  // Unix seconds
+  };
+  constexpr char kWhatsApp[] = "AppDomainGroup-group.net.whatsapp.WhatsApp.shared";
+  const File files[] = {
+      {"MediaDomain", "Library/SMS/Attachments/3a/10/A1B2C3D4-0001/IMG_2041.JPG", 1604543400},
+      {"MediaDomain", "Library/SMS/Attachments/3a/10/A1B2C3D4-0002/IMG_2042.MOV", 1604543460},
+      {"MediaDomain", "Library/SMS/Attachments/5c/12/A1B2C3D4-0003/合同.pdf", 1604716200},
+      {"MediaDomain", "Library/SMS/Attachments/5c/12/A1B2C3D4-0004/Audio Message.caf", 1604716260},
+      {kWhatsApp, "Message/Media/8613800138000@s.whatsapp.net/4/a/4a1f0c2e.jpg", 1638322200},
+      {kWhatsApp, "Message/Media/8613800138000@s.whatsapp.net/7/c/7c02b9d1.opus", 1638322260},
+      {kWhatsApp, "Message/Media/14155550123@s.whatsapp.net/0/e/0e9d3a77.mp4", 1638324000},
+  };
+  int variant = 20;
+  for (const File& file : files) {
+    BackupFile entry;
+    entry.domain = file.domain;
+    entry.relativePath = file.relativePath;
+    entry.content = SampleMediaFile(file.relativePath, variant++);
+    entry.birth = file.birth;
+    entry.lastModified = file.birth;
+    entry.lastStatusChange = file.birth;
+    builder.AddFile(std::move(entry));
+  }
+}
+
+}  // namespace
+
 SampleBackupBuilder AppsDemoBackup() {
   SampleBackupBuilder builder;
   // The apps' databases replace the demo's small sms.db.
@@ -313,6 +350,8 @@ SampleBackupBuilder AppsDemoBackup() {
   AddCalendarApp(builder);
   AddVoiceMemosApp(builder);
   AddWhatsAppApp(builder);
+  AddCameraRoll(builder);
+  AddAppAttachmentFiles(builder);
   return builder;
 }
 

@@ -40,7 +40,8 @@ TEST(Categories, ParsesNumbersAndNames) {
   for (const Case& c : cases) EXPECT_EQ(readers::ParseCategory(c.text), c.expected) << c.text;
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategorySafari));
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryVoiceMemos));
-  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryPhotos));
+  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWhatsAppFiles));
+  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryWeChatAttachments));
 }
 
 class AnalysisTest : public ::testing::Test {
@@ -199,6 +200,70 @@ TEST_F(AnalysisTest, EachAppIsRecoveredToItsTableOrFiles) {
       EXPECT_EQ(copied, withAudio);
       EXPECT_GT(copied, 1u);
     }
+  }
+}
+
+// Media categories list top groups whose day groups hold the files; the
+// camera roll's unlisted files are deleted ones, under the third album.
+TEST_F(AnalysisTest, MediaCategoriesGroupTheirFilesByDayInEveryForm) {
+  for (BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
+    const fs::path folder = Write(mode);
+    const auto before = sample::SnapshotFolder(folder);
+    for (int category : {readers::kCategoryPhotos, readers::kCategoryVideos, readers::kCategoryNotesAttachments,
+                         readers::kCategoryMessageAttachments, readers::kCategoryWhatsAppFiles}) {
+      backup::CFileListDB index;
+      ASSERT_EQ(index.Open(folder.string(), -1), 1);
+      std::unique_ptr<readers::CategoryReaders> holder;
+      const int outcome = readers::RunAnalysis(category, index, holder, nullptr);
+      const auto tops = readers::ResultListOf(*holder);
+      const bool media = category == readers::kCategoryPhotos || category == readers::kCategoryVideos;
+      ASSERT_EQ(tops.size(), media ? 3u : 5u) << category << " in mode " << static_cast<int>(mode);
+      EXPECT_EQ(outcome, readers::kAnalysisListed);
+      const auto& all = static_cast<db::FriendItem*>(tops[0])->items;
+      EXPECT_FALSE(all.empty()) << category << " in mode " << static_cast<int>(mode);
+      if (media) {
+        // Every day album under 已恢复 holds a deleted file; none of them is
+        // under 相机胶卷.
+        const auto& recovered = static_cast<db::FriendItem*>(tops[2])->items;
+        const auto& cameraRoll = static_cast<db::FriendItem*>(tops[1])->items;
+        EXPECT_FALSE(recovered.empty()) << category << " in mode " << static_cast<int>(mode);
+        for (db::BaseItem* day : recovered) {
+          EXPECT_FALSE(static_cast<db::FriendItem*>(day)->subLists[2].empty());
+          EXPECT_EQ(std::count(cameraRoll.begin(), cameraRoll.end(), day), 0);
+        }
+      }
+    }
+    EXPECT_EQ(sample::SnapshotFolder(folder), before);
+  }
+}
+
+TEST_F(AnalysisTest, MediaRecoveryCopiesTheTickedFilesOfTheShownGroup) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  for (int category : {readers::kCategoryPhotos, readers::kCategoryMessageAttachments}) {
+    backup::CFileListDB index;
+    ASSERT_EQ(index.Open(folder.string(), -1), 1);
+    std::unique_ptr<readers::CategoryReaders> holder;
+    readers::RunAnalysis(category, index, holder, nullptr);
+    const auto tops = readers::ResultListOf(*holder);
+    ASSERT_FALSE(tops.empty());
+    // Tick one file of each day of the first group; nothing else is copied.
+    auto& all = *static_cast<db::FriendItem*>(tops[0]);
+    std::size_t ticked = 0;
+    for (db::BaseItem* day : all.items) {
+      auto& files = static_cast<db::FriendItem*>(day)->subLists[static_cast<std::size_t>(all.subListIndex)];
+      if (!files.empty()) {
+        files.front()->checked = 1;
+        ++ticked;
+      }
+    }
+    const auto selection = exporting::TickedDayGroups(all);
+    EXPECT_EQ(selection.size(), ticked);
+    const fs::path written = exporting::RunRecovery(*holder, selection, temp_.Path() / "media-out", "Lin's iPhone",
+                                                    nullptr, &all);
+    std::size_t copied = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(written)) copied += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(copied, ticked) << category;
+    EXPECT_FALSE(fs::exists(written / "表格格式"));
   }
 }
 

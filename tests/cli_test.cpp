@@ -259,7 +259,7 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
     int status;
   };
   const Case usage[] = {{{"analyse", backup.string(), "no-such-category"}, 2},
-                        {{"analyse", backup.string(), "photos"}, 2},
+                        {{"analyse", backup.string(), "wechat-attachments"}, 2},
                         {{"analyse", backup.string(), "99"}, 2},
                         {{"recover", backup.string(), "contacts"}, 2},
                         {{"analyse", (temp_.Path() / "none").string(), "contacts"}, 1}};
@@ -300,6 +300,29 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
     ASSERT_FALSE(records.empty()) << category;
     EXPECT_TRUE(records[0].contains(key)) << category;
   }
+
+  // Media: top groups, their days and the files with kind, size and flag;
+  // recover copies the files of one top group.
+  const Outcome photos = Velmora({"analyse", backup.string(), "photos", "--json"});
+  ASSERT_EQ(photos.status, 0) << photos.err;
+  const auto albums = nlohmann::json::parse(photos.out);
+  ASSERT_EQ(albums["groups"].size(), 3u);
+  ASSERT_FALSE(albums["groups"][0]["days"].empty());
+  const auto& file = albums["groups"][0]["days"][0]["records"][0];
+  for (const char* key : {"title", "deleted", "kind", "size", "mediaName", "storedPath"}) {
+    EXPECT_TRUE(file.contains(key)) << key;
+  }
+  EXPECT_EQ(Velmora({"recover", backup.string(), "photos", "--out", (temp_.Path() / "p").string(), "--group", "7"})
+                .status,
+            2);
+  const Outcome copied =
+      Velmora({"recover", backup.string(), "photos", "--out", (temp_.Path() / "p").string(), "--group", "2"});
+  ASSERT_EQ(copied.status, 0) << copied.err;
+  const fs::path photoFolder = copied.out.substr(0, copied.out.size() - 1);
+  EXPECT_EQ(photoFolder.filename(), "照片");
+  std::size_t copiedFiles = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(photoFolder)) copiedFiles += entry.is_regular_file();
+  EXPECT_GT(copiedFiles, 0u);
 
   const Outcome recovered =
       Velmora({"recover", backup.string(), "messages", "--out", (temp_.Path() / "out").string(), "--deleted-only"});
