@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "db/text.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 
@@ -185,6 +186,49 @@ std::string EscapeHtml(std::string_view text) {
     }
   }
   return out;
+}
+
+std::string LastPathComponent(std::string_view path) {
+  const auto slash = path.find_last_of("/\\");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string SafeFileStem(std::string_view text) {
+  std::string clean;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) clean += c;
+  }
+  return SanitiseFileName(db::LeftUtf16(SanitiseFileName(clean), kMaxStemUnits));
+}
+
+FileNameParts SafeFileNameParts(std::string_view name) {
+  constexpr std::size_t kMaxExtensionUnits = 10;
+  FileNameParts parts{std::string(name), ""};
+  const auto dot = name.rfind('.');
+  if (dot != std::string_view::npos && dot > 0 && db::Utf8ToWide(name.substr(dot)).size() <= kMaxExtensionUnits) {
+    parts.stem = std::string(name.substr(0, dot));
+    parts.extension = SanitiseFileName(name.substr(dot + 1));
+    if (!parts.extension.empty()) parts.extension.insert(0, 1, '.');
+  }
+  parts.stem = SafeFileStem(parts.stem);
+  if (parts.stem.empty()) parts.extension.clear();
+  return parts;
+}
+
+bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const FileNameParts& name) {
+  constexpr int kMaxNumber = 10000;
+  for (int number = 1; number <= kMaxNumber; ++number) {
+    const std::string stem = number == 1 ? name.stem : name.stem + " " + std::to_string(number);
+    const fs::path target = folder / (stem + name.extension);
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(target, error))) continue;
+    // copy_options::none refuses an existing target, so a file made between
+    // the test and the copy is not replaced either.
+    if (fs::copy_file(source, target, fs::copy_options::none, error)) return true;
+    if (error != std::errc::file_exists) return false;
+  }
+  return false;
 }
 
 std::string LinkRow(const std::string& url, const std::string& title) {

@@ -83,6 +83,34 @@ class CExportWriter {
 // The result never leads out of the folder it is joined to; it may be empty.
 std::string SanitiseFileName(std::string_view text);
 
+// The text after the last '/' or '\\' of a path from data, or the whole text.
+std::string LastPathComponent(std::string_view path);
+
+// A file name split for numbering: "IMG_0001" and ".JPG".
+struct FileNameParts {
+  std::string stem;
+  std::string extension;  // with its dot, or empty
+};
+
+// A name from data (a label, a media or file name) as a safe stem: control
+// characters out (a NUL would end the name early), SanitiseFileName, cut to
+// kMaxStemUnits UTF-16 units so that the name fits every file system, and
+// sanitised again since the cut may leave a full stop at the end.
+inline constexpr std::size_t kMaxStemUnits = 60;
+std::string SafeFileStem(std::string_view text);
+
+// A file name from data as safe parts: an extension of up to 10 UTF-16 units
+// after the last full stop is kept apart (sanitised), the rest is the stem
+// (SafeFileStem). A name whose stem comes out empty gives empty parts.
+FileNameParts SafeFileNameParts(std::string_view name);
+
+// Copies source into folder as stem + extension, or as "stem N" + extension
+// with the smallest N from 2 whose name is free, so that two records of one
+// name are both kept. Never replaces a file, also one made meanwhile.
+// Returns whether a copy was made.
+bool CopyUnderFreeName(const std::filesystem::path& source, const std::filesystem::path& folder,
+                       const FileNameParts& name);
+
 // "<a href="URL" target="_blank" title="TITLE">TITLE</a><br/>", with
 // "http://" put in front of a URL that does not begin with "http".
 std::string LinkRow(const std::string& url, const std::string& title);

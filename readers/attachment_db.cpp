@@ -78,15 +78,6 @@ constexpr int kFirstUnixYear = 1993;
 // recurses once per level.
 constexpr int kMaxWalkDepth = 256;
 
-// Copies that find their names taken try this many numbered names before
-// the file is given up.
-constexpr int kMaxNameNumber = 10000;
-// A name of at most this many bytes leaves room for " 9999" within the 255
-// bytes a file system allows.
-constexpr std::size_t kMaxNameBytes = 200;
-// An extension longer than this is no extension worth keeping when a name
-// is cut.
-constexpr std::size_t kMaxKeptExtensionBytes = 16;
 constexpr char kFallbackName[] = "文件";
 
 bool LocalTime(std::int64_t seconds, std::tm& out) {
@@ -142,63 +133,20 @@ std::int64_t ModificationSeconds(const fs::path& path) {
   return std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
 }
 
-std::string LastComponent(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A name from data that may become a file name: control characters out
-// (a NUL would end the name early), sanitised, and cut to kMaxNameBytes
-// without splitting a character, keeping a short extension.
-std::string FileNamePart(const std::string& text) {
-  std::string clean;
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) clean += c;
-  }
-  std::string name = exporting::SanitiseFileName(clean);
-  if (name.size() <= kMaxNameBytes) return name;
-  std::string extension;
-  const auto dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxKeptExtensionBytes) {
-    extension = name.substr(dot);
-    name.resize(dot);
-  }
-  std::size_t keep = std::min(name.size(), kMaxNameBytes - extension.size());
-  // Back off over UTF-8 continuation bytes so that no character is split.
-  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-  name.resize(keep);
-  while (!name.empty() && name.back() == '.') name.pop_back();
-  return name.empty() ? std::string() : name + extension;
-}
-
-// Copies source into folder under name, or "stem N.ext" with the smallest
-// N from 2 whose name is free. Never replaces a file.
-bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const std::string& name) {
-  std::string stem = name;
-  std::string extension;
-  if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
-    stem = name.substr(0, dot);
-    extension = name.substr(dot);
-  }
-  for (int number = 1; number <= kMaxNameNumber; ++number) {
-    const std::string candidate = number == 1 ? name : stem + " " + std::to_string(number) + extension;
-    const fs::path target = folder / candidate;
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(target, error))) continue;
-    // copy_options::none refuses an existing target, so a file made between
-    // the test and the copy is not replaced either.
-    if (fs::copy_file(source, target, fs::copy_options::none, error)) return true;
-    if (error != std::errc::file_exists) return false;
-  }
-  return false;
+// The name a file is copied under: its own, else the stored file's, else a
+// word for "file".
+exporting::FileNameParts ExportNameParts(const DBITEM_Attachment& record) {
+  exporting::FileNameParts parts = exporting::SafeFileNameParts(record.fileName);
+  if (parts.stem.empty()) parts = exporting::SafeFileNameParts(exporting::LastPathComponent(record.storedPath));
+  if (parts.stem.empty()) parts.stem = kFallbackName;
+  return parts;
 }
 
 // The folder a day group's files go to, below destination.
 fs::path DayFolder(const fs::path& destination, const std::string& groupName) {
   std::string name = groupName;
   std::replace(name.begin(), name.end(), ':', '-');
-  name = FileNamePart(name);
+  name = exporting::SafeFileStem(name);
   return name.empty() ? destination : destination / name;
 }
 
@@ -502,9 +450,8 @@ int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<v
 }
 
 std::string AttachmentExportName(const DBITEM_Attachment& record) {
-  std::string name = FileNamePart(record.fileName);
-  if (name.empty()) name = FileNamePart(LastComponent(record.storedPath));
-  return name.empty() ? std::string(kFallbackName) : name;
+  const exporting::FileNameParts parts = ExportNameParts(record);
+  return parts.stem + parts.extension;
 }
 
 int ExportAttachments(const std::filesystem::path& destination, const std::vector<db::BaseItem*>& dayGroups,
@@ -527,7 +474,7 @@ int ExportAttachments(const std::filesystem::path& destination, const std::vecto
       // A file the backup does not hold (or holds as anything but a plain
       // file) has nothing to copy.
       if (folderReady && platform::IsRegularFile(file->storedPath) &&
-          CopyUnderFreeName(file->storedPath, folder, AttachmentExportName(*file))) {
+          exporting::CopyUnderFreeName(file->storedPath, folder, ExportNameParts(*file))) {
         ++copied;
       }
       if (progress != nullptr) progress->AddProgress(static_cast<float>(share / static_cast<double>(files.size())));

@@ -42,11 +42,6 @@ constexpr float kVideoScanStep = 10;
 constexpr double kCameraRollShare = 40;
 constexpr double kExportShare = 98;
 constexpr double kShareEpsilon = 0.00001;
-// A stem of 60 UTF-16 units stays below a file system's 255 bytes with a
-// number and an extension; a longer "extension" is no extension.
-constexpr std::size_t kMaxStemUnits = 60;
-constexpr std::size_t kMaxExtensionUnits = 10;
-constexpr int kMaxNameNumber = 10000;
 constexpr char kFallbackExportName[] = "媒体";
 
 struct UnlistedScan {
@@ -62,11 +57,6 @@ constexpr UnlistedScan kVideoScans[] = {{"mov", kMediaVideo}, {"avi", kMediaOthe
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string LastComponent(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // A library name must name a file in a DCIM folder, not a path.
@@ -149,8 +139,8 @@ class CameraRollFiles {
     const CameraRollFile* best = nullptr;
     for (const std::size_t at : found->second) {
       const CameraRollFile& file = files_[at];
-      const bool exact = LastComponent(file.relativePath) == name;
-      const bool bestExact = best != nullptr && LastComponent(best->relativePath) == name;
+      const bool exact = exporting::LastPathComponent(file.relativePath) == name;
+      const bool bestExact = best != nullptr && exporting::LastPathComponent(best->relativePath) == name;
       if (best == nullptr || (exact && !bestExact) ||
           (exact == bestExact && file.relativePath < best->relativePath)) {
         best = &file;
@@ -181,7 +171,7 @@ class CameraRollFiles {
         dcimByLowerName_[lower.substr(slash + 1)].push_back(at);
       }
     }
-    const std::string name = LastComponent(lower);
+    const std::string name = exporting::LastPathComponent(lower);
     if (const auto dot = name.rfind('.'); dot != std::string::npos) byExtension_[name.substr(dot + 1)].push_back(at);
     files_.push_back(std::move(file));
   }
@@ -395,7 +385,7 @@ void CPhotoDB::AddUnlistedFiles(const std::string& extension, int kind) {
     item->storedPath = file.storedPath;
     item->thumbnailPath = file.storedPath;
     item->mediaKind = kind;
-    item->mediaName = LastComponent(file.relativePath);
+    item->mediaName = exporting::LastPathComponent(file.relativePath);
     item->fileSizeValue = item->size;
     // Without a birth time the day is unknown: an empty date rather than
     // the 2001-01-01 a zero time would read as.
@@ -487,48 +477,11 @@ std::int64_t ParseDateText(const std::string& text) {
 
 namespace {
 
-// A file name split for numbering: "IMG_0001" and ".JPG".
-struct NameParts {
-  std::string stem;
-  std::string extension;  // with its dot, or empty
-};
-
-// A name from data as a file name: sanitised, its stem cut, sanitised again
-// since the cut may leave a full stop at the end.
-NameParts SafeNameParts(const std::string& text) {
-  const std::string clean = exporting::SanitiseFileName(text);
-  NameParts parts{clean, ""};
-  const auto dot = clean.rfind('.');
-  if (dot != std::string::npos && dot > 0 && db::Utf8ToWide(clean.substr(dot)).size() <= kMaxExtensionUnits) {
-    parts.stem = clean.substr(0, dot);
-    parts.extension = clean.substr(dot);
-  }
-  parts.stem = exporting::SanitiseFileName(db::LeftUtf16(parts.stem, kMaxStemUnits));
-  if (parts.stem.empty()) parts.extension.clear();
-  return parts;
-}
-
-NameParts ExportNameParts(const DBITEM_PhotoItem& item) {
-  NameParts parts = SafeNameParts(item.mediaName);
-  if (parts.stem.empty()) parts = SafeNameParts(LastComponent(item.storedPath));
+exporting::FileNameParts ExportNameParts(const DBITEM_PhotoItem& item) {
+  exporting::FileNameParts parts = exporting::SafeFileNameParts(item.mediaName);
+  if (parts.stem.empty()) parts = exporting::SafeFileNameParts(exporting::LastPathComponent(item.storedPath));
   if (parts.stem.empty()) parts.stem = kFallbackExportName;
   return parts;
-}
-
-// Copies source into folder as stem + extension, or as "stem N" with the
-// smallest N from 2 whose name is free. Never replaces a file.
-bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const NameParts& name) {
-  for (int number = 1; number <= kMaxNameNumber; ++number) {
-    const std::string stem = number == 1 ? name.stem : name.stem + " " + std::to_string(number);
-    const fs::path target = folder / (stem + name.extension);
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(target, error))) continue;
-    // copy_options::none refuses an existing target, so a file made between
-    // the test and the copy is not replaced either.
-    if (fs::copy_file(source, target, fs::copy_options::none, error)) return true;
-    if (error != std::errc::file_exists) return false;
-  }
-  return false;
 }
 
 std::string AlbumFolderName(std::string albumName) {
@@ -539,7 +492,7 @@ std::string AlbumFolderName(std::string albumName) {
 }  // namespace
 
 std::string PhotoExportName(const DBITEM_PhotoItem& item) {
-  const NameParts parts = ExportNameParts(item);
+  const exporting::FileNameParts parts = ExportNameParts(item);
   return parts.stem + parts.extension;
 }
 
@@ -566,7 +519,7 @@ int ExportPhotos(const fs::path& destination, const std::vector<db::BaseItem*>& 
         folderReady = platform::IsFolder(folder);
       }
       if (*folderReady && platform::IsRegularFile(item->storedPath) &&
-          CopyUnderFreeName(item->storedPath, folder, ExportNameParts(*item))) {
+          exporting::CopyUnderFreeName(item->storedPath, folder, ExportNameParts(*item))) {
         ++copied;
       }
       if (progress != nullptr) {

@@ -17,41 +17,7 @@ constexpr int kRecordingKind = 0;
 constexpr char kRecordingTable[] = "ZRECORDING";
 constexpr char kMediaDomain[] = "MediaDomain";
 constexpr char kAudioExtension[] = ".m4a";
-// A Chinese label of 60 UTF-16 units takes 180 bytes: with " 9999" and the
-// extension the name stays below the 255 bytes a file system allows.
-constexpr std::size_t kMaxNameUnits = 60;
-// Copies that find their names taken try this many numbered names before
-// the recording is given up.
-constexpr int kMaxNameNumber = 10000;
 constexpr char kFallbackName[] = "录音";
-
-// The text after the last '/' or '\\', or the whole text without one.
-std::string LastComponent(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A text that may become a file name: sanitised, cut, sanitised again since
-// the cut may leave a full stop at the end.
-std::string FileNamePart(const std::string& text) {
-  return exporting::SanitiseFileName(db::LeftUtf16(exporting::SanitiseFileName(text), kMaxNameUnits));
-}
-
-// Copies source into folder as name.m4a, or as "name N.m4a" with the
-// smallest N from 2 whose name is free. Never replaces a file.
-bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const std::string& name) {
-  for (int number = 1; number <= kMaxNameNumber; ++number) {
-    const std::string candidate = number == 1 ? name : name + " " + std::to_string(number);
-    const fs::path target = folder / (candidate + kAudioExtension);
-    std::error_code error;
-    if (fs::exists(fs::symlink_status(target, error))) continue;
-    // copy_options::none refuses an existing target, so a file made between
-    // the test and the copy is not replaced either.
-    if (fs::copy_file(source, target, fs::copy_options::none, error)) return true;
-    if (error != std::errc::file_exists) return false;
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -75,7 +41,7 @@ void CNoteVoiceDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, d
   recording->duration = static_cast<float>(query.GetFloatField(query.FieldIndex("ZDURATION")));
   recording->label = db::FieldText(query, "ZCUSTOMLABEL");
   const std::string path = db::FieldText(query, "ZPATH");
-  recording->fileName = LastComponent(path);
+  recording->fileName = exporting::LastPathComponent(path);
   // A ZPATH without a folder names no file the backup keeps.
   if (path.find_first_of("/\\") != std::string::npos) FindAudioFile(*recording);
   out = std::move(recording);
@@ -96,7 +62,7 @@ void CNoteVoiceDB::FindAudioFile(DBITEM_NoteVoice& recording) const {
   // Every lookup matches by the end of the path (LIKE also takes '_' for any
   // character): only a file of exactly that name is the recording's.
   for (const auto& record : found) {
-    if (!platform::EqualsIgnoringAsciiCase(LastComponent(record->relativePath), recording.fileName)) continue;
+    if (!platform::EqualsIgnoringAsciiCase(exporting::LastPathComponent(record->relativePath), recording.fileName)) continue;
     recording.audioPath = record->storedPath;
     recording.audioSize = record->size;
     if (recording.audioSize <= 0 && platform::IsRegularFile(record->storedPath)) {
@@ -126,12 +92,12 @@ int CNoteVoiceDB::Open(const std::string& path, int param) {
 std::vector<db::BaseItem*> CNoteVoiceDB::RecordingItems() const { return db::ItemPointers(recordings_); }
 
 std::string VoiceMemoExportName(const DBITEM_NoteVoice& recording) {
-  std::string name = FileNamePart(recording.label);
+  std::string name = exporting::SafeFileStem(recording.label);
   if (name.empty()) {
     std::string own = recording.fileName;
     const auto dot = own.rfind('.');
     if (dot != std::string::npos && dot > 0) own.resize(dot);
-    name = FileNamePart(own);
+    name = exporting::SafeFileStem(own);
   }
   return name.empty() ? std::string(kFallbackName) : name;
 }
@@ -151,7 +117,7 @@ int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::files
     // A memo whose audio the backup does not hold (or holds as anything but
     // a plain file) has nothing to copy.
     if (memo->audioPath.empty() || !platform::IsRegularFile(memo->audioPath)) continue;
-    if (CopyUnderFreeName(memo->audioPath, folder, VoiceMemoExportName(*memo))) ++copied;
+    if (exporting::CopyUnderFreeName(memo->audioPath, folder, {VoiceMemoExportName(*memo), kAudioExtension})) ++copied;
   }
   return copied;
 }

@@ -486,9 +486,11 @@ TEST(ExportAttachments, NamesFromTheBackupStayInTheirFolderAndNeverReplaceAFile)
   const fs::path folder = destination.Path() / "..2019-08-28";
   sample::WriteBytes(folder / "ok.jpg", Bytes("old"));
   EXPECT_EQ(ExportAttachments(destination.Path(), {&day, &notAFile}, top, nullptr), 7);
-  const std::string longName = std::string(196, 'L') + ".jpg";
+  // Stems are cut to 60 UTF-16 units: with a number and the extension a
+  // name stays within a file system's 255 bytes.
+  const std::string longName = std::string(60, 'L') + ".jpg";
   std::string cutChinese;
-  for (int i = 0; i < 65; ++i) cutChinese += "图";
+  for (int i = 0; i < 60; ++i) cutChinese += "图";
   EXPECT_EQ(FilesBelow(destination.Path()), (Files{
                                                  {"..2019-08-28/....escape.jpg", "up"},
                                                  {"..2019-08-28/0a1b2c3d", "dots"},
