@@ -80,7 +80,7 @@ inline constexpr char kUnknownDateKey[] = "0000-00-00";
 int AttachmentTypeOf(std::string_view relativePath, bool& png);
 
 // The day a file's time falls on, "YYYY-MM-DD" in local time. A time that
-// local time cannot convert, or that lands before 1993, counts from
+// local time cannot convert, or that lands before 2001, counts from
 // 2001-01-01 (the phone's own epoch); one that still cannot be converted
 // gives kUnknownDateKey. Reads the local time zone.
 std::string AttachmentDateKey(std::int64_t time);

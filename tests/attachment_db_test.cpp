@@ -216,7 +216,7 @@ TEST_P(AttachmentForms, GroupsMessageAttachmentsByDayAndType) {
 
   // The top groups, bound to the rows, each with its day groups newest
   // first. A day key is the local date: midnight of the 28th in CST is the
-  // 28th; a time before 1993 counts from 2001. Its day group keeps that
+  // 28th; a time before 2001 counts from 2001. Its day group keeps that
   // stored time, so it sorts last.
   const auto& top = reader.TopGroups();
   ASSERT_EQ(top.size(), 5u);
@@ -421,7 +421,7 @@ TEST(AttachmentTypeOf, TakesTheWholeExtensionAfterTheLastDotIgnoringCase) {
   }
 }
 
-TEST(AttachmentDateKey, LocalDateWithTimesBefore1993CountedFrom2001) {
+TEST(AttachmentDateKey, LocalDateWithTimesBefore2001CountedFrom2001) {
   ASSERT_STREQ(std::getenv("TZ"), "CST-8") << "the dates below are those of UTC+8";
   struct Case {
     const char* name;
@@ -431,8 +431,9 @@ TEST(AttachmentDateKey, LocalDateWithTimesBefore1993CountedFrom2001) {
   const std::vector<Case> cases = {
       {"MidnightLocal", kMidnightAug28, "2019-08-28"},
       {"LastSecondBefore", kLastSecondAug27, "2019-08-27"},
-      {"FirstSecondOf1993", 725817600, "1993-01-01"},
-      {"LastSecondOf1992", 725817599, "2024-01-01"},
+      {"FirstSecondOf2001", 978278400, "2001-01-01"},
+      {"LastSecondOf2000", 978278399, "2032-01-01"},
+      {"AppleSecondsOf2024", 733536000, "2024-03-31"},
       {"Zero", 0, "2001-01-01"},
       {"AppleSeconds", kAppleJan06, "2020-01-06"},
       {"NegativeRejectedByLocalTime", -1, "2001-01-01"},
