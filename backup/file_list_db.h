@@ -97,6 +97,9 @@ class CFileListDB : public db::CDbSqlite {
   std::string StoredPathOf(const std::string& fileID) const;
 
   int Mode() const { return sourceMode_; }
+  // The records of Manifest.mbdb (mode 1), for readers that go through a
+  // whole domain; null in the other modes.
+  const MbdbIndex* Mbdb() const { return mbdb_ ? &*mbdb_ : nullptr; }
   const std::string& BackupFolder() const { return backupFolder_; }
   // The number of regular files the manifest lists (mode 2: in the tree).
   std::int64_t CountFiles();

@@ -284,8 +284,8 @@ bool CAttachmentDB::MatchesFolderPath(const std::string& relativePath) const {
 
 void CAttachmentDB::LoadMbdb() {
   if (FilesOf(category_) == nullptr) return;
-  const auto manifest = backup::MbdbIndex::ParseFile(index_->DbPath());
-  if (!manifest) return;
+  const backup::MbdbIndex* manifest = index_ != nullptr ? index_->Mbdb() : nullptr;
+  if (manifest == nullptr) return;
   const std::string accountPart = accountFolder + "/";
   for (const backup::MbdbRecord& entry : manifest->Records()) {
     if (!entry.domain || !entry.path || !entry.IsRegularFile() || !MatchesDomain(*entry.domain)) continue;

@@ -189,10 +189,8 @@ class CameraRollFiles {
   // The index's mbdb lookup matches a literal suffix, which cannot list a
   // whole domain; the manifest's records carry the times and sizes besides.
   void ReadManifestMbdb(backup::CFileListDB& index) {
-    const auto path = platform::FindIgnoringCase(index.BackupFolder(), "Manifest.mbdb");
-    if (!path) return;
-    const auto manifest = backup::MbdbIndex::ParseFile(path->string());
-    if (!manifest) return;
+    const backup::MbdbIndex* manifest = index.Mbdb();
+    if (manifest == nullptr) return;
     for (const backup::MbdbRecord& record : manifest->Records()) {
       if (!record.domain || !record.path || record.path->empty() || !record.IsRegularFile()) continue;
       if (!platform::EqualsIgnoringAsciiCase(*record.domain, kCameraRollDomain)) continue;
