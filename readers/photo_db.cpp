@@ -240,13 +240,27 @@ struct LibraryFiles {
   std::string previewPath;    // a video's preview picture, empty when missing or not a video
 };
 
-// Looks in Media/DCIM/100APPLE/ first, as the phone files its first 9999
-// pictures there, then in the other DCIM folders (101APPLE, ...) by exact
-// name. The thumbnail and preview live under the same folder name.
-std::optional<LibraryFiles> FindLibraryFiles(const CameraRollFiles& files, const std::string& name, bool video) {
+// The DCIM folder a library row names in ZORIGINALPATH ("DCIM/101APPLE"),
+// or empty when it names none.
+std::string DcimFolderOf(const std::string& originalPath) {
+  constexpr std::string_view kDcim = "DCIM/";
+  if (originalPath.rfind(kDcim, 0) != 0) return {};
+  std::string folder = originalPath.substr(kDcim.size());
+  if (!folder.empty() && folder.back() == '/') folder.pop_back();
+  return IsPlainFileName(folder) ? folder : std::string();
+}
+
+// Looks in the DCIM folder the row names first: past 9999 pictures the
+// phone starts again at IMG_0001 in 101APPLE, so a name alone can stand for
+// two files. Then in Media/DCIM/100APPLE/, where the phone files its first
+// pictures, then in the other DCIM folders by exact name. The thumbnail and
+// preview live under the same folder name.
+std::optional<LibraryFiles> FindLibraryFiles(const CameraRollFiles& files, const std::string& name,
+                                             const std::string& rowFolder, bool video) {
   if (!IsPlainFileName(name)) return std::nullopt;
   LibraryFiles found;
-  found.media = files.Find(std::string(kDcimPrefix) + kFirstDcimFolder + "/" + name);
+  if (!rowFolder.empty()) found.media = files.Find(std::string(kDcimPrefix) + rowFolder + "/" + name);
+  if (found.media == nullptr) found.media = files.Find(std::string(kDcimPrefix) + kFirstDcimFolder + "/" + name);
   if (found.media == nullptr) found.media = files.FindInDcim(name);
   if (found.media == nullptr) return std::nullopt;
   // Both look-ups give "Media/DCIM/<folder>/<name>".
@@ -304,7 +318,8 @@ void CPhotoDB::ParseLibraryRow(db::CppSQLite3Query& query) {
   const std::string name = db::FieldText(query, "ZORIGINALFILENAME");
   // The library names its videos with an upper-case ".MOV".
   const bool video = EndsWith(name, ".MOV");
-  const std::optional<LibraryFiles> found = FindLibraryFiles(*files_, name, video);
+  const std::optional<LibraryFiles> found =
+      FindLibraryFiles(*files_, name, DcimFolderOf(db::FieldText(query, "ZORIGINALPATH")), video);
   if (video != (videoMode_ == kPhotoModeVideos)) {
     // The other mode lists this row; its file, thumbnail and preview are
     // still the library's, not deleted media of this mode.

@@ -344,6 +344,28 @@ TEST_P(PhotoForms, LibraryFilesAreFoundByTheirExactName) {
   }
 }
 
+// Past 9999 pictures the phone starts again at IMG_0001 in 101APPLE: each
+// row keeps the file of the folder it names, and neither file, nor its
+// thumbnail, comes back as a deleted picture.
+TEST_P(PhotoForms, RowsOfOneNameInTwoFoldersKeepTheirOwnFiles) {
+  std::vector<SampleLibraryMedia> library(2);
+  for (std::size_t i = 0; i < library.size(); ++i) {
+    library[i].name = "IMG_0001.JPG";
+    library[i].folder = i == 0 ? "100APPLE" : "101APPLE";
+    library[i].exifTimestamp = "2016:11:05 08:00:00";
+    library[i].variant = static_cast<int>(i) + 40;
+  }
+  PhotoBackup backup(GetParam(), kPhotoModePhotos, library, {}, {});
+  ASSERT_EQ(backup.Loaded(), 1);
+  ASSERT_EQ(backup.Reader().PhotoItems().size(), 2u);
+  for (const auto& item : backup.Reader().PhotoItems()) {
+    SCOPED_TRACE(item->pk);
+    EXPECT_EQ(item->deleted, 0);
+    EXPECT_EQ(Bytes(item->storedPath), sample::LibraryFileBytes(library[static_cast<std::size_t>(item->pk - 1)]));
+  }
+  EXPECT_TRUE(backup.Reader().TopAlbums()[2]->items.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, PhotoForms,
                          ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
                          [](const auto& form) { return ModeName(form.param); });
