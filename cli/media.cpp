@@ -69,8 +69,8 @@ void PrintMediaSummary(const std::vector<db::BaseItem*>& tops, int first) {
     const auto* top = dynamic_cast<const db::FriendItem*>(item);
     if (top == nullptr) continue;
     const Counts counts = CountFiles(*top);
-    std::cout << top->Title() << ": " << Days(*top).size() << " days, " << counts.files << " files, " << counts.deleted
-              << " deleted\n";
+    std::cout << top->Title() << ":  days " << Days(*top).size() << ", files " << counts.files << ", deleted "
+              << counts.deleted << '\n';
   }
   const auto* all = tops.empty() ? nullptr : dynamic_cast<const db::FriendItem*>(tops.front());
   if (all == nullptr) return;
