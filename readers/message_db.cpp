@@ -92,6 +92,19 @@ std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
 
 }  // namespace
 
+void DBITEM_MsgFriend::FileAtFront(std::vector<std::unique_ptr<DBITEM_Message>> messages) {
+  if (messages.empty()) return;
+  std::vector<db::BaseItem*> ordered;
+  ordered.reserve(messages.size() + items.size());
+  messages_.reserve(messages_.size() + messages.size());
+  for (auto& message : messages) {
+    ordered.push_back(message.get());
+    messages_.push_back(std::move(message));
+  }
+  ordered.insert(ordered.end(), items.begin(), items.end());
+  items = std::move(ordered);
+}
+
 DBITEM_Message* DBITEM_MsgFriend::File(std::unique_ptr<DBITEM_Message> message, bool atFront) {
   DBITEM_Message* filed = message.get();
   messages_.push_back(std::move(message));
@@ -182,7 +195,7 @@ void CMessageDB::Reset() {
   messageColumnCount_ = 0;
 }
 
-DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address, bool recovered) {
+DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address) {
   const auto found = conversationByAddress_.find(address);
   if (found != conversationByAddress_.end()) return *found->second;
 
@@ -199,35 +212,24 @@ DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address, bool r
   }
   DBITEM_MsgFriend& created = *conversation;
   conversationByAddress_.emplace(address, &created);
-  if (recovered) {
-    conversations_.insert(conversations_.begin(), std::move(conversation));
-  } else {
-    conversations_.push_back(std::move(conversation));
-  }
+  // A conversation made for a recovered message goes to the front; the
+  // merge settles that order once it is done.
+  conversations_.push_back(std::move(conversation));
   return created;
 }
 
-void CMessageDB::AddToConversation(std::unique_ptr<DBITEM_Message> message) {
-  const bool recovered = message->deleted != 0;
-  DBITEM_MsgFriend& conversation = ConversationFor(message->address, recovered);
-  message->parent = &conversation;
-  message->sender = message->isSent != 0 ? ownNumberFriend_.get() : &conversation;
-  conversation.time = message->time;
-  if (recovered) ++conversation.deletedMessageCount;
-  DBITEM_Message* filed = conversation.File(std::move(message), recovered);
-
-  if (recovered && conversation.deleted == 0) {
-    conversation.deleted = 1;
-    MoveToFront(&conversation);
-  }
-  messageByKey_[MessageKey(*filed)] = filed;
-  if (!filed->guid.empty()) knownGuids_.insert(filed->guid);
+DBITEM_MsgFriend& CMessageDB::PrepareForFiling(DBITEM_Message& message) {
+  DBITEM_MsgFriend& conversation = ConversationFor(message.address);
+  message.parent = &conversation;
+  message.sender = message.isSent != 0 ? ownNumberFriend_.get() : &conversation;
+  conversation.time = message.time;
+  messageByKey_[MessageKey(message)] = &message;
+  if (!message.guid.empty()) knownGuids_.insert(message.guid);
+  return conversation;
 }
 
-void CMessageDB::MoveToFront(DBITEM_MsgFriend* conversation) {
-  const auto at = std::find_if(conversations_.begin(), conversations_.end(),
-                               [conversation](const auto& c) { return c.get() == conversation; });
-  if (at != conversations_.end()) std::rotate(conversations_.begin(), at, at + 1);
+void CMessageDB::AddToConversation(std::unique_ptr<DBITEM_Message> message) {
+  PrepareForFiling(*message).File(std::move(message), false);
 }
 
 void CMessageDB::RecoverDeletedMessages() {
@@ -243,8 +245,13 @@ void CMessageDB::RecoverDeletedMessages() {
 
 void CMessageDB::MergeDeletedMessages() {
   std::map<std::int32_t, std::string> addressByHandle;
-  // Last to first, each in front: the recovered messages end up in the order
-  // the scan found them.
+  // Walked last to first, each message as if filed at the front of its
+  // conversation and the conversation moved to the front of the list when
+  // its first recovered message comes: recovered messages end up in the
+  // order the scan found them, and the conversation marked last stands
+  // first. Both orders are built once at the end.
+  std::unordered_map<DBITEM_MsgFriend*, std::vector<std::unique_ptr<DBITEM_Message>>> filedInFront;
+  std::vector<DBITEM_MsgFriend*> movedToFront;
   for (auto it = recoveredMessages_.rbegin(); it != recoveredMessages_.rend(); ++it) {
     std::unique_ptr<DBITEM_Message> message = std::move(*it);
     // A copy of a live (or already merged) message: the scanner finds live
@@ -266,9 +273,37 @@ void CMessageDB::MergeDeletedMessages() {
     }
     message->address = known->second;
     if (message->address.empty()) message->address = kUnknownAddressPrefix + std::to_string(message->handleId);
-    AddToConversation(std::move(message));
+    DBITEM_MsgFriend& conversation = PrepareForFiling(*message);
+    ++conversation.deletedMessageCount;
+    if (conversation.deleted == 0) {
+      conversation.deleted = 1;
+      movedToFront.push_back(&conversation);
+    }
+    filedInFront[&conversation].push_back(std::move(message));
   }
   recoveredMessages_.clear();
+
+  for (auto& [conversation, messages] : filedInFront) {
+    std::reverse(messages.begin(), messages.end());
+    conversation->FileAtFront(std::move(messages));
+  }
+  // The conversations moved to the front, the one moved last first, then
+  // the others in the order they were made.
+  std::unordered_map<const DBITEM_MsgFriend*, std::unique_ptr<DBITEM_MsgFriend>> owned;
+  std::vector<std::unique_ptr<DBITEM_MsgFriend>> ordered;
+  ordered.reserve(conversations_.size());
+  for (auto& conversation : conversations_) {
+    if (conversation->deleted != 0) {
+      owned.emplace(conversation.get(), std::move(conversation));
+    }
+  }
+  for (auto it = movedToFront.rbegin(); it != movedToFront.rend(); ++it) {
+    if (auto found = owned.find(*it); found != owned.end()) ordered.push_back(std::move(found->second));
+  }
+  for (auto& conversation : conversations_) {
+    if (conversation) ordered.push_back(std::move(conversation));
+  }
+  conversations_ = std::move(ordered);
 }
 
 void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection) {

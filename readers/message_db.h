@@ -70,6 +70,11 @@ class DBITEM_MsgFriend : public db::FriendItem {
   // Files a message at the front of items (a recovered one) or at the end,
   // and takes ownership of it. Returns the message, now owned here.
   DBITEM_Message* File(std::unique_ptr<DBITEM_Message> message, bool atFront);
+  // Files messages in front of items, in the order given, and takes
+  // ownership of them: one step for all the recovered messages of a
+  // conversation, where filing them one by one at the front would move the
+  // whole list each time.
+  void FileAtFront(std::vector<std::unique_ptr<DBITEM_Message>> messages);
 
   std::string name;     // the contact's display name, else the address
   std::string address;  // the key the conversation was created for
@@ -123,11 +128,13 @@ class CMessageDB : public db::CDbSqlite {
 
  private:
   void Reset();
-  DBITEM_MsgFriend& ConversationFor(const std::string& address, bool recovered);
+  DBITEM_MsgFriend& ConversationFor(const std::string& address);
+  // Links a message to its conversation (made when new) and records its key
+  // and guid; the caller files it.
+  DBITEM_MsgFriend& PrepareForFiling(DBITEM_Message& message);
   void AddToConversation(std::unique_ptr<DBITEM_Message> message);
   void RecoverDeletedMessages();
   void MergeDeletedMessages();
-  void MoveToFront(DBITEM_MsgFriend* conversation);
 
   // The analysis's index, kept for lookups of the files a record names.
   [[maybe_unused]] backup::CFileListDB* index_;
@@ -135,7 +142,7 @@ class CMessageDB : public db::CDbSqlite {
   std::unique_ptr<DBITEM_MsgFriend> ownNumberFriend_;
   std::unordered_map<std::string, DBITEM_Message*> messageByKey_;
   std::unordered_set<std::string> knownGuids_;  // of the messages filed so far
-  std::map<std::string, DBITEM_MsgFriend*> conversationByAddress_;
+  std::unordered_map<std::string, DBITEM_MsgFriend*> conversationByAddress_;
   std::vector<std::unique_ptr<DBITEM_Message>> recoveredMessages_;
   int messageColumnCount_ = 0;
   std::vector<std::unique_ptr<DBITEM_MsgFriend>> conversations_;
