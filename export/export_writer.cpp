@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <initializer_list>
 #include <system_error>
 #include <vector>
 
@@ -126,10 +127,12 @@ std::string TodayText() {
 
 // Writes a whole file, replacing an older one; a file that cannot be written
 // is skipped, the rest of the export goes on.
-void WriteFile(const fs::path& path, std::string_view bytes) {
+void WriteFile(const fs::path& path, std::initializer_list<std::string_view> parts) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  for (std::string_view bytes : parts) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+void WriteFile(const fs::path& path, std::string_view bytes) { WriteFile(path, {bytes}); }
 
 void MakeFolder(const fs::path& folder) {
   std::error_code ec;
@@ -325,8 +328,6 @@ int CExportWriter::Finish() {
   const fs::path pages = folder_ / "网页格式";
   MakeFolder(pages);
   if (category_ != 0 && category_ != 2) {
-    std::string page = listPage_;
-    ReplaceAll(page, "$ListContent", listRows_);
     if (hasDeleted_) {
       MakeFolder(pages / "image");
       std::error_code ec;
@@ -334,7 +335,17 @@ int CExportWriter::Finish() {
                     fs::copy_options::skip_existing, ec);
     }
     SetProgress(80);
-    WriteFile(pages / (std::string(CategoryFileName(category_)) + ".html"), page);
+    // The rows go into the page as they are written: a category of a
+    // million records would otherwise hold its rows twice more in memory.
+    const std::string_view page(listPage_);
+    constexpr std::string_view kContent = "$ListContent";
+    const std::size_t at = page.find(kContent);
+    if (at == std::string_view::npos) {
+      WriteFile(pages / (std::string(CategoryFileName(category_)) + ".html"), page);
+    } else {
+      WriteFile(pages / (std::string(CategoryFileName(category_)) + ".html"),
+                {page.substr(0, at), listRows_, page.substr(at + kContent.size())});
+    }
   }
   return 1;
 }
