@@ -52,6 +52,10 @@ int RunRecover(const RecoverOptions& options) {
     ProgressBar bar("导出");
     folder = exporting::RunRecovery(*analysis.holder, selection, options.out, label, &bar, top);
   }
+  if (folder.empty()) {
+    std::cerr << "velmora: cannot write the export below " << options.out << '\n';
+    return kExitUnreadable;
+  }
   std::cout << folder.string() << '\n';
   return kExitDone;
 }

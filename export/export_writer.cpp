@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db/text.h"
+#include "platform/fs.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 
@@ -127,16 +128,21 @@ std::string TodayText() {
 
 // Writes a whole file, replacing an older one; a file that cannot be written
 // is skipped, the rest of the export goes on.
-void WriteFile(const fs::path& path, std::initializer_list<std::string_view> parts) {
+// Whether every byte reached the file.
+bool WriteFile(const fs::path& path, std::initializer_list<std::string_view> parts) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (std::string_view bytes : parts) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
-void WriteFile(const fs::path& path, std::string_view bytes) { WriteFile(path, {bytes}); }
+bool WriteFile(const fs::path& path, std::string_view bytes) { return WriteFile(path, {bytes}); }
 
-void MakeFolder(const fs::path& folder) {
+// Whether folder is there (made now, or already).
+bool MakeFolder(const fs::path& folder) {
   std::error_code ec;
   fs::create_directories(folder, ec);
+  return platform::IsFolder(folder);
 }
 
 }  // namespace
@@ -264,7 +270,7 @@ void CExportWriter::BeginCategory(const fs::path& saveFolder, const std::string&
   if (!labelFolder.empty()) folder_ /= labelFolder;
   folder_ /= TodayText();
   folder_ /= std::string(CategoryDisplayName(category_));
-  MakeFolder(folder_);
+  if (!MakeFolder(folder_)) writeFailed_ = true;
   SetProgress(2);
 }
 
@@ -322,11 +328,13 @@ void CExportWriter::AddLine(int target, const std::string& line, bool deleted) {
 
 int CExportWriter::Finish() {
   const fs::path tables = folder_ / "表格格式";
-  MakeFolder(tables);
-  WriteFile(tables / (std::string(CategoryFileName(category_)) + ".csv"), platform::Utf8ToGb18030(csvText_));
+  if (!MakeFolder(tables) ||
+      !WriteFile(tables / (std::string(CategoryFileName(category_)) + ".csv"), platform::Utf8ToGb18030(csvText_))) {
+    writeFailed_ = true;
+  }
   SetProgress(60);
   const fs::path pages = folder_ / "网页格式";
-  MakeFolder(pages);
+  if (!MakeFolder(pages)) writeFailed_ = true;
   if (category_ != 0 && category_ != 2) {
     if (hasDeleted_) {
       MakeFolder(pages / "image");
@@ -340,14 +348,13 @@ int CExportWriter::Finish() {
     const std::string_view page(listPage_);
     constexpr std::string_view kContent = "$ListContent";
     const std::size_t at = page.find(kContent);
-    if (at == std::string_view::npos) {
-      WriteFile(pages / (std::string(CategoryFileName(category_)) + ".html"), page);
-    } else {
-      WriteFile(pages / (std::string(CategoryFileName(category_)) + ".html"),
-                {page.substr(0, at), listRows_, page.substr(at + kContent.size())});
-    }
+    const fs::path file = pages / (std::string(CategoryFileName(category_)) + ".html");
+    const bool written = at == std::string_view::npos
+                             ? WriteFile(file, page)
+                             : WriteFile(file, {page.substr(0, at), listRows_, page.substr(at + kContent.size())});
+    if (!written) writeFailed_ = true;
   }
-  return 1;
+  return writeFailed_ ? 0 : 1;
 }
 
 }  // namespace exporting

@@ -56,9 +56,12 @@ class CExportWriter {
   // A reader's CSV line (ending in "\r\n", free-text fields prepared by
   // db::CsvQuoteField) to the CSV text, the HTML rows or both.
   void AddLine(int target, const std::string& line, bool deleted);
-  // Writes the CSV file and the list page. Folders or files that cannot be
-  // written are skipped; returns 1.
+  // Writes the CSV file and the list page. Returns 1, or 0 when a folder or
+  // file could not be written (a full disk, a read-only target): the export
+  // is then incomplete and the caller says so.
   int Finish();
+  // Whether a folder or file of this export could not be written so far.
+  bool WriteFailed() const { return writeFailed_; }
 
   const std::filesystem::path& Folder() const { return folder_; }
   const std::string& CsvText() const { return csvText_; }
@@ -76,6 +79,7 @@ class CExportWriter {
   std::string listPage_;
   std::string listRows_;
   bool hasDeleted_ = false;
+  bool writeFailed_ = false;
   float lineStep_ = 0;
 };
 

@@ -68,7 +68,7 @@ std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const 
   // (they would be empty).
   if (holder.category >= readers::kCategoryCalls && holder.category <= readers::kCategoryWhatsApp) writer.Finish();
   if (progress != nullptr) progress->SetProgress(100);
-  return writer.Folder();
+  return writer.WriteFailed() ? std::filesystem::path() : writer.Folder();
 }
 
 std::vector<db::BaseItem*> TickedDayGroups(const db::FriendItem& topGroup) {

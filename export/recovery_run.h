@@ -23,8 +23,9 @@ namespace exporting {
 std::string RecoveryLabel(const std::string& backupFolder);
 
 // Writes selection (records of holder's category, in order) below
-// target/<label>/<today>/<category name> and returns that folder. The
-// progress ends at 100.
+// target/<label>/<today>/<category name> and returns that folder, or an
+// empty path when the folder or the category's table or page could not be
+// written (the export is incomplete). The progress ends at 100.
 //
 // The media categories (photos and videos, attachments) export day groups:
 // selection holds those of topGroup (the album or file group the user

@@ -324,6 +324,12 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   for (const auto& entry : fs::recursive_directory_iterator(photoFolder)) copiedFiles += entry.is_regular_file();
   EXPECT_GT(copiedFiles, 0u);
 
+  // An export folder that cannot be made is an error, not a done export.
+  sample::WriteBytes(temp_.Path() / "a-file", {'x'});
+  const Outcome blocked = Velmora({"recover", backup.string(), "calls", "--out", (temp_.Path() / "a-file").string()});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.err.find("cannot write"), std::string::npos) << blocked.err;
+
   const Outcome recovered =
       Velmora({"recover", backup.string(), "messages", "--out", (temp_.Path() / "out").string(), "--deleted-only"});
   ASSERT_EQ(recovered.status, 0) << recovered.err;

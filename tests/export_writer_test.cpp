@@ -8,6 +8,7 @@
 #include "db/text.h"
 #include "platform/fs.h"
 #include "platform/text_codec.h"
+#include "testing/sample_backup.h"
 
 namespace {
 
@@ -139,6 +140,25 @@ TEST_F(CExportWriterFiles, ALabelFromDataStaysInsideTheSaveFolder) {
   writer.BeginCategory(temp_.Path() / "save", "../../etc");
   const std::string folder = fs::weakly_canonical(writer.Folder()).string();
   EXPECT_EQ(folder.rfind((temp_.Path() / "save").string(), 0), 0u) << folder;
+}
+
+// A save folder that cannot hold the export (here a file stands where its
+// folder would go): the failure is told, not reported as success.
+TEST_F(CExportWriterFiles, AnExportThatCannotBeWrittenSaysSo) {
+  sample::WriteBytes(temp_.Path() / "blocked", {'x'});
+  CExportWriter writer(nullptr, 5);
+  writer.BeginCategory(temp_.Path() / "blocked", "label");
+  EXPECT_TRUE(writer.WriteFailed());
+  writer.BeginList(1);
+  writer.SetHeader("a\r\n");
+  writer.AddLine(exporting::kToCsvAndHtml, "x\r\n", false);
+  EXPECT_EQ(writer.Finish(), 0);
+
+  CExportWriter fine(nullptr, 5);
+  fine.BeginCategory(temp_.Path() / "free", "label");
+  fine.BeginList(1);
+  EXPECT_EQ(fine.Finish(), 1);
+  EXPECT_FALSE(fine.WriteFailed());
 }
 
 }  // namespace
