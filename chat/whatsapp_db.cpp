@@ -113,16 +113,7 @@ DBITEM_WhatsApp* DBITEM_WhatsAppFriend::Append(std::unique_ptr<DBITEM_WhatsApp> 
 }
 
 void DBITEM_WhatsAppFriend::Prepend(std::vector<std::unique_ptr<DBITEM_WhatsApp>> messages) {
-  if (messages.empty()) return;
-  std::vector<db::BaseItem*> ordered;
-  ordered.reserve(messages.size() + items.size());
-  messages_.reserve(messages_.size() + messages.size());
-  for (auto& message : messages) {
-    ordered.push_back(message.get());
-    messages_.push_back(std::move(message));
-  }
-  ordered.insert(ordered.end(), items.begin(), items.end());
-  items = std::move(ordered);
+  db::PrependOwned(items, messages_, std::move(messages));
 }
 
 std::string MessageKey(const DBITEM_WhatsApp& message) {

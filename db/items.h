@@ -80,6 +80,25 @@ class DBITEM_TbNameList : public BaseItem {
   std::string sql;
 };
 
+// Puts records in front of a group's items, in the order given, and hands
+// their ownership to owned (the group's owning list): one step for all the
+// recovered members of a group, where filing them one by one at the front
+// would move the whole list each time.
+template <class Record>
+void PrependOwned(std::vector<BaseItem*>& items, std::vector<std::unique_ptr<Record>>& owned,
+                  std::vector<std::unique_ptr<Record>> records) {
+  if (records.empty()) return;
+  std::vector<BaseItem*> ordered;
+  ordered.reserve(records.size() + items.size());
+  owned.reserve(owned.size() + records.size());
+  for (auto& record : records) {
+    ordered.push_back(record.get());
+    owned.push_back(std::move(record));
+  }
+  ordered.insert(ordered.end(), items.begin(), items.end());
+  items = std::move(ordered);
+}
+
 // The records of an owning list as the plain pointers the browser and the
 // export steps take, in order.
 template <class Record>

@@ -93,16 +93,7 @@ std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
 }  // namespace
 
 void DBITEM_MsgFriend::FileAtFront(std::vector<std::unique_ptr<DBITEM_Message>> messages) {
-  if (messages.empty()) return;
-  std::vector<db::BaseItem*> ordered;
-  ordered.reserve(messages.size() + items.size());
-  messages_.reserve(messages_.size() + messages.size());
-  for (auto& message : messages) {
-    ordered.push_back(message.get());
-    messages_.push_back(std::move(message));
-  }
-  ordered.insert(ordered.end(), items.begin(), items.end());
-  items = std::move(ordered);
+  db::PrependOwned(items, messages_, std::move(messages));
 }
 
 DBITEM_Message* DBITEM_MsgFriend::File(std::unique_ptr<DBITEM_Message> message, bool atFront) {

@@ -71,9 +71,7 @@ class DBITEM_MsgFriend : public db::FriendItem {
   // and takes ownership of it. Returns the message, now owned here.
   DBITEM_Message* File(std::unique_ptr<DBITEM_Message> message, bool atFront);
   // Files messages in front of items, in the order given, and takes
-  // ownership of them: one step for all the recovered messages of a
-  // conversation, where filing them one by one at the front would move the
-  // whole list each time.
+  // ownership of them (db::PrependOwned).
   void FileAtFront(std::vector<std::unique_ptr<DBITEM_Message>> messages);
 
   std::string name;     // the contact's display name, else the address
