@@ -107,6 +107,11 @@ std::vector<std::uint8_t> SqliteFile::WalBytes() const {
   return ReadFileOrEmpty(fs::path(path_.string() + "-wal"));
 }
 
+void SqliteFile::WriteTo(const fs::path& path) const {
+  WriteBytes(path, DatabaseBytes());
+  if (const std::vector<std::uint8_t> wal = WalBytes(); !wal.empty()) WriteBytes(fs::path(path.string() + "-wal"), wal);
+}
+
 // ---- SampleBackupBuilder ----
 
 void SampleBackupBuilder::AddFile(BackupFile file) { files_.push_back(std::move(file)); }

@@ -76,6 +76,9 @@ class SqliteFile {
   std::vector<std::uint8_t> DatabaseBytes() const;
   // Empty unless kWalPending.
   std::vector<std::uint8_t> WalBytes() const;
+  // Writes the database as the file at path and, when it has one, its log
+  // beside it as path + "-wal", as a backup holds them (folders made).
+  void WriteTo(const fs::path& path) const;
 
  private:
   platform::TempFolder folder_;

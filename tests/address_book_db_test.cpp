@@ -30,7 +30,7 @@ void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 // The database as AddressBook.sqlitedb in folder.
 fs::path WriteDatabase(const platform::TempFolder& folder, const sample::SqliteFile& database) {
   const fs::path path = folder.Path() / "AddressBook.sqlitedb";
-  WriteFile(path, database.DatabaseBytes());
+  database.WriteTo(path);
   return path;
 }
 

@@ -23,8 +23,7 @@ using sample::SampleCalendarItem;
 // Writes a store made of sql into folder and returns its path.
 std::string StorePath(const platform::TempFolder& folder, const std::string& sql) {
   const fs::path path = folder.Path() / "Calendar.sqlitedb";
-  const sample::SqliteFile database(sql);
-  sample::WriteBytes(path, database.DatabaseBytes());
+  sample::SqliteFile(sql).WriteTo(path);
   return path.string();
 }
 

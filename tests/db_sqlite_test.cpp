@@ -58,9 +58,7 @@ class CDbSqliteTest : public ::testing::Test {
   void TearDown() override { unsetenv("VELMORA_TEMP_DIR"); }
 
   std::string Place(const sample::SqliteFile& database, const std::string& name = "people.db") {
-    WriteFile(folder_ / name, database.DatabaseBytes());
-    const auto wal = database.WalBytes();
-    if (!wal.empty()) WriteFile(folder_ / (name + "-wal"), wal);
+    database.WriteTo(folder_ / name);
     return (folder_ / name).string();
   }
   std::size_t WorkingCopies() const { return platform::ListFolder(root_.Path() / "tmp").size(); }

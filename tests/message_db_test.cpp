@@ -89,9 +89,7 @@ class MessageDbTest : public ::testing::Test {
   // Copies a sample database (and its -wal) into a folder of this test, as a
   // backup would hold it, and returns its path.
   std::string Place(const sample::SqliteFile& database, const std::string& name = "sms.db") {
-    WriteFile(root_.Path() / name, database.DatabaseBytes());
-    const auto wal = database.WalBytes();
-    if (!wal.empty()) WriteFile(root_.Path() / (name + "-wal"), wal);
+    database.WriteTo(root_.Path() / name);
     return (root_.Path() / name).string();
   }
 

@@ -32,9 +32,7 @@ Bytes ToBytes(const std::string& text) { return {text.begin(), text.end()}; }
 std::string WriteDatabase(const platform::TempFolder& folder, const std::string& name,
                           const sample::SqliteFile& database) {
   const fs::path path = folder.Path() / name;
-  sample::WriteBytes(path, database.DatabaseBytes());
-  const Bytes wal = database.WalBytes();
-  if (!wal.empty()) sample::WriteBytes(fs::path(path.string() + "-wal"), wal);
+  database.WriteTo(path);
   return path.string();
 }
 

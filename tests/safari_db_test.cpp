@@ -29,8 +29,7 @@ using sample::SampleVisit;
 std::string WriteDatabase(const platform::TempFolder& folder, const std::string& name,
                           const sample::SqliteFile& database) {
   const fs::path path = folder.Path() / name;
-  const std::vector<std::uint8_t> bytes = database.DatabaseBytes();
-  sample::WriteBytes(path, bytes);
+  database.WriteTo(path);
   return path.string();
 }
 

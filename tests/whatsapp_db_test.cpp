@@ -92,7 +92,8 @@ class WhatsAppDbTest : public ::testing::Test {
   // Copies a sample database (and its -wal) into a folder of this test, as a
   // backup would hold it, and returns its path.
   std::string Place(const sample::SqliteFile& database, const std::string& name = "ChatStorage.sqlite") {
-    return PlaceBytes(database.DatabaseBytes(), database.WalBytes(), name);
+    database.WriteTo(root_.Path() / name);
+    return (root_.Path() / name).string();
   }
   std::string PlaceBytes(const std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& wal,
                          const std::string& name = "ChatStorage.sqlite") {
