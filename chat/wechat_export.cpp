@@ -1,0 +1,1 @@
+#include "chat/wechat_export.h"

@@ -1,0 +1,1 @@
+#include "chat/wechat_session.h"

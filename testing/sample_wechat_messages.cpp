@@ -1,0 +1,1 @@
+#include "testing/sample_wechat_messages.h"
