@@ -4,6 +4,7 @@
 #include <iostream>
 #include <thread>
 
+#include "chat/wechat_account.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
 #include "db/progress.h"
@@ -28,7 +29,7 @@ int CategoryArgument(const std::string& text) {
   return *category;
 }
 
-int AnalyseBackup(const std::string& backup, int category, Analysis& analysis) {
+int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account) {
   if (!platform::IsFolderOrLinkToOne(backup)) return ReportNoBackup("no folder " + backup);
   if (analysis.index.Open(backup, -1) == 0) return ReportNoBackup(OpenFailure(analysis.index, backup));
   ProgressBar bar("分析");
@@ -47,8 +48,43 @@ int AnalyseBackup(const std::string& backup, int category, Analysis& analysis) {
   db::SetProgressTarget(nullptr);
   if (failure) std::rethrow_exception(failure);
   bar.SetProgress(100);
+  const std::size_t accounts = readers::WxAccountsOf(*analysis.holder).size();
+  if (account >= 0) {
+    if (static_cast<std::size_t>(account) >= accounts) {
+      std::cerr << "velmora: no account " << account << ": this backup has " << accounts << " account"
+                << (accounts == 1 ? "" : "s") << " of this app\n";
+      return kExitUsage;
+    }
+    analysis.holder->account = static_cast<std::size_t>(account);
+  } else if (accounts > 1) {
+    analysis.chooseAccount = true;
+    return kExitDone;
+  }
   analysis.list = readers::ResultListOf(*analysis.holder);
   return kExitDone;
+}
+
+nlohmann::ordered_json AccountsJson(const Analysis& analysis) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  const auto accounts = readers::WxAccountsOf(*analysis.holder);
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    nlohmann::ordered_json entry;
+    entry["index"] = i;
+    entry["userName"] = accounts[i]->userName;
+    entry["displayName"] = accounts[i]->DisplayName();
+    entry["weChatId"] = accounts[i]->alias;
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+void PrintAccounts(const Analysis& analysis) {
+  const auto accounts = readers::WxAccountsOf(*analysis.holder);
+  std::cout << "Accounts: " << accounts.size() << " (choose one with --account N)\n";
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    std::cout << "  " << i << "  " << accounts[i]->userName << "  " << accounts[i]->DisplayName() << "  "
+              << accounts[i]->alias << '\n';
+  }
 }
 
 }  // namespace cli

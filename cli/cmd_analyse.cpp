@@ -12,12 +12,21 @@
 #include "db/item_time.h"
 #include "db/text.h"
 #include "readers/categories.h"
+#include "readers/category_readers.h"
 
 namespace cli {
 namespace {
 
 // Conversations: each group lists its messages.
-bool IsGrouped(int category) { return category == readers::kCategoryMessages || category == readers::kCategoryWhatsApp; }
+bool IsGrouped(int category) {
+  return category == readers::kCategoryMessages || category == readers::kCategoryWhatsApp ||
+         category == readers::kCategoryWeChat;
+}
+
+bool IsChatCategory(int category) {
+  return category == readers::kCategoryWeChatContacts || category == readers::kCategoryWeChat ||
+         category == readers::kCategoryWeChatAttachments;
+}
 
 // A record's title on one summary line: line breaks and tabs (a note's body
 // is its title) become blanks, and a long text is cut.
@@ -39,7 +48,23 @@ int RunAnalyse(const AnalyseOptions& options) {
   const int category = CategoryArgument(options.category);
   if (category < 0) return kExitUsage;
   Analysis analysis;
-  if (const int status = AnalyseBackup(options.backup, category, analysis); status != kExitDone) return status;
+  if (const int status = AnalyseBackup(options.backup, category, analysis, options.account); status != kExitDone) {
+    return status;
+  }
+  if (analysis.chooseAccount) {
+    if (options.json) {
+      nlohmann::ordered_json out;
+      out["category"] = category;
+      out["accounts"] = AccountsJson(analysis);
+      PrintJson(std::cout, out);
+    } else {
+      PrintAccounts(analysis);
+    }
+    return kExitDone;
+  }
+  if (IsChatCategory(category) && readers::WxAccountsOf(*analysis.holder).empty()) {
+    std::cerr << "velmora: 未找到微信本地帐号\n";
+  }
   if (IsMediaCategory(category)) {
     if (options.json) {
       nlohmann::ordered_json out;
@@ -101,6 +126,10 @@ void AddAnalyseCommand(CLI::App& app, int& exitCode) {
                     "Print JSON: {\"category\", \"records\"}, or {\"category\", \"groups\"} for conversations "
                     "and for media (top groups with their \"days\")");
   command->add_option("--first", options->first, "How many records the text summary shows (default 20)")
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--account", options->account,
+                      "Chat categories: the account to list (0, 1 ...); without it a backup of several "
+                      "accounts lists the accounts")
       ->check(CLI::NonNegativeNumber);
   command->callback([options, &exitCode] { exitCode = RunAnalyse(*options); });
 }

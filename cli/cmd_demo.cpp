@@ -40,8 +40,8 @@ int RunDemo(const DemoOptions& options) {
   const std::string backup = (root / "manifest-db").string();
   const std::string out = (root / "recovered").string();
   for (const char* category : {"contacts", "messages", "calls", "safari", "notes", "calendar", "reminders",
-                               "voice-memos", "whatsapp", "photos", "videos", "message-attachments",
-                               "whatsapp-files"}) {
+                               "voice-memos", "whatsapp", "wechat-contacts", "wechat", "photos", "videos",
+                               "message-attachments", "wechat-attachments", "whatsapp-files"}) {
     std::cout << "\n$ velmora analyse " << backup << " " << category << " --first 5\n" << std::flush;
     AnalyseOptions analyse;
     analyse.backup = backup;

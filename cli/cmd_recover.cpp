@@ -9,19 +9,23 @@
 #include "cli/output.h"
 #include "cli/progress_bar.h"
 #include "export/recovery_run.h"
+#include "readers/category_readers.h"
 #include "readers/record_filter.h"
 
 namespace cli {
-namespace {
-
-
-}  // namespace
 
 int RunRecover(const RecoverOptions& options) {
   const int category = CategoryArgument(options.category);
   if (category < 0) return kExitUsage;
   Analysis analysis;
-  if (const int status = AnalyseBackup(options.backup, category, analysis); status != kExitDone) return status;
+  if (const int status = AnalyseBackup(options.backup, category, analysis, options.account); status != kExitDone) {
+    return status;
+  }
+  if (analysis.chooseAccount) {
+    std::cerr << "velmora: this backup holds " << readers::WxAccountsOf(*analysis.holder).size()
+              << " accounts: choose one with --account N (`velmora analyse` lists them)\n";
+    return kExitUsage;
+  }
   // Tick what the filters keep, as a user ticks rows in the record browser:
   // records of a list, or the files of one top group of a media category.
   std::vector<db::BaseItem*> selection;
@@ -72,6 +76,9 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
   command->add_option("--search", options->search, "Only records (or conversations) whose text contains this");
   command->add_option("--group", options->group,
                       "Media categories: the top group whose files are copied (0 all, as `analyse` lists them)");
+  command->add_option("--account", options->account,
+                      "Chat categories: the account to recover (0, 1 ... as `velmora analyse` lists them)")
+      ->check(CLI::NonNegativeNumber);
   command->add_option("--label", options->label,
                       "The name of the source folder (default: the device name, else 指定目录_<folder>)");
   command->callback([options, &exitCode] { exitCode = RunRecover(*options); });

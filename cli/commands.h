@@ -29,6 +29,7 @@ struct AnalyseOptions {
   std::string category;
   bool json = false;
   int first = 20;
+  int account = -1;  // chat categories: which account (-1: the only one, or list them)
 };
 
 struct RecoverOptions {
@@ -39,6 +40,7 @@ struct RecoverOptions {
   std::string search;
   std::string label;
   int group = 0;  // media categories: which top group (0 all files)
+  int account = -1;  // chat categories: which account (-1: the only one)
 };
 
 // The bodies of the commands, also run by the demo. Each returns the exit

@@ -1,5 +1,8 @@
 #include "cli/record_json.h"
 
+#include "chat/wechat_account.h"
+#include "chat/wechat_contacts.h"
+#include "chat/wechat_messages.h"
 #include "chat/whatsapp_db.h"
 #include "db/item_time.h"
 #include "readers/address_book_db.h"
@@ -81,6 +84,28 @@ void AddOwnFields(const db::BaseItem& record, nlohmann::ordered_json& out) {
     out["pushName"] = chatMessage->pushName;
     out["toJid"] = chatMessage->toJid;
     out["text"] = chatMessage->text;
+  } else if (const auto* wxMessage = dynamic_cast<const chat::DBITEM_WxChat*>(&record)) {
+    const auto* sender = dynamic_cast<const chat::DBITEM_WxFriend*>(record.sender);
+    out["localId"] = wxMessage->localId;
+    out["msgType"] = wxMessage->msgType;
+    out["direction"] = wxMessage->direction;
+    out["sender"] = sender != nullptr ? sender->userName : std::string();
+    out["senderName"] = sender != nullptr ? sender->DisplayName() : std::string();
+    out["fromMe"] = dynamic_cast<const chat::CWxLocalUser*>(record.sender) != nullptr;
+    out["text"] = wxMessage->ShownText();
+    out["mediaPath"] = wxMessage->mediaPath;
+  } else if (const auto* wxContact = dynamic_cast<const chat::DBITEM_WxFriend*>(&record)) {
+    out["userName"] = wxContact->userName;
+    out["kind"] = wxContact->kind;
+    out["encodeUserName"] = wxContact->encodeUserName;
+    out["remarks"] = wxContact->remarks;
+    out["address"] = wxContact->address;
+    out["signature"] = wxContact->signature;
+    out["avatarUrl"] = wxContact->AvatarUrl();
+    nlohmann::ordered_json members = nlohmann::ordered_json::array();
+    for (const chat::DBITEM_WxFriend* member : wxContact->members) members.push_back(member->userName);
+    out["members"] = std::move(members);
+    out["deletedMessageCount"] = wxContact->deletedCount;
   } else if (const auto* chatConversation = dynamic_cast<const chat::DBITEM_WhatsAppFriend*>(&record)) {
     out["jid"] = chatConversation->jid;
     out["deletedMessageCount"] = chatConversation->deletedMessageCount;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "backup/backup_info.h"
+#include "chat/wechat_export.h"
 #include "chat/whatsapp_db.h"
 #include "readers/address_book_db.h"
 #include "readers/attachment_db.h"
@@ -33,6 +34,17 @@ std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const 
   CExportWriter writer(progress, holder.category);
   writer.BeginCategory(target, label);
   switch (holder.category) {
+    case readers::kCategoryWeChatContacts:
+    case readers::kCategoryWeChat: {
+      // The chat categories finish their writer themselves.
+      const auto accounts = readers::WxAccountsOf(holder);
+      if (holder.account < accounts.size()) {
+        chat::ExportChatCategory(writer, *accounts[holder.account], selection);
+      } else {
+        writer.Finish();
+      }
+      break;
+    }
     case readers::kCategoryCalls: readers::WriteCallsCsv(writer, selection); break;
     case readers::kCategoryContacts: readers::WriteContactsCsv(writer, selection); break;
     case readers::kCategoryMessages: readers::WriteMessagesCsv(writer, selection); break;

@@ -22,7 +22,8 @@ namespace exporting {
 // component.
 std::string RecoveryLabel(const std::string& backupFolder);
 
-// Writes selection (records of holder's category, in order) below
+// Writes selection (records of holder's category, in order; for the WeChat
+// categories records of the account holder.account names) below
 // target/<label>/<today>/<category name> and returns that folder, or an
 // empty path when the folder or the category's table or page could not be
 // written (the export is incomplete). The progress ends at 100.

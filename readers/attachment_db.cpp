@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "backup/mbdb.h"
+#include "chat/wechat_account.h"
 #include "db/item_time.h"
 #include "db/text.h"
 #include "export/export_writer.h"
@@ -421,11 +422,32 @@ void CAttachmentDB::SortTopGroups() {
   }
 }
 
+AttachmentSet::AttachmentSet() = default;
+AttachmentSet::~AttachmentSet() = default;
+
 int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<void*, 5> rows) {
   set.appReader.reset();
   set.manifestReader.reset();
+  set.accountReaders.clear();
+  set.wxUsers.reset();
   const int category = set.category;
-  if (FilesOf(category) == nullptr || category == kWeChatAttachmentsCategory) return 1;
+  if (FilesOf(category) == nullptr) return 1;
+  // The manifest the index opened, whatever the case of its name; the other
+  // forms list their files from the index and use no path.
+  const std::string manifest =
+      index.Mode() == backup::SourceManifestDb ? index.DbPath() : index.DbFolder() + "Manifest.db";
+  if (category == kWeChatAttachmentsCategory) {
+    set.wxUsers = std::make_unique<chat::CLocalUserList>();
+    set.wxUsers->FindLocalUsers(&index, category);
+    for (const auto& account : set.wxUsers->wxUsers) {
+      auto reader = std::make_unique<CAttachmentDB>(&index, category, kManifestReaderMode);
+      reader->accountFolder = account->userMd5;
+      account->attachmentReader = reader.get();
+      reader->LoadAttachmentReader(manifest, rows, 0);
+      set.accountReaders.push_back(std::move(reader));
+    }
+    return 1;
+  }
   if (category == kNotesAttachmentsCategory || category == kMessageAttachmentsCategory) {
     std::vector<std::string> paths;
     int found = 0;
@@ -440,10 +462,6 @@ int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<v
       set.appReader->LoadAttachmentReader(paths[0], rows, category == kNotesAttachmentsCategory ? 1 : 0);
     }
   }
-  // The manifest the index opened, whatever the case of its name; the other
-  // forms list their files from the index and use no path.
-  const std::string manifest =
-      index.Mode() == backup::SourceManifestDb ? index.DbPath() : index.DbFolder() + "Manifest.db";
   set.manifestReader = std::make_unique<CAttachmentDB>(&index, category, kManifestReaderMode);
   set.manifestReader->LoadAttachmentReader(manifest, rows, 0);
   return 1;

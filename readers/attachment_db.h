@@ -42,6 +42,9 @@
 #include "db/db_sqlite.h"
 #include "db/items.h"
 
+namespace chat {
+class CLocalUserList;
+}
 namespace exporting {
 class IExportProgress;
 }
@@ -185,22 +188,31 @@ class CAttachmentDB : public db::CDbSqlite {
   int columnCount_ = 0;
 };
 
-// The dispatcher's holder for categories 14, 15 and 17 (16 comes with the
-// WeChat accounts). Destroying it destroys its readers and their records.
+// The dispatcher's holder for categories 14-17. Destroying it destroys its
+// readers and their records.
 class AttachmentSet {
  public:
+  AttachmentSet();
+  ~AttachmentSet();
+  AttachmentSet(const AttachmentSet&) = delete;
+  AttachmentSet& operator=(const AttachmentSet&) = delete;
+
   int category = -1;
   std::unique_ptr<CAttachmentDB> manifestReader;
   std::unique_ptr<CAttachmentDB> appReader;  // 14 and 15, when the app's database is found
+  // 16: the WeChat accounts of the backup (their contacts are not loaded)
+  // and one manifest reader per account, in the accounts' order.
+  std::unique_ptr<chat::CLocalUserList> wxUsers;
+  std::vector<std::unique_ptr<CAttachmentDB>> accountReaders;
 };
 
 // Loads the attachments of set.category into set, replacing its readers:
 // for 14 and 15 an app reader on the app's database (NoteStore.sqlite,
-// sms.db) when the index finds it, and for 14, 15 and 17 the manifest
-// reader. 16 (its readers come with the WeChat accounts) and other
-// categories load nothing. rows go to LoadAttachmentReader. Returns 1.
-// Runs on the analysis worker; the readers stay open until the caller
-// closes them.
+// sms.db) when the index finds it, for 14, 15 and 17 the manifest reader,
+// for 16 the WeChat accounts and a manifest reader limited to each
+// account's folder. Other categories load nothing. rows go to
+// LoadAttachmentReader. Returns 1. Runs on the analysis worker; the readers
+// stay open until the caller closes them.
 int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<void*, 5> rows);
 
 // The name a file is copied under: its fileName passed through

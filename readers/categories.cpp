@@ -33,9 +33,7 @@ std::optional<int> ParseCategory(const std::string& text) {
   return std::nullopt;
 }
 
-// WeChat attachments come with the WeChat accounts.
-bool IsCategoryBuilt(int category) {
-  return category >= kCategoryCalls && category <= kCategoryWhatsAppFiles && category != kCategoryWeChatAttachments;
-}
+// QQ comes next.
+bool IsCategoryBuilt(int category) { return category >= kCategoryWeChatContacts && category <= kCategoryWhatsAppFiles; }
 
 }  // namespace readers

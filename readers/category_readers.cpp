@@ -3,6 +3,7 @@
 #include <string>
 
 #include "backup/file_list_db.h"
+#include "chat/wechat_account.h"
 #include "chat/whatsapp_db.h"
 #include "db/progress.h"
 #include "platform/message_target.h"
@@ -125,8 +126,11 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
       holder.photos->LoadPhotos(path, {holder.groupRows[0], holder.groupRows[1], holder.groupRows[2]});
       holder.photos->Close();
     }
+  } else if (category == kCategoryWeChatContacts || category == kCategoryWeChat) {
+    holder.wxUsers = std::make_unique<chat::CLocalUserList>();
+    if (holder.wxUsers->FindLocalUsers(&index, category) != 0) holder.wxUsers->AnalyseWxUsers();
   } else if (category == kCategoryNotesAttachments || category == kCategoryMessageAttachments ||
-             category == kCategoryWhatsAppFiles) {
+             category == kCategoryWeChatAttachments || category == kCategoryWhatsAppFiles) {
     holder.attachments = std::make_unique<AttachmentSet>();
     holder.attachments->category = category;
     LoadAttachments(*holder.attachments, index, holder.groupRows);
@@ -134,9 +138,33 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
   return 1;
 }
 
+std::vector<chat::CWxLocalUser*> WxAccountsOf(const CategoryReaders& holder) {
+  std::vector<chat::CWxLocalUser*> accounts;
+  const chat::CLocalUserList* users = holder.wxUsers.get();
+  if (holder.category == kCategoryWeChatAttachments && holder.attachments) users = holder.attachments->wxUsers.get();
+  if (users == nullptr) return accounts;
+  for (const auto& account : users->wxUsers) accounts.push_back(account.get());
+  return accounts;
+}
+
 std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder) {
   std::vector<db::BaseItem*> list;
+  const std::vector<chat::CWxLocalUser*> accounts = WxAccountsOf(holder);
+  chat::CWxLocalUser* account = holder.account < accounts.size() ? accounts[holder.account] : nullptr;
   switch (holder.category) {
+    case kCategoryWeChatContacts:
+    case kCategoryWeChat:
+      if (account != nullptr) {
+        for (const auto& contact : account->contacts) {
+          if (holder.category == kCategoryWeChatContacts || !contact->items.empty()) list.push_back(contact.get());
+        }
+      }
+      break;
+    case kCategoryWeChatAttachments:
+      if (holder.attachments && holder.account < holder.attachments->accountReaders.size()) {
+        for (auto* group : holder.attachments->accountReaders[holder.account]->TopGroups()) list.push_back(group);
+      }
+      break;
     case kCategoryCalls:
       if (holder.calls) {
         for (const auto& call : holder.calls->Calls()) list.push_back(call.get());
@@ -205,7 +233,17 @@ int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<Catego
   holder = std::make_unique<CategoryReaders>();
   int outcome = kAnalysisListed;
   if (DispatchCategory(category, *holder, index) != 0) {
-    outcome = ResultListOf(*holder).empty() ? kAnalysisNothing : kAnalysisListed;
+    const bool chatAccounts = category == kCategoryWeChatContacts || category == kCategoryWeChat ||
+                              category == kCategoryWeChatAttachments;
+    const std::size_t accounts = WxAccountsOf(*holder).size();
+    if (chatAccounts && accounts > 1) {
+      outcome = kAnalysisChooseAccount;
+    } else if (chatAccounts && category != kCategoryWeChatAttachments) {
+      // One account: its list is shown even when it holds nothing yet.
+      outcome = accounts == 1 ? kAnalysisListed : kAnalysisNothing;
+    } else {
+      outcome = ResultListOf(*holder).empty() ? kAnalysisNothing : kAnalysisListed;
+    }
   }
   index.Close();
   if (target != nullptr) target->Post(platform::kWmAnalysisDone, static_cast<std::uintptr_t>(outcome), 0);

@@ -7,6 +7,7 @@
 // that follows it only through posted messages. One analysis at a time.
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -16,7 +17,9 @@ namespace backup {
 class CFileListDB;
 }
 namespace chat {
+class CLocalUserList;
 class CWhatsAppDB;
+class CWxLocalUser;
 }
 namespace platform {
 class IMessageTarget;
@@ -59,6 +62,12 @@ class CategoryReaders {
   std::unique_ptr<NoteCollection> notes;
   std::unique_ptr<SafariCollection> safari;
   std::unique_ptr<AttachmentSet> attachments;
+  // WeChat contacts (1) and chats (2): the accounts with their contacts and
+  // conversations. Attachments (16) keep theirs in attachments.
+  std::unique_ptr<chat::CLocalUserList> wxUsers;
+  // The account whose records ResultListOf gives for 1, 2 and 16, chosen by
+  // the user when there are several (0 otherwise).
+  std::size_t account = 0;
   // The browser's rows the top albums (3) or file groups (5) of the media
   // categories are bound to; opaque here, null without a browser.
   std::array<void*, 5> groupRows{};
@@ -71,17 +80,25 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
 
 // The records the category shows (conversations, contacts, calls, Safari
 // entries, notes, events or reminders, recordings), in order, or an empty
-// list. Calendar items of the other entity type (reminders when events were
+// list. WeChat contacts (1): every contact of the chosen account; WeChat
+// chats (2): its contacts that hold at least one message, in the account's
+// order; WeChat attachments (16): the top groups of its files. Calendar items of the other entity type (reminders when events were
 // asked for, and back) are not shown. The media categories give their top
 // groups: 全部照片, 相机胶卷, 已恢复 (or the video names) for photos and
 // videos; 全部文件, 图片, 视频, 语音, 其他 for attachments. They belong to holder.
 std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder);
 
-// One analysis of a category (3-17) on an opened index: replaces holder's
-// readers with new ones, dispatches, closes the index, and posts
+// The chat accounts an analysis of 1, 2 or 16 found, in order (none for
+// other categories). They belong to holder.
+std::vector<chat::CWxLocalUser*> WxAccountsOf(const CategoryReaders& holder);
+
+// One analysis of a category (1, 2 and 3-17) on an opened index: replaces
+// holder's readers with new ones, dispatches, closes the index, and posts
 // WM_ANALYSIS_DONE to target (if any) with kAnalysisListed when there are
-// records (or the dispatch failed), kAnalysisNothing when there are none.
-// Returns that outcome. Progress goes through db::ReportProgress.
+// records (or the dispatch failed), kAnalysisNothing when there are none,
+// and for 1, 2 and 16 kAnalysisChooseAccount when several accounts were
+// found (the user picks holder.account first). Returns that outcome.
+// Progress goes through db::ReportProgress.
 int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<CategoryReaders>& holder,
                 platform::IMessageTarget* target);
 

@@ -15,6 +15,7 @@
 #include "testing/sample_notes.h"
 #include "testing/sample_safari.h"
 #include "testing/sample_voice_memos.h"
+#include "testing/sample_wechat.h"
 #include "testing/sample_whatsapp.h"
 
 namespace sample {
@@ -355,6 +356,7 @@ SampleBackupBuilder AppsDemoBackup() {
   AddCalendarApp(builder);
   AddVoiceMemosApp(builder);
   AddWhatsAppApp(builder);
+  AddWeChatApp(builder);
   AddCameraRoll(builder);
   AddAppAttachmentFiles(builder);
   return builder;

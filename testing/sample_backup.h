@@ -118,8 +118,9 @@ SampleBackupBuilder DemoBackup();
 
 // The built-in sample with the phone's own apps besides: contacts, messages
 // (newest rows in the -wal), call history, Safari, notes, calendar and
-// reminders, WhatsApp, each with live and deleted rows, and voice memos with
-// their recordings.
+// reminders, WhatsApp, a WeChat account with its contacts and chats, each
+// with live and deleted rows, voice memos with their recordings, a camera
+// roll and app files.
 SampleBackupBuilder AppsDemoBackup();
 
 // Writes the built-in sample with its apps in all three forms below root,

@@ -41,7 +41,8 @@ TEST(Categories, ParsesNumbersAndNames) {
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategorySafari));
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryVoiceMemos));
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWhatsAppFiles));
-  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryWeChatAttachments));
+  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWeChatAttachments));
+  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryQq));
 }
 
 class AnalysisTest : public ::testing::Test {

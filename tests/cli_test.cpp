@@ -12,6 +12,7 @@
 #include "testing/folder_snapshot.h"
 #include "testing/plist_writer.h"
 #include "testing/sample_backup.h"
+#include "testing/sample_wechat.h"
 
 namespace {
 
@@ -259,7 +260,7 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
     int status;
   };
   const Case usage[] = {{{"analyse", backup.string(), "no-such-category"}, 2},
-                        {{"analyse", backup.string(), "wechat-attachments"}, 2},
+                        {{"analyse", backup.string(), "qq"}, 2},
                         {{"analyse", backup.string(), "99"}, 2},
                         {{"recover", backup.string(), "contacts"}, 2},
                         {{"analyse", (temp_.Path() / "none").string(), "contacts"}, 1}};
@@ -338,6 +339,47 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   EXPECT_TRUE(fs::exists(folder / "表格格式" / "短信.csv"));
   EXPECT_TRUE(fs::exists(folder / "网页格式" / "短信.html"));
   EXPECT_NE(folder.string().find("LinsiPhone"), std::string::npos);
+}
+
+// A phone with two WeChat accounts: analyse lists them until one is chosen,
+// recover needs the choice.
+TEST_F(CliTest, ChatCategoriesAskForOneOfSeveralAccounts) {
+  const fs::path backup = temp_.Path() / "two-accounts";
+  sample::SampleBackupBuilder builder;
+  sample::WxSettings second;
+  second.userName = "wxid_velmora02";
+  second.displayName = "陈晨";
+  second.weChatId = "chen_chen";
+  sample::AddWeChatAccount(builder, sample::WxSampleSettings(),
+                           sample::WxSampleContactsSql(sample::WxFriendShape::kNameFirst));
+  sample::AddWeChatAccount(builder, second, sample::WxSampleContactsSql(sample::WxFriendShape::kNameFirst));
+  builder.Write(backup, sample::BackupMode::kManifestDb);
+
+  const Outcome listed = Velmora({"analyse", backup.string(), "wechat-contacts", "--json"});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  const auto accounts = nlohmann::json::parse(listed.out)["accounts"];
+  ASSERT_EQ(accounts.size(), 2u);
+  EXPECT_EQ(accounts[1]["index"], 1);
+  EXPECT_EQ(accounts[1]["userName"], "wxid_velmora02");
+  EXPECT_EQ(accounts[1]["displayName"], "陈晨");
+  EXPECT_EQ(accounts[1]["weChatId"], "chen_chen");
+  const Outcome text = Velmora({"analyse", backup.string(), "wechat"});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("1  wxid_velmora02  陈晨  chen_chen"), std::string::npos) << text.out;
+
+  const Outcome chosen = Velmora({"analyse", backup.string(), "wechat-contacts", "--account", "1", "--json"});
+  ASSERT_EQ(chosen.status, 0) << chosen.err;
+  const auto records = nlohmann::json::parse(chosen.out)["records"];
+  ASSERT_FALSE(records.empty());
+  EXPECT_TRUE(records[0].contains("userName"));
+  EXPECT_TRUE(records[0].contains("members"));
+  EXPECT_EQ(Velmora({"analyse", backup.string(), "wechat-contacts", "--account", "2"}).status, 2);
+
+  const std::string out = (temp_.Path() / "wx-out").string();
+  EXPECT_EQ(Velmora({"recover", backup.string(), "wechat-contacts", "--out", out}).status, 2);
+  const Outcome recovered = Velmora({"recover", backup.string(), "wechat-contacts", "--out", out, "--account", "1"});
+  ASSERT_EQ(recovered.status, 0) << recovered.err;
+  EXPECT_TRUE(fs::exists(fs::path(recovered.out.substr(0, recovered.out.size() - 1)) / "表格格式" / "微信通讯录.csv"));
 }
 
 }  // namespace
