@@ -2,13 +2,17 @@
 //
 // Builds a plain-folder backup with an iOS 14 sms.db of 1,000,000 messages
 // in 20,000 conversations (a tenth of the messages then deleted with
-// secure_delete off) and an address book of 20,000 contacts whose numbers are
-// the conversations' peers. Then, each in a process of its own so that peak
-// memory is the category's own, it analyses and recovers every record of
-// the messages category and of the contacts category, printing the time and
-// the peak resident memory of each.
+// secure_delete off), an address book of 20,000 contacts whose numbers are
+// the conversations' peers, and a WeChat account of 2,000 contacts (20 of
+// them chat rooms) with 500,000 messages and a search index holding a tenth
+// of them. Then, each in a process of its own so that peak memory is the
+// category's own, it analyses and recovers every record of the messages,
+// contacts and WeChat chats categories, printing the time and the peak
+// resident memory of each.
 //
-// Usage: analysis_bench [--messages N] [--conversations N] [--contacts N] [FOLDER]
+// Usage: analysis_bench [--messages N] [--conversations N] [--contacts N]
+//                       [--wechat-messages N] [--wechat-contacts N]
+//                       [--only CATEGORY] [FOLDER]
 //        analysis_bench --run CATEGORY FOLDER   (one measured run; used by itself)
 
 #include <sqlite3.h>
@@ -27,8 +31,11 @@
 #include "platform/fs.h"
 #include "readers/categories.h"
 #include "readers/category_readers.h"
+#include "testing/plist_writer.h"
+#include "testing/sample_backup.h"
 #include "testing/sample_contacts.h"
 #include "testing/sample_messages.h"
+#include "testing/sample_wechat.h"
 
 namespace {
 
@@ -144,6 +151,67 @@ void WriteAddressBook(const fs::path& path, int contacts) {
   db.Exec("COMMIT;");
 }
 
+// A WeChat account in a plain folder, where the app keeps it:
+// Documents/<md5>/ with the settings archive, DB/WCDB_Contact.sqlite and
+// DB/MM.sqlite (one message table per contact, messages spread evenly; a
+// room's messages name their member first; every 20th a picture).
+void WriteWeChat(const fs::path& folder, int messages, int contacts) {
+  const sample::WxSettings settings = sample::WxSampleSettings();
+  const fs::path account = folder / "Documents" / sample::WxUserMd5(settings.userName);
+  sample::WriteBytes(account / "mmsetting.archive", sample::WxKeyedArchive(sample::WxSettingsObjects(settings)));
+  constexpr int kRooms = 20;
+  std::vector<std::string> names;
+  {
+    Database db(account / "DB" / "WCDB_Contact.sqlite");
+    db.Exec(sample::WxFriendSchemaSql(sample::WxFriendShape::kNameFirst));
+    db.Exec("BEGIN;");
+    for (int i = 0; i < contacts; ++i) {
+      sample::WxFriendRow row;
+      const bool room = i < kRooms;
+      row.userName = room ? "bench" + std::to_string(i) + "@chatroom" : "wxid_bench" + std::to_string(i);
+      row.remarks = {{0x0A, (room ? "群聊 " : "好友 ") + std::to_string(i)}};
+      row.headImageUrl = "http://wx.qlogo.cn/mmhead/ver_1/bench" + std::to_string(i) + "/132";
+      for (int m = 0; room && m < 30; ++m) {
+        const int member = kRooms + (i * 30 + m) % std::max(1, contacts - kRooms);
+        row.roomMembers.push_back({"wxid_bench" + std::to_string(member), "", "", 0});
+      }
+      db.Exec(sample::InsertWxFriendSql(row, sample::WxFriendShape::kNameFirst));
+      names.push_back(row.userName);
+    }
+    db.Exec("COMMIT;");
+  }
+  Database db(account / "DB" / "MM.sqlite");
+  db.Exec("BEGIN;");
+  static const char* const kTexts[] = {"好的，明天见", "在吗？", "会议改到下午三点了，记得带材料",
+                                       "Running late, be there in 10", "收到，谢谢！", "晚上一起吃饭吗"};
+  const int perContact = std::max(1, messages / std::max(1, contacts));
+  for (int c = 0; c < contacts; ++c) {
+    const std::string table = "Chat_" + sample::WxUserMd5(names[static_cast<std::size_t>(c)]);
+    db.Exec("CREATE TABLE " + table +
+            " (TableVer integer default 1, MesLocalID integer primary key autoincrement, MesSvrID bigint default 0,"
+            " CreateTime integer default 0, Message text, Status integer default 0, ImgStatus integer default 0,"
+            " Type integer, Des integer);");
+    sqlite3_stmt* insert = db.Prepare(("INSERT INTO " + table +
+                                       " (MesLocalID, MesSvrID, CreateTime, Message, Status, Type, Des)"
+                                       " VALUES (?, ?, ?, ?, 2, ?, ?);").c_str());
+    for (int m = 1; m <= perContact; ++m) {
+      const int n = c * perContact + m;
+      std::string text = std::string(kTexts[n % 6]) + " #" + std::to_string(n);
+      const bool received = n % 2 == 0;
+      if (c < kRooms && received) text = "wxid_bench" + std::to_string(kRooms + n % (contacts - kRooms)) + ":\n" + text;
+      sqlite3_bind_int(insert, 1, m);
+      sqlite3_bind_int64(insert, 2, 6000000000000000000LL + n);
+      sqlite3_bind_int64(insert, 3, 1600000000LL + n * 60LL);
+      sqlite3_bind_text(insert, 4, text.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(insert, 5, n % 20 == 0 ? 3 : 1);
+      sqlite3_bind_int(insert, 6, received ? 1 : 0);
+      db.Step(insert);
+    }
+    sqlite3_finalize(insert);
+  }
+  db.Exec("COMMIT;");
+}
+
 // One measured run: analyse and recover every record of a category.
 int RunOnce(const std::string& categoryName, const fs::path& folder) {
   const auto category = readers::ParseCategory(categoryName);
@@ -177,6 +245,9 @@ int main(int argc, char** argv) {
     int messages = 1000000;
     int conversations = 20000;
     int contacts = 20000;
+    int wechatMessages = 500000;
+    int wechatContacts = 2000;
+    std::string only;
     std::string folderArg;
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
@@ -184,12 +255,17 @@ int main(int argc, char** argv) {
       if (arg == "--messages" && i + 1 < argc) messages = std::atoi(argv[++i]);
       else if (arg == "--conversations" && i + 1 < argc) conversations = std::atoi(argv[++i]);
       else if (arg == "--contacts" && i + 1 < argc) contacts = std::atoi(argv[++i]);
+      else if (arg == "--wechat-messages" && i + 1 < argc) wechatMessages = std::atoi(argv[++i]);
+      else if (arg == "--wechat-contacts" && i + 1 < argc) wechatContacts = std::atoi(argv[++i]);
+      else if (arg == "--only" && i + 1 < argc) only = argv[++i];
       else folderArg = arg;
     }
-    if (messages < 1 || conversations < 1 || contacts < 1) {
-      std::cerr << "usage: analysis_bench [--messages N] [--conversations N] [--contacts N] [FOLDER]\n";
+    if (messages < 1 || conversations < 1 || contacts < 1 || wechatMessages < 1 || wechatContacts <= 20) {
+      std::cerr << "usage: analysis_bench [--messages N] [--conversations N] [--contacts N] [--wechat-messages N]"
+                   " [--wechat-contacts N (over 20)] [--only messages|contacts|wechat] [FOLDER]\n";
       return 2;
     }
+    const auto wanted = [&only](const char* category) { return only.empty() || only == category; };
     std::optional<platform::TempFolder> temp;
     fs::path folder = folderArg;
     if (folder.empty()) {
@@ -197,17 +273,23 @@ int main(int argc, char** argv) {
       folder = temp->Path() / "backup";
     }
     const auto built = Clock::now();
-    WriteSmsDb(folder / "Library/SMS/sms.db", messages, conversations);
-    WriteAddressBook(folder / "Library/AddressBook/AddressBook.sqlitedb", contacts);
-    std::printf("backup: %d messages in %d conversations (every tenth deleted), %d contacts; built in %.1f s\n",
-                messages, conversations, contacts,
-                std::chrono::duration<double>(Clock::now() - built).count());
-    std::printf("sms.db %.1f MB, AddressBook.sqlitedb %.1f MB\n",
-                fs::file_size(folder / "Library/SMS/sms.db") / 1048576.0,
-                fs::file_size(folder / "Library/AddressBook/AddressBook.sqlitedb") / 1048576.0);
+    if (wanted("messages") || wanted("contacts")) {
+      WriteSmsDb(folder / "Library/SMS/sms.db", messages, conversations);
+      WriteAddressBook(folder / "Library/AddressBook/AddressBook.sqlitedb", contacts);
+      std::printf("sms.db: %d messages in %d conversations (every tenth deleted) %.1f MB; AddressBook.sqlitedb: %d "
+                  "contacts %.1f MB\n",
+                  messages, conversations, fs::file_size(folder / "Library/SMS/sms.db") / 1048576.0, contacts,
+                  fs::file_size(folder / "Library/AddressBook/AddressBook.sqlitedb") / 1048576.0);
+    }
+    if (wanted("wechat")) {
+      WriteWeChat(folder, wechatMessages, wechatContacts);
+      std::printf("WeChat: %d messages of %d contacts\n", wechatMessages, wechatContacts);
+    }
+    std::printf("built in %.1f s\n", std::chrono::duration<double>(Clock::now() - built).count());
     std::fflush(stdout);
     int status = 0;
-    for (const char* category : {"messages", "contacts"}) {
+    for (const char* category : {"messages", "contacts", "wechat"}) {
+      if (!wanted(category)) continue;
       const std::string command = "'" + std::string(argv[0]) + "' --run " + category + " '" + folder.string() + "'";
       status = std::max(status, std::system(command.c_str()));
     }
