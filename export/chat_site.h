@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace exporting {
 
@@ -58,5 +60,75 @@ struct ChatAccountView {
   // folder); a path outside it is not copied. Empty: nothing is copied.
   std::filesystem::path mediaRoot;
 };
+
+// The pieces of the chat site. Texts from the phone are escaped where these
+// put them into markup; contentHtml is used as the reader made it.
+
+// A placeholder and the text that replaces it.
+struct TemplateValue {
+  std::string_view placeholder;  // "$Title"
+  std::string_view value;
+};
+
+// The template with every placeholder replaced, in one pass over the
+// template: an inserted value is never searched again, so a name holding
+// "$Title" stays text whatever the order of the values. Where two
+// placeholders start alike, the longer one is matched.
+std::string FillTemplate(std::string_view text, std::initializer_list<TemplateValue> values);
+
+// Whether a text begins with "http" in any case: an address used as it is.
+bool BeginsWithHttp(std::string_view text);
+
+// A file or folder name as a piece of a relative address in a page: the
+// bytes that would end or redirect the address (%, #, ?, quotes, blanks,
+// control characters, < > & ' \ and the like, and the colon, which would
+// make the piece a scheme) percent-encoded; other UTF-8 bytes stay. The
+// result needs no further escaping in an attribute.
+std::string UrlPathPart(std::string_view name);
+
+// The frame page (全部<display name>.html) with $AppName filled; $UserName
+// stays for the first conversation.
+std::string FramePage(std::string_view appName);
+// The navigation page with $AppType filled; $ListContent stays for the rows.
+std::string NavigationPage(std::string_view appWord);
+
+// A conversation's row of the navigation list; name and title are its
+// folder name and page title (without ".html").
+std::string NavigationRow(const ChatConversation& conversation, const std::string& name, const std::string& title);
+
+// A message of a chat page. imagePath is the picture's address as the page
+// uses it (an "http" address or "<app word>附件/<file>", already encoded);
+// ignored for a text message.
+std::string MessageFragment(const ChatMessageView& message, const std::string& imagePath);
+
+// A whole chat page around the fragments.
+std::string ChatPage(const std::string& title, const std::string& messageList);
+
+// The conversation's header line of its own CSV file, by category.
+std::string_view ConversationCsvHeader(int category);
+
+// A message's CSV line (ending in "\r\n"): for WeChat (2) "conversation,
+// sender/user name,time,direction,text" with every line break removed; for
+// QQ (0) the same, or without "/user name" when the sender's display name is
+// its user name, line breaks inside the text kept. Names that hold a comma,
+// quote or line break and the text pass db::CsvQuoteField, so the field
+// markers are in the line.
+std::string ChatCsvLine(int category, const ChatConversation& conversation, const ChatMessageView& message);
+
+// Unpacks the site's assets (a 7z archive) into folder. Only regular files
+// and folders are taken, by names that stay inside folder (no "..", no
+// absolute names, no links) and within size limits; nothing is written
+// through a link found in folder. Returns whether the archive could be read
+// to its end and every file of it was written; false for a missing archive.
+bool UnpackSiteAssets(const std::filesystem::path& archive, const std::filesystem::path& folder);
+
+// Copies a picture of a message into folder (the conversation's attachment
+// folder) and returns its file name there, or "" when nothing is there to
+// show: an empty path, a path that is not a regular file inside mediaRoot
+// (checked after resolving links, so a link cannot lead out), or a name that
+// sanitises to nothing. A relative path counts from mediaRoot. A file of the
+// same name already in folder is kept and used.
+std::string CopyChatPicture(const std::string& mediaPath, const std::filesystem::path& mediaRoot,
+                            const std::filesystem::path& folder);
 
 }  // namespace exporting

@@ -126,25 +126,6 @@ std::string TodayText() {
   return text;
 }
 
-// Writes a whole file, replacing an older one; a file that cannot be written
-// is skipped, the rest of the export goes on.
-// Whether every byte reached the file.
-bool WriteFile(const fs::path& path, std::initializer_list<std::string_view> parts) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (std::string_view bytes : parts) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
-}
-
-bool WriteFile(const fs::path& path, std::string_view bytes) { return WriteFile(path, {bytes}); }
-
-// Whether folder is there (made now, or already).
-bool MakeFolder(const fs::path& folder) {
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  return platform::IsFolder(folder);
-}
-
 }  // namespace
 
 std::string_view CategoryDisplayName(int category) {
@@ -241,14 +222,25 @@ bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const Fil
 }
 
 std::string LinkRow(const std::string& url, const std::string& title) {
-  std::string target = url;
-  const bool hasScheme = url.size() >= 4 && (url[0] == 'h' || url[0] == 'H') && (url[1] == 't' || url[1] == 'T') &&
-                         (url[2] == 't' || url[2] == 'T') && (url[3] == 'p' || url[3] == 'P');
-  if (!hasScheme) target = "http://" + target;
-  std::string row = "<a href=\"$URL\" target=\"_blank\" title=\"$Title\">$Title</a><br/>";
-  ReplaceAll(row, "$URL", target);
-  ReplaceAll(row, "$Title", title);
-  return row;
+  const std::string target = BeginsWithHttp(url) ? url : "http://" + url;
+  // One pass over the template, so a title holding "$URL" stays text.
+  return FillTemplate("<a href=\"$URL\" target=\"_blank\" title=\"$Title\">$Title</a><br/>",
+                      {{"$URL", EscapeHtml(target)}, {"$Title", EscapeHtml(title)}});
+}
+
+// A file that cannot be written is skipped by the callers, who count it as a
+// failure; the rest of the export goes on.
+bool WriteExportFile(const fs::path& path, std::initializer_list<std::string_view> parts) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  for (std::string_view bytes : parts) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+bool MakeExportFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  return platform::IsFolder(folder);
 }
 
 CExportWriter::CExportWriter(IExportProgress* progress, int category) : progress_(progress), category_(category) {}
@@ -263,14 +255,18 @@ void CExportWriter::AddProgress(float delta) {
 
 void CExportWriter::BeginCategory(const fs::path& saveFolder, const std::string& label) {
   label_ = label;
-  MakeFolder(saveFolder);
+  MakeExportFolder(saveFolder);
   folder_ = saveFolder;
   // A label from the phone (a device name) becomes one folder name, never a path.
   const std::string labelFolder = SanitiseFileName(label);
   if (!labelFolder.empty()) folder_ /= labelFolder;
   folder_ /= TodayText();
   folder_ /= std::string(CategoryDisplayName(category_));
-  if (!MakeFolder(folder_)) writeFailed_ = true;
+  if (!MakeExportFolder(folder_)) writeFailed_ = true;
+  if (IsChatCategory()) {
+    framesetPage_ = FramePage(CategoryDisplayName(category_));
+    navigationPage_ = NavigationPage(CategoryAppWord(category_));
+  }
   SetProgress(2);
 }
 
@@ -323,21 +319,23 @@ void CExportWriter::AddLine(int target, const std::string& line, bool deleted) {
     listRows_ += row;
     if (deleted) hasDeleted_ = true;
   }
-  if (category_ != 0 && category_ != 2) AddProgress(lineStep_);
+  if (!IsChatCategory()) AddProgress(lineStep_);
 }
 
 int CExportWriter::Finish() {
   const fs::path tables = folder_ / "表格格式";
-  if (!MakeFolder(tables) ||
-      !WriteFile(tables / (std::string(CategoryFileName(category_)) + ".csv"), platform::Utf8ToGb18030(csvText_))) {
+  const fs::path csvFile = tables / (std::string(CategoryFileName(category_)) + ".csv");
+  if (!MakeExportFolder(tables) || !WriteExportFile(csvFile, {platform::Utf8ToGb18030(csvText_)})) {
     writeFailed_ = true;
   }
   SetProgress(60);
   const fs::path pages = folder_ / "网页格式";
-  if (!MakeFolder(pages)) writeFailed_ = true;
-  if (category_ != 0 && category_ != 2) {
+  if (!MakeExportFolder(pages)) writeFailed_ = true;
+  if (IsChatCategory()) {
+    WriteChatSite();
+  } else {
     if (hasDeleted_) {
-      MakeFolder(pages / "image");
+      MakeExportFolder(pages / "image");
       std::error_code ec;
       fs::copy_file(platform::SkinFolder() / "html" / "DeleteFlag.png", pages / "image" / "DeleteFlag.png",
                     fs::copy_options::skip_existing, ec);
@@ -350,8 +348,8 @@ int CExportWriter::Finish() {
     const std::size_t at = page.find(kContent);
     const fs::path file = pages / (std::string(CategoryFileName(category_)) + ".html");
     const bool written = at == std::string_view::npos
-                             ? WriteFile(file, page)
-                             : WriteFile(file, {page.substr(0, at), listRows_, page.substr(at + kContent.size())});
+                             ? WriteExportFile(file, {page})
+                             : WriteExportFile(file, {page.substr(0, at), listRows_, page.substr(at + kContent.size())});
     if (!written) writeFailed_ = true;
   }
   return writeFailed_ ? 0 : 1;

@@ -9,6 +9,15 @@
 //   F/网页格式/<file name>.html       the list page, in UTF-8
 //   F/网页格式/image/DeleteFlag.png   when a deleted record was exported
 //
+// The chat categories (0, QQ chats; 2, WeChat chats) write a site per local
+// account instead of the list page, with A = F/网页格式/<account name>:
+//   A/全部<display name>.html          the frame page
+//   A/assets/                         style sheets, page.js, icons (from the
+//                                     skin's html/assets.7z) and navigation.html
+//   A/<N>/<N>的<display name>.html     one chat page per conversation N
+//   A/<N>/<app word>附件/              the pictures the page shows
+//   F/表格格式/<account name>/<N>/<N>的<file name>.csv   its own table
+//
 // Text from the phone is escaped in the HTML page; the markup the writer
 // builds itself stays raw. Names from data pass SanitiseFileName.
 //
@@ -16,8 +25,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "export/chat_site.h"
 
 namespace exporting {
 
@@ -56,9 +71,19 @@ class CExportWriter {
   // A reader's CSV line (ending in "\r\n", free-text fields prepared by
   // db::CsvQuoteField) to the CSV text, the HTML rows or both.
   void AddLine(int target, const std::string& line, bool deleted);
-  // Writes the CSV file and the list page. Returns 1, or 0 when a folder or
-  // file could not be written (a full disk, a read-only target): the export
-  // is then incomplete and the caller says so.
+  // Chat categories: the local account whose conversations follow. Its name
+  // names the site's folder; pictures are copied only from its mediaRoot.
+  void SetAccount(ChatAccountView account);
+  // Chat categories: one conversation with its messages, in the order of the
+  // navigation list. Adds its CSV lines now; its page is written by Finish.
+  // The writer owns the conversation until it is destroyed. Two
+  // conversations whose names come out alike get distinct folders ("名 2").
+  void AddConversation(std::unique_ptr<ChatConversation> conversation);
+  // Writes the CSV file and the list page, or for the chat categories the
+  // CSV file and the chat site. Returns 1, or 0 when a folder or file could
+  // not be written (a full disk, a read-only target) or the site's assets
+  // could not be unpacked: the export is then incomplete and the caller says
+  // so.
   int Finish();
   // Whether a folder or file of this export could not be written so far.
   bool WriteFailed() const { return writeFailed_; }
@@ -66,10 +91,24 @@ class CExportWriter {
   const std::filesystem::path& Folder() const { return folder_; }
   const std::string& CsvText() const { return csvText_; }
   int Category() const { return category_; }
+  // QQ chats (0) and WeChat chats (2) export a chat site.
+  bool IsChatCategory() const { return category_ == 0 || category_ == 2; }
 
  private:
+  struct ConversationEntry {
+    std::string name;   // its folder and file names: sanitised, never empty
+    std::string title;  // "<name>的<display name>"
+    std::unique_ptr<ChatConversation> conversation;
+  };
+
   void SetProgress(float percent);
   void AddProgress(float delta);
+  std::string ConversationName(const ChatConversation& conversation) const;
+  // Chat categories: the frame page, assets, navigation and chat pages, and
+  // the per-conversation CSV files. Defined in chat_site.cpp.
+  void WriteChatSite();
+  void WriteConversation(const ConversationEntry& entry, const std::filesystem::path& site,
+                         const std::filesystem::path& tables, float step);
 
   IExportProgress* progress_;
   int category_;
@@ -81,6 +120,13 @@ class CExportWriter {
   bool hasDeleted_ = false;
   bool writeFailed_ = false;
   float lineStep_ = 0;
+  // Chat categories.
+  ChatAccountView account_;
+  std::string framesetPage_;
+  std::string navigationPage_;
+  std::string navRows_;
+  std::vector<ConversationEntry> conversations_;
+  std::set<std::string> usedNames_;  // the entries' names in ASCII lower case
 };
 
 // Removes / " < > ? | * : CR LF ' \ and blanks, then full stops at the end.
@@ -116,11 +162,19 @@ bool CopyUnderFreeName(const std::filesystem::path& source, const std::filesyste
                        const FileNameParts& name);
 
 // "<a href="URL" target="_blank" title="TITLE">TITLE</a><br/>", with
-// "http://" put in front of a URL that does not begin with "http".
+// "http://" put in front of a URL that does not begin with "http". Both come
+// from the phone and are escaped (EscapeHtml).
 std::string LinkRow(const std::string& url, const std::string& title);
 
 // Replaces every placeholder; the search goes on after each inserted value.
 void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value);
+
+// Writes a whole file from its parts, replacing an older one. Whether every
+// byte reached the file; a file that cannot be written is left to the caller
+// to count as a failure.
+bool WriteExportFile(const std::filesystem::path& path, std::initializer_list<std::string_view> parts);
+// Whether folder is there afterwards (made now with its parents, or already).
+bool MakeExportFolder(const std::filesystem::path& folder);
 
 // &, <, >, " and ' as character references.
 std::string EscapeHtml(std::string_view text);

@@ -8,8 +8,11 @@
 namespace platform {
 
 // The skin folder (window skins, images, HTML assets): $VELMORA_SKIN_DIR,
-// else <prefix>/share/velmora/skin beside the installed executable, else the
-// source tree's skin folder (a program run from its build folder).
+// else <executable>/../share/velmora/skin when it exists, else the source
+// tree's skin folder. The first is <prefix>/share/velmora/skin of an install
+// and, for the programs in <build>/cli, <build>/tests and <build>/bench,
+// <build>/share/velmora/skin, which the build fills with the skin files and
+// the packed chat site assets (html/assets.7z, not in the source tree).
 std::filesystem::path SkinFolder();
 
 // The folder of the running executable; empty when it cannot be told.

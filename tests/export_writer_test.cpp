@@ -60,6 +60,16 @@ TEST(LinkRow, PutsHttpInFrontOfAddressesWithoutIt) {
   EXPECT_EQ(exporting::LinkRow("HTTPS://a.cn", "A"), "<a href=\"HTTPS://a.cn\" target=\"_blank\" title=\"A\">A</a><br/>");
 }
 
+// A bookmark's address and title come from the phone: shown, never run, and
+// a title holding a placeholder's name stays text.
+TEST(LinkRow, EscapesAddressAndTitle) {
+  EXPECT_EQ(exporting::LinkRow("http://a.cn/?q=\"><script>", "<b>$URL & 'x'</b>"),
+            "<a href=\"http://a.cn/?q=&quot;&gt;&lt;script&gt;\" target=\"_blank\" "
+            "title=\"&lt;b&gt;$URL &amp; &#39;x&#39;&lt;/b&gt;\">&lt;b&gt;$URL &amp; &#39;x&#39;&lt;/b&gt;</a><br/>");
+  EXPECT_EQ(exporting::LinkRow("javascript:alert(1)", "j"),
+            "<a href=\"http://javascript:alert(1)\" target=\"_blank\" title=\"j\">j</a><br/>");
+}
+
 TEST(CExportWriter, ProgressStepsPerLine) {
   struct Case {
     int count;
