@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -11,10 +13,14 @@
 #include "backup/file_list_db.h"
 #include "chat/wechat_account.h"
 #include "chat/wechat_contacts.h"
+#include "chat/wechat_messages.h"
+#include "export/recovery_run.h"
 #include "platform/fs.h"
+#include "platform/text_codec.h"
 #include "readers/attachment_db.h"
 #include "readers/categories.h"
 #include "readers/category_readers.h"
+#include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_wechat.h"
 
@@ -130,5 +136,100 @@ TEST(WeChatAnalysis, NoAccountListsNothing) {
     EXPECT_TRUE(readers::ResultListOf(*holder).empty());
   }
 }
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::size_t CountFiles(const fs::path& folder, const std::string& name) {
+  std::size_t count = 0;
+  if (!fs::is_directory(folder)) return 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    count += entry.is_regular_file() && (name.empty() || entry.path().filename() == name) ? 1 : 0;
+  }
+  return count;
+}
+
+// The demo account's chats in every backup form: conversations with live
+// and deleted messages, every message with a sender, and a recovery that
+// writes one page and one table per conversation and copies its pictures,
+// leaving the backup as it was.
+class DemoChatsTest : public ::testing::TestWithParam<BackupMode> {
+ protected:
+  platform::TempFolder temp_{"velmora-wxdemo"};
+};
+
+TEST_P(DemoChatsTest, AreListedAndWrittenAsASite) {
+  const fs::path folder = temp_.Path() / "demo";
+  sample::AppsDemoBackup().Write(folder, GetParam());
+  const auto before = sample::SnapshotFolder(folder);
+  backup::CFileListDB index;
+  ASSERT_EQ(index.Open(folder.string(), -1), 1);
+  std::unique_ptr<readers::CategoryReaders> holder;
+  ASSERT_EQ(readers::RunAnalysis(readers::kCategoryWeChat, index, holder, nullptr), readers::kAnalysisListed);
+  const auto list = readers::ResultListOf(*holder);
+  ASSERT_GE(list.size(), 2u);
+  std::size_t messages = 0;
+  std::size_t deleted = 0;
+  std::size_t pictures = 0;
+  bool room = false;
+  for (const db::BaseItem* record : list) {
+    const auto& conversation = *static_cast<const chat::DBITEM_WxFriend*>(record);
+    room = room || conversation.kind == chat::kWxKindChatRoom;
+    ASSERT_FALSE(conversation.items.empty()) << conversation.userName;
+    std::int32_t conversationDeleted = 0;
+    for (const db::BaseItem* item : conversation.items) {
+      const auto& message = *static_cast<const chat::DBITEM_WxChat*>(item);
+      EXPECT_NE(message.sender, nullptr) << conversation.userName << ": " << message.ShownText();
+      ++messages;
+      conversationDeleted += message.deleted;
+      const bool stored = !message.mediaPath.empty() && message.mediaPath.rfind("http", 0) != 0;
+      const bool media = message.msgType == chat::kWxMsgPicture || message.msgType == chat::kWxMsgVideo;
+      pictures += media && stored ? 1 : 0;
+    }
+    EXPECT_EQ(conversation.deletedCount, conversationDeleted) << conversation.userName;
+    deleted += static_cast<std::size_t>(conversationDeleted);
+  }
+  EXPECT_TRUE(room);
+  EXPECT_GT(deleted, 0u);
+  EXPECT_GT(pictures, 0u);
+
+  for (db::BaseItem* record : list) record->checked = 1;
+  const fs::path written = exporting::RunRecovery(*holder, list, temp_.Path() / "out", "Lin's iPhone", nullptr);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.filename(), "微信聊天记录");
+  const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "微信聊天记录.csv"));
+  EXPECT_EQ(table.rfind(chat::kWxChatsCsvHeader, 0), 0u);
+  EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), messages + 1);
+  const auto accounts = readers::WxAccountsOf(*holder);
+  ASSERT_EQ(accounts.size(), 1u);
+  const fs::path site = written / "网页格式" / accounts[0]->DisplayName();
+  EXPECT_TRUE(fs::exists(site / "全部微信聊天记录.html"));
+  EXPECT_TRUE(fs::exists(site / "assets" / "navigation.html"));
+  EXPECT_TRUE(fs::exists(site / "assets" / "js" / "page.js"));
+  const std::string navigation = ReadFile(site / "assets" / "navigation.html");
+  EXPECT_GT(static_cast<std::size_t>(std::count(navigation.begin(), navigation.end(), '\n')), list.size());
+  std::size_t pages = 0;
+  for (const auto& entry : fs::directory_iterator(site)) {
+    if (entry.is_directory() && entry.path().filename() != "assets") {
+      pages += CountFiles(entry.path(), entry.path().filename().string() + "的微信聊天记录.html");
+    }
+  }
+  EXPECT_EQ(pages, list.size());
+  EXPECT_EQ(CountFiles(written / "表格格式" / accounts[0]->DisplayName(), ""), list.size());
+  std::size_t copied = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(site)) {
+    copied += entry.is_regular_file() && entry.path().parent_path().filename() == "微信附件" ? 1 : 0;
+  }
+  EXPECT_EQ(copied, pictures);
+  EXPECT_EQ(sample::SnapshotFolder(folder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DemoChatsTest,
+                         ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
+                         FormName);
 
 }  // namespace
