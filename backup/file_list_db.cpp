@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
 
 #include "backup/plist.h"
 #include "db/wal_companion.h"
@@ -40,6 +41,44 @@ bool IsStoredFileName(const std::string& fileID) {
 bool EndsWithFirstOccurrence(const std::string& path, const std::string& suffix) {
   const auto at = path.find(suffix);
   return at != std::string::npos && at + suffix.size() == path.size();
+}
+
+// SQL LIKE as SQLite runs it on the manifest database: '%' any run of
+// characters, '_' any one, ASCII letters compared ignoring case. Greedy with
+// one resume point, so a pattern costs at most text × pattern steps.
+bool MatchesLike(std::string_view pattern, std::string_view text) {
+  auto same = [](char a, char b) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+  };
+  std::size_t p = 0;
+  std::size_t t = 0;
+  std::size_t starAt = std::string_view::npos;
+  std::size_t resumeAt = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '%') {
+      starAt = p++;
+      resumeAt = t;
+    } else if (p < pattern.size() && (pattern[p] == '_' || same(pattern[p], text[t]))) {
+      ++p;
+      ++t;
+    } else if (starAt != std::string_view::npos) {
+      p = starAt + 1;
+      t = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '%') ++p;
+  return p == pattern.size();
+}
+
+// Whether a manifest path answers a lookup: a pattern with '%' as the
+// manifest database's LIKE "%<pattern>" would, so that wildcard lookups find
+// the same files in both manifest forms; a plain suffix as before.
+bool MbdbPathMatches(const std::string& path, const std::string& relativePath) {
+  if (relativePath.find('%') != std::string::npos) return MatchesLike("%" + relativePath, path);
+  return EndsWithFirstOccurrence(path, relativePath);
 }
 
 std::unique_ptr<DBITEM_FileList> RecordFromRow(db::CppSQLite3Query& query) {
@@ -171,7 +210,7 @@ int CFileListDB::LookupFiles(const std::string& relativePath, const std::string&
     for (const MbdbRecord& record : mbdb_->Records()) {
       if (!record.domain || !record.path) continue;
       if (!platform::EqualsIgnoringAsciiCase(*record.domain, domain)) continue;
-      if (!EndsWithFirstOccurrence(*record.path, relativePath)) continue;
+      if (!MbdbPathMatches(*record.path, relativePath)) continue;
       auto item = std::make_unique<DBITEM_FileList>();
       item->domain = *record.domain;
       item->relativePath = *record.path;

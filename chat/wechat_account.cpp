@@ -7,6 +7,7 @@
 
 #include "backup/file_list_db.h"
 #include "backup/plist.h"
+#include "chat/wechat_messages.h"
 #include "chat/wechat_tagged.h"
 #include "db/progress.h"
 #include "platform/fs.h"
@@ -91,7 +92,11 @@ std::string CTencentWXDB::GetTableName(int tableKind) {
 
 void CTencentWXDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
   out.reset();
-  if (openParam != kWxContactDb || tableKind != 0 || owner_ == nullptr) {
+  if (openParam != kWxContactDb) {
+    ParseWxDatabaseRow(*this, tableKind, out, query);
+    return;
+  }
+  if (tableKind != 0 || owner_ == nullptr) {
     CDbSqlite::ParseRow(tableKind, out, query);
     return;
   }
@@ -195,12 +200,18 @@ bool CWxLocalUser::OpenAccountDatabases(int accountIndex, backup::CFileListDB* b
   db::ReportProgress(true, 0.02f * share);
 
   sessionDb = OpenDatabase(kWxSessionDb);
-  db::ReportProgress(true, 0.12f * share);
+  if (sessionDb) {
+    db::ReportProgress(true, 0.02f * share);
+    LoadSessionSummaries(*this);
+  }
+  db::ReportProgress(true, 0.08f * share);
 
   FindSessionFiles();
+  RegisterSessionFilesWithoutRow(*this);
   db::ReportProgress(true, 0.08f * share);
 
   ftsDb = OpenDatabase(kWxFtsDb);
+  LoadSearchIndex(*this);
   db::ReportProgress(true, 0.08f * share);
   return true;
 }
@@ -336,8 +347,30 @@ int CLocalUserList::AnalyseWxUsers() {
 }
 
 void CLocalUserList::FinishWxAccount(std::size_t accountIndex) {
-  // The messages are loaded here once the message reader exists; until then
-  // the account's analysis ends with its contacts.
+  CWxLocalUser& account = *wxUsers[accountIndex];
+  const float share = account.progressShare;
+  if (account.messageDb) {
+    // Loading may register contacts (room members who left): they are
+    // appended and loaded in turn, so the loop goes by index.
+    for (std::size_t i = 0; i < account.contacts.size(); ++i) {
+      if (LoadContactMessages(account, i, kWxChatTable) == 1) LoadContactMessages(account, i, kWxChatExtTable);
+      if (account.contacts[i]->ftsTableId >= 0) LoadContactMessages(account, i, kWxIndexTable);
+      db::ReportProgress(true, 0.3f * share / static_cast<float>(account.contacts.size()));
+    }
+  }
+  ReadSessionFiles(account);
+  db::ReportProgress(true, 0.1f * share);
+  MatchIndexRecords(account);
+  db::ReportProgress(true, 0.1f * share);
+  for (auto* reader : {account.contactDb.get(), account.messageDb.get(), account.ftsDb.get(), account.sessionDb.get()}) {
+    if (reader != nullptr) reader->Close();
+  }
+  auto countDeleted = [](DBITEM_WxFriend& contact) {
+    contact.deletedCount = static_cast<std::int32_t>(
+        std::count_if(contact.items.begin(), contact.items.end(), [](const db::BaseItem* m) { return m->deleted != 0; }));
+  };
+  countDeleted(account);
+  for (const auto& contact : account.contacts) countDeleted(*contact);
   db::ReportProgress(false, kAnalysisStartPercent + kAnalysisSpanPercent * static_cast<float>(accountIndex + 1) /
                                                       static_cast<float>(wxUsers.size()));
 }

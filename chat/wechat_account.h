@@ -90,7 +90,8 @@ class CTencentWXDB : public db::CDbSqlite {
   std::string GetTableName(int tableKind) override;
   // Contacts (openParam 0, kind 0): the row becomes a contact registered with
   // the owner (classified, replacing one of the same name); nothing is handed
-  // back. Every other row goes to the base.
+  // back. The other databases' rows go to ParseWxDatabaseRow
+  // (wechat_messages.h).
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
 
   CWxLocalUser* Owner() const { return owner_; }
@@ -127,6 +128,9 @@ class CWxLocalUser : public DBITEM_WxFriend {
   // fill what the account lacks, it is handed back, and 0 is returned.
   int RegisterContact(std::unique_ptr<DBITEM_WxFriend>& contact, std::int32_t contactKind, bool replace,
                       DBITEM_WxFriend** existing = nullptr);
+  // The first stored path of the account's file name (relative to its
+  // folder, '/'-separated), or "" when the backup has none.
+  std::string FindAccountFile(const std::string& name) const;
   // The contact registered under userName (the account for its own name), or
   // null.
   DBITEM_WxFriend* FindContact(const std::string& name) const;
@@ -168,9 +172,6 @@ class CWxLocalUser : public DBITEM_WxFriend {
   void ClearContacts();
   // Collects the session summary files of the account into sessionFilePaths.
   void FindSessionFiles();
-  // The first stored path of the account's file name (relative to its
-  // folder, '/'-separated), or "" when the backup has none.
-  std::string FindAccountFile(const std::string& name) const;
   std::unique_ptr<CTencentWXDB> OpenDatabase(WxDatabase database);
 };
 
@@ -194,7 +195,7 @@ class CLocalUserList {
   // account; the others are still read. Returns whether the backup holds
   // any settings archive.
   bool FindWxUsers();
-  // Loads the contacts (and, later, the messages) of every WeChat account.
+  // Loads the contacts and the messages of every WeChat account.
   // Does nothing within an hour of an analysis that found accounts. With no
   // account, calls showMessage(kNoWeChatAccountText, "") when set. Returns 1.
   int AnalyseWxUsers();
@@ -211,7 +212,9 @@ class CLocalUserList {
  private:
   std::unique_ptr<CWxLocalUser> ReadSettingsArchive(const std::string& path) const;
   bool AddFolderModeFallbackAccount();
-  // The rest of an account's analysis once its databases are open.
+  // The rest of an account's analysis once its databases are open: the
+  // messages of every contact, the session summaries, the recovered index
+  // rows; then the readers are closed and deletedCount set.
   void FinishWxAccount(std::size_t accountIndex);
 };
 

@@ -1,1 +1,554 @@
 #include "chat/wechat_messages.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "backup/file_list_db.h"
+#include "db/db_sqlite.h"
+#include "db/undark/undark.h"
+#include "export/export_writer.h"
+
+namespace chat {
+namespace {
+
+using db::undark::UndarkRow;
+
+// Every message table has these nine columns; a table with fewer is not a
+// message table, and reading its ninth column ends the load.
+constexpr int kChatColumns = 9;
+// Deleted rows of the search index: contact numbers (layout 2, 6 values)
+// and contents (layout 1, 8 values).
+constexpr int kIndexNamesLayout = 2;
+constexpr std::size_t kIndexNamesValues = 6;
+constexpr int kIndexContentsLayout = 1;
+constexpr std::size_t kIndexContentsValues = 8;
+// "name:\n" in front of a room message names its member.
+constexpr std::string_view kMemberPrefixEnd = ":\n";
+
+std::int32_t Low32(std::int64_t value) { return static_cast<std::int32_t>(value); }
+
+std::int32_t IntColumn(const db::CppSQLite3Query& query, int column) {
+  return Low32(query.GetInt64Field(column));
+}
+
+// localId × 2^32 + addend, wrapping instead of overflowing.
+std::int64_t KeyOf(std::int32_t localId, std::int32_t addend) {
+  const auto high = static_cast<std::uint64_t>(static_cast<std::int64_t>(localId)) << 32;
+  return static_cast<std::int64_t>(high + static_cast<std::uint64_t>(static_cast<std::int64_t>(addend)));
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
+
+// Whether the database lists a table of that name; table names built from
+// data are used only then.
+bool HasTable(db::CDbSqlite& reader, const std::string& name) {
+  std::int64_t count = 0;
+  return reader.QueryInt64("Select count(*) From sqlite_master Where type='table' And name=?;", count, {name}) &&
+         count > 0;
+}
+
+void ReadChatRow(DBITEM_WxChat& m, const db::CppSQLite3Query& query) {
+  const char* first = query.FieldName(0);
+  const std::string_view order = first != nullptr ? first : "";
+  if (order == "TableVer") {
+    m.tableVer = IntColumn(query, 0);
+    m.localId = IntColumn(query, 1);
+    m.columnValue2 = IntColumn(query, 2);
+    m.createTime = IntColumn(query, 3);
+    m.text = db::FieldText(query, 4);
+    m.columnValue5 = IntColumn(query, 5);
+    m.columnValue6 = IntColumn(query, 6);
+    m.msgType = IntColumn(query, 7);
+    m.direction = IntColumn(query, 8);
+  } else if (order == "CreateTime") {
+    m.createTime = IntColumn(query, 0);
+    m.direction = IntColumn(query, 1);
+    m.columnValue6 = IntColumn(query, 2);
+    m.localId = IntColumn(query, 3);
+    m.text = db::FieldText(query, 4);
+    m.columnValue2 = IntColumn(query, 5);
+    m.columnValue5 = IntColumn(query, 6);
+    m.tableVer = IntColumn(query, 7);
+    m.msgType = IntColumn(query, 8);
+  }
+}
+
+void ReadExtensionRow(DBITEM_WxChatExt2& e, const db::CppSQLite3Query& query) {
+  const char* first = query.FieldName(0);
+  const std::string_view order = first != nullptr ? first : "";
+  if (order == "MesLocalID") {
+    e.localId = IntColumn(query, 0);
+    e.msgFlag = IntColumn(query, 1);
+    e.conIntRes2 = IntColumn(query, 2);
+    e.conIntRes3 = IntColumn(query, 3);
+    e.msgSource = db::FieldText(query, 4);
+    e.msgIdentify = db::FieldText(query, 5);
+    e.conStrRes1 = db::FieldText(query, 6);
+    e.conStrRes2 = db::FieldText(query, 7);
+    e.conStrRes3 = db::FieldText(query, 8);
+    e.conIntRes1 = IntColumn(query, 9);
+  } else if (order == "ConIntRes1") {
+    e.conIntRes1 = IntColumn(query, 0);
+    e.conIntRes2 = IntColumn(query, 1);
+    e.conIntRes3 = IntColumn(query, 2);
+    e.conStrRes1 = db::FieldText(query, 3);
+    e.conStrRes2 = db::FieldText(query, 4);
+    e.conStrRes3 = db::FieldText(query, 5);
+    e.localId = IntColumn(query, 6);
+    e.msgFlag = IntColumn(query, 7);
+    e.msgIdentify = db::FieldText(query, 8);
+    e.msgSource = db::FieldText(query, 9);
+  }
+}
+
+// A contact number of the search index: the contact of the row's name (a
+// new kind-5 contact when unknown) gets the number and its table.
+void ReadIndexNameRow(CWxLocalUser& account, const db::CppSQLite3Query& query) {
+  const std::string name = db::FieldText(query, "UsrName");
+  if (name.empty()) return;
+  DBITEM_WxFriend* contact = account.FindContact(name);
+  if (contact == nullptr) {
+    auto created = std::make_unique<DBITEM_WxFriend>();
+    created->userName = name;
+    DBITEM_WxFriend* made = created.get();
+    DBITEM_WxFriend* existing = nullptr;
+    contact = account.RegisterContact(created, kWxKindRecovered, false, &existing) == 1 ? made : existing;
+    if (contact == nullptr) return;
+  }
+  if (const int idColumn = query.FieldIndex("usernameid"); idColumn >= 0) {
+    contact->usernameId = IntColumn(query, idColumn);
+  }
+  // The table number is read from its own column, wherever the table puts it.
+  if (const int tableColumn = query.FieldIndex("tableid"); tableColumn >= 0) {
+    contact->ftsTableId = IntColumn(query, tableColumn);
+  }
+  if (contact->usernameId >= 0) account.contactsByUsernameId[contact->usernameId] = contact;
+}
+
+std::unique_ptr<DBITEM_WxBakChatContent> ReadIndexContentRow(const db::CppSQLite3Query& query) {
+  auto r = std::make_unique<DBITEM_WxBakChatContent>();
+  r->docId = IntColumn(query, 0);
+  r->usernameId = IntColumn(query, 1);
+  r->localId = IntColumn(query, 2);
+  r->createTime = IntColumn(query, 3);
+  r->text = db::FieldText(query, 4);
+  r->time = r->createTime;
+  return r;
+}
+
+DBITEM_WxFriend& SenderOrRoom(DBITEM_WxFriend* sender, DBITEM_WxFriend& room) {
+  return sender != nullptr ? *sender : room;
+}
+
+// The sender of a message in a room or a recovered conversation: the member
+// named by the text's "name:\n" prefix, which is removed.
+void AssignMemberSender(DBITEM_WxFriend& contact, DBITEM_WxChat& m) {
+  CWxLocalUser* account = contact.owner;
+  const std::size_t p = m.text.find(kMemberPrefixEnd);
+  if (p == std::string::npos) {
+    if (contact.kind == kWxKindChatRoom) {
+      m.sender = m.msgType == kWxMsgUnknown ? &contact : &SystemMessageContact();
+    } else {
+      m.deleted = 1;
+      m.sender = &contact;
+    }
+    return;
+  }
+  const std::string name = m.text.substr(0, p);
+  m.text.erase(0, p + kMemberPrefixEnd.size());
+  DBITEM_WxFriend* member = (account != nullptr && !name.empty()) ? account->FindContact(name) : nullptr;
+  if (member == nullptr && account != nullptr && !name.empty() && m.msgType != kWxMsgNoPlaceholder) {
+    // A member who left the room is no longer among the contacts; a
+    // placeholder keeps the messages apart by author.
+    auto placeholder = std::make_unique<DBITEM_WxFriend>();
+    placeholder->userName = name;
+    placeholder->DisplayName() = std::string(kWxLeftMemberPrefix) + contact.DisplayName();
+    DBITEM_WxFriend* existing = nullptr;
+    DBITEM_WxFriend* made = placeholder.get();
+    member = account->RegisterContact(placeholder, kWxKindFriend, false, &existing) == 1 ? made : existing;
+  }
+  // Type 64 from an unknown member, or a prefix without a name: the room.
+  m.sender = &SenderOrRoom(member, contact);
+}
+
+void AssignSender(DBITEM_WxFriend& contact, DBITEM_WxChat& m) {
+  if (m.direction == 0) {
+    if (contact.kind == kWxKindRecovered || contact.owner == nullptr) {
+      m.sender = &contact;
+    } else {
+      m.sender = contact.owner;
+    }
+    return;
+  }
+  if (m.sender != nullptr) return;
+  switch (contact.kind) {
+    case kWxKindFriend:
+    case kWxKindOfficial: m.sender = &contact; break;
+    case kWxKindChatRoom:
+    case kWxKindRecovered: AssignMemberSender(contact, m); break;
+    default: m.sender = m.msgType == kWxMsgUnknown ? &contact : &SystemMessageContact(); break;
+  }
+}
+
+void FindMediaFile(const DBITEM_WxFriend& contact, DBITEM_WxChat& m) {
+  const CWxLocalUser* account = contact.owner;
+  if (account == nullptr || account->fileIndex == nullptr || contact.userMd5.empty()) return;
+  const std::string pattern = "%" + contact.userMd5 + "/" + std::to_string(m.localId) + ".%";
+  std::vector<std::string> found;
+  account->fileIndex->FindFilePaths(pattern, kWeChatDomain, found, true, 1);
+  if (!found.empty()) m.mediaPath = found.front();
+}
+
+// An emoji message's image URL: the quoted value after its "cdnurl" (or
+// "thumburl") attribute.
+void ExtractEmojiUrl(DBITEM_WxChat& m) {
+  const std::string& shown = m.ShownText();
+  if (shown.find("<msg><emoji") == std::string::npos) return;
+  std::size_t at = shown.find("cdnurl=");
+  if (at == std::string::npos) at = shown.find("cdnurl =");
+  if (at == std::string::npos) at = shown.find("thumburl=");
+  if (at == std::string::npos) return;
+  const std::size_t open = shown.find('"', at + 7);
+  if (open == std::string::npos) return;
+  const std::size_t close = shown.find('"', open + 1);
+  if (close == std::string::npos) return;
+  m.mediaPath = shown.substr(open + 1, close - open - 1);
+  m.msgType = kWxMsgEmoji;
+}
+
+DBITEM_WxChat* MessageUnder(DBITEM_WxFriend& contact, std::int64_t key) {
+  const auto found = contact.messagesByKey.find(key);
+  return found == contact.messagesByKey.end() ? nullptr : static_cast<DBITEM_WxChat*>(found->second);
+}
+
+int LoadChatTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
+  if (!account.messageDb) return 0;
+  const std::string table = "Chat_" + contact.userMd5;
+  if (!HasTable(*account.messageDb, table)) return 0;
+  db::ItemList rows;
+  const int result = account.messageDb->Query(kWxChatTable, "Select * From " + QuoteIdentifier(table) + ";", rows);
+  for (auto& row : rows) {
+    AttachMessage(contact, std::unique_ptr<DBITEM_WxChat>(static_cast<DBITEM_WxChat*>(row.release())));
+  }
+  return result;
+}
+
+int LoadExtensionTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
+  if (!account.messageDb) return 0;
+  const std::string table = "ChatExt2_" + contact.userMd5;
+  if (!HasTable(*account.messageDb, table)) return 0;
+  db::ItemList rows;
+  const int result =
+      account.messageDb->Query(kWxChatExtTable, "Select * From " + QuoteIdentifier(table) + ";", rows);
+  for (auto& row : rows) {
+    std::unique_ptr<DBITEM_WxChatExt2> extension(static_cast<DBITEM_WxChatExt2*>(row.release()));
+    if (DBITEM_WxChat* m = MessageUnder(contact, KeyOf(extension->localId, 0))) m->extension = std::move(extension);
+  }
+  return result;
+}
+
+int LoadIndexRows(CWxLocalUser& account, DBITEM_WxFriend& contact) {
+  if (!account.ftsDb || contact.ftsTableId < 0) return 0;
+  const std::string table = "fts_message_table_" + std::to_string(contact.ftsTableId) + "_content";
+  if (!HasTable(*account.ftsDb, table)) return 0;
+  db::ItemList rows;
+  const int result = account.ftsDb->Query(1, "Select * From " + QuoteIdentifier(table) + " where c0usernameid=?;",
+                                          rows, {static_cast<std::int64_t>(contact.usernameId)});
+  for (auto& row : rows) {
+    std::unique_ptr<DBITEM_WxBakChatContent> record(static_cast<DBITEM_WxBakChatContent*>(row.release()));
+    AttachIndexRecord(contact, record);  // a duplicate is freed with record
+  }
+  return result;
+}
+
+bool ParseDecimal(const std::string& text, std::int64_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && at == end;
+}
+
+// A deleted contact-number row: (row id = number, _, name, table, _, _).
+void RecoverIndexName(CWxLocalUser& account, const UndarkRow& row) {
+  const std::string name = db::undark::UndarkValueText(row[2]);
+  std::int64_t number = 0;
+  if (name.empty() || !ParseDecimal(row[0].text, number)) return;
+  const std::int32_t id = Low32(number);
+  DBITEM_WxFriend* contact = account.FindContact(name);
+  if (contact == nullptr) {
+    auto created = std::make_unique<DBITEM_WxFriend>();
+    created->userName = name;
+    DBITEM_WxFriend* made = created.get();
+    DBITEM_WxFriend* existing = nullptr;
+    contact = account.RegisterContact(created, kWxKindRecovered, false, &existing) == 1 ? made : existing;
+    if (contact == nullptr) return;
+  }
+  if (contact->usernameId < 0) {
+    contact->usernameId = id;
+    contact->ftsTableId = Low32(db::undark::UndarkValueToInt64(row[3]));
+  }
+  account.contactsByUsernameId.try_emplace(id, contact);
+}
+
+void RecoverIndexContent(CWxLocalUser& account, const UndarkRow& row) {
+  auto r = std::make_unique<DBITEM_WxBakChatContent>();
+  r->docId = Low32(db::undark::UndarkValueToInt64(row[0]));
+  r->usernameId = Low32(db::undark::UndarkValueToInt64(row[1]));
+  r->localId = Low32(db::undark::UndarkValueToInt64(row[2]));
+  r->createTime = Low32(db::undark::UndarkValueToInt64(row[3]));
+  r->time = r->createTime;
+  r->text = db::undark::UndarkValueText(row[4]);
+  account.ftsContents.push_back(std::move(r));
+}
+
+// The first contact whose session summary made a message of text; null when
+// none, or when that message's time contradicts time.
+DBITEM_WxFriend* SessionContactOfText(CWxLocalUser& account, const std::string& text, std::int32_t time) {
+  for (const auto& contact : account.contacts) {
+    const WxSessionItem* item = contact->sessionItem;
+    if (item == nullptr || item->created != 1 || item->message == nullptr || item->text != text) continue;
+    const double messageTime = item->message->time;
+    if (messageTime != 0 && time != 0 && messageTime != time) return nullptr;
+    return contact.get();
+  }
+  return nullptr;
+}
+
+DBITEM_WxFriend* UnknownFriend(CWxLocalUser& account, std::int32_t usernameId) {
+  char name[48];
+  std::snprintf(name, sizeof name, kWxUnknownFriendFormat, usernameId);
+  auto created = std::make_unique<DBITEM_WxFriend>();
+  created->userName = name;
+  created->usernameId = usernameId;
+  DBITEM_WxFriend* made = created.get();
+  DBITEM_WxFriend* existing = nullptr;
+  return account.RegisterContact(created, kWxKindRecovered, false, &existing) == 1 ? made : existing;
+}
+
+// Article markup: where titles and links open and close, per mode.
+struct ArticleMode {
+  std::string_view titleOpen, titleClose, linkOpen, linkClose;
+};
+constexpr ArticleMode kNewsMode{"<title><![CDATA[", "]]>", "<url><![CDATA[", "]]>"};
+constexpr ArticleMode kMailMode{"<subject><![CDATA[", "]]>", "<waplink><![CDATA[", "]]>"};
+constexpr ArticleMode kMsgMode{"<title>", "</title>", "<url>", "</url>"};
+
+bool StartsWithHttp(std::string_view text) {
+  if (text.size() < 4) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    if ((text[i] | 0x20) != "http"[i]) return false;
+  }
+  return true;
+}
+
+// The markup of an article text and where its titles are looked for: the
+// first of "<pushmail>" (mail), "<newitem>"/"<item>" (news) and "<msg>"
+// found; news from the start when none is.
+std::pair<const ArticleMode*, std::size_t> ArticleModeOf(const std::string& text) {
+  if (const auto at = text.find("<pushmail>"); at != std::string::npos) return {&kMailMode, at};
+  if (const auto at = std::min(text.find("<newitem>"), text.find("<item>")); at != std::string::npos) {
+    return {&kNewsMode, at};
+  }
+  if (const auto at = text.find("<msg>"); at != std::string::npos) return {&kMsgMode, at};
+  return {&kNewsMode, 0};
+}
+
+struct ArticleItem {
+  std::string title;
+  std::string link;
+  std::size_t end = 0;  // after the link's closing markup
+};
+
+// The next title and its link from position from; none when any of their
+// four markers is missing.
+std::optional<ArticleItem> NextArticleItem(const std::string& text, const ArticleMode& mode, std::size_t from) {
+  const std::size_t titleOpen = text.find(mode.titleOpen, from);
+  if (titleOpen == std::string::npos) return std::nullopt;
+  const std::size_t titleBegin = titleOpen + mode.titleOpen.size();
+  const std::size_t titleEnd = text.find(mode.titleClose, titleBegin);
+  if (titleEnd == std::string::npos) return std::nullopt;
+  const std::size_t linkOpen = text.find(mode.linkOpen, titleEnd);
+  if (linkOpen == std::string::npos) return std::nullopt;
+  const std::size_t linkBegin = linkOpen + mode.linkOpen.size();
+  const std::size_t linkEnd = text.find(mode.linkClose, linkBegin);
+  if (linkEnd == std::string::npos) return std::nullopt;
+  return ArticleItem{text.substr(titleBegin, titleEnd - titleBegin), text.substr(linkBegin, linkEnd - linkBegin),
+                     linkEnd + mode.linkClose.size()};
+}
+
+// A link with text before its URL is cut to the URL (up to a "]"); a title
+// in angle brackets loses them.
+void TidyArticleItem(ArticleItem& item) {
+  if (!StartsWithHttp(item.link)) {
+    if (const auto http = item.link.find("http"); http != std::string::npos) {
+      item.link = item.link.substr(http);
+      item.link = item.link.substr(0, item.link.find(']'));
+    }
+  }
+  if (!item.title.empty() && item.title.front() == '<') {
+    item.title.erase(0, 1);
+    if (!item.title.empty() && item.title.back() == '>') item.title.pop_back();
+  }
+}
+
+std::string EscapedText(const std::string& text) {
+  std::string html = exporting::EscapeHtml(text);
+  exporting::ReplaceAll(html, "\r\n", "<br/>");
+  exporting::ReplaceAll(html, "\n", "<br/>");
+  return html;
+}
+
+}  // namespace
+
+const std::string& DBITEM_WxChat::ShownText() const {
+  return (localId == -1 && indexRecord) ? indexRecord->text : text;
+}
+
+std::int64_t MessageKey(const DBITEM_WxChat& message) {
+  if (message.localId != -1) return KeyOf(message.localId, 0);
+  if (message.indexRecord) return KeyOf(message.indexRecord->localId, message.indexRecord->createTime);
+  return 0;
+}
+
+void ParseWxDatabaseRow(CTencentWXDB& reader, int tableKind, std::unique_ptr<db::BaseItem>& out,
+                        db::CppSQLite3Query& query) {
+  out.reset();
+  CWxLocalUser* account = reader.Owner();
+  switch (reader.OpenParam()) {
+    case kWxMessageDb:
+      if (tableKind == kWxChatTable) {
+        auto m = std::make_unique<DBITEM_WxChat>();
+        ReadChatRow(*m, query);
+        // A table of fewer columns is not read: asking for the last column
+        // raises the wrapper's error, which ends the load.
+        query.GetFieldType(kChatColumns - 1);
+        out = std::move(m);
+      } else if (tableKind == kWxChatExtTable) {
+        auto e = std::make_unique<DBITEM_WxChatExt2>();
+        ReadExtensionRow(*e, query);
+        out = std::move(e);
+      }
+      return;
+    case kWxSessionDb:
+      if (tableKind == 0 && account != nullptr) ReadSessionRow(*account, query);
+      return;
+    case kWxFtsDb:
+      if (tableKind == 0 && account != nullptr) ReadIndexNameRow(*account, query);
+      if (tableKind == 1) out = ReadIndexContentRow(query);
+      return;
+    default: reader.db::CDbSqlite::ParseRow(tableKind, out, query); return;
+  }
+}
+
+int LoadContactMessages(CWxLocalUser& account, std::size_t contactIndex, int table) {
+  if (contactIndex >= account.contacts.size()) return 0;
+  DBITEM_WxFriend& contact = *account.contacts[contactIndex];
+  switch (table) {
+    case kWxChatTable: return LoadChatTable(account, contact);
+    case kWxChatExtTable: return LoadExtensionTable(account, contact);
+    case kWxIndexTable: return LoadIndexRows(account, contact);
+    default: return 0;
+  }
+}
+
+void AttachMessage(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxChat> message) {
+  if (!message) return;
+  DBITEM_WxChat& m = *message;
+  m.time = m.createTime;
+  m.parent = &contact;
+  AssignSender(contact, m);
+  if (m.sender == nullptr) m.sender = &contact;
+  if (m.msgType == kWxMsgPicture || m.msgType == kWxMsgVideo) FindMediaFile(contact, m);
+  ExtractEmojiUrl(m);
+  contact.messagesByKey[MessageKey(m)] = &m;
+  contact.messagesByText[m.ShownText()] = &m;
+  contact.items.push_back(&m);
+  contact.ownedItems.push_back(std::move(message));
+}
+
+int AttachIndexRecord(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxBakChatContent>& record) {
+  if (!record) return 0;
+  if (DBITEM_WxChat* m = MessageUnder(contact, KeyOf(record->localId, 0));
+      m != nullptr && m->createTime == record->createTime) {
+    if (m->indexRecord) return 0;
+    m->indexRecord = std::move(record);
+    return 1;
+  }
+  if (MessageUnder(contact, KeyOf(record->localId, record->createTime)) != nullptr) return 0;
+  auto m = std::make_unique<DBITEM_WxChat>();
+  m->createTime = record->createTime;
+  m->deleted = 1;
+  m->indexRecord = std::move(record);
+  AttachMessage(contact, std::move(m));
+  return 1;
+}
+
+void LoadSearchIndex(CWxLocalUser& account) {
+  if (!account.ftsDb) return;
+  db::ItemList handedBack;  // stays empty: rows are registered, not handed back
+  account.ftsDb->LoadTable(0, handedBack);
+  const std::string path = account.ftsDb->DbPath();
+  db::undark::UndarkScan(path, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout),
+                         [&account](UndarkRow& row) {
+                           if (row.size() == kIndexNamesValues) RecoverIndexName(account, row);
+                         });
+  db::undark::UndarkScan(path, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout),
+                         [&account](UndarkRow& row) {
+                           if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row);
+                         });
+}
+
+void MatchIndexRecords(CWxLocalUser& account) {
+  auto& records = account.ftsContents;
+  for (std::size_t i = records.size(); i-- > 0;) {
+    auto& r = static_cast<DBITEM_WxBakChatContent&>(*records[i]);
+    if (account.contactsByUsernameId.contains(r.usernameId) || r.text.empty()) continue;
+    DBITEM_WxFriend* contact = SessionContactOfText(account, r.text, r.createTime);
+    if (contact == nullptr) continue;
+    contact->usernameId = r.usernameId;
+    auto& message = static_cast<DBITEM_WxChat&>(*contact->sessionItem->message);
+    message.time = r.time;
+    message.createTime = r.createTime;
+    account.contactsByUsernameId[r.usernameId] = contact;
+    records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  for (std::size_t i = records.size(); i-- > 0;) {
+    std::unique_ptr<DBITEM_WxBakChatContent> r(static_cast<DBITEM_WxBakChatContent*>(records[i].release()));
+    const auto mapped = account.contactsByUsernameId.find(r->usernameId);
+    DBITEM_WxFriend* contact =
+        mapped != account.contactsByUsernameId.end() ? mapped->second : UnknownFriend(account, r->usernameId);
+    if (contact != nullptr) AttachIndexRecord(*contact, r);  // a duplicate is freed with r
+  }
+  records.clear();
+}
+
+std::string RenderAppMessage(const std::string& text) {
+  if (text.empty()) return text;
+  const auto [mode, searchFrom] = ArticleModeOf(text);
+  std::string rows;
+  int count = 0;
+  bool numbered = false;
+  std::size_t pos = searchFrom;
+  while (auto item = NextArticleItem(text, *mode, pos)) {
+    ++count;
+    pos = item->end;
+    if (count == 1) numbered = text.find(mode->titleOpen, pos) != std::string::npos;
+    if (numbered) rows += (count == 1 ? "" : "<br/>") + std::to_string(count) + ".";
+    TidyArticleItem(*item);
+    if (!item->link.empty()) rows += exporting::LinkRow(item->link, item->title);
+  }
+  return count == 0 ? EscapedText(text) : rows;
+}
+
+}  // namespace chat

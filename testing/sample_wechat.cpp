@@ -4,6 +4,7 @@
 
 #include <boost/uuid/detail/md5.hpp>
 
+#include "testing/sample_wechat_messages.h"
 #include "testing/sql_literal.h"
 
 namespace sample {
@@ -273,15 +274,18 @@ std::string WxSampleContactsSql(WxFriendShape shape) {
   return sql;
 }
 
-void AddWeChatAccount(SampleBackupBuilder& builder, const WxSettings& settings, const std::string& contactsSql) {
+void AddWeChatAccount(SampleBackupBuilder& builder, const WxSettings& settings, const std::string& contactsSql,
+                      const std::string& messagesSql) {
   const std::string folder = "Documents/" + WxUserMd5(settings.userName) + "/";
   builder.AddFile(kWxDomain, folder + "mmsetting.archive", WxKeyedArchive(WxSettingsObjects(settings)));
   builder.AddDatabase(kWxDomain, folder + "DB/WCDB_Contact.sqlite", SqliteFile(contactsSql));
-  builder.AddDatabase(kWxDomain, folder + "DB/MM.sqlite", SqliteFile(kMessageTemplates));
+  builder.AddDatabase(kWxDomain, folder + "DB/MM.sqlite", SqliteFile(kMessageTemplates + messagesSql));
 }
 
 void AddWeChatApp(SampleBackupBuilder& builder) {
-  AddWeChatAccount(builder, WxSampleSettings(), WxSampleContactsSql(WxFriendShape::kNameFirst));
+  const WxSettings settings = WxSampleSettings();
+  AddWeChatAccount(builder, settings, WxSampleContactsSql(WxFriendShape::kNameFirst), WxSampleMessagesSql());
+  AddWxSampleMessageFiles(builder, WxUserMd5(settings.userName));
 }
 
 }  // namespace sample

@@ -102,9 +102,12 @@ WxSettings WxSampleSettings();
 
 // Adds one account at the paths the app uses: Documents/<md5>/mmsetting.archive,
 // Documents/<md5>/DB/WCDB_Contact.sqlite (contacts of shape) and
-// Documents/<md5>/DB/MM.sqlite (the message template tables, no messages).
-void AddWeChatAccount(SampleBackupBuilder& builder, const WxSettings& settings, const std::string& contactsSql);
-// The built-in account with its contacts, for the demo.
+// Documents/<md5>/DB/MM.sqlite (the message template tables, followed by
+// messagesSql: the contacts' message tables, none by default).
+void AddWeChatAccount(SampleBackupBuilder& builder, const WxSettings& settings, const std::string& contactsSql,
+                      const std::string& messagesSql = "");
+// The built-in account with its contacts and their messages, session
+// summaries, search index and media (sample_wechat_messages.h), for the demo.
 void AddWeChatApp(SampleBackupBuilder& builder);
 
 }  // namespace sample
