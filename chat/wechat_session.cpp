@@ -237,8 +237,12 @@ void ReadSessionFiles(CWxLocalUser& account) {
 std::vector<SessionRecord> ParseSessionRecords(Bytes data) {
   std::vector<SessionRecord> records;
   const std::uint64_t length = data.size();
-  std::optional<std::uint64_t> marker = FindMarker(data);
-  const std::uint64_t subBlock = marker ? SubBlockStart(data, *marker) : 0;
+  // A flag and a plain number rather than the optional itself: g++ 12 warns
+  // of an uninitialised optional in this loop where there is none.
+  const std::optional<std::uint64_t> found = FindMarker(data);
+  bool marker = found.has_value();
+  const std::uint64_t markerAt = found.value_or(0);
+  const std::uint64_t subBlock = marker ? SubBlockStart(data, markerAt) : 0;
   std::uint64_t pos = StartPosition(data);
   while (pos + 2 < length) {
     const std::uint8_t tag = data[pos];
@@ -250,8 +254,8 @@ std::vector<SessionRecord> ParseSessionRecords(Bytes data) {
       // The marker block is read once; afterwards pos only moves forward, so
       // the walk ends. A block cut off by the end of the data ends the walk:
       // what follows it cannot be found.
-      const std::uint64_t m = *marker;
-      marker.reset();
+      const std::uint64_t m = markerAt;
+      marker = false;
       if (m + kMarkerLengthOffset >= length) break;
       const auto textLength = ReadLength(data, m + kMarkerLengthOffset);
       if (!textLength) break;
