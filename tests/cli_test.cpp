@@ -292,6 +292,26 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   EXPECT_TRUE(chats["groups"][0].contains("jid"));
   ASSERT_FALSE(chats["groups"][0]["records"].empty());
   EXPECT_TRUE(chats["groups"][0]["records"][0].contains("isFromMe"));
+  // WeChat: the account's conversations with their messages' senders,
+  // directions, types and media.
+  const Outcome weChat = Velmora({"analyse", backup.string(), "wechat", "--json"});
+  ASSERT_EQ(weChat.status, 0) << weChat.err;
+  const auto wxGroups = nlohmann::json::parse(weChat.out)["groups"];
+  ASSERT_FALSE(wxGroups.empty());
+  EXPECT_TRUE(wxGroups[0].contains("userName"));
+  bool sent = false;
+  bool picture = false;
+  for (const auto& group : wxGroups) {
+    for (const auto& message : group["records"]) {
+      for (const char* key : {"sender", "senderName", "direction", "msgType", "mediaPath", "text"}) {
+        EXPECT_TRUE(message.contains(key)) << key;
+      }
+      sent = sent || message["fromMe"] == true;
+      picture = picture || (message["msgType"] == 3 && !message["mediaPath"].get<std::string>().empty());
+    }
+  }
+  EXPECT_TRUE(sent);
+  EXPECT_TRUE(picture);
   const std::pair<const char*, const char*> flatKeys[] = {
       {"notes", "body"}, {"calendar", "locationTitle"}, {"reminders", "priority"}, {"voice-memos", "audioPath"}};
   for (const auto& [category, key] : flatKeys) {
