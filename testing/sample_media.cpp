@@ -175,16 +175,16 @@ std::vector<std::uint8_t> SampleMov(int variant) {
   return movie;
 }
 
-std::vector<std::uint8_t> SamplePngImage(int variant) {
-  constexpr std::uint32_t kSide = 4;
+namespace {
+
+// An 8-bit RGB PNG of rows of width * 3 bytes each.
+std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgb) {
   std::vector<std::uint8_t> raw;
-  for (std::uint32_t y = 0; y < kSide; ++y) {
+  raw.reserve(static_cast<std::size_t>(height) * (width * 3 + 1));
+  for (std::uint32_t y = 0; y < height; ++y) {
     raw.push_back(0);  // filter: none
-    for (std::uint32_t x = 0; x < kSide; ++x) {
-      raw.push_back(static_cast<std::uint8_t>(variant * 40));
-      raw.push_back(static_cast<std::uint8_t>(variant * 90 + static_cast<int>(x) * 16));
-      raw.push_back(static_cast<std::uint8_t>(200 - static_cast<int>(y) * 30));
-    }
+    const auto row = rgb.begin() + static_cast<std::ptrdiff_t>(y) * width * 3;
+    raw.insert(raw.end(), row, row + static_cast<std::ptrdiff_t>(width) * 3);
   }
   uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
   std::vector<std::uint8_t> packed(packedSize);
@@ -200,13 +200,58 @@ std::vector<std::uint8_t> SamplePngImage(int variant) {
     PutBigEndian(png, static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))), 4);
   };
   std::vector<std::uint8_t> header;
-  PutBigEndian(header, kSide, 4);
-  PutBigEndian(header, kSide, 4);
+  PutBigEndian(header, width, 4);
+  PutBigEndian(header, height, 4);
   header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter, no interlace
   chunk("IHDR", header);
   chunk("IDAT", packed);
   chunk("IEND", {});
   return png;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> SamplePngImage(int variant) {
+  constexpr std::uint32_t kSide = 4;
+  std::vector<std::uint8_t> rgb;
+  for (std::uint32_t y = 0; y < kSide; ++y) {
+    for (std::uint32_t x = 0; x < kSide; ++x) {
+      rgb.push_back(static_cast<std::uint8_t>(variant * 40));
+      rgb.push_back(static_cast<std::uint8_t>(variant * 90 + static_cast<int>(x) * 16));
+      rgb.push_back(static_cast<std::uint8_t>(200 - static_cast<int>(y) * 30));
+    }
+  }
+  return EncodePng(kSide, kSide, rgb);
+}
+
+std::vector<std::uint8_t> SampleScenePng(std::uint32_t width, std::uint32_t height) {
+  std::vector<std::uint8_t> rgb;
+  rgb.reserve(static_cast<std::size_t>(width) * height * 3);
+  const double horizon = height * 0.62;
+  const double sunX = width * 0.72;
+  const double sunY = height * 0.3;
+  const double sunRadius = height * 0.12;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const double dx = x - sunX;
+      const double dy = y - sunY;
+      double r, g, b;
+      if (dx * dx + dy * dy < sunRadius * sunRadius) {
+        r = 255, g = 214, b = 102;  // the sun
+      } else if (y < horizon) {
+        const double t = y / horizon;  // sky: deep blue to pale at the horizon
+        r = 90 + 120 * t, g = 150 + 80 * t, b = 230 + 20 * t;
+      } else {
+        const double t = (y - horizon) / (height - horizon);  // sea: light to deep
+        const double wave = ((x / 6 + y / 3) % 5 == 0) ? 18 : 0;
+        r = 40 - 20 * t + wave, g = 130 - 50 * t + wave, b = 190 - 60 * t + wave;
+      }
+      rgb.push_back(static_cast<std::uint8_t>(r));
+      rgb.push_back(static_cast<std::uint8_t>(g));
+      rgb.push_back(static_cast<std::uint8_t>(b));
+    }
+  }
+  return EncodePng(width, height, rgb);
 }
 
 std::vector<std::uint8_t> SampleMediaFile(const std::string& fileName, int variant) {

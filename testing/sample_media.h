@@ -31,6 +31,8 @@ std::vector<std::uint8_t> SampleJpeg(int variant);
 std::vector<std::uint8_t> SampleMov(int variant);
 // A valid 4x4 RGB PNG whose colour differs per variant.
 std::vector<std::uint8_t> SamplePngImage(int variant);
+// A picture a person would send: sky, sun and sea, width x height pixels.
+std::vector<std::uint8_t> SampleScenePng(std::uint32_t width, std::uint32_t height);
 // The bytes of a media file by its extension, ignoring case: .jpg/.jpeg a
 // JPEG, .png a PNG, .mov/.mp4/.avi a QuickTime file, anything else (".heic")
 // an "ftyp" box of that extension's brand and a few variant bytes.

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "testing/sample_media.h"
 #include "testing/sample_wechat.h"
 #include "testing/sql_literal.h"
 
@@ -225,8 +226,7 @@ void AddWxSampleMessageFiles(SampleBackupBuilder& builder, const std::string& ac
     builder.AddFile(kWxDomain, folder + WxSessionFilePath(WxUserMd5(file.userName)), WxSessionFileBytes(file));
   }
   builder.AddDatabase(kWxDomain, folder + "/fts/fts_message.db", SqliteFile(WxSampleIndexSql()));
-  builder.AddFile(kWxDomain, folder + "/Img/" + WxUserMd5(kFriendName) + "/3.pic",
-                  {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0xFF, 0xD9});
+  builder.AddFile(kWxDomain, folder + "/Img/" + WxUserMd5(kFriendName) + "/3.pic", SampleScenePng(240, 160));
 }
 
 }  // namespace sample
