@@ -36,6 +36,7 @@
 #include "testing/sample_contacts.h"
 #include "testing/sample_messages.h"
 #include "testing/sample_wechat.h"
+#include "testing/sample_wechat_messages.h"
 
 namespace {
 
@@ -152,9 +153,13 @@ void WriteAddressBook(const fs::path& path, int contacts) {
 }
 
 // A WeChat account in a plain folder, where the app keeps it:
-// Documents/<md5>/ with the settings archive, DB/WCDB_Contact.sqlite and
+// Documents/<md5>/ with the settings archive, DB/WCDB_Contact.sqlite,
 // DB/MM.sqlite (one message table per contact, messages spread evenly; a
-// room's messages name their member first; every 20th a picture).
+// room's messages name their member first; every 20th a picture, with its
+// file in Img/<md5 of the contact>/) and
+// fts/fts_message.db (every tenth message in the search index; of those,
+// every tenth then deleted from its message table, so that only the index
+// tells it, and every twentieth index row deleted, left for the scan).
 void WriteWeChat(const fs::path& folder, int messages, int contacts) {
   const sample::WxSettings settings = sample::WxSampleSettings();
   const fs::path account = folder / "Documents" / sample::WxUserMd5(settings.userName);
@@ -204,12 +209,37 @@ void WriteWeChat(const fs::path& folder, int messages, int contacts) {
       sqlite3_bind_int64(insert, 3, 1600000000LL + n * 60LL);
       sqlite3_bind_text(insert, 4, text.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int(insert, 5, n % 20 == 0 ? 3 : 1);
+      if (n % 20 == 0) {
+        sample::WriteBytes(account / "Img" / sample::WxUserMd5(names[static_cast<std::size_t>(c)]) /
+                               (std::to_string(m) + ".pic"),
+                           {0xFF, 0xD8, 0xFF, 0xD9});
+      }
       sqlite3_bind_int(insert, 6, received ? 1 : 0);
       db.Step(insert);
     }
     sqlite3_finalize(insert);
   }
   db.Exec("COMMIT;");
+
+  Database index(account / "fts" / "fts_message.db");
+  index.Exec(sample::WxIndexTablesSql(1));
+  index.Exec("BEGIN;");
+  for (int c = 0; c < contacts; ++c) index.Exec(sample::InsertWxIndexNameSql(c + 1, names[static_cast<std::size_t>(c)], 0));
+  std::string deletions;
+  std::string indexDeletions;
+  for (int c = 0; c < contacts; ++c) {
+    const std::string table = "Chat_" + sample::WxUserMd5(names[static_cast<std::size_t>(c)]);
+    for (int m = 10; m <= perContact; m += 10) {
+      const int n = c * perContact + m;
+      const sample::WxIndexContent row{0, c + 1, m, 1600000000LL + n * 60LL, std::string(kTexts[n % 6]) + " #" + std::to_string(n)};
+      index.Exec(sample::InsertWxIndexContentSql(row));
+      if (m % 100 == 0) deletions += "DELETE FROM " + table + " WHERE MesLocalID=" + std::to_string(m) + ";";
+      if (m % 200 == 50) indexDeletions += sample::DeleteWxIndexContentSql(row);
+    }
+  }
+  index.Exec("COMMIT;");
+  index.Exec(indexDeletions);
+  db.Exec(deletions);
 }
 
 // One measured run: analyse and recover every record of a category.
@@ -283,7 +313,8 @@ int main(int argc, char** argv) {
     }
     if (wanted("wechat")) {
       WriteWeChat(folder, wechatMessages, wechatContacts);
-      std::printf("WeChat: %d messages of %d contacts\n", wechatMessages, wechatContacts);
+      std::printf("WeChat: %d messages of %d contacts (20 chat rooms); search index of every tenth\n", wechatMessages,
+                  wechatContacts);
     }
     std::printf("built in %.1f s\n", std::chrono::duration<double>(Clock::now() - built).count());
     std::fflush(stdout);

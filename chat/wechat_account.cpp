@@ -144,6 +144,8 @@ void CWxLocalUser::Reset() {
   sessionItemsByPath.clear();
   sessionItems.clear();
   sessionFilePaths.clear();
+  mediaFilesByKey.clear();
+  mediaFilesListed = false;
   db::DeleteAll(ftsContents);
 }
 

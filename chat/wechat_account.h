@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "chat/wechat_contacts.h"
@@ -155,6 +156,10 @@ class CWxLocalUser : public DBITEM_WxFriend {
   std::vector<std::unique_ptr<WxSessionItem>> sessionItems;
   std::map<std::string, WxSessionItem*> sessionItemsByPath;
   std::vector<std::string> sessionFilePaths;  // files found below session/data, for the message reader
+  // The stored files of the app by "<contact md5>/<local id>", listed once
+  // per analysis when the first picture or video message looks for its file.
+  std::unordered_map<std::string, std::string> mediaFilesByKey;
+  bool mediaFilesListed = false;
   db::ItemList ftsContents;
   std::map<std::int32_t, DBITEM_WxFriend*> contactsByUsernameId;
   float progressShare = 0;

@@ -12,6 +12,7 @@
 #include "db/db_sqlite.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "platform/fs.h"
 
 namespace chat {
 namespace {
@@ -202,13 +203,46 @@ void AssignSender(DBITEM_WxFriend& contact, DBITEM_WxChat& m) {
   }
 }
 
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Every "<32 hex digits>/<digits>." in a path, as the key
+// "<md5 in lower case>/<digits>": where a message's picture or video can be
+// (the path contains the contact's md5, a slash, the local ID and a full
+// stop; ASCII case ignored, as the manifest's LIKE ignores it).
+void AddMediaKeys(const std::string& path, const std::string& storedPath,
+                  std::unordered_map<std::string, std::string>& byKey) {
+  constexpr std::size_t kMd5Digits = 32;
+  for (std::size_t slash = path.find('/', kMd5Digits); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    std::size_t end = slash + 1;
+    while (end < path.size() && path[end] >= '0' && path[end] <= '9') ++end;
+    if (end == slash + 1 || end >= path.size() || path[end] != '.') continue;
+    const std::string_view digest(path.data() + slash - kMd5Digits, kMd5Digits);
+    if (!std::all_of(digest.begin(), digest.end(), IsHexDigit)) continue;
+    std::string key = platform::AsciiLower(std::string(digest)) + path.substr(slash, end - slash);
+    byKey.emplace(std::move(key), storedPath);  // the first file found is kept
+  }
+}
+
+// Lists the app's files once: one lookup per media message would search the
+// whole manifest (or walk the whole folder) for every picture of a chat.
+void ListMediaFiles(CWxLocalUser& account) {
+  account.mediaFilesListed = true;
+  if (account.fileIndex == nullptr) return;
+  backup::FileRecordList records;
+  account.fileIndex->FindFileRecords("%", kWeChatDomain, records, true);
+  for (const auto& record : records) {
+    std::string path = record->relativePath;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    AddMediaKeys(path, record->storedPath, account.mediaFilesByKey);
+  }
+}
+
 void FindMediaFile(const DBITEM_WxFriend& contact, DBITEM_WxChat& m) {
-  const CWxLocalUser* account = contact.owner;
+  CWxLocalUser* account = contact.owner;
   if (account == nullptr || account->fileIndex == nullptr || contact.userMd5.empty()) return;
-  const std::string pattern = "%" + contact.userMd5 + "/" + std::to_string(m.localId) + ".%";
-  std::vector<std::string> found;
-  account->fileIndex->FindFilePaths(pattern, kWeChatDomain, found, true, 1);
-  if (!found.empty()) m.mediaPath = found.front();
+  if (!account->mediaFilesListed) ListMediaFiles(*account);
+  const auto found = account->mediaFilesByKey.find(contact.userMd5 + "/" + std::to_string(m.localId));
+  if (found != account->mediaFilesByKey.end()) m.mediaPath = found->second;
 }
 
 // An emoji message's image URL: the quoted value after its "cdnurl" (or

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -371,6 +374,52 @@ TEST(AttachMessage, RegistersOnePlaceholderPerMemberWhoLeft) {
   EXPECT_EQ(c.room->items.size(), 3u);
   EXPECT_EQ(c.room->messagesByKey.at(chat::MessageKey(first)), c.room->items[2]);
   EXPECT_EQ(c.room->messagesByText.at("one"), c.room->items[2]);
+}
+
+// A picture or video is the file whose path holds the contact's md5, a
+// slash, the whole local ID and a full stop, in every backup form; the app's
+// files are listed once per analysis.
+TEST(AttachMessage, FindsTheMediaFileOfTheWholeLocalId) {
+  const std::string md5 = chat::Md5Hex(kWang);
+  std::string upper = md5;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string account = "Documents/" + chat::Md5Hex(kMe);
+  for (const BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    sample::SampleBackupBuilder builder;
+    sample::AddWeChatApp(builder);
+    builder.AddFile(sample::kWxDomain, account + "/Img/" + md5 + "/13.pic", {'1', '3'});
+    builder.AddFile(sample::kWxDomain, account + "/Video/" + upper + "/4.mp4", {'4'});
+    Analysed a(builder, mode);
+    EXPECT_TRUE(a.Me().mediaFilesListed);
+    DBITEM_WxFriend& wang = a.Contact(kWang);
+    struct Case {
+      int localId;
+      int msgType;
+      std::string file;  // the end of the stored path found, "" none
+    };
+    const Case cases[] = {{1, chat::kWxMsgPicture, ""},  // 13.pic is not message 1's
+                          {13, chat::kWxMsgPicture, "13.pic"},
+                          {4, chat::kWxMsgVideo, "4.mp4"},  // the md5 in upper case
+                          {13, 1, ""}};                    // a text looks for no file
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.localId);
+      auto m = std::make_unique<DBITEM_WxChat>();
+      m->localId = c.localId;
+      m->msgType = c.msgType;
+      m->direction = 1;
+      chat::AttachMessage(wang, std::move(m));
+      const std::string& path = MessageAt(wang, wang.items.size() - 1).mediaPath;
+      if (c.file.empty()) {
+        EXPECT_EQ(path, "");
+      } else {
+        ASSERT_FALSE(path.empty());
+        std::ifstream in(path, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes, c.file == "13.pic" ? "13" : "4");
+      }
+    }
+  }
 }
 
 TEST(AttachMessage, TakesTheEmojiUrl) {
