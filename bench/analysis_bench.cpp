@@ -257,14 +257,20 @@ int RunOnce(const std::string& categoryName, const fs::path& folder) {
   exporting::RunRecovery(*holder, list, out.Path(), "bench", nullptr);
   const double total = std::chrono::duration<double>(Clock::now() - start).count();
   std::size_t records = 0;
+  std::size_t deleted = 0;
   for (db::BaseItem* record : list) {
     const auto* group = dynamic_cast<db::FriendItem*>(record);
     records += group != nullptr ? group->items.size() : 1;
+    if (group == nullptr) deleted += record->deleted != 0 ? 1 : 0;
+    for (const db::BaseItem* member : group != nullptr ? group->items : std::vector<db::BaseItem*>{}) {
+      deleted += member->deleted != 0 ? 1 : 0;
+    }
   }
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
-  std::printf("%-9s %zu groups, %zu records: analyse %.2f s, analyse + recover %.2f s, peak memory %.0f MB\n",
-              categoryName.c_str(), list.size(), records, analysed, total, usage.ru_maxrss / 1024.0);
+  std::printf("%-9s %zu groups, %zu records (%zu deleted): analyse %.2f s, analyse + recover %.2f s, peak memory "
+              "%.0f MB\n",
+              categoryName.c_str(), list.size(), records, deleted, analysed, total, usage.ru_maxrss / 1024.0);
   return 0;
 }
 
