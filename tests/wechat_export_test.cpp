@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -138,10 +136,8 @@ TEST(WeChatAnalysis, NoAccountListsNothing) {
 }
 
 std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  const auto bytes = platform::ReadWholeFile(file).value_or(std::vector<std::uint8_t>{});
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::size_t CountFiles(const fs::path& folder, const std::string& name) {
