@@ -1,0 +1,1 @@
+#include "chat/qq_account.h"

@@ -1,0 +1,1 @@
+#include "testing/sample_qq.h"
