@@ -456,7 +456,8 @@ void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::
     if (message.picture && BeginsWithHttp(message.mediaPath)) {
       imagePath = EscapeHtml(message.mediaPath);
     } else if (message.picture) {
-      const std::string copied = CopyChatPicture(message.mediaPath, account_.mediaRoot, pageFolder / attachments);
+      std::string copied = CopyChatPicture(message.mediaPath, account_.mediaRoot, pageFolder / attachments);
+      if (copied.empty()) copied = CopyChatPicture(message.mediaPath, account_.programMediaRoot, pageFolder / attachments);
       imagePath = UrlPathPart(attachments) + "/" + UrlPathPart(copied);
     }
     messages += MessageFragment(message, imagePath);

@@ -59,6 +59,10 @@ struct ChatAccountView {
   // Stored media files are copied only from inside this folder (the backup's
   // folder); a path outside it is not copied. Empty: nothing is copied.
   std::filesystem::path mediaRoot;
+  // The program's own pictures a reader may show instead of a message's
+  // (a placeholder for a picture it cannot find): copied from inside this
+  // folder too. Empty: none.
+  std::filesystem::path programMediaRoot;
 };
 
 // The pieces of the chat site. Texts from the phone are escaped where these

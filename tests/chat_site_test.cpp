@@ -178,7 +178,7 @@ TEST_F(ChatSite, WritesFramePageNavigationChatPagesPicturesAndTables) {
   writer.BeginCategory(temp_.Path() / "save", "iPhone");
   writer.BeginList(2);
   writer.SetHeader("对话分组名,微信帐号,日期,消息类型,消息内容\r\n");
-  writer.SetAccount({"Lin Wei", media});
+  writer.SetAccount({"Lin Wei", media, {}});
 
   std::vector<ChatMessageView> roomMessages;
   for (int i = 0; i < 12; ++i) roomMessages.push_back(TextMessage("m" + std::to_string(i), i % 2 == 0, i < 3));
@@ -253,15 +253,24 @@ TEST_F(ChatSite, QqSiteUsesItsWordsAndAnUnknownAccountName) {
   writer.BeginCategory(temp_.Path(), "iPhone");
   writer.BeginList(1);
   writer.SetHeader("对话分组名,QQ帐号,消息时间,消息类别,聊天内容\r\n");
-  writer.SetAccount({"", temp_.Path()});
-  writer.AddConversation(Conversation("", "10001", {TextMessage("hi", false)}));
+  // QQ shows the program's placeholder for a picture; it is copied like a
+  // picture of the backup, and a missing one still gives its message.
+  const fs::path skin = temp_.Path() / "skin";
+  WriteText(skin / "movietype.png", "placeholder");
+  writer.SetAccount({"", temp_.Path() / "backup", skin});
+  writer.AddConversation(Conversation("", "10001",
+                                      {TextMessage("hi", false), Picture((skin / "movietype.png").string()),
+                                       Picture((skin / "gone.png").string())}));
   EXPECT_EQ(writer.Finish(), 1);
 
   const fs::path site = Site(writer, "本地未知用户");
   EXPECT_TRUE(Has(ReadText(site / "assets" / "navigation.html"), "<div class=\"nav-col\">QQ好友</div>"));
   EXPECT_TRUE(Has(ReadText(site / "全部QQ聊天记录.html"), "src=\"10001/10001的QQ聊天记录.html\""));
   EXPECT_TRUE(fs::is_directory(site / "10001" / "QQ附件"));
-  EXPECT_TRUE(fs::exists(site / "10001" / "10001的QQ聊天记录.html"));
+  const std::string page = ReadText(site / "10001" / "10001的QQ聊天记录.html");
+  EXPECT_EQ(Count(page, "<img data-src=\"QQ附件/movietype.png\""), 1u);
+  EXPECT_EQ(Count(page, "<img data-src=\"QQ附件/\""), 1u);
+  EXPECT_EQ(ReadText(site / "10001" / "QQ附件" / "movietype.png"), "placeholder");
   const std::string own =
       platform::Gb18030ToUtf8(ReadText(writer.Folder() / "表格格式" / "本地未知用户" / "10001" / "10001的QQ聊天记录.csv"));
   EXPECT_EQ(own.substr(0, own.find("\r\n") + 2), "对话分组名,QQ帐号,消息时间,消息类别,聊天内容\r\n");
@@ -274,7 +283,7 @@ TEST_F(ChatSite, HostileNamesAreEscapedAndStayInside) {
   writer.BeginCategory(temp_.Path() / "save", "iPhone");
   writer.BeginList(4);
   writer.SetHeader("h\r\n");
-  writer.SetAccount({"../..", temp_.Path()});
+  writer.SetAccount({"../..", temp_.Path(), {}});
 
   ChatMessageView hostile = TextMessage("<b>", false);
   hostile.senderDisplayName = "<script>alert(1)</script>";
@@ -334,7 +343,7 @@ TEST_F(ChatSite, MissingAssetArchiveLeavesTheFramePageOnly) {
   writer.BeginCategory(temp_.Path() / "save", "iPhone");
   writer.BeginList(1);
   writer.SetHeader("h\r\n");
-  writer.SetAccount({"me", temp_.Path()});
+  writer.SetAccount({"me", temp_.Path(), {}});
   writer.AddConversation(Conversation("张三", "zhangsan", {TextMessage("x", false)}));
   EXPECT_EQ(writer.Finish(), 0);
   EXPECT_EQ(FilesBelow(writer.Folder()),
