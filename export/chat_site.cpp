@@ -475,4 +475,15 @@ void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::
   AddProgress(step);
 }
 
+int ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account, int selectedCount,
+                        std::vector<std::unique_ptr<ChatConversation>> conversations) {
+  writer.BeginList(selectedCount);
+  writer.SetHeader(std::string(header));
+  writer.SetAccount(std::move(account));
+  for (auto& conversation : conversations) {
+    if (conversation && conversation->MessageCount() > 0) writer.AddConversation(std::move(conversation));
+  }
+  return writer.Finish();
+}
+
 }  // namespace exporting

@@ -11,10 +11,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace exporting {
+
+class CExportWriter;
 
 // One message as the chat page and the CSV show it. Texts are UTF-8.
 struct ChatMessageView {
@@ -64,6 +68,13 @@ struct ChatAccountView {
   // folder too. Empty: none.
   std::filesystem::path programMediaRoot;
 };
+
+// The export step of a chat category on a writer whose category (0 or 2)
+// was begun: BeginList with selectedCount, the header, the account, every
+// conversation that holds a message (in order; the others get no page),
+// then Finish, whose result it returns.
+int ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account, int selectedCount,
+                        std::vector<std::unique_ptr<ChatConversation>> conversations);
 
 // The pieces of the chat site. Texts from the phone are escaped where these
 // put them into markup; contentHtml is used as the reader made it.
