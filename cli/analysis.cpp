@@ -4,6 +4,7 @@
 #include <iostream>
 #include <thread>
 
+#include "chat/qq_account.h"
 #include "chat/wechat_account.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
@@ -48,7 +49,7 @@ int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, i
   db::SetProgressTarget(nullptr);
   if (failure) std::rethrow_exception(failure);
   bar.SetProgress(100);
-  const std::size_t accounts = readers::WxAccountsOf(*analysis.holder).size();
+  const std::size_t accounts = readers::ChatAccountCount(*analysis.holder);
   if (account >= 0) {
     if (static_cast<std::size_t>(account) >= accounts) {
       std::cerr << "velmora: no account " << account << ": this backup has " << accounts << " account"
@@ -64,26 +65,49 @@ int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, i
   return kExitDone;
 }
 
+namespace {
+
+// One line of the account list: its user name, display name and the
+// number people know it by (a WeChat ID, a QQ number).
+struct AccountLine {
+  std::string userName;
+  std::string displayName;
+  std::string id;
+};
+
+std::vector<AccountLine> AccountLines(const readers::CategoryReaders& holder) {
+  std::vector<AccountLine> lines;
+  for (const chat::CWxLocalUser* account : readers::WxAccountsOf(holder)) {
+    lines.push_back({account->userName, account->DisplayName(), account->alias});
+  }
+  for (const chat::CQqLocalUser* account : readers::QqAccountsOf(holder)) {
+    lines.push_back({account->userName, account->DisplayName(), account->uin});
+  }
+  return lines;
+}
+
+}  // namespace
+
 nlohmann::ordered_json AccountsJson(const Analysis& analysis) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
-  const auto accounts = readers::WxAccountsOf(*analysis.holder);
-  for (std::size_t i = 0; i < accounts.size(); ++i) {
+  const bool qq = analysis.holder->category == readers::kCategoryQq;
+  const auto lines = AccountLines(*analysis.holder);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
     nlohmann::ordered_json entry;
     entry["index"] = i;
-    entry["userName"] = accounts[i]->userName;
-    entry["displayName"] = accounts[i]->DisplayName();
-    entry["weChatId"] = accounts[i]->alias;
+    entry["userName"] = lines[i].userName;
+    entry["displayName"] = lines[i].displayName;
+    entry[qq ? "qqNumber" : "weChatId"] = lines[i].id;
     list.push_back(std::move(entry));
   }
   return list;
 }
 
 void PrintAccounts(const Analysis& analysis) {
-  const auto accounts = readers::WxAccountsOf(*analysis.holder);
-  std::cout << "Accounts: " << accounts.size() << " (choose one with --account N)\n";
-  for (std::size_t i = 0; i < accounts.size(); ++i) {
-    std::cout << "  " << i << "  " << accounts[i]->userName << "  " << accounts[i]->DisplayName() << "  "
-              << accounts[i]->alias << '\n';
+  const auto lines = AccountLines(*analysis.holder);
+  std::cout << "Accounts: " << lines.size() << " (choose one with --account N)\n";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::cout << "  " << i << "  " << lines[i].userName << "  " << lines[i].displayName << "  " << lines[i].id << '\n';
   }
 }
 

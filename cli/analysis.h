@@ -34,7 +34,8 @@ int CategoryArgument(const std::string& text);
 int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account = -1);
 
 // The chat accounts of an analysis as {"index", "userName", "displayName",
-// "weChatId"} records, and the same as text lines.
+// "weChatId"} records ("qqNumber" for QQ and TIM), and the same as text
+// lines.
 nlohmann::ordered_json AccountsJson(const Analysis& analysis);
 void PrintAccounts(const Analysis& analysis);
 

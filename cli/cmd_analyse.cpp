@@ -20,12 +20,12 @@ namespace {
 // Conversations: each group lists its messages.
 bool IsGrouped(int category) {
   return category == readers::kCategoryMessages || category == readers::kCategoryWhatsApp ||
-         category == readers::kCategoryWeChat;
+         category == readers::kCategoryWeChat || category == readers::kCategoryQq;
 }
 
 bool IsChatCategory(int category) {
-  return category == readers::kCategoryWeChatContacts || category == readers::kCategoryWeChat ||
-         category == readers::kCategoryWeChatAttachments;
+  return category == readers::kCategoryQq || category == readers::kCategoryWeChatContacts ||
+         category == readers::kCategoryWeChat || category == readers::kCategoryWeChatAttachments;
 }
 
 // A record's title on one summary line: line breaks and tabs (a note's body
@@ -62,8 +62,8 @@ int RunAnalyse(const AnalyseOptions& options) {
     }
     return kExitDone;
   }
-  if (IsChatCategory(category) && readers::WxAccountsOf(*analysis.holder).empty()) {
-    std::cerr << "velmora: 未找到微信本地帐号\n";
+  if (IsChatCategory(category) && readers::ChatAccountCount(*analysis.holder) == 0) {
+    std::cerr << "velmora: " << (category == readers::kCategoryQq ? "未找到QQ本地帐号" : "未找到微信本地帐号") << '\n';
   }
   if (IsMediaCategory(category)) {
     if (options.json) {

@@ -55,6 +55,25 @@ int RunDemo(const DemoOptions& options) {
     recover.out = out;
     status = std::max(status, RunRecover(recover));
   }
+  // The phone has a QQ and a TIM account: the first analysis lists them,
+  // the next ones read the first.
+  std::cout << "\n$ velmora analyse " << backup << " qq\n" << std::flush;
+  AnalyseOptions accounts;
+  accounts.backup = backup;
+  accounts.category = "qq";
+  status = std::max(status, RunAnalyse(accounts));
+  std::cout << "\n$ velmora analyse " << backup << " qq --account 0 --first 5\n" << std::flush;
+  AnalyseOptions qq = accounts;
+  qq.account = 0;
+  qq.first = 5;
+  status = std::max(status, RunAnalyse(qq));
+  std::cout << "\n$ velmora recover " << backup << " qq --account 0 --out " << out << "\n" << std::flush;
+  RecoverOptions recoverQq;
+  recoverQq.backup = backup;
+  recoverQq.category = "qq";
+  recoverQq.account = 0;
+  recoverQq.out = out;
+  status = std::max(status, RunRecover(recoverQq));
   std::cout << "\nThe recovered tables and pages are below " << out
             << (options.out.empty() ? " (a temporary folder, removed now; keep it with --out DIR)" : "") << "\n";
   return status;

@@ -22,7 +22,7 @@ int RunRecover(const RecoverOptions& options) {
     return status;
   }
   if (analysis.chooseAccount) {
-    std::cerr << "velmora: this backup holds " << readers::WxAccountsOf(*analysis.holder).size()
+    std::cerr << "velmora: this backup holds " << readers::ChatAccountCount(*analysis.holder)
               << " accounts: choose one with --account N (`velmora analyse` lists them)\n";
     return kExitUsage;
   }

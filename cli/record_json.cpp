@@ -1,5 +1,7 @@
 #include "cli/record_json.h"
 
+#include "chat/qq_account.h"
+#include "chat/qq_messages.h"
 #include "chat/wechat_account.h"
 #include "chat/wechat_contacts.h"
 #include "chat/wechat_messages.h"
@@ -84,6 +86,23 @@ void AddOwnFields(const db::BaseItem& record, nlohmann::ordered_json& out) {
     out["pushName"] = chatMessage->pushName;
     out["toJid"] = chatMessage->toJid;
     out["text"] = chatMessage->text;
+  } else if (const auto* qqMessage = dynamic_cast<const chat::DBITEM_QqChat*>(&record)) {
+    const auto* sender = dynamic_cast<const chat::DBITEM_QqFriend*>(record.sender);
+    out["msgId"] = qqMessage->msgId;
+    out["msgType"] = qqMessage->msgType;
+    out["flag"] = qqMessage->flag;
+    out["senderUin"] = qqMessage->senderUin;
+    out["sender"] = sender != nullptr ? sender->userName : std::string();
+    out["senderName"] = sender != nullptr ? sender->DisplayName() : std::string();
+    out["fromMe"] = dynamic_cast<const chat::CQqLocalUser*>(record.sender) != nullptr;
+    out["content"] = qqMessage->content;
+    out["mediaPath"] = qqMessage->mediaPath;
+  } else if (const auto* qqContact = dynamic_cast<const chat::DBITEM_QqFriend*>(&record)) {
+    out["userName"] = qqContact->userName;
+    out["type"] = qqContact->type;
+    out["avatarUrl"] = qqContact->AvatarUrl();
+    out["deletedConversation"] = qqContact->deletedConversation != 0;
+    out["deletedMessageCount"] = qqContact->deletedCount;
   } else if (const auto* wxMessage = dynamic_cast<const chat::DBITEM_WxChat*>(&record)) {
     const auto* sender = dynamic_cast<const chat::DBITEM_WxFriend*>(record.sender);
     out["localId"] = wxMessage->localId;

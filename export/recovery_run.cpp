@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "backup/backup_info.h"
+#include "chat/qq_export.h"
 #include "chat/wechat_export.h"
 #include "chat/whatsapp_db.h"
 #include "readers/address_book_db.h"
@@ -34,6 +35,15 @@ std::filesystem::path RunRecovery(const readers::CategoryReaders& holder, const 
   CExportWriter writer(progress, holder.category);
   writer.BeginCategory(target, label);
   switch (holder.category) {
+    case readers::kCategoryQq: {
+      const auto accounts = readers::QqAccountsOf(holder);
+      if (holder.account < accounts.size()) {
+        chat::ExportQqChats(writer, *accounts[holder.account], selection);
+      } else {
+        writer.Finish();
+      }
+      break;
+    }
     case readers::kCategoryWeChatContacts:
     case readers::kCategoryWeChat: {
       // The chat categories finish their writer themselves.

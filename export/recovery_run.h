@@ -22,7 +22,7 @@ namespace exporting {
 // component.
 std::string RecoveryLabel(const std::string& backupFolder);
 
-// Writes selection (records of holder's category, in order; for the WeChat
+// Writes selection (records of holder's category, in order; for the chat
 // categories records of the account holder.account names) below
 // target/<label>/<today>/<category name> and returns that folder, or an
 // empty path when the folder or the category's table or page could not be

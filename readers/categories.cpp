@@ -33,7 +33,6 @@ std::optional<int> ParseCategory(const std::string& text) {
   return std::nullopt;
 }
 
-// QQ comes next.
-bool IsCategoryBuilt(int category) { return category >= kCategoryWeChatContacts && category <= kCategoryWhatsAppFiles; }
+bool IsCategoryBuilt(int category) { return category >= kCategoryQq && category <= kCategoryWhatsAppFiles; }
 
 }  // namespace readers

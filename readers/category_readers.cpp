@@ -3,6 +3,7 @@
 #include <string>
 
 #include "backup/file_list_db.h"
+#include "chat/qq_account.h"
 #include "chat/wechat_account.h"
 #include "chat/whatsapp_db.h"
 #include "db/progress.h"
@@ -127,8 +128,11 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
       holder.photos->Close();
     }
   } else if (category == kCategoryWeChatContacts || category == kCategoryWeChat) {
-    holder.wxUsers = std::make_unique<chat::CLocalUserList>();
-    if (holder.wxUsers->FindLocalUsers(&index, category) != 0) holder.wxUsers->AnalyseWxUsers();
+    holder.localUsers = std::make_unique<chat::CLocalUserList>();
+    if (holder.localUsers->FindLocalUsers(&index, category) != 0) holder.localUsers->AnalyseWxUsers();
+  } else if (category == kCategoryQq) {
+    holder.localUsers = std::make_unique<chat::CLocalUserList>();
+    if (holder.localUsers->FindLocalUsers(&index, category) != 0) holder.localUsers->AnalyseQqUsers();
   } else if (category == kCategoryNotesAttachments || category == kCategoryMessageAttachments ||
              category == kCategoryWeChatAttachments || category == kCategoryWhatsAppFiles) {
     holder.attachments = std::make_unique<AttachmentSet>();
@@ -140,11 +144,22 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
 
 std::vector<chat::CWxLocalUser*> WxAccountsOf(const CategoryReaders& holder) {
   std::vector<chat::CWxLocalUser*> accounts;
-  const chat::CLocalUserList* users = holder.wxUsers.get();
+  const chat::CLocalUserList* users = holder.localUsers.get();
   if (holder.category == kCategoryWeChatAttachments && holder.attachments) users = holder.attachments->wxUsers.get();
   if (users == nullptr) return accounts;
   for (const auto& account : users->wxUsers) accounts.push_back(account.get());
   return accounts;
+}
+
+std::vector<chat::CQqLocalUser*> QqAccountsOf(const CategoryReaders& holder) {
+  std::vector<chat::CQqLocalUser*> accounts;
+  if (holder.localUsers == nullptr) return accounts;
+  for (const auto& account : holder.localUsers->qqUsers) accounts.push_back(account.get());
+  return accounts;
+}
+
+std::size_t ChatAccountCount(const CategoryReaders& holder) {
+  return holder.category == kCategoryQq ? QqAccountsOf(holder).size() : WxAccountsOf(holder).size();
 }
 
 std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder) {
@@ -152,6 +167,15 @@ std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder) {
   const std::vector<chat::CWxLocalUser*> accounts = WxAccountsOf(holder);
   chat::CWxLocalUser* account = holder.account < accounts.size() ? accounts[holder.account] : nullptr;
   switch (holder.category) {
+    case kCategoryQq: {
+      const std::vector<chat::CQqLocalUser*> qqAccounts = QqAccountsOf(holder);
+      if (holder.account < qqAccounts.size()) {
+        for (const auto& contact : qqAccounts[holder.account]->contacts) {
+          if (!contact->items.empty()) list.push_back(contact.get());
+        }
+      }
+      break;
+    }
     case kCategoryWeChatContacts:
     case kCategoryWeChat:
       if (account != nullptr) {
@@ -233,9 +257,9 @@ int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<Catego
   holder = std::make_unique<CategoryReaders>();
   int outcome = kAnalysisListed;
   if (DispatchCategory(category, *holder, index) != 0) {
-    const bool chatAccounts = category == kCategoryWeChatContacts || category == kCategoryWeChat ||
-                              category == kCategoryWeChatAttachments;
-    const std::size_t accounts = WxAccountsOf(*holder).size();
+    const bool chatAccounts = category == kCategoryQq || category == kCategoryWeChatContacts ||
+                              category == kCategoryWeChat || category == kCategoryWeChatAttachments;
+    const std::size_t accounts = ChatAccountCount(*holder);
     if (chatAccounts && accounts > 1) {
       outcome = kAnalysisChooseAccount;
     } else if (chatAccounts && category != kCategoryWeChatAttachments) {

@@ -18,6 +18,7 @@ class CFileListDB;
 }
 namespace chat {
 class CLocalUserList;
+class CQqLocalUser;
 class CWhatsAppDB;
 class CWxLocalUser;
 }
@@ -62,11 +63,12 @@ class CategoryReaders {
   std::unique_ptr<NoteCollection> notes;
   std::unique_ptr<SafariCollection> safari;
   std::unique_ptr<AttachmentSet> attachments;
-  // WeChat contacts (1) and chats (2): the accounts with their contacts and
-  // conversations. Attachments (16) keep theirs in attachments.
-  std::unique_ptr<chat::CLocalUserList> wxUsers;
-  // The account whose records ResultListOf gives for 1, 2 and 16, chosen by
-  // the user when there are several (0 otherwise).
+  // QQ chats (0), WeChat contacts (1) and chats (2): the accounts with
+  // their contacts and conversations. Attachments (16) keep theirs in
+  // attachments.
+  std::unique_ptr<chat::CLocalUserList> localUsers;
+  // The account whose records ResultListOf gives for 0, 1, 2 and 16, chosen
+  // by the user when there are several (0 otherwise).
   std::size_t account = 0;
   // The browser's rows the top albums (3) or file groups (5) of the media
   // categories are bound to; opaque here, null without a browser.
@@ -82,7 +84,8 @@ int DispatchCategory(int category, CategoryReaders& holder, backup::CFileListDB&
 // entries, notes, events or reminders, recordings), in order, or an empty
 // list. WeChat contacts (1): every contact of the chosen account; WeChat
 // chats (2): its contacts that hold at least one message, in the account's
-// order; WeChat attachments (16): the top groups of its files. Calendar items of the other entity type (reminders when events were
+// order; WeChat attachments (16): the top groups of its files; QQ chats (0):
+// the chosen account's conversations that hold a message. Calendar items of the other entity type (reminders when events were
 // asked for, and back) are not shown. The media categories give their top
 // groups: 全部照片, 相机胶卷, 已恢复 (or the video names) for photos and
 // videos; 全部文件, 图片, 视频, 语音, 其他 for attachments. They belong to holder.
@@ -91,12 +94,16 @@ std::vector<db::BaseItem*> ResultListOf(const CategoryReaders& holder);
 // The chat accounts an analysis of 1, 2 or 16 found, in order (none for
 // other categories). They belong to holder.
 std::vector<chat::CWxLocalUser*> WxAccountsOf(const CategoryReaders& holder);
+// The QQ and TIM accounts an analysis of 0 found, in order.
+std::vector<chat::CQqLocalUser*> QqAccountsOf(const CategoryReaders& holder);
+// The number of accounts of the holder's chat category (0 for others).
+std::size_t ChatAccountCount(const CategoryReaders& holder);
 
-// One analysis of a category (1, 2 and 3-17) on an opened index: replaces
+// One analysis of a category (0-17) on an opened index: replaces
 // holder's readers with new ones, dispatches, closes the index, and posts
 // WM_ANALYSIS_DONE to target (if any) with kAnalysisListed when there are
 // records (or the dispatch failed), kAnalysisNothing when there are none,
-// and for 1, 2 and 16 kAnalysisChooseAccount when several accounts were
+// and for 0, 1, 2 and 16 kAnalysisChooseAccount when several accounts were
 // found (the user picks holder.account first). Returns that outcome.
 // Progress goes through db::ReportProgress.
 int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<CategoryReaders>& holder,

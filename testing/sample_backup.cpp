@@ -14,6 +14,7 @@
 #include "testing/sample_messages.h"
 #include "testing/sample_notes.h"
 #include "testing/sample_safari.h"
+#include "testing/sample_qq.h"
 #include "testing/sample_voice_memos.h"
 #include "testing/sample_wechat.h"
 #include "testing/sample_whatsapp.h"
@@ -357,6 +358,7 @@ SampleBackupBuilder AppsDemoBackup() {
   AddVoiceMemosApp(builder);
   AddWhatsAppApp(builder);
   AddWeChatApp(builder);
+  AddQqApp(builder);
   AddCameraRoll(builder);
   AddAppAttachmentFiles(builder);
   return builder;

@@ -118,7 +118,8 @@ SampleBackupBuilder DemoBackup();
 
 // The built-in sample with the phone's own apps besides: contacts, messages
 // (newest rows in the -wal), call history, Safari, notes, calendar and
-// reminders, WhatsApp, a WeChat account with its contacts and chats, each
+// reminders, WhatsApp, a WeChat account with its contacts and chats, a QQ
+// and a TIM account with their chats, each
 // with live and deleted rows, voice memos with their recordings, a camera
 // roll and app files.
 SampleBackupBuilder AppsDemoBackup();

@@ -42,7 +42,8 @@ TEST(Categories, ParsesNumbersAndNames) {
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryVoiceMemos));
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWhatsAppFiles));
   EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWeChatAttachments));
-  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryQq));
+  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryQq));
+  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryCount));
 }
 
 class AnalysisTest : public ::testing::Test {

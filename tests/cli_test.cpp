@@ -260,7 +260,7 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
     int status;
   };
   const Case usage[] = {{{"analyse", backup.string(), "no-such-category"}, 2},
-                        {{"analyse", backup.string(), "qq"}, 2},
+                        {{"analyse", backup.string(), "wechat", "--account", "3"}, 2},
                         {{"analyse", backup.string(), "99"}, 2},
                         {{"recover", backup.string(), "contacts"}, 2},
                         {{"analyse", (temp_.Path() / "none").string(), "contacts"}, 1}};
