@@ -312,6 +312,21 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   }
   EXPECT_TRUE(sent);
   EXPECT_TRUE(picture);
+  // QQ: the phone has a QQ and a TIM account; the first one's chats.
+  const Outcome qqAccounts = Velmora({"analyse", backup.string(), "qq", "--json"});
+  ASSERT_EQ(qqAccounts.status, 0) << qqAccounts.err;
+  const auto qqList = nlohmann::json::parse(qqAccounts.out)["accounts"];
+  ASSERT_EQ(qqList.size(), 2u);
+  EXPECT_TRUE(qqList[1]["userName"].get<std::string>().ends_with("(TIM)"));
+  EXPECT_TRUE(qqList[0].contains("qqNumber"));
+  const Outcome qq = Velmora({"analyse", backup.string(), "qq", "--account", "0", "--json"});
+  ASSERT_EQ(qq.status, 0) << qq.err;
+  const auto qqGroups = nlohmann::json::parse(qq.out)["groups"];
+  ASSERT_FALSE(qqGroups.empty());
+  ASSERT_FALSE(qqGroups[0]["records"].empty());
+  for (const char* key : {"senderUin", "sender", "fromMe", "msgType", "content"}) {
+    EXPECT_TRUE(qqGroups[0]["records"][0].contains(key)) << key;
+  }
   const std::pair<const char*, const char*> flatKeys[] = {
       {"notes", "body"}, {"calendar", "locationTitle"}, {"reminders", "priority"}, {"voice-memos", "audioPath"}};
   for (const auto& [category, key] : flatKeys) {
