@@ -243,12 +243,20 @@ void CWxLocalUser::FindSessionFiles() {
 
 CLocalUserList::~CLocalUserList() {
   while (!wxUsers.empty()) wxUsers.pop_back();
+  while (!qqUsers.empty()) qqUsers.pop_back();
 }
 
 int CLocalUserList::FindLocalUsers(backup::CFileListDB* index, int requestedCategory) {
   fileIndex = index;
   category = requestedCategory;
-  if (category == kCategoryQqChats) return 0;
+  if (category == kCategoryQqChats) {
+    if (fileIndex == nullptr) return 0;
+    if (FindQqUsers()) {
+      db::ReportProgress(false, kAnalysisStartPercent);
+      return 1;
+    }
+    return AddQqFolderModeFallbackAccount() ? 1 : 0;
+  }
   if (category != kCategoryWxContacts && category != kCategoryWxChats && category != kCategoryWxAttachments) {
     db::ReportProgress(false, kAnalysisStartPercent);
     return 1;

@@ -32,6 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "chat/qq_account.h"
 #include "chat/wechat_contacts.h"
 #include "db/db_sqlite.h"
 
@@ -192,8 +193,10 @@ class CLocalUserList {
   // Looks for the accounts of category in the backup behind fileIndex (not
   // owned; it must outlive the list). Categories 1, 2 and 16: the WeChat
   // accounts, returning 1 when at least a settings archive (or, in folder
-  // mode, a message database) was found, else 0. Category 0 (QQ) is not
-  // read yet and returns 0. Other categories return 1 and find nothing.
+  // mode, a message database) was found, else 0. Category 0: the QQ and
+  // TIM accounts, returning 1 when an account archive was found (or, in
+  // folder mode, a QQ.db in the chosen folder, read as the account
+  // "本地登录未知用户"), else 0. Other categories return 1 and find nothing.
   int FindLocalUsers(backup::CFileListDB* fileIndex, int category);
   // Reads every settings archive of the backup into an account. An archive
   // that cannot be read or holds values of unexpected types yields no
@@ -204,11 +207,22 @@ class CLocalUserList {
   // Does nothing within an hour of an analysis that found accounts. With no
   // account, calls showMessage(kNoWeChatAccountText, "") when set. Returns 1.
   int AnalyseWxUsers();
+  // Reads every QQ account archive of the backup (and, outside folder mode,
+  // every TIM one) into accounts appended to qqUsers. An archive that cannot
+  // be read yields no account; the others are still read. Returns whether
+  // any archive was found.
+  bool FindQqUsers();
+  // Loads the contacts, groups and messages of every QQ and TIM account
+  // (qq_account.h). Does nothing within an hour of an analysis that found
+  // accounts. With no account, calls showMessage(kNoQqAccountText, "") when
+  // set. Returns 1.
+  int AnalyseQqUsers();
 
   backup::CFileListDB* fileIndex = nullptr;  // not owned
   int category = 0;
   std::int64_t qqAnalysedAt = 0;  // Unix seconds of the last analysis with an account; 0 never
   std::int64_t wxAnalysedAt = 0;
+  std::vector<std::unique_ptr<CQqLocalUser>> qqUsers;
   std::vector<std::unique_ptr<CWxLocalUser>> wxUsers;
   // How the analysis tells the user something (text, caption); called on
   // the analysis worker, so the receiver hands it to the UI thread itself.
@@ -217,6 +231,7 @@ class CLocalUserList {
  private:
   std::unique_ptr<CWxLocalUser> ReadSettingsArchive(const std::string& path) const;
   bool AddFolderModeFallbackAccount();
+  bool AddQqFolderModeFallbackAccount();
   // The rest of an account's analysis once its databases are open: the
   // messages of every contact, the session summaries, the recovered index
   // rows; then the readers are closed and deletedCount set.
