@@ -76,24 +76,6 @@ std::int64_t LeadingNumber(const std::string& text) {
   return result.ec == std::errc() ? value : 0;
 }
 
-std::string QuoteIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
-// Whether the database lists a table of that name; table names taken from
-// the data are used only then.
-bool HasTable(db::CDbSqlite& reader, const std::string& name) {
-  if (name.empty()) return false;
-  std::int64_t count = 0;
-  return reader.QueryInt64("Select count(*) From sqlite_master Where type='table' And name=?;", count, {name}) &&
-         count > 0;
-}
-
 std::string ColumnName(const db::CppSQLite3Query& query, int column) {
   const char* name = query.FieldName(column);
   return name != nullptr ? name : "";
@@ -196,9 +178,9 @@ db::FriendItem* SenderOf(DBITEM_QqFriend& conversation, const DBITEM_QqChat& m) 
 }
 
 void LoadMessageTable(CQqLocalUser& account, DBITEM_QqFriend& contact, const std::string& table, int kind) {
-  if (!account.qqDb || !HasTable(*account.qqDb, table)) return;
+  if (!account.qqDb || !account.qqDb->HasTable(table)) return;
   db::ItemList rows;
-  account.qqDb->Query(kind, "select * from " + QuoteIdentifier(table) + ";", rows);
+  account.qqDb->Query(kind, "select * from " + db::QuoteIdentifier(table) + ";", rows);
   for (auto& row : rows) {
     std::unique_ptr<DBITEM_QqChat> m(static_cast<DBITEM_QqChat*>(row.release()));
     AttachQqMessage(contact, m, false);  // a repeated message is dropped with m
@@ -211,7 +193,7 @@ std::size_t OneToOneContentValue(CQqLocalUser& account) {
   if (!account.qqDb) return kOneToOneDefaultContent;
   for (const auto& contact : account.contacts) {
     if (contact->type != kQqTypeFriend && contact->type != kQqTypeBoth) continue;
-    if (!HasTable(*account.qqDb, contact->c2cTable)) continue;
+    if (!account.qqDb->HasTable(contact->c2cTable)) continue;
     const std::vector<std::string> names = account.qqDb->ColumnNames(contact->c2cTable);
     if (names.size() != kOneToOneValues) continue;
     for (std::size_t i = 1; i < names.size(); ++i) {

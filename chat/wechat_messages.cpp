@@ -43,23 +43,6 @@ std::int64_t KeyOf(std::int32_t localId, std::int32_t addend) {
   return static_cast<std::int64_t>(high + static_cast<std::uint64_t>(static_cast<std::int64_t>(addend)));
 }
 
-std::string QuoteIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
-// Whether the database lists a table of that name; table names built from
-// data are used only then.
-bool HasTable(db::CDbSqlite& reader, const std::string& name) {
-  std::int64_t count = 0;
-  return reader.QueryInt64("Select count(*) From sqlite_master Where type='table' And name=?;", count, {name}) &&
-         count > 0;
-}
-
 void ReadChatRow(DBITEM_WxChat& m, const db::CppSQLite3Query& query) {
   const char* first = query.FieldName(0);
   const std::string_view order = first != nullptr ? first : "";
@@ -270,9 +253,9 @@ DBITEM_WxChat* MessageUnder(DBITEM_WxFriend& contact, std::int64_t key) {
 int LoadChatTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
   if (!account.messageDb) return 0;
   const std::string table = "Chat_" + contact.userMd5;
-  if (!HasTable(*account.messageDb, table)) return 0;
+  if (!account.messageDb->HasTable(table)) return 0;
   db::ItemList rows;
-  const int result = account.messageDb->Query(kWxChatTable, "Select * From " + QuoteIdentifier(table) + ";", rows);
+  const int result = account.messageDb->Query(kWxChatTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows);
   for (auto& row : rows) {
     AttachMessage(contact, std::unique_ptr<DBITEM_WxChat>(static_cast<DBITEM_WxChat*>(row.release())));
   }
@@ -282,10 +265,10 @@ int LoadChatTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
 int LoadExtensionTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
   if (!account.messageDb) return 0;
   const std::string table = "ChatExt2_" + contact.userMd5;
-  if (!HasTable(*account.messageDb, table)) return 0;
+  if (!account.messageDb->HasTable(table)) return 0;
   db::ItemList rows;
   const int result =
-      account.messageDb->Query(kWxChatExtTable, "Select * From " + QuoteIdentifier(table) + ";", rows);
+      account.messageDb->Query(kWxChatExtTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows);
   for (auto& row : rows) {
     std::unique_ptr<DBITEM_WxChatExt2> extension(static_cast<DBITEM_WxChatExt2*>(row.release()));
     if (DBITEM_WxChat* m = MessageUnder(contact, KeyOf(extension->localId, 0))) m->extension = std::move(extension);
@@ -296,9 +279,9 @@ int LoadExtensionTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
 int LoadIndexRows(CWxLocalUser& account, DBITEM_WxFriend& contact) {
   if (!account.ftsDb || contact.ftsTableId < 0) return 0;
   const std::string table = "fts_message_table_" + std::to_string(contact.ftsTableId) + "_content";
-  if (!HasTable(*account.ftsDb, table)) return 0;
+  if (!account.ftsDb->HasTable(table)) return 0;
   db::ItemList rows;
-  const int result = account.ftsDb->Query(1, "Select * From " + QuoteIdentifier(table) + " where c0usernameid=?;",
+  const int result = account.ftsDb->Query(1, "Select * From " + db::QuoteIdentifier(table) + " where c0usernameid=?;",
                                           rows, {static_cast<std::int64_t>(contact.usernameId)});
   for (auto& row : rows) {
     std::unique_ptr<DBITEM_WxBakChatContent> record(static_cast<DBITEM_WxBakChatContent*>(row.release()));

@@ -103,6 +103,21 @@ int CDbSqlite::QueryKindOne(const std::string& sql, ItemList& out, const std::ve
   return Query(1, sql, out, args);
 }
 
+bool CDbSqlite::HasTable(const std::string& name) {
+  std::int64_t count = 0;
+  return !name.empty() &&
+         QueryInt64("Select count(*) From sqlite_master Where type='table' And name=?;", count, {name}) && count > 0;
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
+
 bool CDbSqlite::QueryInt64(const std::string& sql, std::int64_t& value, const std::vector<SqlValue>& args) {
   if (openCount == 0 && Reopen() == 0) return false;
   try {

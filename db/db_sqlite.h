@@ -56,6 +56,10 @@ class CDbSqlite {
   // The first column of the first row of sql as an integer, into value.
   // Returns false when the statement fails or gives no row.
   bool QueryInt64(const std::string& sql, std::int64_t& value, const std::vector<SqlValue>& args = {});
+  // Whether the database lists a table of that name. A table name taken from
+  // the data (a chat's table) goes into SQL only after this said yes, and
+  // then through QuoteIdentifier.
+  bool HasTable(const std::string& name);
   // "Select * From <GetTableName(tableKind)>;" through the query loop.
   // Returns the statement's column count (kept when an error ends the loop
   // early), 0 when the statement cannot be compiled or the database opened.
@@ -103,5 +107,8 @@ class CDbSqlite {
 // repaired; NULL and a missing column (index -1) give "".
 std::string FieldText(const CppSQLite3Query& query, int column);
 std::string FieldText(const CppSQLite3Query& query, const char* column);
+
+// A name as an SQL identifier: in double quotes, inner double quotes doubled.
+std::string QuoteIdentifier(const std::string& name);
 
 }  // namespace db

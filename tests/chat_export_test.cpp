@@ -1,3 +1,4 @@
+#include "chat/qq_export.h"
 #include "chat/wechat_export.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "backup/file_list_db.h"
+#include "chat/qq_account.h"
+#include "chat/qq_messages.h"
 #include "chat/wechat_account.h"
 #include "chat/wechat_contacts.h"
 #include "chat/wechat_messages.h"
@@ -153,20 +156,27 @@ std::size_t CountFiles(const fs::path& folder, const std::string& name) {
 // and deleted messages, every message with a sender, and a recovery that
 // writes one page and one table per conversation and copies its pictures,
 // leaving the backup as it was.
-class DemoChatsTest : public ::testing::TestWithParam<BackupMode> {
+// The demo backup in one form, opened; the test checks at its end that the
+// backup is as it was.
+class DemoBackupTest : public ::testing::TestWithParam<BackupMode> {
  protected:
-  platform::TempFolder temp_{"velmora-wxdemo"};
+  void SetUp() override {
+    sample::AppsDemoBackup().Write(folder_, GetParam());
+    before_ = sample::SnapshotFolder(folder_);
+    ASSERT_EQ(index_.Open(folder_.string(), -1), 1);
+  }
+  void TearDown() override { EXPECT_EQ(sample::SnapshotFolder(folder_), before_); }
+
+  platform::TempFolder temp_{"velmora-chatdemo"};
+  fs::path folder_ = temp_.Path() / "demo";
+  sample::FolderSnapshot before_;
+  backup::CFileListDB index_;
+  std::unique_ptr<readers::CategoryReaders> holder_;
 };
 
-TEST_P(DemoChatsTest, AreListedAndWrittenAsASite) {
-  const fs::path folder = temp_.Path() / "demo";
-  sample::AppsDemoBackup().Write(folder, GetParam());
-  const auto before = sample::SnapshotFolder(folder);
-  backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.string(), -1), 1);
-  std::unique_ptr<readers::CategoryReaders> holder;
-  ASSERT_EQ(readers::RunAnalysis(readers::kCategoryWeChat, index, holder, nullptr), readers::kAnalysisListed);
-  const auto list = readers::ResultListOf(*holder);
+TEST_P(DemoBackupTest, WeChatChatsAreListedAndWrittenAsASite) {
+  ASSERT_EQ(readers::RunAnalysis(readers::kCategoryWeChat, index_, holder_, nullptr), readers::kAnalysisListed);
+  const auto list = readers::ResultListOf(*holder_);
   ASSERT_GE(list.size(), 2u);
   std::size_t messages = 0;
   std::size_t deleted = 0;
@@ -194,13 +204,13 @@ TEST_P(DemoChatsTest, AreListedAndWrittenAsASite) {
   EXPECT_GT(pictures, 0u);
 
   for (db::BaseItem* record : list) record->checked = 1;
-  const fs::path written = exporting::RunRecovery(*holder, list, temp_.Path() / "out", "Lin's iPhone", nullptr);
+  const fs::path written = exporting::RunRecovery(*holder_, list, temp_.Path() / "out", "Lin's iPhone", nullptr);
   ASSERT_FALSE(written.empty());
   EXPECT_EQ(written.filename(), "微信聊天记录");
   const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "微信聊天记录.csv"));
   EXPECT_EQ(table.rfind(chat::kWxChatsCsvHeader, 0), 0u);
   EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), messages + 1);
-  const auto accounts = readers::WxAccountsOf(*holder);
+  const auto accounts = readers::WxAccountsOf(*holder_);
   ASSERT_EQ(accounts.size(), 1u);
   const fs::path site = written / "网页格式" / accounts[0]->DisplayName();
   EXPECT_TRUE(fs::exists(site / "全部微信聊天记录.html"));
@@ -221,10 +231,76 @@ TEST_P(DemoChatsTest, AreListedAndWrittenAsASite) {
     copied += entry.is_regular_file() && entry.path().parent_path().filename() == "微信附件" ? 1 : 0;
   }
   EXPECT_EQ(copied, pictures);
-  EXPECT_EQ(sample::SnapshotFolder(folder), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, DemoChatsTest,
+// The demo phone's QQ and TIM accounts in every backup form: the analysis
+// asks for one (a plain folder holds QQ's alone), each lists its own
+// conversations with a sender for every message, and the recovery writes
+// the QQ site and tables, the picture placeholder copied beside the page.
+TEST_P(DemoBackupTest, QqAccountsAreChosenAndTheirChatsWrittenAsASite) {
+  // A plain folder has no domains: TIM's files are not told from QQ's, so
+  // only the QQ account is read there.
+  const bool folderForm = GetParam() == BackupMode::kFolder;
+  ASSERT_EQ(readers::RunAnalysis(readers::kCategoryQq, index_, holder_, nullptr),
+            folderForm ? readers::kAnalysisListed : readers::kAnalysisChooseAccount);
+  const auto accounts = readers::QqAccountsOf(*holder_);
+  ASSERT_EQ(accounts.size(), folderForm ? 1u : 2u);
+  EXPECT_EQ(accounts[0]->isTim, 0);
+  if (!folderForm) {
+    EXPECT_EQ(accounts[1]->isTim, 1);
+    EXPECT_EQ(accounts[1]->userName, accounts[1]->uin + "(TIM)");
+  }
+  for (std::size_t chosen = 0; chosen < accounts.size(); ++chosen) {
+    holder_->account = chosen;
+    for (const db::BaseItem* record : readers::ResultListOf(*holder_)) {
+      EXPECT_EQ(static_cast<const chat::DBITEM_QqFriend*>(record)->owner, accounts[chosen]);
+    }
+  }
+
+  holder_->account = 0;
+  const auto list = readers::ResultListOf(*holder_);
+  ASSERT_GE(list.size(), 2u);
+  std::size_t messages = 0;
+  std::size_t deleted = 0;
+  std::size_t pictures = 0;
+  for (const db::BaseItem* record : list) {
+    const auto& conversation = *static_cast<const chat::DBITEM_QqFriend*>(record);
+    ASSERT_FALSE(conversation.items.empty());
+    std::int32_t conversationDeleted = 0;
+    for (const db::BaseItem* item : conversation.items) {
+      const auto& message = *static_cast<const chat::DBITEM_QqChat*>(item);
+      EXPECT_NE(message.sender, nullptr) << conversation.userName << ": " << message.content;
+      ++messages;
+      conversationDeleted += message.deleted;
+      pictures += message.msgType == chat::kQqMsgPicture ? 1 : 0;
+    }
+    EXPECT_EQ(conversation.deletedCount, conversationDeleted) << conversation.userName;
+    deleted += static_cast<std::size_t>(conversationDeleted);
+  }
+  EXPECT_GT(deleted, 0u);
+  EXPECT_GT(pictures, 0u);
+
+  for (db::BaseItem* record : list) record->checked = 1;
+  const fs::path written = exporting::RunRecovery(*holder_, list, temp_.Path() / "out", "Lin's iPhone", nullptr);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.filename(), "QQ聊天记录");
+  const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "QQ聊天记录.csv"));
+  EXPECT_EQ(table.rfind(chat::kQqChatsCsvHeader, 0), 0u);
+  const fs::path site = written / "网页格式" / exporting::SafeFileStem(accounts[0]->DisplayName());
+  EXPECT_TRUE(fs::exists(site / "全部QQ聊天记录.html"));
+  EXPECT_TRUE(fs::exists(site / "assets" / "navigation.html"));
+  std::size_t pages = 0;
+  std::size_t placeholders = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(site)) {
+    const std::string name = entry.path().filename().string();
+    pages += name.ends_with("的QQ聊天记录.html") ? 1 : 0;
+    placeholders += name == "movietype.png" ? 1 : 0;
+  }
+  EXPECT_EQ(pages, list.size());
+  EXPECT_GT(placeholders, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DemoBackupTest,
                          ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
                          FormName);
 
