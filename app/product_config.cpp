@@ -1,0 +1,1 @@
+#include "app/product_config.h"

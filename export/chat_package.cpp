@@ -1,0 +1,1 @@
+#include "export/chat_package.h"
