@@ -19,4 +19,12 @@ std::filesystem::path SkinFolder() {
   return VELMORA_SOURCE_SKIN_DIR;
 }
 
+std::filesystem::path ProgramDataFolder() {
+  if (const char* data = std::getenv("VELMORA_DATA_DIR"); data != nullptr && *data != '\0') return data;
+  std::error_code ec;
+  const std::filesystem::path installed = ExecutableFolder() / ".." / "share" / "velmora" / "data";
+  if (!ExecutableFolder().empty() && std::filesystem::is_directory(installed, ec)) return installed;
+  return VELMORA_SOURCE_DATA_DIR;
+}
+
 }  // namespace platform

@@ -15,6 +15,11 @@ namespace platform {
 // the packed chat site assets (html/assets.7z, not in the source tree).
 std::filesystem::path SkinFolder();
 
+// The program's own data files (product configuration, device model
+// names): $VELMORA_DATA_DIR, else <prefix>/share/velmora/data beside the
+// installed executable, else the source tree's data folder.
+std::filesystem::path ProgramDataFolder();
+
 // The folder of the running executable; empty when it cannot be told.
 std::filesystem::path ExecutableFolder();
 
