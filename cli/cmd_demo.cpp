@@ -28,6 +28,13 @@ int RunDemo(const DemoOptions& options) {
   std::cout << "Sample backups written below " << root.string() << "\n";
 
   int status = kExitDone;
+  // The catalogue of the sample backups: only the demo's own folder, so the
+  // demo shows its three forms even where the user keeps other backups.
+  std::cout << "\n$ velmora backups --no-default-roots --root " << root.string() << "\n" << std::flush;
+  BackupsOptions backups;
+  backups.roots = {root.string()};
+  backups.noDefaultRoots = true;
+  status = std::max(status, RunBackups(backups));
   for (const char* form : {"manifest-db", "manifest-mbdb", "folder"}) {
     const std::string backup = (root / form).string();
     std::cout << "\n$ velmora info " << backup << "\n" << std::flush;

@@ -4,7 +4,9 @@
 // command's exit status in exitCode: 0 done (an empty result is done), 1 the
 // input cannot be read, 2 usage. Results go to stdout, errors to stderr.
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -43,12 +45,33 @@ struct RecoverOptions {
   int account = -1;  // chat categories: which account (-1: the only one)
 };
 
+struct BackupsOptions {
+  std::vector<std::string> roots;  // searched before the default roots
+  bool noDefaultRoots = false;     // search roots only
+  bool json = false;
+};
+
+struct PackageOptions {
+  std::string app;  // "wechat" or "qq"
+  std::string out;
+  std::vector<std::string> roots;  // searched before the default roots
+  bool noDefaultRoots = false;     // search roots only
+};
+
+// The catalogue roots of a command: extraRoots, then unless noDefaultRoots
+// the default roots (the program's backup folder and the iTunes backup
+// root); the catalogue searches each folder once.
+std::vector<std::filesystem::path> CatalogueRootsFor(const std::vector<std::string>& extraRoots,
+                                                     bool noDefaultRoots);
+
 // The bodies of the commands, also run by the demo. Each returns the exit
 // status.
 int RunFiles(const FilesOptions& options);
 int RunInfo(const InfoOptions& options);
 int RunAnalyse(const AnalyseOptions& options);
 int RunRecover(const RecoverOptions& options);
+int RunBackups(const BackupsOptions& options);
+int RunPackage(const PackageOptions& options);
 
 void AddFilesCommand(CLI::App& app, int& exitCode);
 void AddPlistCommand(CLI::App& app, int& exitCode);
@@ -57,5 +80,7 @@ void AddDemoCommand(CLI::App& app, int& exitCode);
 void AddScanCommand(CLI::App& app, int& exitCode);
 void AddAnalyseCommand(CLI::App& app, int& exitCode);
 void AddRecoverCommand(CLI::App& app, int& exitCode);
+void AddBackupsCommand(CLI::App& app, int& exitCode);
+void AddPackageCommand(CLI::App& app, int& exitCode);
 
 }  // namespace cli

@@ -17,10 +17,12 @@ int main(int argc, char** argv) {
   app.fallthrough(false);
 
   int exitCode = cli::kExitDone;
+  cli::AddBackupsCommand(app, exitCode);
   cli::AddInfoCommand(app, exitCode);
   cli::AddFilesCommand(app, exitCode);
   cli::AddAnalyseCommand(app, exitCode);
   cli::AddRecoverCommand(app, exitCode);
+  cli::AddPackageCommand(app, exitCode);
   cli::AddPlistCommand(app, exitCode);
   cli::AddScanCommand(app, exitCode);
   cli::AddDemoCommand(app, exitCode);

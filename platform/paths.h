@@ -23,4 +23,26 @@ std::filesystem::path ProgramDataFolder();
 // The folder of the running executable; empty when it cannot be told.
 std::filesystem::path ExecutableFolder();
 
+// The user's configuration folder, where the settings file and the
+// program's persistent values live: $VELMORA_CONFIG_DIR, else
+// $XDG_CONFIG_HOME/velmora, else $HOME/.config/velmora. Not created here.
+std::filesystem::path ConfigFolder();
+
+// The user's data folder (avatar cache and other working files):
+// $VELMORA_USER_DATA_DIR, else $XDG_DATA_HOME/velmora, else
+// $HOME/.local/share/velmora. Not created here.
+std::filesystem::path UserDataFolder();
+
+// Where iTunes or Finder keeps the device backups of this user:
+// $VELMORA_BACKUP_ROOT, else on Windows %APPDATA%/Apple Computer/MobileSync/Backup,
+// on macOS ~/Library/Application Support/MobileSync/Backup, elsewhere
+// $XDG_DATA_HOME/MobileSync/Backup ($XDG_DATA_HOME defaulting to
+// ~/.local/share). Empty when no home folder can be told. Not made here.
+std::filesystem::path ITunesBackupRoot();
+
+// The program's own backup folder: $VELMORA_APP_BACKUP_DIR, else
+// UserDataFolder()/backup; empty when no home folder can be told. Not made
+// here.
+std::filesystem::path AppBackupFolder();
+
 }  // namespace platform

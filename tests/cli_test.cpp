@@ -32,6 +32,17 @@ std::string Quote(const std::string& arg) {
 
 class CliTest : public ::testing::Test {
  protected:
+  // The program's settings and user data go to this test's own folders,
+  // never to the user's.
+  CliTest() {
+    ::setenv("VELMORA_CONFIG_DIR", (temp_.Path() / "config").c_str(), 1);
+    ::setenv("VELMORA_USER_DATA_DIR", (temp_.Path() / "user-data").c_str(), 1);
+  }
+  ~CliTest() override {
+    ::unsetenv("VELMORA_CONFIG_DIR");
+    ::unsetenv("VELMORA_USER_DATA_DIR");
+  }
+
   Outcome Velmora(const std::vector<std::string>& args) {
     std::string command = Quote(VELMORA_CLI);
     for (const std::string& arg : args) command += " " + Quote(arg);
@@ -415,6 +426,92 @@ TEST_F(CliTest, ChatCategoriesAskForOneOfSeveralAccounts) {
   const Outcome recovered = Velmora({"recover", backup.string(), "wechat-contacts", "--out", out, "--account", "1"});
   ASSERT_EQ(recovered.status, 0) << recovered.err;
   EXPECT_TRUE(fs::exists(fs::path(recovered.out.substr(0, recovered.out.size() - 1)) / "表格格式" / "微信通讯录.csv"));
+}
+
+// The default catalogue roots of these runs are empty folders of the test,
+// so the user's own backups are never read.
+class CliCatalogueTest : public CliTest {
+ protected:
+  void SetUp() override {
+    fs::create_directories(temp_.Path() / "itunes");
+    fs::create_directories(temp_.Path() / "app-backup");
+    ::setenv("VELMORA_BACKUP_ROOT", (temp_.Path() / "itunes").c_str(), 1);
+    ::setenv("VELMORA_APP_BACKUP_DIR", (temp_.Path() / "app-backup").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("VELMORA_BACKUP_ROOT");
+    ::unsetenv("VELMORA_APP_BACKUP_DIR");
+  }
+};
+
+TEST_F(CliCatalogueTest, BackupsListsTheCatalogueOfTheRootsGiven) {
+  const fs::path root = temp_.Path() / "root";
+  sample::DeviceInfo device;
+  device.deviceName = "Lin's iPhone";
+  device.productType = "iPhone12,1";
+  device.lastBackupDate = 1478307200;  // 2016-11-05T00:53:20Z
+  sample::SampleBackupBuilder builder = sample::DemoBackup();
+  builder.SetDevice(device);
+  builder.Write(root / "a", sample::BackupMode::kManifestDb);
+  fs::create_directories(root / "not-a-backup");
+  // A backup in the default iTunes root is listed after the --root ones.
+  sample::DemoBackup().Write(temp_.Path() / "itunes" / "z", sample::BackupMode::kManifestMbdb);
+
+  const Outcome run = Velmora({"backups", "--json", "--root", root.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto json = nlohmann::json::parse(run.out);
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0]["deviceName"], "Lin's iPhone");
+  EXPECT_EQ(json[0]["backupTime"], "2016-11-05 08:53:20");
+  EXPECT_EQ(json[0]["model"], "iPhone 11");
+  EXPECT_EQ(json[0]["systemVersion"], "14.3");
+  EXPECT_EQ(json[0]["folder"], (root / "a").string());
+  EXPECT_FALSE(json[0]["size"].get<std::string>().empty());
+  EXPECT_GT(json[0]["sizeBytes"].get<std::uint64_t>(), 0u);
+  EXPECT_EQ(json[1]["folder"], (temp_.Path() / "itunes" / "z").string());
+
+  const Outcome only = Velmora({"backups", "--no-default-roots", "--root", root.string()});
+  ASSERT_EQ(only.status, 0) << only.err;
+  EXPECT_NE(only.out.find("[1] Lin's iPhone"), std::string::npos);
+  EXPECT_NE(only.out.find("Model:          iPhone 11"), std::string::npos);
+  EXPECT_EQ(only.out.find("[2]"), std::string::npos);
+
+  const Outcome none = Velmora({"backups", "--json", "--no-default-roots"});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(none.out), nlohmann::json::array());
+}
+
+TEST_F(CliCatalogueTest, PackageWritesTheArchiveAndPrintsItsPath) {
+  const fs::path root = temp_.Path() / "root";
+  sample::AppsDemoBackup().Write(root / "a", sample::BackupMode::kManifestDb);
+  const auto before = sample::SnapshotFolder(root);
+  const fs::path out = temp_.Path() / "out";
+  struct Case {
+    const char* app;
+    const char* file;
+  };
+  for (const Case& c : {Case{"wechat", "wx.7z"}, Case{"qq", "QQ.7z"}}) {
+    const Outcome run = Velmora({"package", c.app, "--out", out.string(), "--root", root.string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, (out / c.file).string() + "\n");
+    EXPECT_GT(fs::file_size(out / c.file), 0u);
+  }
+  EXPECT_EQ(sample::SnapshotFolder(root), before);
+  // The package folders are remembered in the settings, as the desktop
+  // program remembers them.
+  const auto settings = platform::ReadWholeFile(temp_.Path() / "config" / "Velmora.ini");
+  ASSERT_TRUE(settings.has_value());
+  const std::string text(settings->begin(), settings->end());
+  EXPECT_NE(text.find("[WxExport]\nWxExport=" + out.string()), std::string::npos) << text;
+  EXPECT_NE(text.find("[QQExport]\nQQExport=" + out.string()), std::string::npos) << text;
+
+  EXPECT_EQ(Velmora({"package", "whatsapp", "--out", out.string()}).status, 2);
+  EXPECT_EQ(Velmora({"package", "qq"}).status, 2);
+  // The folder cannot be made: a file stands in its place.
+  std::ofstream(temp_.Path() / "file") << "x";
+  const Outcome blocked = Velmora({"package", "qq", "--out", (temp_.Path() / "file").string()});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_FALSE(blocked.err.empty());
 }
 
 }  // namespace
