@@ -1,6 +1,12 @@
 #include "backup/catalogue.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <ctime>
 #include <limits>
 #include <system_error>
@@ -226,6 +232,42 @@ std::size_t CBackupCatalogue::Size() const {
 void CBackupCatalogue::WaitForSizes() {
   std::unique_lock lock(mutex_);
   sizesDone_.wait(lock, [this] { return pendingSizes_ == 0; });
+}
+
+std::filesystem::path DefaultBackupFolder(const std::vector<std::filesystem::path>& candidates) {
+  constexpr std::uintmax_t kMiB = 1024 * 1024;
+  std::filesystem::path best;
+  std::uintmax_t bestMiB = 0;
+  for (const std::filesystem::path& candidate : candidates) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(candidate, error) || ::access(candidate.c_str(), W_OK) != 0) continue;
+    const std::filesystem::space_info space = std::filesystem::space(candidate, error);
+    if (error) continue;
+    const std::uintmax_t freeMiB = space.available / kMiB;
+    if (best.empty() || freeMiB > bestMiB) {
+      best = candidate;
+      bestMiB = freeMiB;
+    }
+  }
+  return best.empty() ? best : best / "IphoneBackups";
+}
+
+std::vector<std::filesystem::path> BackupFolderCandidates() {
+  std::vector<std::filesystem::path> candidates;
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') candidates.emplace_back(home);
+  // Pseudo and memory file systems hold no backups worth keeping.
+  static const std::set<std::string> kPseudo = {"proc",     "sysfs", "devtmpfs", "devpts", "tmpfs",  "cgroup",
+                                                "cgroup2",  "mqueue", "securityfs", "debugfs", "tracefs", "pstore",
+                                                "bpf",      "autofs", "hugetlbfs",  "configfs", "fusectl", "overlay"};
+  std::ifstream mounts("/proc/self/mounts");
+  std::string line;
+  while (std::getline(mounts, line)) {
+    std::istringstream fields(line);
+    std::string device, mountPoint, type;
+    if (!(fields >> device >> mountPoint >> type) || kPseudo.count(type) != 0) continue;
+    candidates.emplace_back(mountPoint);
+  }
+  return candidates;
 }
 
 }  // namespace backup

@@ -91,6 +91,18 @@ std::string FormatByteSize(std::uint64_t bytes);
 // platform::AppBackupFolder() and platform::ITunesBackupRoot(), each once.
 std::vector<std::filesystem::path> DefaultCatalogueRoots(const std::filesystem::path& configuredFolder);
 
+// The folder new backups go to when the settings name none: "IphoneBackups"
+// at the root of the candidate file system with the most free space
+// available to the user (compared in whole MiB; the first wins a tie). A
+// candidate that does not exist or that the user cannot write to is passed
+// over. Empty when none is left.
+std::filesystem::path DefaultBackupFolder(const std::vector<std::filesystem::path>& candidates);
+
+// The candidates of this machine: the user's home folder, then the mount
+// points listed in /proc/self/mounts that are real folders (pseudo file
+// systems such as proc, sysfs and tmpfs are left out).
+std::vector<std::filesystem::path> BackupFolderCandidates();
+
 // Whether two roots name the same folder: the same existing folder, or the
 // same text once made absolute and normal.
 bool SameRoot(const std::filesystem::path& a, const std::filesystem::path& b);

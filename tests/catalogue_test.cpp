@@ -3,6 +3,7 @@
 #include "backup/catalogue.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -266,6 +267,31 @@ TEST_F(CatalogueTest, SizesArriveFromTheBackgroundAndNothingIsWritten) {
   EXPECT_EQ(calls.load(), 2);
   EXPECT_EQ(indexes, (std::set<int>{0, 1}));
   EXPECT_EQ(sample::SnapshotFolder(root), before);
+}
+
+}  // namespace
+
+namespace {
+
+// New backups go below the writable candidate with the most free space; on
+// one file system every candidate has the same, and the first one wins.
+TEST(DefaultBackupFolder, TakesTheFirstWritableCandidateWithTheMostFreeSpace) {
+  platform::TempFolder temp{"backup-folder"};
+  const fs::path first = temp.Path() / "first";
+  const fs::path second = temp.Path() / "second";
+  fs::create_directories(first);
+  fs::create_directories(second);
+  EXPECT_EQ(backup::DefaultBackupFolder({temp.Path() / "missing", first, second}), first / "IphoneBackups");
+  EXPECT_EQ(backup::DefaultBackupFolder({}), fs::path());
+  EXPECT_EQ(backup::DefaultBackupFolder({temp.Path() / "missing"}), fs::path());
+  if (::geteuid() != 0) {  // the superuser may write anywhere
+    fs::permissions(first, fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(backup::DefaultBackupFolder({first, second}), second / "IphoneBackups");
+    fs::permissions(first, fs::perms::owner_write, fs::perm_options::add);
+  }
+  const auto candidates = backup::BackupFolderCandidates();
+  ASSERT_FALSE(candidates.empty());
+  for (const fs::path& candidate : candidates) EXPECT_NE(candidate, fs::path("/proc")) << candidate;
 }
 
 }  // namespace
