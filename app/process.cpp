@@ -9,24 +9,10 @@
 #include <fstream>
 #include <random>
 
-#include <boost/uuid/detail/sha1.hpp>
+#include "platform/digest.h"
 
 namespace app {
 namespace {
-
-std::string Sha1Hex(std::string_view text) {
-  boost::uuids::detail::sha1 sha;
-  sha.process_bytes(text.data(), text.size());
-  boost::uuids::detail::sha1::digest_type digest;
-  sha.get_digest(digest);
-  std::string hex;
-  for (const auto word : digest) {
-    std::array<char, 9> part{};
-    std::snprintf(part.data(), part.size(), "%08x", static_cast<unsigned>(word));
-    hex += part.data();
-  }
-  return hex;
-}
 
 std::string FirstLine(const char* file) {
   std::ifstream in(file);
@@ -73,8 +59,8 @@ std::string MakeMachineId(std::string_view machineSerial, std::string_view hostN
   if (machineSerial.empty() && hostName.empty()) return {};
   // Salted so the digests cannot be matched against other programs' hashes
   // of the same well-known values.
-  return Sha1Hex("velmora machine:" + std::string(machineSerial)).substr(0, 40) + "-_-" +
-         Sha1Hex("velmora host:" + std::string(hostName)).substr(0, 16);
+  return platform::Sha1Hex("velmora machine:" + std::string(machineSerial)).substr(0, 40) + "-_-" +
+         platform::Sha1Hex("velmora host:" + std::string(hostName)).substr(0, 16);
 }
 
 std::string LocalMachineId() {

@@ -1,13 +1,12 @@
 #include "backup/file_list_db.h"
 
-#include <boost/uuid/detail/sha1.hpp>
-
 #include <cstdio>
 #include <stdexcept>
 #include <string_view>
 
 #include "backup/plist.h"
 #include "db/wal_companion.h"
+#include "platform/digest.h"
 #include "platform/fs.h"
 
 namespace backup {
@@ -120,16 +119,7 @@ void SearchFolderAt(const std::string& folder, const std::string& pattern, std::
 }  // namespace
 
 std::string MbdbFileId(const std::string& domain, const std::string& path) {
-  boost::uuids::detail::sha1 sha;
-  const std::string text = domain + "-" + path;
-  sha.process_bytes(text.data(), text.size());
-  boost::uuids::detail::sha1::digest_type digest;
-  sha.get_digest(digest);
-  char hex[41];
-  for (int i = 0; i < 5; ++i) {
-    std::snprintf(hex + i * 8, 9, "%08x", static_cast<unsigned>(digest[i]));
-  }
-  return std::string(hex, 40);
+  return platform::Sha1Hex(domain + "-" + path);
 }
 
 int CFileListDB::Open(const std::string& folder, int /*param*/) {

@@ -11,30 +11,41 @@ std::filesystem::path ExecutableFolder() {
   return ec ? std::filesystem::path() : self.parent_path();
 }
 
-std::filesystem::path SkinFolder() {
-  if (const char* skin = std::getenv("VELMORA_SKIN_DIR"); skin != nullptr && *skin != '\0') return skin;
-  std::error_code ec;
-  const std::filesystem::path installed = ExecutableFolder() / ".." / "share" / "velmora" / "skin";
-  if (!ExecutableFolder().empty() && std::filesystem::is_directory(installed, ec)) return installed;
-  return VELMORA_SOURCE_SKIN_DIR;
-}
-
-std::filesystem::path ProgramDataFolder() {
-  if (const char* data = std::getenv("VELMORA_DATA_DIR"); data != nullptr && *data != '\0') return data;
-  std::error_code ec;
-  const std::filesystem::path installed = ExecutableFolder() / ".." / "share" / "velmora" / "data";
-  if (!ExecutableFolder().empty() && std::filesystem::is_directory(installed, ec)) return installed;
-  return VELMORA_SOURCE_DATA_DIR;
-}
-
 namespace {
 
+// An environment value, or an empty path when it is unset or empty.
 std::filesystem::path FromEnvironment(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr && *value != '\0' ? std::filesystem::path(value) : std::filesystem::path();
 }
 
+// A folder the program ships: the variable when set, else
+// <prefix>/share/velmora/<name> beside the installed executable, else the
+// source tree's folder (a program run from its build folder).
+std::filesystem::path ShippedFolder(const char* variable, const char* name, const char* sourceFolder) {
+  if (auto folder = FromEnvironment(variable); !folder.empty()) return folder;
+  std::error_code ec;
+  const std::filesystem::path executable = ExecutableFolder();
+  const std::filesystem::path installed = executable / ".." / "share" / "velmora" / name;
+  if (!executable.empty() && std::filesystem::is_directory(installed, ec)) return installed;
+  return sourceFolder;
+}
+
+// The XDG rule: the variable when set, else the given folder below $HOME
+// (the current folder as a last resort, so a bare environment still works).
+std::filesystem::path XdgRoot(const char* variable, const char* belowHome) {
+  if (auto root = FromEnvironment(variable); !root.empty()) return root;
+  if (auto home = FromEnvironment("HOME"); !home.empty()) return home / belowHome;
+  return std::filesystem::path(belowHome);
+}
+
 }  // namespace
+
+std::filesystem::path SkinFolder() { return ShippedFolder("VELMORA_SKIN_DIR", "skin", VELMORA_SOURCE_SKIN_DIR); }
+
+std::filesystem::path ProgramDataFolder() {
+  return ShippedFolder("VELMORA_DATA_DIR", "data", VELMORA_SOURCE_DATA_DIR);
+}
 
 std::filesystem::path ITunesBackupRoot() {
   if (auto root = FromEnvironment("VELMORA_BACKUP_ROOT"); !root.empty()) return root;
@@ -62,31 +73,13 @@ std::filesystem::path AppBackupFolder() {
   return data.empty() ? data : data / "backup";
 }
 
-namespace {
-
-// An environment value, or nothing when it is unset or empty.
-const char* NonEmptyEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-// The XDG rule: the variable when set, else the given folder below $HOME
-// (the current folder as a last resort, so a bare environment still works).
-std::filesystem::path XdgRoot(const char* variable, const char* belowHome) {
-  if (const char* root = NonEmptyEnv(variable)) return root;
-  if (const char* home = NonEmptyEnv("HOME")) return std::filesystem::path(home) / belowHome;
-  return std::filesystem::path(belowHome);
-}
-
-}  // namespace
-
 std::filesystem::path ConfigFolder() {
-  if (const char* config = NonEmptyEnv("VELMORA_CONFIG_DIR")) return config;
+  if (auto config = FromEnvironment("VELMORA_CONFIG_DIR"); !config.empty()) return config;
   return XdgRoot("XDG_CONFIG_HOME", ".config") / "velmora";
 }
 
 std::filesystem::path UserDataFolder() {
-  if (const char* data = NonEmptyEnv("VELMORA_USER_DATA_DIR")) return data;
+  if (auto data = FromEnvironment("VELMORA_USER_DATA_DIR"); !data.empty()) return data;
   return XdgRoot("XDG_DATA_HOME", ".local/share") / "velmora";
 }
 
