@@ -1,0 +1,67 @@
+#include "toolkit/application.h"
+
+#include <fstream>
+#include <sstream>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFont>
+#include <QFontDatabase>
+
+#include "platform/paths.h"
+
+namespace toolkit {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// The first of these that the machine has draws the Chinese texts; a font
+// without CJK glyphs would leave boxes.
+QFont InterfaceFont() {
+  const QStringList preferred{"Noto Sans CJK SC", "WenQuanYi Micro Hei", "Source Han Sans SC", "Microsoft YaHei",
+                              "PingFang SC"};
+  const QStringList available = QFontDatabase::families();
+  QFont font = QApplication::font();
+  for (const QString& family : preferred)
+    if (available.contains(family)) {
+      font.setFamilies({family});
+      break;
+    }
+  font.setPixelSize(13);
+  return font;
+}
+
+}  // namespace
+
+CApplication::CApplication(int& argc, char** argv) : application_(std::make_unique<QApplication>(argc, argv)) {
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setFont(InterfaceFont());
+  const std::string theme = LoadTheme();
+  if (!theme.empty()) application_->setStyleSheet(Q(theme));
+}
+
+CApplication::~CApplication() = default;
+
+int CApplication::Exec() { return QApplication::exec(); }
+
+void CApplication::Quit(int result) { QApplication::exit(result); }
+
+void CApplication::ProcessEvents() { QApplication::processEvents(); }
+
+std::string LoadTheme() {
+  std::ifstream in(platform::SkinFolder() / "theme.qss", std::ios::binary);
+  if (!in) return {};
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::optional<std::string> PickFolder(const std::string& startFolder, const std::string& caption) {
+  const QString chosen = QFileDialog::getExistingDirectory(nullptr, Q(caption), Q(startFolder),
+                                                           QFileDialog::ShowDirsOnly);
+  if (chosen.isEmpty()) return std::nullopt;
+  const QByteArray bytes = chosen.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+}  // namespace toolkit

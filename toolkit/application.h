@@ -1,0 +1,43 @@
+#pragma once
+// The toolkit's side of a desktop program: the application object with the
+// look (theme and fonts from the skin folder), the event loop, and the
+// platform's folder picker. UI thread only.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QApplication;
+
+namespace toolkit {
+
+class CApplication {
+ public:
+  // Creates the application object for the process (one at a time). argc
+  // and argv must outlive it. Loads "theme.qss" from the skin folder when
+  // it is there and picks a font that has the Chinese glyphs.
+  CApplication(int& argc, char** argv);
+  ~CApplication();
+  CApplication(const CApplication&) = delete;
+  CApplication& operator=(const CApplication&) = delete;
+
+  // Runs the event loop until the main window closes or Quit; returns the
+  // exit value.
+  int Exec();
+  static void Quit(int result = 0);
+  // Delivers what is waiting (posted messages, paints) and returns.
+  static void ProcessEvents();
+
+ private:
+  std::unique_ptr<QApplication> application_;
+};
+
+// The look every window shares: the skin folder's "theme.qss", empty when
+// it cannot be read.
+std::string LoadTheme();
+
+// The platform's folder picker, owned by no window, starting at startFolder.
+// The chosen folder's path, or nullopt when the user cancelled.
+std::optional<std::string> PickFolder(const std::string& startFolder, const std::string& caption);
+
+}  // namespace toolkit

@@ -1,0 +1,507 @@
+#include "toolkit/window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QRegion>
+#include <QScreen>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
+
+#include "platform/paths.h"
+#include "toolkit/builder.h"
+
+namespace toolkit {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+const QEvent::Type kPostedMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class PostedMessage : public QEvent {
+ public:
+  PostedMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
+      : QEvent(kPostedMessageEvent), message_(message), wParam_(wParam), lParam_(lParam) {}
+  std::uint32_t message_;
+  std::uintptr_t wParam_;
+  std::intptr_t lParam_;
+};
+
+// A shadow step is this many pixels wide.
+constexpr int kShadowStepPixels = 4;
+
+bool IsCaptionExempt(const QWidget* widget, const QWidget* stop) {
+  for (; widget && widget != stop; widget = widget->parentWidget()) {
+    const QString skinClass = widget->property("skinclass").toString();
+    if (skinClass == "Button" || skinClass == "Option" || skinClass == "Text") return true;
+  }
+  return false;
+}
+
+Qt::Edges EdgesOf(HitArea area) {
+  switch (area) {
+    case HitArea::kLeft: return Qt::LeftEdge;
+    case HitArea::kRight: return Qt::RightEdge;
+    case HitArea::kTop: return Qt::TopEdge;
+    case HitArea::kBottom: return Qt::BottomEdge;
+    case HitArea::kTopLeft: return Qt::TopEdge | Qt::LeftEdge;
+    case HitArea::kTopRight: return Qt::TopEdge | Qt::RightEdge;
+    case HitArea::kBottomLeft: return Qt::BottomEdge | Qt::LeftEdge;
+    case HitArea::kBottomRight: return Qt::BottomEdge | Qt::RightEdge;
+    default: return {};
+  }
+}
+
+Qt::CursorShape CursorOf(HitArea area) {
+  switch (area) {
+    case HitArea::kLeft:
+    case HitArea::kRight: return Qt::SizeHorCursor;
+    case HitArea::kTop:
+    case HitArea::kBottom: return Qt::SizeVerCursor;
+    case HitArea::kTopLeft:
+    case HitArea::kBottomRight: return Qt::SizeFDiagCursor;
+    case HitArea::kTopRight:
+    case HitArea::kBottomLeft: return Qt::SizeBDiagCursor;
+    default: return Qt::ArrowCursor;
+  }
+}
+
+}  // namespace
+
+// The top-level widget of a window: the transparent margin that carries the
+// shadow, the content frame inside it, and the frame's moving and sizing.
+class WindowWidget : public QWidget {
+ public:
+  explicit WindowWidget(CWindow* owner) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setMouseTracking(true);
+  }
+
+  int shadowMargin = 0;
+  int shadowDarkness = 0;
+  int cornerRadius = 0;
+  bool closingByProgram = false;
+
+  void UpdateFrameShape() {
+    QWidget* content = owner_->content_;
+    if (!content) return;
+    const int margin = isMaximized() ? 0 : shadowMargin;
+    layout()->setContentsMargins(margin, margin, margin, margin);
+    if (cornerRadius > 0 && !isMinimized() && !isMaximized() && content->width() > 0) {
+      QPainterPath path;
+      path.addRoundedRect(QRectF(content->rect()), cornerRadius, cornerRadius);
+      content->setMask(QRegion(path.toFillPolygon().toPolygon()));
+    } else {
+      content->clearMask();
+    }
+  }
+
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() == kPostedMessageEvent) {
+      auto* posted = static_cast<PostedMessage*>(event);
+      owner_->DispatchMessage(posted->message_, posted->wParam_, posted->lParam_);
+      return true;
+    }
+    if (event->type() == QEvent::WindowStateChange) UpdateFrameShape();
+    return QWidget::event(event);
+  }
+
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    if (owner_->content_) {
+      layout()->activate();
+      UpdateFrameShape();
+    }
+  }
+
+  void paintEvent(QPaintEvent*) override {
+    if (shadowMargin <= 0 || isMaximized()) return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Rings from the outside in, each a little darker: a soft shadow
+    // without a blur pass.
+    for (int i = 0; i < shadowMargin; ++i) {
+      const double closeness = static_cast<double>(i + 1) / shadowMargin;
+      const int alpha = static_cast<int>(shadowDarkness * closeness * closeness / 3.0);
+      painter.setPen(QPen(QColor(0, 0, 0, alpha), 1));
+      painter.setBrush(Qt::NoBrush);
+      const QRectF ring = QRectF(rect()).adjusted(i + 0.5, i + 0.5, -i - 0.5, -i - 0.5);
+      const double radius = cornerRadius + (shadowMargin - i);
+      painter.drawRoundedRect(ring, radius, radius);
+    }
+  }
+
+  void timerEvent(QTimerEvent* event) override { owner_->DispatchTimer(event->timerId()); }
+
+  void showEvent(QShowEvent* event) override {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) owner_->DispatchShown();
+  }
+
+  void closeEvent(QCloseEvent* event) override {
+    if (closingByProgram) {
+      event->accept();
+      return;
+    }
+    event->ignore();
+    owner_->DispatchSystemClose();
+  }
+
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    const QPoint inContent = owner_->content_->mapFrom(this, event->position().toPoint());
+    const HitArea area = owner_->HitTest(inContent.x(), inContent.y());
+    if (area == HitArea::kClient) return QWidget::mousePressEvent(event);
+    // The window system moves and sizes the window where it can; the
+    // manual fallback serves platforms that cannot (offscreen, some X11).
+    QWindow* handle = windowHandle();
+    const bool system = handle && (area == HitArea::kCaption ? handle->startSystemMove()
+                                                               : handle->startSystemResize(EdgesOf(area)));
+    if (!system) {
+      dragArea_ = area;
+      dragStart_ = event->globalPosition().toPoint();
+      dragGeometry_ = geometry();
+    }
+    event->accept();
+  }
+
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (dragArea_ == HitArea::kClient) {
+      const QPoint inContent = owner_->content_->mapFrom(this, event->position().toPoint());
+      setCursor(CursorOf(owner_->HitTest(inContent.x(), inContent.y())));
+      return QWidget::mouseMoveEvent(event);
+    }
+    const QPoint delta = event->globalPosition().toPoint() - dragStart_;
+    QRect target = dragGeometry_;
+    if (dragArea_ == HitArea::kCaption) {
+      target.moveTopLeft(dragGeometry_.topLeft() + delta);
+    } else {
+      const Qt::Edges edges = EdgesOf(dragArea_);
+      if (edges & Qt::LeftEdge) target.setLeft(target.left() + delta.x());
+      if (edges & Qt::RightEdge) target.setRight(target.right() + delta.x());
+      if (edges & Qt::TopEdge) target.setTop(target.top() + delta.y());
+      if (edges & Qt::BottomEdge) target.setBottom(target.bottom() + delta.y());
+      if (target.width() < minimumWidth() || target.height() < minimumHeight()) return;
+    }
+    setGeometry(target);
+  }
+
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    dragArea_ = HitArea::kClient;
+    QWidget::mouseReleaseEvent(event);
+  }
+
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    const QPoint inContent = owner_->content_->mapFrom(this, event->position().toPoint());
+    const bool resizable = ParseRect(owner_->skin_.Attribute("sizebox")).has_value();
+    if (resizable && owner_->HitTest(inContent.x(), inContent.y()) == HitArea::kCaption) {
+      isMaximized() ? owner_->Restore() : owner_->Maximise();
+      return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
+  }
+
+ private:
+  CWindow* owner_;
+  HitArea dragArea_ = HitArea::kClient;
+  QPoint dragStart_;
+  QRect dragGeometry_;
+};
+
+CWindow::CWindow() = default;
+
+CWindow::~CWindow() {
+  // Widgets may still signal while they are torn down; the controls they
+  // would report are kept until the widgets are gone, and nothing more is
+  // dispatched to the (already destroyed) derived window.
+  destroying_ = true;
+  widget_.reset();
+  controls_.clear();
+}
+
+bool CWindow::Create(const std::string& skinFile, const std::string& windowText, CWindow* parent) {
+  SkinLoad load = LoadSkin(skinFile, platform::SkinFolder());
+  if (!load.root) {
+    lastError_ = load.error;
+    return false;
+  }
+  if (load.root->className != "Window") {
+    lastError_ = "Skin " + skinFile + ": the root element is <" + load.root->className + ">, not <Window>";
+    return false;
+  }
+  skin_ = std::move(*load.root);
+  parent_ = parent;
+  BuildFrame();
+  if (!windowText.empty()) {
+    SetWindowText(windowText);
+  } else if (CControl* caption = Find("windowtext")) {
+    widget_->setWindowTitle(Q(caption->Text()));
+  }
+  OnCreate();
+  return true;
+}
+
+void CWindow::BuildFrame() {
+  widget_ = std::make_unique<WindowWidget>(this);
+  auto* outer = new QVBoxLayout(widget_.get());
+  outer->setContentsMargins(0, 0, 0, 0);
+  auto* frame = new QFrame(widget_.get());
+  frame->setObjectName("window_frame");
+  frame->setProperty("skinclass", "Window");
+  if (skin_.HasAttribute("style")) frame->setProperty("vstyle", Q(skin_.Attribute("style")));
+  outer->addWidget(frame);
+  content_ = frame;
+  auto* inner = new QVBoxLayout(frame);
+  const auto padding = ParseRect(skin_.Attribute("padding"));
+  inner->setContentsMargins(padding ? padding->left : 0, padding ? padding->top : 0, padding ? padding->right : 0,
+                            padding ? padding->bottom : 0);
+  inner->setSpacing(0);
+
+  if (const auto corner = ParseSize(skin_.Attribute("roundcorner")))
+    widget_->cornerRadius = corner->first;
+  else if (!skin_.Attribute("roundcorner").empty())
+    widget_->cornerRadius = std::atoi(skin_.Attribute("roundcorner").c_str());
+  if (widget_->cornerRadius > 0)
+    frame->setStyleSheet(QString("QFrame#window_frame { border-radius: %1px; }").arg(widget_->cornerRadius));
+
+  for (const SkinNode& child : skin_.children)
+    BuildControl(this, child, frame, [this](std::unique_ptr<CControl> control) {
+      controls_.push_back(std::move(control));
+    });
+
+  SetShadow(std::atoi(skin_.Attribute("shadowsize").c_str()),
+            skin_.HasAttribute("shadowdarkness") ? std::atoi(skin_.Attribute("shadowdarkness").c_str()) : 100);
+  if (const auto minimum = ParseSize(skin_.Attribute("mininfo")))
+    frame->setMinimumSize(minimum->first, minimum->second);
+  if (const auto size = ParseSize(skin_.Attribute("size"))) {
+    const int margin = widget_->shadowMargin;
+    widget_->resize(size->first + 2 * margin, size->second + 2 * margin);
+  } else {
+    widget_->adjustSize();
+  }
+}
+
+CControl* CWindow::Find(std::string_view name) const {
+  if (name.empty()) return nullptr;
+  for (const auto& control : controls_)
+    if (control->Name() == name) return control.get();
+  return nullptr;
+}
+
+CList* CWindow::FindList(std::string_view name) const {
+  if (name.empty()) return nullptr;
+  for (const auto& control : controls_)
+    if (control->Name() == name)
+      if (auto* list = dynamic_cast<CList*>(control.get())) return list;
+  return nullptr;
+}
+
+std::vector<CControl*> CWindow::Controls() const {
+  std::vector<CControl*> all;
+  all.reserve(controls_.size());
+  for (const auto& control : controls_) all.push_back(control.get());
+  return all;
+}
+
+std::string CWindow::WindowText() const {
+  if (!widget_) return {};
+  const QByteArray bytes = widget_->windowTitle().toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void CWindow::SetWindowText(const std::string& text) {
+  if (widget_) widget_->setWindowTitle(Q(text));
+  // A frameless window draws its own caption: the skin's "windowtext"
+  // label carries the window text.
+  if (CControl* caption = Find("windowtext")) caption->SetText(text);
+}
+
+void CWindow::Show() {
+  if (!widget_) return;
+  shown_ = true;
+  widget_->show();
+  widget_->raise();
+  widget_->activateWindow();
+}
+
+void CWindow::Hide() {
+  shown_ = false;
+  if (widget_) widget_->hide();
+}
+
+bool CWindow::IsShown() const { return shown_ && widget_ && widget_->isVisible(); }
+
+void CWindow::CentreOver(const CWindow* other) {
+  if (!widget_) return;
+  QRect area;
+  if (other && other->widget_ && other->widget_->isVisible())
+    area = other->widget_->frameGeometry();
+  else if (QScreen* screen = QGuiApplication::primaryScreen())
+    area = screen->availableGeometry();
+  if (area.isEmpty()) return;
+  QRect geometry = widget_->frameGeometry();
+  geometry.moveCenter(area.center());
+  widget_->move(geometry.topLeft());
+}
+
+void CWindow::SetTopmost(bool topmost) {
+  if (!widget_) return;
+  const bool visible = widget_->isVisible();
+  widget_->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+  if (visible) widget_->show();  // changing flags hides a shown window
+}
+
+void CWindow::Minimise() {
+  if (widget_) widget_->showMinimized();
+}
+
+void CWindow::Maximise() {
+  if (widget_) widget_->showMaximized();
+}
+
+void CWindow::Restore() {
+  if (widget_) widget_->showNormal();
+}
+
+bool CWindow::IsMaximised() const { return widget_ && widget_->isMaximized(); }
+
+void CWindow::SetShadow(int size, int darkness) {
+  if (!widget_) return;
+  const int oldMargin = widget_->shadowMargin;
+  widget_->shadowMargin = std::clamp(size, 0, 16) * kShadowStepPixels;
+  widget_->shadowDarkness = std::clamp(darkness, 0, 255);
+  const int grow = 2 * (widget_->shadowMargin - oldMargin);
+  widget_->resize(widget_->width() + grow, widget_->height() + grow);
+  widget_->UpdateFrameShape();
+  widget_->update();
+}
+
+void CWindow::FitHeightToContent() {
+  if (!widget_ || !content_ || IsMaximised()) return;
+  QLayout* layout = content_->layout();
+  layout->activate();
+  const int wanted = layout->hasHeightForWidth() ? layout->totalHeightForWidth(content_->width())
+                                                  : layout->totalSizeHint().height();
+  if (wanted > content_->height())
+    widget_->resize(widget_->width(), wanted + 2 * widget_->shadowMargin);
+}
+
+int CWindow::ShowModal(CWindow* parent) {
+  if (!widget_) return kResultCancel;
+  CentreOver(parent ? parent : parent_);
+  widget_->setWindowModality(Qt::ApplicationModal);
+  closedResult_.reset();
+  QEventLoop loop;
+  modalLoop_ = &loop;
+  Show();
+  const int result = closedResult_ ? *closedResult_ : loop.exec();
+  modalLoop_ = nullptr;
+  Hide();
+  widget_->setWindowModality(Qt::NonModal);
+  return result;
+}
+
+void CWindow::Close(int result) {
+  closedResult_ = result;
+  if (modalLoop_) modalLoop_->exit(result);
+  Hide();
+  if (mainWindow_) QCoreApplication::exit(result);
+}
+
+void CWindow::SetTimer(int id, int intervalMs) {
+  if (!widget_) return;
+  KillTimer(id);
+  const int qtId = widget_->startTimer(std::max(intervalMs, 0));
+  if (qtId != 0) timers_[id] = qtId;
+}
+
+void CWindow::KillTimer(int id) {
+  const auto found = timers_.find(id);
+  if (found == timers_.end()) return;
+  if (widget_) widget_->killTimer(found->second);
+  timers_.erase(found);
+}
+
+bool CWindow::HasTimer(int id) const { return timers_.count(id) != 0; }
+
+void CWindow::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (widget_) QCoreApplication::postEvent(widget_.get(), new PostedMessage(message, wParam, lParam));
+}
+
+HitArea CWindow::HitTest(int x, int y) const {
+  if (!content_) return HitArea::kClient;
+  const int width = content_->width();
+  const int height = content_->height();
+  if (x < 0 || y < 0 || x >= width || y >= height) return HitArea::kClient;
+  if (const auto box = ParseRect(skin_.Attribute("sizebox")); box && !IsMaximised()) {
+    const bool left = x < box->left, right = x >= width - box->right;
+    const bool top = y < box->top, bottom = y >= height - box->bottom;
+    if (top && left) return HitArea::kTopLeft;
+    if (top && right) return HitArea::kTopRight;
+    if (bottom && left) return HitArea::kBottomLeft;
+    if (bottom && right) return HitArea::kBottomRight;
+    if (left) return HitArea::kLeft;
+    if (right) return HitArea::kRight;
+    if (top) return HitArea::kTop;
+    if (bottom) return HitArea::kBottom;
+  }
+  if (const auto caption = ParseRect(skin_.Attribute("caption"))) {
+    const bool inside = x >= caption->left && x < width - caption->right && y >= caption->top && y < caption->bottom;
+    if (inside && !IsCaptionExempt(content_->childAt(x, y), content_)) return HitArea::kCaption;
+  }
+  return HitArea::kClient;
+}
+
+bool CWindow::RenderToPng(const std::filesystem::path& file) const {
+  if (!widget_) return false;
+  return widget_->grab().save(Q(file.string()), "PNG");
+}
+
+QWidget* CWindow::Widget() const { return widget_.get(); }
+QWidget* CWindow::ContentWidget() const { return content_; }
+
+void CWindow::DispatchNotification(const Notification& notification) {
+  if (!destroying_) OnNotify(notification);
+}
+
+void CWindow::DispatchMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (destroying_) return;
+  if (message == kWmClose) {
+    Close(static_cast<int>(wParam));
+    return;
+  }
+  OnMessage(message, wParam, lParam);
+}
+
+void CWindow::DispatchTimer(int qtTimerId) {
+  if (destroying_) return;
+  for (const auto& [id, qtId] : timers_)
+    if (qtId == qtTimerId) {
+      OnTimer(id);
+      return;
+    }
+}
+
+void CWindow::DispatchShown() {
+  if (!destroying_) OnShow();
+}
+
+bool CWindow::DispatchSystemClose() {
+  if (destroying_) return false;
+  const std::optional<int> result = OnSystemClose();
+  if (!result) return false;
+  Close(*result);
+  return true;
+}
+
+}  // namespace toolkit
