@@ -1,5 +1,6 @@
 #include "toolkit/builder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -145,7 +146,8 @@ QWidget* CreateWidget(CWindow* window, const SkinNode& node, QWidget* parent) {
     auto* bar = new QProgressBar(parent);
     const int minimum = node.HasAttribute("min") ? std::atoi(node.Attribute("min").c_str()) : 0;
     const int maximum = node.HasAttribute("max") ? std::atoi(node.Attribute("max").c_str()) : 100;
-    bar->setRange(minimum, maximum > minimum ? maximum : minimum + 1);
+    // min = max (both 0) is Qt's busy bar, for work of unknown length.
+    bar->setRange(minimum, std::max(maximum, minimum));
     bar->setValue(std::atoi(node.Attribute("value").c_str()));
     bar->setTextVisible(false);
     return bar;
