@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -387,13 +388,21 @@ void CWindow::SetShadow(int size, int darkness) {
 }
 
 void CWindow::FitHeightToContent() {
-  if (!widget_ || !content_ || IsMaximised()) return;
-  QLayout* layout = content_->layout();
-  layout->activate();
-  const int wanted = layout->hasHeightForWidth() ? layout->totalHeightForWidth(content_->width())
-                                                  : layout->totalSizeHint().height();
-  if (wanted > content_->height())
-    widget_->resize(widget_->width(), wanted + 2 * widget_->shadowMargin);
+  // Only a shown window lays out at once when it is resized.
+  if (!widget_ || !content_ || IsMaximised() || !widget_->isVisible()) return;
+  // A wrapping text shorter than its lines need is what a longer message
+  // leaves behind; the window grows by the largest shortfall until none is
+  // left (texts stacked above each other take a few rounds).
+  for (int round = 0; round < 4; ++round) {
+    content_->layout()->activate();
+    int shortfall = 0;
+    for (const QLabel* label : content_->findChildren<QLabel*>()) {
+      if (!label->wordWrap() || !label->isVisibleTo(content_)) continue;
+      shortfall = std::max(shortfall, label->heightForWidth(label->width()) - label->height());
+    }
+    if (shortfall <= 0) return;
+    widget_->resize(widget_->width(), widget_->height() + shortfall);
+  }
 }
 
 int CWindow::ShowModal(CWindow* parent) {

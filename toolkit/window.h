@@ -96,8 +96,9 @@ class CWindow : public platform::IMessageTarget {
   // first values.
   void SetShadow(int size, int darkness);
 
-  // Grows the window to the height its contents ask for at its present
-  // width (a message of several lines); never shrinks it.
+  // Grows a shown window to the height its wrapping texts need at its
+  // present width (a message of several lines); never shrinks it. Does
+  // nothing while the window is hidden (call it from OnShow).
   void FitHeightToContent();
 
   // Shows the window modally (every other window blocked) and returns the

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -17,7 +18,42 @@
 
 namespace {
 
-int RenderSkin(int& argc, char** argv, const std::string& skin, const std::string& out) {
+// What --render changes before drawing: texts (NAME=TEXT) and controls
+// shown or hidden by name, so that any page and any message can be looked
+// at.
+struct RenderChanges {
+  std::vector<std::string> texts;
+  std::vector<std::string> shown;
+  std::vector<std::string> hidden;
+};
+
+bool ApplyChanges(toolkit::CWindow& window, const RenderChanges& changes) {
+  auto find = [&window](const std::string& name) {
+    toolkit::CControl* control = window.Find(name);
+    if (!control) std::cerr << "No control named " << name << '\n';
+    return control;
+  };
+  for (const std::string& change : changes.texts) {
+    const std::size_t equals = change.find('=');
+    toolkit::CControl* control = equals == std::string::npos ? nullptr : find(change.substr(0, equals));
+    if (!control) return false;
+    control->SetText(change.substr(equals + 1));
+  }
+  for (const std::string& name : changes.hidden) {
+    toolkit::CControl* control = find(name);
+    if (!control) return false;
+    control->SetVisible(false);
+  }
+  for (const std::string& name : changes.shown) {
+    toolkit::CControl* control = find(name);
+    if (!control) return false;
+    control->SetVisible(true);
+  }
+  return true;
+}
+
+int RenderSkin(int& argc, char** argv, const std::string& skin, const std::string& out,
+               const RenderChanges& changes) {
   // Rendering needs no screen: the offscreen platform draws the same pixels.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   toolkit::CApplication application(argc, argv);
@@ -26,6 +62,11 @@ int RenderSkin(int& argc, char** argv, const std::string& skin, const std::strin
     std::cerr << window.LastError() << '\n';
     return 1;
   }
+  if (!ApplyChanges(window, changes)) return 2;
+  // Drawn as shown: laid out at its size, and grown for a long message as a
+  // message box grows when it is shown.
+  window.Show();
+  window.FitHeightToContent();
   if (!window.RenderToPng(out)) {
     std::cerr << "Cannot write " << out << '\n';
     return 1;
@@ -63,6 +104,10 @@ int main(int argc, char** argv) {
   std::string renderOut;
   cli.add_option("--render", renderSkin, "draw the window of a skin file (name in the skin folder, or a path)");
   cli.add_option("--out", renderOut, "the PNG file --render writes");
+  RenderChanges changes;
+  cli.add_option("--set", changes.texts, "with --render: NAME=TEXT puts a text into a control");
+  cli.add_option("--show", changes.shown, "with --render: shows the control NAME");
+  cli.add_option("--hide", changes.hidden, "with --render: hides the control NAME");
   cli.allow_extras();
   try {
     cli.parse(argc, argv);
@@ -74,7 +119,7 @@ int main(int argc, char** argv) {
       std::cerr << "--render and --out go together\n";
       return 2;
     }
-    return RenderSkin(argc, argv, renderSkin, renderOut);
+    return RenderSkin(argc, argv, renderSkin, renderOut, changes);
   }
   return RunDesktop(argc, argv);
 }
