@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 
 #include "platform/paths.h"
+#include "toolkit/qt_text.h"
 
 // fontconfig keeps its configuration for the life of the process and Qt
 // never hands it back at exit. In the sanitizer builds LeakSanitizer is told
@@ -19,8 +20,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace toolkit {
 namespace {
-
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The first of these that the machine has draws the Chinese texts; a font
 // without CJK glyphs would leave boxes.
@@ -44,7 +43,7 @@ CApplication::CApplication(int& argc, char** argv) : application_(std::make_uniq
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setFont(InterfaceFont());
   const std::string theme = LoadTheme();
-  if (!theme.empty()) application_->setStyleSheet(Q(theme));
+  if (!theme.empty()) application_->setStyleSheet(ToQString(theme));
 }
 
 CApplication::~CApplication() = default;
@@ -64,11 +63,10 @@ std::string LoadTheme() {
 }
 
 std::optional<std::string> PickFolder(const std::string& startFolder, const std::string& caption) {
-  const QString chosen = QFileDialog::getExistingDirectory(nullptr, Q(caption), Q(startFolder),
+  const QString chosen = QFileDialog::getExistingDirectory(nullptr, ToQString(caption), ToQString(startFolder),
                                                            QFileDialog::ShowDirsOnly);
   if (chosen.isEmpty()) return std::nullopt;
-  const QByteArray bytes = chosen.toUtf8();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return FromQString(chosen);
 }
 
 }  // namespace toolkit

@@ -21,12 +21,11 @@
 #include <QVBoxLayout>
 
 #include "platform/paths.h"
+#include "toolkit/qt_text.h"
 #include "toolkit/window.h"
 
 namespace toolkit {
 namespace {
-
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 void Notify(CControl* control, const char* kind, int index = -1, const std::string& text = {}) {
   Notification notification{control->Name(), kind, control, nullptr, -1, index, text};
@@ -65,7 +64,7 @@ QBoxLayout* MakeBoxLayout(const SkinNode& node, QWidget* widget, bool vertical) 
 // the options of one group exclusive wherever they sit in the tree.
 QButtonGroup* GroupFor(CWindow* window, QWidget* anyWidget, const std::string& group) {
   QWidget* top = window ? window->Widget() : anyWidget->window();
-  const QString objectName = "optiongroup:" + Q(group);
+  const QString objectName = "optiongroup:" + ToQString(group);
   auto* existing = top->findChild<QButtonGroup*>(objectName, Qt::FindDirectChildrenOnly);
   if (existing) return existing;
   auto* created = new QButtonGroup(top);
@@ -80,7 +79,7 @@ QPixmap LoadSkinPixmap(const std::string& imageAttribute) {
   const ImageSpec spec = ParseImage(imageAttribute);
   if (spec.file.empty()) return {};
   const std::filesystem::path path = platform::SkinFolder() / spec.file;
-  QPixmap pixmap(Q(path.string()));
+  QPixmap pixmap(ToQString(path.string()));
   if (!pixmap.isNull() && spec.dest) {
     const int width = spec.dest->right - spec.dest->left;
     const int height = spec.dest->bottom - spec.dest->top;
@@ -133,13 +132,13 @@ QWidget* CreateWidget(CWindow* window, const SkinNode& node, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setReadOnly(ParseBool(node.Attribute("readonly"), false));
     if (ParseBool(node.Attribute("password"), false)) edit->setEchoMode(QLineEdit::Password);
-    edit->setPlaceholderText(Q(node.Attribute("prompt")));
+    edit->setPlaceholderText(ToQString(node.Attribute("prompt")));
     return edit;
   }
   if (kind == "Combo") {
     auto* combo = new QComboBox(parent);
     for (const SkinNode& item : node.children)
-      if (item.className == "Item") combo->addItem(Q(item.Attribute("text")));
+      if (item.className == "Item") combo->addItem(ToQString(item.Attribute("text")));
     return combo;
   }
   if (kind == "Progress") {
@@ -194,8 +193,7 @@ void Connect(CControl* control) {
                      [control](int index) { Notify(control, "itemselect", index); });
   } else if (kind == "RichText") {
     QObject::connect(static_cast<QTextBrowser*>(widget), &QTextBrowser::anchorClicked, [control](const QUrl& url) {
-      const QByteArray address = url.toString().toUtf8();
-      Notify(control, "link", -1, std::string(address.constData(), static_cast<std::size_t>(address.size())));
+      Notify(control, "link", -1, FromQString(url.toString()));
     });
   } else if (kind == "List") {
     auto* list = static_cast<QListWidget*>(widget);
@@ -236,9 +234,9 @@ void AddToParent(const SkinNode& node, QWidget* parent, QWidget* child) {
 
 void ApplyCommonAttributes(const SkinNode& node, QWidget* widget) {
   const std::string name = node.Attribute("name");
-  if (!name.empty()) widget->setObjectName(Q(name));
-  widget->setProperty("skinclass", Q(node.className));
-  if (node.HasAttribute("style")) widget->setProperty("vstyle", Q(node.Attribute("style")));
+  if (!name.empty()) widget->setObjectName(ToQString(name));
+  widget->setProperty("skinclass", ToQString(node.className));
+  if (node.HasAttribute("style")) widget->setProperty("vstyle", ToQString(node.Attribute("style")));
   auto intAttribute = [&node](const char* key) { return std::atoi(node.Attribute(key).c_str()); };
   if (node.HasAttribute("width")) widget->setFixedWidth(intAttribute("width"));
   if (node.HasAttribute("height")) widget->setFixedHeight(intAttribute("height"));
@@ -246,7 +244,7 @@ void ApplyCommonAttributes(const SkinNode& node, QWidget* widget) {
   if (node.HasAttribute("minheight")) widget->setMinimumHeight(intAttribute("minheight"));
   if (node.HasAttribute("maxwidth")) widget->setMaximumWidth(intAttribute("maxwidth"));
   if (node.HasAttribute("maxheight")) widget->setMaximumHeight(intAttribute("maxheight"));
-  if (!node.Attribute("tooltip").empty()) widget->setToolTip(Q(node.Attribute("tooltip")));
+  if (!node.Attribute("tooltip").empty()) widget->setToolTip(ToQString(node.Attribute("tooltip")));
   widget->setEnabled(ParseBool(node.Attribute("enabled"), true));
 
   QString sheet;

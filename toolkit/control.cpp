@@ -15,19 +15,10 @@
 #include <QTextBrowser>
 
 #include "toolkit/builder.h"
+#include "toolkit/qt_text.h"
 #include "toolkit/window.h"
 
 namespace toolkit {
-namespace {
-
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-std::string U(const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
-}  // namespace
 
 CControl::CControl(CWindow* window, const SkinNode& node, QWidget* widget)
     : window_(window), name_(node.Attribute("name")), className_(node.className), attributes_(node.attributes),
@@ -40,29 +31,29 @@ std::string CControl::Attribute(std::string_view key) const {
 }
 
 std::string CControl::Text() const {
-  if (auto* label = qobject_cast<QLabel*>(widget_)) return U(label->text());
-  if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return U(button->text());
-  if (auto* edit = qobject_cast<QLineEdit*>(widget_)) return U(edit->text());
-  if (auto* combo = qobject_cast<QComboBox*>(widget_)) return U(combo->currentText());
-  if (auto* browser = qobject_cast<QTextBrowser*>(widget_)) return U(browser->toPlainText());
+  if (auto* label = qobject_cast<QLabel*>(widget_)) return FromQString(label->text());
+  if (auto* button = qobject_cast<QAbstractButton*>(widget_)) return FromQString(button->text());
+  if (auto* edit = qobject_cast<QLineEdit*>(widget_)) return FromQString(edit->text());
+  if (auto* combo = qobject_cast<QComboBox*>(widget_)) return FromQString(combo->currentText());
+  if (auto* browser = qobject_cast<QTextBrowser*>(widget_)) return FromQString(browser->toPlainText());
   return {};
 }
 
 void CControl::SetText(const std::string& text) {
   if (className_ == "Picture") return;
   if (auto* label = qobject_cast<QLabel*>(widget_)) {
-    label->setText(Q(text));
+    label->setText(ToQString(text));
   } else if (auto* button = qobject_cast<QAbstractButton*>(widget_)) {
     // A lone "&" would become a keyboard mnemonic and vanish from the caption.
-    button->setText(Q(text).replace("&", "&&"));
+    button->setText(ToQString(text).replace("&", "&&"));
   } else if (auto* edit = qobject_cast<QLineEdit*>(widget_)) {
-    edit->setText(Q(text));
+    edit->setText(ToQString(text));
   } else if (auto* browser = qobject_cast<QTextBrowser*>(widget_)) {
-    browser->setHtml(Q(text));
+    browser->setHtml(ToQString(text));
   }
 }
 
-void CControl::SetToolTip(const std::string& text) { widget_->setToolTip(Q(text)); }
+void CControl::SetToolTip(const std::string& text) { widget_->setToolTip(ToQString(text)); }
 
 bool CControl::IsVisible() const { return !widget_->isHidden(); }
 void CControl::SetVisible(bool visible) { widget_->setVisible(visible); }
@@ -102,7 +93,7 @@ bool CControl::SelectTab(int index) {
 }
 
 void CControl::AddItem(const std::string& text) {
-  if (auto* combo = qobject_cast<QComboBox*>(widget_)) combo->addItem(Q(text));
+  if (auto* combo = qobject_cast<QComboBox*>(widget_)) combo->addItem(ToQString(text));
 }
 
 void CControl::ClearItems() {

@@ -4,23 +4,22 @@
 #include <QMenu>
 
 #include "platform/paths.h"
+#include "toolkit/qt_text.h"
 #include "toolkit/builder.h"
 #include "toolkit/skin.h"
 
 namespace toolkit {
 namespace {
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
 void AddItems(QMenu* menu, const SkinNode& node) {
   for (const SkinNode& child : node.children) {
     if (child.className == "MenuSeparator") {
       menu->addSeparator();
     } else if (child.className == "Menu") {
-      AddItems(menu->addMenu(Q(child.Attribute("text"))), child);
+      AddItems(menu->addMenu(ToQString(child.Attribute("text"))), child);
     } else if (child.className == "MenuItem") {
-      QAction* action = menu->addAction(Q(child.Attribute("text")));
-      action->setData(Q(child.Attribute("name")));
+      QAction* action = menu->addAction(ToQString(child.Attribute("text")));
+      action->setData(ToQString(child.Attribute("name")));
       action->setEnabled(ParseBool(child.Attribute("enabled"), true));
       if (child.HasAttribute("image")) action->setIcon(QIcon(LoadSkinPixmap(child.Attribute("image"))));
     }
@@ -52,8 +51,7 @@ std::string CMenuEx::Popup(int x, int y) {
   if (!menu_) return {};
   const QAction* chosen = menu_->exec(QPoint(x, y));
   if (!chosen) return {};
-  const QByteArray name = chosen->data().toString().toUtf8();
-  return std::string(name.constData(), static_cast<std::size_t>(name.size()));
+  return FromQString(chosen->data().toString());
 }
 
 }  // namespace toolkit

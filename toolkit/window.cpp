@@ -1,41 +1,22 @@
 #include "toolkit/window.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
-#include <QRegion>
 #include <QScreen>
-#include <QTimerEvent>
 #include <QVBoxLayout>
 #include <QWidget>
-#include <QWindow>
 
 #include "platform/paths.h"
 #include "toolkit/builder.h"
+#include "toolkit/qt_text.h"
+#include "toolkit/window_widget.h"
 
 namespace toolkit {
 namespace {
-
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-const QEvent::Type kPostedMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-class PostedMessage : public QEvent {
- public:
-  PostedMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam)
-      : QEvent(kPostedMessageEvent), message_(message), wParam_(wParam), lParam_(lParam) {}
-  std::uint32_t message_;
-  std::uintptr_t wParam_;
-  std::intptr_t lParam_;
-};
 
 // A shadow step is this many pixels wide.
 constexpr int kShadowStepPixels = 4;
@@ -48,176 +29,7 @@ bool IsCaptionExempt(const QWidget* widget, const QWidget* stop) {
   return false;
 }
 
-Qt::Edges EdgesOf(HitArea area) {
-  switch (area) {
-    case HitArea::kLeft: return Qt::LeftEdge;
-    case HitArea::kRight: return Qt::RightEdge;
-    case HitArea::kTop: return Qt::TopEdge;
-    case HitArea::kBottom: return Qt::BottomEdge;
-    case HitArea::kTopLeft: return Qt::TopEdge | Qt::LeftEdge;
-    case HitArea::kTopRight: return Qt::TopEdge | Qt::RightEdge;
-    case HitArea::kBottomLeft: return Qt::BottomEdge | Qt::LeftEdge;
-    case HitArea::kBottomRight: return Qt::BottomEdge | Qt::RightEdge;
-    default: return {};
-  }
-}
-
-Qt::CursorShape CursorOf(HitArea area) {
-  switch (area) {
-    case HitArea::kLeft:
-    case HitArea::kRight: return Qt::SizeHorCursor;
-    case HitArea::kTop:
-    case HitArea::kBottom: return Qt::SizeVerCursor;
-    case HitArea::kTopLeft:
-    case HitArea::kBottomRight: return Qt::SizeFDiagCursor;
-    case HitArea::kTopRight:
-    case HitArea::kBottomLeft: return Qt::SizeBDiagCursor;
-    default: return Qt::ArrowCursor;
-  }
-}
-
 }  // namespace
-
-// The top-level widget of a window: the transparent margin that carries the
-// shadow, the content frame inside it, and the frame's moving and sizing.
-class WindowWidget : public QWidget {
- public:
-  explicit WindowWidget(CWindow* owner) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), owner_(owner) {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setMouseTracking(true);
-  }
-
-  int shadowMargin = 0;
-  int shadowDarkness = 0;
-  int cornerRadius = 0;
-  bool closingByProgram = false;
-
-  void UpdateFrameShape() {
-    QWidget* content = owner_->content_;
-    if (!content) return;
-    const int margin = isMaximized() ? 0 : shadowMargin;
-    layout()->setContentsMargins(margin, margin, margin, margin);
-    if (cornerRadius > 0 && !isMinimized() && !isMaximized() && content->width() > 0) {
-      QPainterPath path;
-      path.addRoundedRect(QRectF(content->rect()), cornerRadius, cornerRadius);
-      content->setMask(QRegion(path.toFillPolygon().toPolygon()));
-    } else {
-      content->clearMask();
-    }
-  }
-
- protected:
-  bool event(QEvent* event) override {
-    if (event->type() == kPostedMessageEvent) {
-      auto* posted = static_cast<PostedMessage*>(event);
-      owner_->DispatchMessage(posted->message_, posted->wParam_, posted->lParam_);
-      return true;
-    }
-    if (event->type() == QEvent::WindowStateChange) UpdateFrameShape();
-    return QWidget::event(event);
-  }
-
-  void resizeEvent(QResizeEvent* event) override {
-    QWidget::resizeEvent(event);
-    if (owner_->content_) {
-      layout()->activate();
-      UpdateFrameShape();
-    }
-  }
-
-  void paintEvent(QPaintEvent*) override {
-    if (shadowMargin <= 0 || isMaximized()) return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    // Rings from the outside in, each a little darker: a soft shadow
-    // without a blur pass.
-    for (int i = 0; i < shadowMargin; ++i) {
-      const double closeness = static_cast<double>(i + 1) / shadowMargin;
-      const int alpha = static_cast<int>(shadowDarkness * closeness * closeness / 3.0);
-      painter.setPen(QPen(QColor(0, 0, 0, alpha), 1));
-      painter.setBrush(Qt::NoBrush);
-      const QRectF ring = QRectF(rect()).adjusted(i + 0.5, i + 0.5, -i - 0.5, -i - 0.5);
-      const double radius = cornerRadius + (shadowMargin - i);
-      painter.drawRoundedRect(ring, radius, radius);
-    }
-  }
-
-  void timerEvent(QTimerEvent* event) override { owner_->DispatchTimer(event->timerId()); }
-
-  void showEvent(QShowEvent* event) override {
-    QWidget::showEvent(event);
-    if (!event->spontaneous()) owner_->DispatchShown();
-  }
-
-  void closeEvent(QCloseEvent* event) override {
-    if (closingByProgram) {
-      event->accept();
-      return;
-    }
-    event->ignore();
-    owner_->DispatchSystemClose();
-  }
-
-  void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
-    const QPoint inContent = owner_->content_->mapFrom(this, event->position().toPoint());
-    const HitArea area = owner_->HitTest(inContent.x(), inContent.y());
-    if (area == HitArea::kClient) return QWidget::mousePressEvent(event);
-    // The window system moves and sizes the window where it can; the
-    // manual fallback serves platforms that cannot (offscreen, some X11).
-    QWindow* handle = windowHandle();
-    const bool system = handle && (area == HitArea::kCaption ? handle->startSystemMove()
-                                                               : handle->startSystemResize(EdgesOf(area)));
-    if (!system) {
-      dragArea_ = area;
-      dragStart_ = event->globalPosition().toPoint();
-      dragGeometry_ = geometry();
-    }
-    event->accept();
-  }
-
-  void mouseMoveEvent(QMouseEvent* event) override {
-    if (dragArea_ == HitArea::kClient) {
-      const QPoint inContent = owner_->content_->mapFrom(this, event->position().toPoint());
-      setCursor(CursorOf(owner_->HitTest(inContent.x(), inContent.y())));
-      return QWidget::mouseMoveEvent(event);
-    }
-    const QPoint delta = event->globalPosition().toPoint() - dragStart_;
-    QRect target = dragGeometry_;
-    if (dragArea_ == HitArea::kCaption) {
-      target.moveTopLeft(dragGeometry_.topLeft() + delta);
-    } else {
-      const Qt::Edges edges = EdgesOf(dragArea_);
-      if (edges & Qt::LeftEdge) target.setLeft(target.left() + delta.x());
-      if (edges & Qt::RightEdge) target.setRight(target.right() + delta.x());
-      if (edges & Qt::TopEdge) target.setTop(target.top() + delta.y());
-      if (edges & Qt::BottomEdge) target.setBottom(target.bottom() + delta.y());
-      if (target.width() < minimumWidth() || target.height() < minimumHeight()) return;
-    }
-    setGeometry(target);
-  }
-
-  void mouseReleaseEvent(QMouseEvent* event) override {
-    dragArea_ = HitArea::kClient;
-    QWidget::mouseReleaseEvent(event);
-  }
-
-  void mouseDoubleClickEvent(QMouseEvent* event) override {
-    const QPoint inContent = owner_->content_->mapFrom(this, event->position().toPoint());
-    const bool resizable = ParseRect(owner_->skin_.Attribute("sizebox")).has_value();
-    if (resizable && owner_->HitTest(inContent.x(), inContent.y()) == HitArea::kCaption) {
-      isMaximized() ? owner_->Restore() : owner_->Maximise();
-      return;
-    }
-    QWidget::mouseDoubleClickEvent(event);
-  }
-
- private:
-  CWindow* owner_;
-  HitArea dragArea_ = HitArea::kClient;
-  QPoint dragStart_;
-  QRect dragGeometry_;
-};
 
 CWindow::CWindow() = default;
 
@@ -246,7 +58,7 @@ bool CWindow::Create(const std::string& skinFile, const std::string& windowText,
   if (!windowText.empty()) {
     SetWindowText(windowText);
   } else if (CControl* caption = Find("windowtext")) {
-    widget_->setWindowTitle(Q(caption->Text()));
+    widget_->setWindowTitle(ToQString(caption->Text()));
   }
   OnCreate();
   return true;
@@ -259,7 +71,7 @@ void CWindow::BuildFrame() {
   auto* frame = new QFrame(widget_.get());
   frame->setObjectName("window_frame");
   frame->setProperty("skinclass", "Window");
-  if (skin_.HasAttribute("style")) frame->setProperty("vstyle", Q(skin_.Attribute("style")));
+  if (skin_.HasAttribute("style")) frame->setProperty("vstyle", ToQString(skin_.Attribute("style")));
   outer->addWidget(frame);
   content_ = frame;
   auto* inner = new QVBoxLayout(frame);
@@ -316,12 +128,11 @@ std::vector<CControl*> CWindow::Controls() const {
 
 std::string CWindow::WindowText() const {
   if (!widget_) return {};
-  const QByteArray bytes = widget_->windowTitle().toUtf8();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return FromQString(widget_->windowTitle());
 }
 
 void CWindow::SetWindowText(const std::string& text) {
-  if (widget_) widget_->setWindowTitle(Q(text));
+  if (widget_) widget_->setWindowTitle(ToQString(text));
   // A frameless window draws its own caption: the skin's "windowtext"
   // label carries the window text.
   if (CControl* caption = Find("windowtext")) caption->SetText(text);
@@ -444,7 +255,7 @@ void CWindow::KillTimer(int id) {
 bool CWindow::HasTimer(int id) const { return timers_.count(id) != 0; }
 
 void CWindow::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
-  if (widget_) QCoreApplication::postEvent(widget_.get(), new PostedMessage(message, wParam, lParam));
+  if (widget_) PostWindowMessage(widget_.get(), message, wParam, lParam);
 }
 
 HitArea CWindow::HitTest(int x, int y) const {
@@ -473,7 +284,7 @@ HitArea CWindow::HitTest(int x, int y) const {
 
 bool CWindow::RenderToPng(const std::filesystem::path& file) const {
   if (!widget_) return false;
-  return widget_->grab().save(Q(file.string()), "PNG");
+  return widget_->grab().save(ToQString(file.string()), "PNG");
 }
 
 QWidget* CWindow::Widget() const { return widget_.get(); }
