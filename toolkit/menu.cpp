@@ -32,13 +32,9 @@ CMenuEx::CMenuEx() = default;
 CMenuEx::~CMenuEx() = default;
 
 bool CMenuEx::Load(const std::string& skinFile) {
-  SkinLoad load = LoadSkin(skinFile, platform::SkinFolder());
+  SkinLoad load = LoadSkinOf("Menu", skinFile, platform::SkinFolder());
   if (!load.root) {
     lastError_ = load.error;
-    return false;
-  }
-  if (load.root->className != "Menu") {
-    lastError_ = "Skin " + skinFile + ": the root element is <" + load.root->className + ">, not <Menu>";
     return false;
   }
   menu_ = std::make_unique<QMenu>();

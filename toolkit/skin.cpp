@@ -112,6 +112,17 @@ SkinLoad LoadSkin(const std::filesystem::path& file, const std::filesystem::path
   return ParseSkin(bytes.str(), path.string());
 }
 
+SkinLoad LoadSkinOf(const std::string& rootClass, const std::filesystem::path& file,
+                    const std::filesystem::path& skinFolder) {
+  SkinLoad load = LoadSkin(file, skinFolder);
+  if (load.root && load.root->className != rootClass) {
+    load.error = "Skin " + file.string() + ": the root element is <" + load.root->className + ">, not <" +
+                 rootClass + ">";
+    load.root.reset();
+  }
+  return load;
+}
+
 std::optional<std::pair<int, int>> ParseSize(std::string_view text) {
   const auto values = ParseInts(text);
   if (!values || values->size() != 2) return std::nullopt;

@@ -39,6 +39,10 @@ struct SkinLoad {
 // ours, but a damaged one must not take the program down).
 SkinLoad LoadSkin(const std::filesystem::path& file, const std::filesystem::path& skinFolder);
 SkinLoad ParseSkin(std::string_view xml, const std::string& nameForErrors);
+// LoadSkin, failing also when the root element is not rootClass ("Window",
+// "Menu").
+SkinLoad LoadSkinOf(const std::string& rootClass, const std::filesystem::path& file,
+                    const std::filesystem::path& skinFolder);
 
 inline constexpr int kMaxSkinDepth = 64;
 inline constexpr int kMaxSkinNodes = 20000;

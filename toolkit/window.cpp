@@ -43,13 +43,9 @@ CWindow::~CWindow() {
 }
 
 bool CWindow::Create(const std::string& skinFile, const std::string& windowText, CWindow* parent) {
-  SkinLoad load = LoadSkin(skinFile, platform::SkinFolder());
+  SkinLoad load = LoadSkinOf("Window", skinFile, platform::SkinFolder());
   if (!load.root) {
     lastError_ = load.error;
-    return false;
-  }
-  if (load.root->className != "Window") {
-    lastError_ = "Skin " + skinFile + ": the root element is <" + load.root->className + ">, not <Window>";
     return false;
   }
   skin_ = std::move(*load.root);
