@@ -389,6 +389,14 @@ TEST_F(ToolkitTest, CaptionAndSizeBoxAreasForMovingAndSizing) {
   QTest::mouseMove(titleWidget, titleWidget->rect().center() + QPoint(30, 20));
   QTest::mouseRelease(titleWidget, Qt::LeftButton, {}, titleWidget->rect().center() + QPoint(30, 20));
   EXPECT_EQ(window_.Widget()->pos(), before + QPoint(30, 20));
+
+  // Dragging the size box's corner resizes it.
+  const QSize size = window_.Widget()->size();
+  const QPoint corner = content->mapTo(window_.Widget(), QPoint(width - 1, height - 1));
+  QTest::mousePress(window_.Widget(), Qt::LeftButton, {}, corner);
+  QTest::mouseMove(window_.Widget(), corner + QPoint(40, 30));
+  QTest::mouseRelease(window_.Widget(), Qt::LeftButton, {}, corner + QPoint(40, 30));
+  EXPECT_EQ(window_.Widget()->size(), size + QSize(40, 30));
 }
 
 TEST_F(ToolkitTest, RendersToPngWithItsShadow) {
