@@ -147,9 +147,9 @@ TEST(SkinAttributes, ParseTheAttributeForms) {
       {"", "", false},
   };
   for (const Case& c : cases) {
-    const toolkit::ImageSpec spec = toolkit::ParseImage(c.text);
-    EXPECT_EQ(spec.file, c.file) << c.text;
-    EXPECT_EQ(spec.dest.has_value(), c.hasDest) << c.text;
+    const toolkit::ImageRef image = toolkit::ParseImage(c.text);
+    EXPECT_EQ(image.file, c.file) << c.text;
+    EXPECT_EQ(image.dest.has_value(), c.hasDest) << c.text;
   }
 
   EXPECT_EQ(toolkit::ParseColour("#2F7CF6"), 0xFF2F7CF6u);

@@ -76,13 +76,13 @@ QButtonGroup* GroupFor(CWindow* window, QWidget* anyWidget, const std::string& g
 }  // namespace
 
 QPixmap LoadSkinPixmap(const std::string& imageAttribute) {
-  const ImageSpec spec = ParseImage(imageAttribute);
-  if (spec.file.empty()) return {};
-  const std::filesystem::path path = platform::SkinFolder() / spec.file;
+  const ImageRef image = ParseImage(imageAttribute);
+  if (image.file.empty()) return {};
+  const std::filesystem::path path = platform::SkinFolder() / image.file;
   QPixmap pixmap(ToQString(path.string()));
-  if (!pixmap.isNull() && spec.dest) {
-    const int width = spec.dest->right - spec.dest->left;
-    const int height = spec.dest->bottom - spec.dest->top;
+  if (!pixmap.isNull() && image.dest) {
+    const int width = image.dest->right - image.dest->left;
+    const int height = image.dest->bottom - image.dest->top;
     if (width > 0 && height > 0)
       pixmap = pixmap.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }

@@ -135,15 +135,15 @@ std::optional<Rect4> ParseRect(std::string_view text) {
   return Rect4{(*values)[0], (*values)[1], (*values)[2], (*values)[3]};
 }
 
-ImageSpec ParseImage(std::string_view text) {
-  ImageSpec spec;
+ImageRef ParseImage(std::string_view text) {
+  ImageRef image;
   if (const auto file = QuotedValue(text, "file")) {
-    spec.file = std::string(*file);
-    if (const auto dest = QuotedValue(text, "dest")) spec.dest = ParseRect(*dest);
+    image.file = std::string(*file);
+    if (const auto dest = QuotedValue(text, "dest")) image.dest = ParseRect(*dest);
   } else {
-    spec.file = std::string(Trim(text));
+    image.file = std::string(Trim(text));
   }
-  return spec;
+  return image;
 }
 
 bool ParseBool(std::string_view text, bool fallback) {

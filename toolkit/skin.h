@@ -58,11 +58,11 @@ std::optional<Rect4> ParseRect(std::string_view text);
 
 // The picture attribute: either a plain file name or the quoted form
 // "file='name.png' dest='l,t,r,b'". file is empty when none is named.
-struct ImageSpec {
+struct ImageRef {
   std::string file;
   std::optional<Rect4> dest;
 };
-ImageSpec ParseImage(std::string_view text);
+ImageRef ParseImage(std::string_view text);
 
 // "true"/"false" (also "1"/"0"); fallback for anything else.
 bool ParseBool(std::string_view text, bool fallback);
