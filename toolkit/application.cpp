@@ -50,10 +50,6 @@ CApplication::~CApplication() = default;
 
 int CApplication::Exec() { return QApplication::exec(); }
 
-void CApplication::Quit(int result) { QApplication::exit(result); }
-
-void CApplication::ProcessEvents() { QApplication::processEvents(); }
-
 std::string LoadTheme() {
   std::ifstream in(platform::SkinFolder() / "theme.qss", std::ios::binary);
   if (!in) return {};

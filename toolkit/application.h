@@ -21,12 +21,9 @@ class CApplication {
   CApplication(const CApplication&) = delete;
   CApplication& operator=(const CApplication&) = delete;
 
-  // Runs the event loop until the main window closes or Quit; returns the
-  // exit value.
+  // Runs the event loop until the main window closes; returns the exit
+  // value.
   int Exec();
-  static void Quit(int result = 0);
-  // Delivers what is waiting (posted messages, paints) and returns.
-  static void ProcessEvents();
 
  private:
   std::unique_ptr<QApplication> application_;

@@ -49,16 +49,6 @@ Qt::Alignment AlignmentOf(const SkinNode& node, Qt::Alignment fallback) {
   return horizontal | vertical;
 }
 
-QBoxLayout* MakeBoxLayout(const SkinNode& node, QWidget* widget, bool vertical) {
-  auto* layout = vertical ? static_cast<QBoxLayout*>(new QVBoxLayout(widget)) : new QHBoxLayout(widget);
-  const auto padding = ParseRect(node.Attribute("padding"));
-  if (padding)
-    layout->setContentsMargins(padding->left, padding->top, padding->right, padding->bottom);
-  else
-    layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(std::atoi(node.Attribute("childpadding").c_str()));
-  return layout;
-}
 
 // Option groups are per window and per group name; Qt's button group makes
 // the options of one group exclusive wherever they sit in the tree.
@@ -74,6 +64,17 @@ QButtonGroup* GroupFor(CWindow* window, QWidget* anyWidget, const std::string& g
 }
 
 }  // namespace
+
+QBoxLayout* MakeBoxLayout(const SkinNode& node, QWidget* widget, bool vertical) {
+  auto* layout = vertical ? static_cast<QBoxLayout*>(new QVBoxLayout(widget)) : new QHBoxLayout(widget);
+  const auto padding = ParseRect(node.Attribute("padding"));
+  if (padding)
+    layout->setContentsMargins(padding->left, padding->top, padding->right, padding->bottom);
+  else
+    layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(std::atoi(node.Attribute("childpadding").c_str()));
+  return layout;
+}
 
 QPixmap LoadSkinPixmap(const std::string& imageAttribute) {
   const ImageRef image = ParseImage(imageAttribute);

@@ -9,6 +9,7 @@
 #include "toolkit/control.h"
 #include "toolkit/skin.h"
 
+class QBoxLayout;
 class QPixmap;
 class QWidget;
 
@@ -25,6 +26,10 @@ using ControlSink = std::function<void(std::unique_ptr<CControl>)>;
 // a skin from a newer program still opens.
 QWidget* BuildControl(CWindow* window, const SkinNode& node, QWidget* parent, const ControlSink& sink,
                       CListRow* row = nullptr);
+
+// Gives widget a vertical or horizontal box with the element's padding
+// (inner margins, "l,t,r,b") and childpadding (spacing), both 0 by default.
+QBoxLayout* MakeBoxLayout(const SkinNode& node, QWidget* widget, bool vertical);
 
 // Applies the size, visibility, style and colour attributes shared by every
 // element to a widget.

@@ -70,11 +70,7 @@ void CWindow::BuildFrame() {
   if (skin_.HasAttribute("style")) frame->setProperty("vstyle", ToQString(skin_.Attribute("style")));
   outer->addWidget(frame);
   content_ = frame;
-  auto* inner = new QVBoxLayout(frame);
-  const auto padding = ParseRect(skin_.Attribute("padding"));
-  inner->setContentsMargins(padding ? padding->left : 0, padding ? padding->top : 0, padding ? padding->right : 0,
-                            padding ? padding->bottom : 0);
-  inner->setSpacing(0);
+  MakeBoxLayout(skin_, frame, true);
 
   if (const auto corner = ParseSize(skin_.Attribute("roundcorner")))
     widget_->cornerRadius = corner->first;
@@ -113,13 +109,6 @@ CList* CWindow::FindList(std::string_view name) const {
     if (control->Name() == name)
       if (auto* list = dynamic_cast<CList*>(control.get())) return list;
   return nullptr;
-}
-
-std::vector<CControl*> CWindow::Controls() const {
-  std::vector<CControl*> all;
-  all.reserve(controls_.size());
-  for (const auto& control : controls_) all.push_back(control.get());
-  return all;
 }
 
 std::string CWindow::WindowText() const {

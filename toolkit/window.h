@@ -73,8 +73,6 @@ class CWindow : public platform::IMessageTarget {
   // list class). With several of one name, the first in skin order.
   CControl* Find(std::string_view name) const;
   CList* FindList(std::string_view name) const;
-  // Every control of the window (list rows not included), in skin order.
-  std::vector<CControl*> Controls() const;
 
   // The window text; the skin's label named "windowtext", when it has one,
   // shows it.
@@ -131,8 +129,6 @@ class CWindow : public platform::IMessageTarget {
   // to a PNG file. False when the file cannot be written.
   bool RenderToPng(const std::filesystem::path& file) const;
 
-  // The root element of the skin (attributes of the <Window> element).
-  const SkinNode& Skin() const { return skin_; }
   // For the toolkit itself and for widget tests.
   QWidget* Widget() const;
   QWidget* ContentWidget() const;
