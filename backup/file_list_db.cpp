@@ -122,24 +122,23 @@ std::string MbdbFileId(const std::string& domain, const std::string& path) {
   return platform::Sha1Hex(domain + "-" + path);
 }
 
-int CFileListDB::Open(const std::string& folder, int /*param*/) {
+base::Status CFileListDB::Open(const std::string& folder, int /*param*/) {
   backupFolder_ = WithoutTrailingSeparators(folder);
   mbdb_.reset();
   walIndex_.reset();
+  walCompanions_.clear();
   if (const auto manifest = platform::FindIgnoringCase(backupFolder_, "Manifest.db");
       manifest && platform::IsRegularFile(*manifest)) {
     sourceMode_ = SourceManifestDb;
-    if (CDbSqlite::Open(manifest->string(), SourceManifestDb) == 0) return 0;
-    // SQLite reads a file only at the first statement: ask for the table
-    // now, so that a damaged manifest is reported when the backup is opened.
+    if (base::Status opened = CDbSqlite::Open(manifest->string(), SourceManifestDb); !opened.Ok()) return opened;
     std::int64_t tables = 0;
     if (!QueryInt64("Select count(*) From sqlite_master WHERE type='table' AND name='Files';", tables) ||
         tables != 1) {
-      if (lastError.empty()) lastError = "no table Files";
+      const std::string reason = lastError.empty() ? "no table Files" : lastError;
       Close();
-      return 0;
+      return base::Status::Corrupt(manifest->string(), "not a backup manifest (" + reason + ")");
     }
-    return 1;
+    return {};
   }
   openParam = -1;
   dbFolder = backupFolder_ + kSeparator;
@@ -149,11 +148,22 @@ int CFileListDB::Open(const std::string& folder, int /*param*/) {
     openParam = SourceManifestMbdb;
     dbPath = mbdb->string();
     mbdb_ = MbdbIndex::ParseFile(dbPath);
-    return mbdb_ ? 1 : 0;
+    if (!mbdb_) return base::Status::Corrupt(dbPath, "not a readable Manifest.mbdb");
+    return {};
   }
   sourceMode_ = SourceFolder;
   openParam = SourceFolder;
-  return 1;
+  return {};
+}
+
+std::string CFileListDB::WalCompanionOf(const std::string& storedPath) const {
+  const auto it = walCompanions_.find(storedPath);
+  return it != walCompanions_.end() ? it->second : std::string();
+}
+
+base::Status CFileListDB::OpenDatabase(db::CDbSqlite& reader, const std::string& storedPath, int param) const {
+  reader.SetWalCompanion(WalCompanionOf(storedPath));
+  return reader.Open(storedPath, param);
 }
 
 std::string CFileListDB::GetTableName(int /*tableKind*/) {
@@ -215,7 +225,7 @@ int CFileListDB::LookupFiles(const std::string& relativePath, const std::string&
     record->storedPath = StoredPathOf(record->fileID);
     out.push_back(std::move(record));
   }
-  RegisterWalCompanions(out);
+  RememberWalCompanions(out);
   return 1;
 }
 
@@ -245,11 +255,11 @@ const std::map<std::pair<std::string, std::string>, std::string>& CFileListDB::W
   return *walIndex_;
 }
 
-void CFileListDB::RegisterWalCompanions(const FileRecordList& records) {
+void CFileListDB::RememberWalCompanions(const FileRecordList& records) {
   for (const auto& record : records) {
     const auto& index = WalIndex();
     const auto it = index.find({platform::AsciiLower(record->domain), record->relativePath});
-    if (it != index.end()) db::RegisterWalCompanion(record->storedPath, StoredPathOf(it->second));
+    if (it != index.end()) walCompanions_[record->storedPath] = StoredPathOf(it->second);
   }
 }
 

@@ -12,8 +12,8 @@
 // docs/formats/mbdb.md.
 //
 // Every database it hands out that has a "-wal" companion in the backup is
-// registered with db::RegisterWalCompanion, so readers see the newest rows.
-// Nothing in the backup folder is written.
+// remembered with it; OpenDatabase opens a reader on the two, so readers see
+// the newest rows. Nothing in the backup folder is written.
 //
 // Threads: used by one thread at a time (the analysis worker).
 
@@ -67,11 +67,19 @@ class CFileListDB : public db::CDbSqlite {
  public:
   CFileListDB() = default;
 
-  // Opens a backup folder (param is ignored). Returns 0 when a Manifest.db is
-  // there but cannot be opened, or a Manifest.mbdb cannot be parsed: the
-  // caller then reports "未发现备份信息". A folder with neither is read in
-  // folder mode and opens (1).
-  int Open(const std::string& folder, int param) override;
+  // Opens a backup folder (param is ignored). Returns corrupt or unreadable
+  // (naming the manifest) when a Manifest.db is there but cannot be opened or
+  // holds no table Files, or a Manifest.mbdb cannot be parsed: the caller
+  // then reports "未发现备份信息". A folder with neither is read in folder
+  // mode and opens (ok).
+  base::Status Open(const std::string& folder, int param) override;
+
+  // The stored write-ahead log of a database this index handed out by its
+  // stored path, or empty (none in the backup, or not handed out).
+  std::string WalCompanionOf(const std::string& storedPath) const;
+  // Opens reader on a database this index found, with its stored log: the
+  // one way readers open a backup's database. Returns reader.Open's status.
+  base::Status OpenDatabase(db::CDbSqlite& reader, const std::string& storedPath, int param) const;
 
   // The index never loads whole tables: throws std::logic_error.
   std::string GetTableName(int tableKind) override;
@@ -108,7 +116,7 @@ class CFileListDB : public db::CDbSqlite {
   int LookupFiles(const std::string& relativePath, const std::string& domain, FileRecordList& out);
   int FindInFolder(const std::string& relativePath, bool search, std::size_t maxCount,
                    std::vector<std::string>& out) const;
-  void RegisterWalCompanions(const FileRecordList& records);
+  void RememberWalCompanions(const FileRecordList& records);
   // (domain in lower case, relative path of the database) -> fileID of its
   // "-wal" file; built on first use.
   const std::map<std::pair<std::string, std::string>, std::string>& WalIndex();
@@ -117,6 +125,8 @@ class CFileListDB : public db::CDbSqlite {
   std::string backupFolder_;
   std::optional<MbdbIndex> mbdb_;
   std::optional<std::map<std::pair<std::string, std::string>, std::string>> walIndex_;
+  // stored path of a database handed out -> stored path of its log
+  std::map<std::string, std::string> walCompanions_;
 };
 
 // Reads LastModified, LastStatusChange, Birth and Size from the record's

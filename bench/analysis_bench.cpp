@@ -27,10 +27,10 @@
 #include <string>
 
 #include "backup/file_list_db.h"
-#include "export/recovery_run.h"
+#include "base/categories.h"
 #include "platform/fs.h"
-#include "readers/categories.h"
-#include "readers/category_readers.h"
+#include "recovery/analysis.h"
+#include "recovery/recovery_run.h"
 #include "testing/plist_writer.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_contacts.h"
@@ -244,17 +244,18 @@ void WriteWeChat(const fs::path& folder, int messages, int contacts) {
 
 // One measured run: analyse and recover every record of a category.
 int RunOnce(const std::string& categoryName, const fs::path& folder) {
-  const auto category = readers::ParseCategory(categoryName);
+  const auto category = base::ParseCategory(categoryName);
   if (!category) return 2;
   const auto start = Clock::now();
   backup::CFileListDB index;
-  if (index.Open(folder.string(), -1) == 0) return 1;
-  std::unique_ptr<readers::CategoryReaders> holder;
-  readers::RunAnalysis(*category, index, holder, nullptr);
-  const std::vector<db::BaseItem*> list = readers::ResultListOf(*holder);
+  if (!index.Open(folder.string(), -1).Ok()) return 1;
+  std::unique_ptr<readers::ICategoryReader> reader;
+  recovery::RunAnalysis(*category, index, reader, nullptr);
+  const std::vector<db::BaseItem*> list = reader->ResultList();
   const double analysed = std::chrono::duration<double>(Clock::now() - start).count();
   platform::TempFolder out("velmora-analysis-bench");
-  exporting::RunRecovery(*holder, list, out.Path(), "bench", nullptr);
+  fs::path written;
+  recovery::RunRecovery(*reader, list, out.Path(), "bench", nullptr, written);
   const double total = std::chrono::duration<double>(Clock::now() - start).count();
   std::size_t records = 0;
   std::size_t deleted = 0;

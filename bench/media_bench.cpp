@@ -22,8 +22,8 @@
 
 #include "backup/file_list_db.h"
 #include "platform/fs.h"
-#include "readers/categories.h"
-#include "readers/category_readers.h"
+#include "base/categories.h"
+#include "recovery/analysis.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_media.h"
 
@@ -134,20 +134,20 @@ struct Result {
 
 Result Analyse(const fs::path& folder, int category) {
   backup::CFileListDB index;
-  if (index.Open(folder.string(), -1) == 0) {
+  if (!index.Open(folder.string(), -1).Ok()) {
     std::cerr << "media_bench: cannot open " << folder << '\n';
     std::exit(1);
   }
-  std::unique_ptr<readers::CategoryReaders> holder;
+  std::unique_ptr<readers::ICategoryReader> reader;
   const auto start = Clock::now();
-  readers::RunAnalysis(category, index, holder, nullptr);
+  recovery::RunAnalysis(category, index, reader, nullptr);
   Result result;
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  for (db::BaseItem* item : readers::ResultListOf(*holder)) {
+  for (db::BaseItem* item : reader->ResultList()) {
     const auto* top = static_cast<db::FriendItem*>(item);
     result.tops.emplace_back(top->Title(), top->items.size());
   }
-  if (const auto list = readers::ResultListOf(*holder); !list.empty()) {
+  if (const auto list = reader->ResultList(); !list.empty()) {
     for (db::BaseItem* day : static_cast<db::FriendItem*>(list.front())->items) {
       result.files += static_cast<db::FriendItem*>(day)->subLists[0].size();
     }
@@ -182,11 +182,11 @@ int main(int argc, char** argv) {
     std::printf("built %d media among %d manifest rows in %.1f s at %s\n", options.media, options.rows,
                 std::chrono::duration<double>(Clock::now() - start).count(), folder.c_str());
   }
-  for (int category : {readers::kCategoryPhotos, readers::kCategoryVideos, readers::kCategoryNotesAttachments,
-                       readers::kCategoryMessageAttachments, readers::kCategoryWhatsAppFiles}) {
+  for (int category : {base::kCategoryPhotos, base::kCategoryVideos, base::kCategoryNotesAttachments,
+                       base::kCategoryMessageAttachments, base::kCategoryWhatsAppFiles}) {
     Analyse(folder, category);  // warm-up: the manifest in the page cache
     const Result result = Analyse(folder, category);
-    std::printf("%-20s %6.2f s  %6zu files ", std::string(readers::CategoryCliName(category)).c_str(), result.seconds,
+    std::printf("%-20s %6.2f s  %6zu files ", std::string(base::CategoryOf(category).cliName).c_str(), result.seconds,
                 result.files);
     for (const auto& [name, days] : result.tops) std::printf(" %s:%zu", name.c_str(), days);
     std::printf(" (day groups)\n");

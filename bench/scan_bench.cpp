@@ -108,8 +108,8 @@ Timing TimeRuns(int runs, const Scan& scan, const Prepare& prepare = [] {}) {
   return timing;
 }
 
-void CheckScan(int status) {
-  if (status != db::undark::kScanOk) throw std::runtime_error("scan failed, status " + std::to_string(status));
+void CheckScan(const base::Status& status) {
+  if (!status.Ok()) throw std::runtime_error("scan failed: " + status.Text());
 }
 
 struct RowCounts {

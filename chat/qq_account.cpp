@@ -304,9 +304,9 @@ void CTencentQQDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, d
   RegisterQqContact(*owner_, contact);  // a known number keeps its record; this one goes
 }
 
-int CTencentQQDB::Open(const std::string& path, int param) {
-  if (CDbSqlite::Open(path, param) == 0) return 0;
-  if (owner_ == nullptr) return 1;
+base::Status CTencentQQDB::Open(const std::string& path, int param) {
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
+  if (owner_ == nullptr) return {};
   db::ItemList handedBack;  // stays empty: list rows are filed, not handed back
   if (param == kQqMessageDb) {
     LoadTable(0, handedBack);
@@ -315,7 +315,7 @@ int CTencentQQDB::Open(const std::string& path, int param) {
   } else if (param == kQqIndexDb) {
     for (const int kind : {0, 2, 1}) LoadTable(kind, handedBack);
   }
-  return 1;
+  return {};
 }
 
 bool LoadQqAccount(int index, CQqLocalUser& account, backup::CFileListDB* fileIndex) {
@@ -325,13 +325,13 @@ bool LoadQqAccount(int index, CQqLocalUser& account, backup::CFileListDB* fileIn
   if (messagePath.empty()) return false;
   const float share = account.progressShare;
   account.qqDb = std::make_unique<CTencentQQDB>(&account);
-  account.qqDb->Open(messagePath, kQqMessageDb);
-  db::ReportProgress(false, static_cast<float>(index) * share + kAnalysisStartPercent + 0.5f * share);
+  fileIndex->OpenDatabase(*account.qqDb, messagePath, kQqMessageDb);
+  db::ReportProgress(account.progress, false, static_cast<float>(index) * share + kAnalysisStartPercent + 0.5f * share);
 
   const std::string indexPath = account.FindAccountFile(kIndexDbName);
   if (!indexPath.empty()) {
     account.ftsDb = std::make_unique<CTencentQQDB>(&account);
-    account.ftsDb->Open(indexPath, kQqIndexDb);
+    fileIndex->OpenDatabase(*account.ftsDb, indexPath, kQqIndexDb);
   }
   RecoverQqDeletedMessages(account, messagePath, indexPath);
   return true;
@@ -350,7 +350,7 @@ bool CLocalUserList::FindQqUsers() {
     fileIndex->FindFilePaths(kQqAccountsArchive, tim ? kTimDomain : kQqDomain, paths, true);
     if (paths.empty()) continue;
     found = true;
-    db::ReportProgress(false, kAccountsFoundPercent);
+    db::ReportProgress(progress, false, kAccountsFoundPercent);
     for (const std::string& path : paths) {
       if (!platform::IsRegularFile(path)) continue;
       const std::optional<PlistArray> objects = ArchiveObjects(path);
@@ -367,6 +367,7 @@ bool CLocalUserList::FindQqUsers() {
           RegisterWithItself(*account);
         }
         account->fileIndex = fileIndex;
+        account->progress = progress;
         account->index = static_cast<std::int32_t>(qqUsers.size());
         qqUsers.push_back(std::move(account));
       }
@@ -386,9 +387,10 @@ bool CLocalUserList::AddQqFolderModeFallbackAccount() {
   account->DisplayName() = kUnknownLocalUser;
   account->accountFolder = WithSeparator(fileIndex->BackupFolder());
   account->fileIndex = fileIndex;
+  account->progress = progress;
   account->index = static_cast<std::int32_t>(qqUsers.size());
   qqUsers.push_back(std::move(account));
-  db::ReportProgress(false, kAnalysisStartPercent);
+  db::ReportProgress(progress, false, kAnalysisStartPercent);
   return true;
 }
 
@@ -411,7 +413,7 @@ int CLocalUserList::AnalyseQqUsers() {
     for (CTencentQQDB* reader : {account.qqDb.get(), account.ftsDb.get()}) {
       if (reader != nullptr) reader->Close();
     }
-    db::ReportProgress(false, static_cast<float>(i + 1) * share + kAnalysisStartPercent);
+    db::ReportProgress(progress, false, static_cast<float>(i + 1) * share + kAnalysisStartPercent);
   }
   if (!qqUsers.empty()) {
     qqAnalysedAt = now;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "db/db_sqlite.h"
+#include "db/progress.h"
 #include "db/items.h"
 
 namespace backup {
@@ -119,6 +120,7 @@ class CQqLocalUser : public DBITEM_QqFriend {
   std::unique_ptr<CTencentQQDB> qqDb;   // QQ.db, or none
   std::unique_ptr<CTencentQQDB> ftsDb;  // FTSMsg.db, or none
   float progressShare = 0;     // share of the progress bar for this account
+  db::AnalysisProgress* progress = nullptr;  // where the share is reported; not owned, may be null
   std::int32_t isTim = 0;      // 1 for a TIM account
   bool registeredWithItself = false;  // whether contactsByUin maps the account's own number to it
 };
@@ -143,9 +145,9 @@ class CTencentQQDB : public db::CDbSqlite {
   // and 3) are handed back as DBITEM_QqChat.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // Opens the database and loads it: QQ.db its contacts, groups and their
-  // messages; FTSMsg.db its index rows. Returns 0 when the base open fails
-  // (nothing is read), else 1.
-  int Open(const std::string& path, int param) override;
+  // messages; FTSMsg.db its index rows. Returns the base's status when it
+  // cannot open the file (nothing is read), else ok.
+  base::Status Open(const std::string& path, int param) override;
 
   CQqLocalUser* Owner() const { return owner_; }
 

@@ -26,7 +26,7 @@ std::unique_ptr<exporting::ChatConversation> QqConversationView(const DBITEM_QqF
   return view;
 }
 
-int ExportQqChats(exporting::CExportWriter& writer, CQqLocalUser& account, const std::vector<db::BaseItem*>& selection) {
+base::Status ExportQqChats(exporting::CExportWriter& writer, CQqLocalUser& account, const std::vector<db::BaseItem*>& selection) {
   std::vector<std::unique_ptr<exporting::ChatConversation>> conversations;
   for (const db::BaseItem* item : selection) {
     if (const auto* conversation = dynamic_cast<const DBITEM_QqFriend*>(item)) {

@@ -22,9 +22,10 @@ inline constexpr char kQqChatsCsvHeader[] = "对话分组名,QQ帐号,消息时�
 // Writes the conversations of selection (in order; other records are passed
 // over) through writer, whose category was begun, and finishes it. A
 // conversation without any message gets no page; a picture message shows
-// the program's placeholder picture. Returns Finish's result: 1, or 0 when
-// a folder or file could not be written.
-int ExportQqChats(exporting::CExportWriter& writer, CQqLocalUser& account, const std::vector<db::BaseItem*>& selection);
+// the program's placeholder picture. Returns Finish's status: ok,
+// or unreadable naming what could not be written.
+base::Status ExportQqChats(exporting::CExportWriter& writer, CQqLocalUser& account,
+                           const std::vector<db::BaseItem*>& selection);
 
 // A conversation as the chat site shows it. conversation must outlive the
 // view.

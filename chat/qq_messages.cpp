@@ -19,6 +19,11 @@
 namespace chat {
 namespace {
 
+// Keeps a scan's failure with the reader of the file scanned, when it has one.
+void NoteScan(CTencentQQDB* reader, const base::Status& status) {
+  if (reader != nullptr) reader->NoteProblem(status);
+}
+
 using db::undark::UndarkRow;
 using db::undark::UndarkValueText;
 using db::undark::UndarkValueToInt64;
@@ -385,25 +390,25 @@ void LoadQqConversations(CQqLocalUser& account) {
     if (contact.type == kQqTypeGroup || contact.type == kQqTypeBoth) {
       LoadMessageTable(account, contact, contact.troopTable, kGroupKind);
     }
-    db::ReportProgress(true, 0.5f * account.progressShare / static_cast<float>(count));
+    db::ReportProgress(account.progress, true, 0.5f * account.progressShare / static_cast<float>(count));
   }
 }
 
 void RecoverQqDeletedMessages(CQqLocalUser& account, const std::string& messagePath, const std::string& indexPath) {
   std::vector<std::unique_ptr<DBITEM_QqChat>> recovered;
   if (!indexPath.empty()) {
-    db::undark::UndarkScan(indexPath, kIndexLayout, -1, [&recovered](UndarkRow& row) {
+    NoteScan(account.ftsDb.get(), db::undark::UndarkScan(indexPath, kIndexLayout, -1, [&recovered](UndarkRow& row) {
       if (row.size() == kIndexValues) recovered.push_back(IndexMessage(row));
-    });
+    }));
   }
   if (!messagePath.empty()) {
     const std::size_t contentValue = OneToOneContentValue(account);
-    db::undark::UndarkScan(messagePath, kOneToOneLayout, -1, [&recovered, contentValue](UndarkRow& row) {
+    NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kOneToOneLayout, -1, [&recovered, contentValue](UndarkRow& row) {
       if (row.size() == kOneToOneValues) recovered.push_back(OneToOneMessage(row, contentValue));
-    });
-    db::undark::UndarkScan(messagePath, kGroupLayout, -1, [&recovered](UndarkRow& row) {
+    }));
+    NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kGroupLayout, -1, [&recovered](UndarkRow& row) {
       if (row.size() == kGroupValues) recovered.push_back(GroupMessage(row));
-    });
+    }));
   }
   for (std::size_t i = recovered.size(); i-- > 0;) FileRecoveredMessage(account, recovered[i]);
 }

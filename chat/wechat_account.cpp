@@ -7,6 +7,7 @@
 
 #include "backup/file_list_db.h"
 #include "backup/plist.h"
+#include "base/categories.h"
 #include "chat/wechat_messages.h"
 #include "chat/wechat_tagged.h"
 #include "db/progress.h"
@@ -125,6 +126,7 @@ CWxLocalUser::~CWxLocalUser() {
 CWxLocalUser* CWxLocalUser::AddAccount(CLocalUserList& list, std::unique_ptr<CWxLocalUser> account) {
   CWxLocalUser* added = account.get();
   added->index = static_cast<std::int32_t>(list.wxUsers.size());
+  added->progress = list.progress;
   list.wxUsers.push_back(std::move(account));
   added->Enter(*added, kWxKindAccount);
   return added;
@@ -182,7 +184,7 @@ std::unique_ptr<CTencentWXDB> CWxLocalUser::OpenDatabase(WxDatabase database) {
   const std::string path = FindAccountFile(WxDatabasePath(database));
   if (path.empty()) return nullptr;
   auto reader = std::make_unique<CTencentWXDB>(this);
-  reader->Open(path, database);
+  fileIndex->OpenDatabase(*reader, path, database);
   return reader;
 }
 
@@ -196,25 +198,25 @@ bool CWxLocalUser::OpenAccountDatabases(int accountIndex, backup::CFileListDB* b
   db::ItemList handedBack;  // stays empty: rows are registered, not handed back
   contactDb->LoadTable(0, handedBack);
   RecoverDeletedContacts(*this);
-  db::ReportProgress(true, 0.02f * share);
+  db::ReportProgress(progress, true, 0.02f * share);
 
   messageDb = OpenDatabase(kWxMessageDb);
-  db::ReportProgress(true, 0.02f * share);
+  db::ReportProgress(progress, true, 0.02f * share);
 
   sessionDb = OpenDatabase(kWxSessionDb);
   if (sessionDb) {
-    db::ReportProgress(true, 0.02f * share);
+    db::ReportProgress(progress, true, 0.02f * share);
     LoadSessionSummaries(*this);
   }
-  db::ReportProgress(true, 0.08f * share);
+  db::ReportProgress(progress, true, 0.08f * share);
 
   FindSessionFiles();
   RegisterSessionFilesWithoutRow(*this);
-  db::ReportProgress(true, 0.08f * share);
+  db::ReportProgress(progress, true, 0.08f * share);
 
   ftsDb = OpenDatabase(kWxFtsDb);
   LoadSearchIndex(*this);
-  db::ReportProgress(true, 0.08f * share);
+  db::ReportProgress(progress, true, 0.08f * share);
   return true;
 }
 
@@ -249,21 +251,21 @@ CLocalUserList::~CLocalUserList() {
 int CLocalUserList::FindLocalUsers(backup::CFileListDB* index, int requestedCategory) {
   fileIndex = index;
   category = requestedCategory;
-  if (category == kCategoryQqChats) {
+  if (category == base::kCategoryQq) {
     if (fileIndex == nullptr) return 0;
     if (FindQqUsers()) {
-      db::ReportProgress(false, kAnalysisStartPercent);
+      db::ReportProgress(progress, false, kAnalysisStartPercent);
       return 1;
     }
     return AddQqFolderModeFallbackAccount() ? 1 : 0;
   }
-  if (category != kCategoryWxContacts && category != kCategoryWxChats && category != kCategoryWxAttachments) {
-    db::ReportProgress(false, kAnalysisStartPercent);
+  if (category != base::kCategoryWeChatContacts && category != base::kCategoryWeChat && category != base::kCategoryWeChatAttachments) {
+    db::ReportProgress(progress, false, kAnalysisStartPercent);
     return 1;
   }
   if (fileIndex == nullptr) return 0;
   if (FindWxUsers()) {
-    db::ReportProgress(false, kAnalysisStartPercent);
+    db::ReportProgress(progress, false, kAnalysisStartPercent);
     return 1;
   }
   return AddFolderModeFallbackAccount() ? 1 : 0;
@@ -280,7 +282,7 @@ bool CLocalUserList::AddFolderModeFallbackAccount() {
   account->alias = kUnknownLocalUser;
   account->archiveFolder =
       fileIndex->BackupFolder() + static_cast<char>(fs::path::preferred_separator);
-  db::ReportProgress(false, kAnalysisStartPercent);
+  db::ReportProgress(progress, false, kAnalysisStartPercent);
   CWxLocalUser::AddAccount(*this, std::move(account));
   return true;
 }
@@ -290,7 +292,7 @@ bool CLocalUserList::FindWxUsers() {
   std::vector<std::string> paths;
   fileIndex->FindFilePaths(kWeChatSettingsArchive, kWeChatDomain, paths, true);
   if (paths.empty()) return false;
-  db::ReportProgress(false, 2);
+  db::ReportProgress(progress, false, 2);
   for (const std::string& path : paths) {
     if (!platform::IsRegularFile(path)) continue;
     if (auto account = ReadSettingsArchive(path)) CWxLocalUser::AddAccount(*this, std::move(account));
@@ -365,13 +367,13 @@ void CLocalUserList::FinishWxAccount(std::size_t accountIndex) {
     for (std::size_t i = 0; i < account.contacts.size(); ++i) {
       if (LoadContactMessages(account, i, kWxChatTable) == 1) LoadContactMessages(account, i, kWxChatExtTable);
       if (account.contacts[i]->ftsTableId >= 0) LoadContactMessages(account, i, kWxIndexTable);
-      db::ReportProgress(true, 0.3f * share / static_cast<float>(account.contacts.size()));
+      db::ReportProgress(progress, true, 0.3f * share / static_cast<float>(account.contacts.size()));
     }
   }
   ReadSessionFiles(account);
-  db::ReportProgress(true, 0.1f * share);
+  db::ReportProgress(progress, true, 0.1f * share);
   MatchIndexRecords(account);
-  db::ReportProgress(true, 0.1f * share);
+  db::ReportProgress(progress, true, 0.1f * share);
   for (auto* reader : {account.contactDb.get(), account.messageDb.get(), account.ftsDb.get(), account.sessionDb.get()}) {
     if (reader != nullptr) reader->Close();
   }
@@ -381,7 +383,7 @@ void CLocalUserList::FinishWxAccount(std::size_t accountIndex) {
   };
   countDeleted(account);
   for (const auto& contact : account.contacts) countDeleted(*contact);
-  db::ReportProgress(false, kAnalysisStartPercent + kAnalysisSpanPercent * static_cast<float>(accountIndex + 1) /
+  db::ReportProgress(progress, false, kAnalysisStartPercent + kAnalysisSpanPercent * static_cast<float>(accountIndex + 1) /
                                                       static_cast<float>(wxUsers.size()));
 }
 

@@ -35,6 +35,7 @@
 #include "chat/qq_account.h"
 #include "chat/wechat_contacts.h"
 #include "db/db_sqlite.h"
+#include "db/progress.h"
 
 namespace backup {
 class CFileListDB;
@@ -53,12 +54,6 @@ inline constexpr char kUnknownLocalUser[] = "本地登录未知用户";
 inline constexpr char kNoWeChatAccountText[] = "未找到微信本地帐号";
 // A WeChat ID that holds this is a placeholder the app writes, not an ID.
 inline constexpr char kPlaceholderWeChatId[] = "a3a0a1d40d920668522";
-
-// Data categories that ask for chat accounts.
-inline constexpr int kCategoryQqChats = 0;
-inline constexpr int kCategoryWxContacts = 1;
-inline constexpr int kCategoryWxChats = 2;
-inline constexpr int kCategoryWxAttachments = 16;
 
 // The account databases, by the openParam their reader is opened with.
 enum WxDatabase : int { kWxContactDb = 0, kWxMessageDb = 1, kWxSessionDb = 2, kWxFtsDb = 3 };
@@ -164,6 +159,7 @@ class CWxLocalUser : public DBITEM_WxFriend {
   db::ItemList ftsContents;
   std::map<std::int32_t, DBITEM_WxFriend*> contactsByUsernameId;
   float progressShare = 0;
+  db::AnalysisProgress* progress = nullptr;  // where the share is reported; not owned, may be null
 
  private:
   // Registers an account-owned record (or the account itself) under its name
@@ -219,6 +215,8 @@ class CLocalUserList {
   int AnalyseQqUsers();
 
   backup::CFileListDB* fileIndex = nullptr;  // not owned
+  // The analysis's progress, handed to every account found; not owned, may be null.
+  db::AnalysisProgress* progress = nullptr;
   int category = 0;
   std::int64_t qqAnalysedAt = 0;  // Unix seconds of the last analysis with an account; 0 never
   std::int64_t wxAnalysedAt = 0;

@@ -181,7 +181,7 @@ int RecoverDeletedContacts(CWxLocalUser& account) {
   if (columns[nameIndex] != kUserNameColumn) return 0;
   const int layout = nameLast ? kFriendLayoutNameLast : kFriendLayoutNameFirst;
   int recovered = 0;
-  db::undark::UndarkScan(account.contactDb->DbPath(), layout, static_cast<int>(columns.size()),
+  account.contactDb->NoteProblem(db::undark::UndarkScan(account.contactDb->DbPath(), layout, static_cast<int>(columns.size()),
                          [&](db::undark::UndarkRow& row) {
                            if (row.size() <= nameIndex) return;
                            const std::string name = db::undark::UndarkValueText(row[nameIndex]);
@@ -191,7 +191,7 @@ int RecoverDeletedContacts(CWxLocalUser& account) {
                            for (std::size_t j = 0; j < count; ++j) ApplyFriendValue(*contact, columns[j], row[j]);
                            contact->deleted = 1;
                            if (account.RegisterContact(contact, kWxKindRecovered, false) == 1) ++recovered;
-                         });
+                         }));
   return recovered;
 }
 

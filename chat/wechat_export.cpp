@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "backup/file_list_db.h"
+#include "base/categories.h"
 #include "chat/conversation_view.h"
 #include "chat/wechat_account.h"
 #include "chat/wechat_contacts.h"
@@ -25,9 +26,9 @@ std::unique_ptr<exporting::ChatConversation> WxConversationView(const DBITEM_WxF
   return view;
 }
 
-int ExportChatCategory(exporting::CExportWriter& writer, CWxLocalUser& account,
+base::Status ExportChatCategory(exporting::CExportWriter& writer, CWxLocalUser& account,
                        const std::vector<db::BaseItem*>& selection) {
-  if (writer.Category() == kCategoryWxContacts) {
+  if (writer.Category() == base::kCategoryWeChatContacts) {
     WriteWxContactsCsv(writer, selection);
     return writer.Finish();
   }

@@ -24,9 +24,9 @@ inline constexpr char kWxChatsCsvHeader[] = "对话分组名,微信帐号,日期
 // order given; other records are passed over) through writer, whose
 // category was begun, and finishes it. Chats: a conversation without any
 // message gets no page; pictures are copied only from account's backup.
-// Returns Finish's result: 1, or 0 when a folder or file could not be
+// Returns Finish's status: ok, or unreadable naming what could not be
 // written.
-int ExportChatCategory(exporting::CExportWriter& writer, CWxLocalUser& account,
+base::Status ExportChatCategory(exporting::CExportWriter& writer, CWxLocalUser& account,
                        const std::vector<db::BaseItem*>& selection);
 
 // A conversation as the chat site shows it. conversation must outlive the

@@ -516,14 +516,14 @@ void LoadSearchIndex(CWxLocalUser& account) {
   db::ItemList handedBack;  // stays empty: rows are registered, not handed back
   account.ftsDb->LoadTable(0, handedBack);
   const std::string path = account.ftsDb->DbPath();
-  db::undark::UndarkScan(path, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout),
+  account.ftsDb->NoteProblem(db::undark::UndarkScan(path, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout),
                          [&account](UndarkRow& row) {
                            if (row.size() == kIndexNamesValues) RecoverIndexName(account, row);
-                         });
-  db::undark::UndarkScan(path, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout),
+                         }));
+  account.ftsDb->NoteProblem(db::undark::UndarkScan(path, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout),
                          [&account](UndarkRow& row) {
                            if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row);
-                         });
+                         }));
 }
 
 void MatchIndexRecords(CWxLocalUser& account) {

@@ -212,17 +212,17 @@ void LoadSessionSummaries(CWxLocalUser& account) {
   const float share = account.progressShare;
   db::ItemList handedBack;  // stays empty: rows are registered, not handed back
   account.sessionDb->LoadTable(0, handedBack);
-  db::ReportProgress(true, 0.02f * share);
+  db::ReportProgress(account.progress, true, 0.02f * share);
   db::undark::UndarkRowList rows;
-  db::undark::UndarkScan(account.sessionDb->DbPath(), kSessionLayout, db::undark::LayoutColumnCount(kSessionLayout),
-                         rows);
+  account.sessionDb->NoteProblem(db::undark::UndarkScan(account.sessionDb->DbPath(), kSessionLayout, db::undark::LayoutColumnCount(kSessionLayout),
+                         rows));
   for (const auto& row : rows) {
     if (row.size() > kSessionPathValue) {
       RegisterRowFile(account, db::undark::UndarkValueText(row[kSessionPathValue]),
                       db::undark::UndarkValueText(row[0]),
                       static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1])));
     }
-    db::ReportProgress(true, 0.1f * share / static_cast<float>(rows.size()));
+    db::ReportProgress(account.progress, true, 0.1f * share / static_cast<float>(rows.size()));
   }
 }
 

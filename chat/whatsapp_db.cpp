@@ -149,17 +149,17 @@ void CWhatsAppDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
-int CWhatsAppDB::Open(const std::string& path, int param) {
+base::Status CWhatsAppDB::Open(const std::string& path, int param) {
   // Every Open starts from nothing: the map and the keys point into the
   // conversations, so they go together.
   Reset();
-  if (CDbSqlite::Open(path, param) == 0) return 0;
-  if (openParam != 0) return 1;
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
+  if (openParam != 0) return {};
   db::ItemList handedBack;  // stays empty: messages are filed, not handed back
   columnCount_ = LoadTable(kWhatsAppMessageKind, handedBack);
   RecoverDeletedMessages();
   MergeRecoveredMessages();
-  return 1;
+  return {};
 }
 
 void CWhatsAppDB::Reset() {
@@ -203,10 +203,10 @@ void CWhatsAppDB::RecoverDeletedMessages() {
   // partial match, nor its values from one another: nothing is rebuilt.
   if (!RecoveredRowsMatchTable()) return;
   const auto expected = static_cast<std::size_t>(columnCount_);
-  db::undark::UndarkScan(dbPath, kWhatsAppMessageLayout, columnCount_, [&](UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kWhatsAppMessageLayout, columnCount_, [&](UndarkRow& row) {
     if (row.size() != expected || !LooksLikeMessage(row)) return;
     recoveredMessages_.push_back(MessageFromRow(row));
-  });
+  }));
 }
 
 void CWhatsAppDB::MergeRecoveredMessages() {

@@ -91,10 +91,10 @@ class CWhatsAppDB : public db::CDbSqlite {
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // With param 0: loads the live messages, recovers the deleted ones from
   // the same file and files both into conversations. Every Open starts from
-  // nothing. Returns 0 when the database cannot be opened (no conversations
-  // then), else 1, also when the message table is missing or was read only
-  // part way (what was read stays). Any other param loads nothing.
-  int Open(const std::string& path, int param) override;
+  // nothing. Returns the base's status when the database cannot be opened (no
+  // conversations then), else ok, also when the message table is missing or
+  // was read only part way (what was read stays). Any other param loads nothing.
+  base::Status Open(const std::string& path, int param) override;
 
   // The conversations, those holding recovered messages first: the record
   // browser's list for the WhatsApp category. Owned here.

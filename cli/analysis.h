@@ -9,29 +9,36 @@
 #include <nlohmann/json.hpp>
 
 #include "backup/file_list_db.h"
-#include "readers/category_readers.h"
+#include "readers/category_reader.h"
 
 namespace cli {
 
 struct Analysis {
   backup::CFileListDB index;
-  std::unique_ptr<readers::CategoryReaders> holder;
-  std::vector<db::BaseItem*> list;  // the category's group records, owned by holder
+  std::unique_ptr<readers::ICategoryReader> reader;
+  std::vector<db::BaseItem*> list;  // the category's records, owned by reader
   // Chat categories: several accounts were found and none was asked for;
   // list stays empty until one is chosen.
   bool chooseAccount = false;
 };
 
 // Parses CATEGORY (a number or a name). Returns the category, or -1 after
-// printing why on stderr: unknown (usage), or not built yet.
+// printing why on stderr (usage).
 int CategoryArgument(const std::string& text);
 
 // Opens backup and analyses category on a worker thread, drawing progress on
-// stderr. For the chat categories, account (-1: none asked for) picks the
-// account whose records are listed; without one, a backup of several
-// accounts sets chooseAccount. Returns an exit status: 0; 1 with
-// "未发现备份信息" on stderr; 2 when account is not one of the backup's.
+// stderr and printing a warning line per file that could not be read. For
+// the chat categories, account (-1: none asked for) picks the account whose
+// records are listed; without one, a backup of several accounts sets
+// chooseAccount. Returns an exit status: 0; 1 with "未发现备份信息" on
+// stderr when the backup cannot be opened; 2 when account is not one of the
+// backup's. RequiredFileFailed tells afterwards whether a file the category
+// needs could not be read.
 int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account = -1);
+
+// Whether a file the analysed category needs could not be read (the
+// warnings named it): the result is then incomplete.
+bool RequiredFileFailed(const Analysis& analysis);
 
 // The chat accounts of an analysis as {"index", "userName", "displayName",
 // "weChatId"} records ("qqNumber" for QQ and TIM), and the same as text

@@ -8,25 +8,12 @@
 #include "cli/commands.h"
 #include "cli/media.h"
 #include "cli/output.h"
-#include "cli/record_json.h"
+#include "base/categories.h"
 #include "db/item_time.h"
 #include "db/text.h"
-#include "readers/categories.h"
-#include "readers/category_readers.h"
 
 namespace cli {
 namespace {
-
-// Conversations: each group lists its messages.
-bool IsGrouped(int category) {
-  return category == readers::kCategoryMessages || category == readers::kCategoryWhatsApp ||
-         category == readers::kCategoryWeChat || category == readers::kCategoryQq;
-}
-
-bool IsChatCategory(int category) {
-  return category == readers::kCategoryQq || category == readers::kCategoryWeChatContacts ||
-         category == readers::kCategoryWeChat || category == readers::kCategoryWeChatAttachments;
-}
 
 // A record's title on one summary line: line breaks and tabs (a note's body
 // is its title) become blanks, and a long text is cut.
@@ -51,6 +38,11 @@ int RunAnalyse(const AnalyseOptions& options) {
   if (const int status = AnalyseBackup(options.backup, category, analysis, options.account); status != kExitDone) {
     return status;
   }
+  // A file the category needs could not be read: what is shown is only part
+  // of what the phone holds, and the exit status says so.
+  const int done = RequiredFileFailed(analysis) ? kExitUnreadable : kExitDone;
+  const base::CategoryInfo& info = base::CategoryOf(category);
+  const readers::ICategoryReader& reader = *analysis.reader;
   if (analysis.chooseAccount) {
     if (options.json) {
       nlohmann::ordered_json out;
@@ -60,37 +52,39 @@ int RunAnalyse(const AnalyseOptions& options) {
     } else {
       PrintAccounts(analysis);
     }
-    return kExitDone;
+    return done;
   }
-  if (IsChatCategory(category) && readers::ChatAccountCount(*analysis.holder) == 0) {
-    std::cerr << "velmora: " << (category == readers::kCategoryQq ? "未找到QQ本地帐号" : "未找到微信本地帐号") << '\n';
+  if (info.chatAccounts && reader.Accounts().empty()) {
+    std::cerr << "velmora: " << (category == base::kCategoryQq ? "未找到QQ本地帐号" : "未找到微信本地帐号") << '\n';
   }
-  if (IsMediaCategory(category)) {
+  if (info.kind == base::CategoryKind::kMedia) {
     if (options.json) {
       nlohmann::ordered_json out;
       out["category"] = category;
-      out["groups"] = MediaGroupsJson(analysis.list);
+      out["groups"] = MediaGroupsJson(reader, analysis.list);
       PrintJson(std::cout, out);
     } else {
       PrintMediaSummary(analysis.list, options.first);
     }
-    return kExitDone;
+    return done;
   }
-  const bool grouped = IsGrouped(category);
+  const bool grouped = info.kind == base::CategoryKind::kConversations;
   if (options.json) {
     nlohmann::ordered_json out;
     out["category"] = category;
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const db::BaseItem* record : analysis.list) list.push_back(grouped ? GroupJson(*record) : RecordJson(*record));
+    for (const db::BaseItem* record : analysis.list) {
+      list.push_back(grouped ? reader.GroupJson(*record) : reader.RecordJson(*record));
+    }
     out[grouped ? "groups" : "records"] = std::move(list);
     PrintJson(std::cout, out);
-    return kExitDone;
+    return done;
   }
   std::size_t records = 0;
   std::size_t deleted = 0;
   for (const db::BaseItem* record : analysis.list) {
     if (grouped) {
-      for (const db::BaseItem* member : Members(*record)) {
+      for (const db::BaseItem* member : readers::Members(*record)) {
         ++records;
         deleted += member->deleted != 0 ? 1 : 0;
       }
@@ -106,13 +100,13 @@ int RunAnalyse(const AnalyseOptions& options) {
     if (shown++ >= options.first) break;
     std::cout << (record->deleted != 0 ? "  [已删除] " : "  ") << (record->time != 0 ? db::FormatItemTime(record->time) : "")
               << SummaryTitle(record->Title());
-    if (grouped) std::cout << " (" << Members(*record).size() << ")";
+    if (grouped) std::cout << " (" << readers::Members(*record).size() << ")";
     std::cout << '\n';
   }
   if (analysis.list.size() > static_cast<std::size_t>(options.first)) {
     std::cout << "  ... " << analysis.list.size() - static_cast<std::size_t>(options.first) << " more\n";
   }
-  return kExitDone;
+  return done;
 }
 
 void AddAnalyseCommand(CLI::App& app, int& exitCode) {

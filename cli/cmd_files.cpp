@@ -27,7 +27,7 @@ nlohmann::ordered_json RecordJson(const backup::DBITEM_FileList& record) {
 int RunFiles(const FilesOptions& options) {
   if (!platform::IsFolderOrLinkToOne(options.backup)) return ReportNoBackup("no folder " + options.backup);
   backup::CFileListDB index;
-  if (index.Open(options.backup, -1) == 0) return ReportNoBackup(OpenFailure(index, options.backup));
+  if (const base::Status opened = index.Open(options.backup, -1); !opened.Ok()) return ReportNoBackup(opened.Text());
   const std::size_t maxCount = options.max < 0 ? backup::kNoLimit : static_cast<std::size_t>(options.max);
   backup::FileRecordList records;
   if (index.FindFileRecords(options.relativePath, options.domain, records, options.search, maxCount) == 0 &&

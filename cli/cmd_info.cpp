@@ -29,7 +29,7 @@ nlohmann::ordered_json TextOrNull(const std::optional<backup::InfoPlistSummary>&
 int RunInfo(const InfoOptions& options) {
   if (!platform::IsFolderOrLinkToOne(options.backup)) return ReportNoBackup("no folder " + options.backup);
   backup::CFileListDB index;
-  if (index.Open(options.backup, -1) == 0) return ReportNoBackup(OpenFailure(index, options.backup));
+  if (const base::Status opened = index.Open(options.backup, -1); !opened.Ok()) return ReportNoBackup(opened.Text());
   const auto info = backup::ReadInfoPlistSummary(options.backup);
   const std::int64_t files = index.CountFiles();
   if (options.json) {

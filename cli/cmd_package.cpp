@@ -10,13 +10,13 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
-#include "export/chat_package.h"
+#include "recovery/chat_package.h"
 
 namespace cli {
 
 int RunPackage(const PackageOptions& options) {
-  static const std::map<std::string, exporting::ChatPackageApp> kApps = {
-      {"wechat", exporting::ChatPackageApp::kWeChat}, {"qq", exporting::ChatPackageApp::kQQ}};
+  static const std::map<std::string, recovery::ChatPackageApp> kApps = {
+      {"wechat", recovery::ChatPackageApp::kWeChat}, {"qq", recovery::ChatPackageApp::kQQ}};
   const auto app = kApps.find(options.app);
   if (app == kApps.end()) {
     std::cerr << "velmora: package: unknown app '" << options.app << "' (wechat or qq)\n";
@@ -37,11 +37,11 @@ int RunPackage(const PackageOptions& options) {
   if (folders.empty()) std::cerr << "velmora: package: no backups found; the archive holds no backup\n";
 
   const std::filesystem::path archive =
-      std::filesystem::path(options.out) / exporting::ChatPackageFileName(app->second);
-  exporting::ChatPackageResult result;
+      std::filesystem::path(options.out) / recovery::ChatPackageFileName(app->second);
+  recovery::ChatPackageResult result;
   {
     ProgressBar bar("打包");
-    result = exporting::RunChatPackage(app->second, folders, archive, &bar);
+    result = recovery::RunChatPackage(app->second, folders, archive, &bar);
   }
   if (!result.written) {
     std::cerr << "velmora: package: " << result.error << '\n';
@@ -51,7 +51,7 @@ int RunPackage(const PackageOptions& options) {
     std::cerr << "velmora: package: " << result.filesSkipped << " listed files could not be read and are missing\n";
   }
   // Remembered as the desktop program remembers the package's folder.
-  const char* setting = app->second == exporting::ChatPackageApp::kWeChat ? "WxExport" : "QQExport";
+  const char* setting = app->second == recovery::ChatPackageApp::kWeChat ? "WxExport" : "QQExport";
   app::WriteSetting(setting, setting, options.out);
   std::cout << archive.string() << '\n';
   return kExitDone;

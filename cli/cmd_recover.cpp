@@ -8,9 +8,9 @@
 #include "cli/media.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
-#include "export/recovery_run.h"
-#include "readers/category_readers.h"
+#include "base/categories.h"
 #include "readers/record_filter.h"
+#include "recovery/recovery_run.h"
 
 namespace cli {
 
@@ -22,7 +22,7 @@ int RunRecover(const RecoverOptions& options) {
     return status;
   }
   if (analysis.chooseAccount) {
-    std::cerr << "velmora: this backup holds " << readers::ChatAccountCount(*analysis.holder)
+    std::cerr << "velmora: this backup holds " << analysis.reader->Accounts().size()
               << " accounts: choose one with --account N (`velmora analyse` lists them)\n";
     return kExitUsage;
   }
@@ -30,7 +30,7 @@ int RunRecover(const RecoverOptions& options) {
   // records of a list, or the files of one top group of a media category.
   std::vector<db::BaseItem*> selection;
   const db::FriendItem* top = nullptr;
-  if (IsMediaCategory(category)) {
+  if (base::CategoryOf(category).kind == base::CategoryKind::kMedia) {
     if (options.group < 0 || static_cast<std::size_t>(options.group) >= analysis.list.size()) {
       if (!analysis.list.empty()) {
         std::cerr << "velmora: --group is 0-" << analysis.list.size() - 1 << " here\n";
@@ -40,7 +40,7 @@ int RunRecover(const RecoverOptions& options) {
       top = dynamic_cast<const db::FriendItem*>(analysis.list[static_cast<std::size_t>(options.group)]);
     }
     if (top != nullptr && TickMediaFiles(*top, options.deletedOnly, options.search) > 0) {
-      selection = exporting::TickedDayGroups(*top);
+      selection = recovery::TickedDayGroups(*top);
     }
   } else {
     selection = readers::FilterRecords(analysis.list, options.deletedOnly ? 1 : 0, options.search);
@@ -50,18 +50,20 @@ int RunRecover(const RecoverOptions& options) {
     std::cerr << "velmora: nothing to recover\n";
     return kExitDone;
   }
-  const std::string label = options.label.empty() ? exporting::RecoveryLabel(options.backup) : options.label;
+  const std::string label = options.label.empty() ? recovery::RecoveryLabel(options.backup) : options.label;
   std::filesystem::path folder;
+  base::Status written;
   {
     ProgressBar bar("导出");
-    folder = exporting::RunRecovery(*analysis.holder, selection, options.out, label, &bar, top);
+    written = recovery::RunRecovery(*analysis.reader, selection, options.out, label, &bar, folder, top);
   }
-  if (folder.empty()) {
-    std::cerr << "velmora: cannot write the export below " << options.out << '\n';
+  if (!written.Ok()) {
+    std::cerr << "velmora: cannot write the export below " << options.out << ": " << written.Text() << '\n';
     return kExitUnreadable;
   }
   std::cout << folder.string() << '\n';
-  return kExitDone;
+  // What a damaged file held could not be recovered: the export is partial.
+  return RequiredFileFailed(analysis) ? kExitUnreadable : kExitDone;
 }
 
 void AddRecoverCommand(CLI::App& app, int& exitCode) {

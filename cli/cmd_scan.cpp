@@ -82,9 +82,9 @@ int RunScan(const ScanOptions& options) {
     }
     ++count;
   };
-  const int status = db::undark::UndarkScan(options.file, options.layout, options.columns, printRow);
-  if (status != db::undark::kScanOk) {
-    std::cerr << "velmora: cannot scan " << options.file << " (status " << status << ")\n";
+  const base::Status status = db::undark::UndarkScan(options.file, options.layout, options.columns, printRow);
+  if (!status.Ok()) {
+    std::cerr << "velmora: cannot scan " << status.Text() << '\n';
     return kExitUnreadable;
   }
   if (options.count) {

@@ -2,9 +2,7 @@
 
 #include <iostream>
 
-#include "cli/record_json.h"
 #include "db/item_time.h"
-#include "readers/categories.h"
 
 namespace cli {
 namespace {
@@ -36,25 +34,23 @@ Counts CountFiles(const db::FriendItem& top) {
 
 }  // namespace
 
-bool IsMediaCategory(int category) { return category >= readers::kCategoryPhotos; }
-
 const std::vector<db::BaseItem*>& ShownFiles(const db::FriendItem& top, const db::FriendItem& day) {
   static const std::vector<db::BaseItem*> kNone;
   const auto shown = static_cast<std::size_t>(top.subListIndex);
   return shown < db::kSubListCount ? day.subLists[shown] : kNone;
 }
 
-nlohmann::ordered_json MediaGroupsJson(const std::vector<db::BaseItem*>& tops) {
+nlohmann::ordered_json MediaGroupsJson(const readers::ICategoryReader& reader, const std::vector<db::BaseItem*>& tops) {
   nlohmann::ordered_json groups = nlohmann::ordered_json::array();
   for (const db::BaseItem* item : tops) {
     const auto* top = dynamic_cast<const db::FriendItem*>(item);
     if (top == nullptr) continue;
-    nlohmann::ordered_json group = RecordJson(*top);
+    nlohmann::ordered_json group = reader.RecordJson(*top);
     nlohmann::ordered_json days = nlohmann::ordered_json::array();
     for (const db::FriendItem* day : Days(*top)) {
-      nlohmann::ordered_json dayJson = RecordJson(*day);
+      nlohmann::ordered_json dayJson = reader.RecordJson(*day);
       nlohmann::ordered_json records = nlohmann::ordered_json::array();
-      for (const db::BaseItem* file : ShownFiles(*top, *day)) records.push_back(RecordJson(*file));
+      for (const db::BaseItem* file : ShownFiles(*top, *day)) records.push_back(reader.RecordJson(*file));
       dayJson["records"] = std::move(records);
       days.push_back(std::move(dayJson));
     }

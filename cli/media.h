@@ -11,18 +11,16 @@
 #include <nlohmann/json.hpp>
 
 #include "db/items.h"
+#include "readers/category_reader.h"
 
 namespace cli {
-
-// Categories 12 and up.
-bool IsMediaCategory(int category);
 
 // The files a day group shows under top (none for an index out of range).
 const std::vector<db::BaseItem*>& ShownFiles(const db::FriendItem& top, const db::FriendItem& day);
 
 // {"title", "deleted", "time", own fields, "days": [{..., "records": [...]}]}
-// for each top group.
-nlohmann::ordered_json MediaGroupsJson(const std::vector<db::BaseItem*>& tops);
+// for each top group, as reader describes its records.
+nlohmann::ordered_json MediaGroupsJson(const readers::ICategoryReader& reader, const std::vector<db::BaseItem*>& tops);
 
 // A line per top group (its days, files and deleted files), then the first
 // days of the first top group.

@@ -18,12 +18,6 @@ std::string FormatUtc(std::int64_t unixSeconds) {
   return text;
 }
 
-std::string OpenFailure(const db::CDbSqlite& index, const std::string& folder) {
-  std::string reason = "the manifest of " + folder + " cannot be read";
-  if (!index.LastError().empty()) reason += " (" + index.LastError() + ")";
-  return reason;
-}
-
 int ReportNoBackup(const std::string& reason) {
   std::cerr << kNoBackupInfo << ": " << reason << '\n';
   return kExitUnreadable;

@@ -26,9 +26,6 @@ void PrintJson(std::ostream& out, const nlohmann::ordered_json& value);
 // "YYYY-MM-DD HH:MM:SS" in UTC.
 std::string FormatUtc(std::int64_t unixSeconds);
 
-// Why a backup folder's index could not be opened, for ReportNoBackup.
-std::string OpenFailure(const db::CDbSqlite& index, const std::string& folder);
-
 // Prints "未发现备份信息: <reason>" to stderr and returns kExitUnreadable.
 int ReportNoBackup(const std::string& reason);
 

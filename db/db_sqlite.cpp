@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include <sqlite3.h>
+
 #include "db/text.h"
 #include "platform/fs.h"
 
@@ -24,43 +26,70 @@ void CDbSqlite::ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLit
 
 void CDbSqlite::RowHook(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
 
-int CDbSqlite::Open(const std::string& path, int param) {
+base::Status CDbSqlite::Open(const std::string& path, int param) {
   openParam = param;
   dbPath = path;
   dbFolder = std::filesystem::path(path).parent_path().string();
   dbFolder += std::filesystem::path::preferred_separator;
   workingCopy_.reset();
+  problems_.clear();
   connection = std::make_unique<CppSQLite3DB>();
-  if (path.empty() || !platform::IsRegularFile(path)) return 0;
-  if (!OpenConnection()) return 0;
+  base::Status status = path.empty()                      ? base::Status::NotFound(path, "no database path")
+                        : !platform::IsRegularFile(path) ? base::Status::NotFound(path, "no such file")
+                                                         : OpenConnection();
+  if (!status.Ok()) {
+    problems_.push_back(status);
+    return status;
+  }
   ++openCount;
-  return 1;
+  return status;
 }
 
-bool CDbSqlite::OpenConnection() {
+namespace {
+
+// SQLite's answers for a file that holds no database or a damaged one.
+bool IsDamage(int sqliteCode) {
+  const int primary = sqliteCode & 0xFF;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+}  // namespace
+
+base::Status CDbSqlite::OpenConnection() {
   try {
-    if (const auto wal = WalCompanionOf(dbPath)) {
+    if (const auto wal = WalCompanionOf(dbPath, walCompanion_)) {
       workingCopy_ = std::make_unique<WorkingCopy>(dbPath, *wal);
       connection->OpenFile(workingCopy_->DatabasePath(), CppSQLite3DB::OpenMode::kReadOnly);
     } else {
       connection->OpenFile(dbPath, CppSQLite3DB::OpenMode::kImmutable);
     }
-    return true;
+    // SQLite opens any file and reads it on the first statement: reading the
+    // schema now tells a file of random bytes from an empty result.
+    connection->ExecQuery("Select count(*) From sqlite_master;").Finalize();
+    return {};
   } catch (const CppSQLite3Exception& e) {
     lastError = e.ErrorMessage();
+    connection = std::make_unique<CppSQLite3DB>();
+    workingCopy_.reset();
+    if (IsDamage(e.ErrorCode())) return base::Status::Corrupt(dbPath, "not a SQLite database, or a damaged one (" + lastError + ")");
+    return base::Status::Unreadable(dbPath, lastError);
   } catch (const std::filesystem::filesystem_error& e) {
     lastError = e.what();
   }
   workingCopy_.reset();
-  return false;
+  return base::Status::Unreadable(dbPath, "its working copy cannot be made (" + lastError + ")");
 }
 
 int CDbSqlite::Reopen() {
   if (dbPath.empty() || !platform::IsRegularFile(dbPath)) return 0;
   if (openCount > 0) return 1;
-  if (!OpenConnection()) return 0;
+  if (!OpenConnection().Ok()) return 0;
   ++openCount;
   return 1;
+}
+
+void CDbSqlite::NoteProblem(const base::Status& status) {
+  if (!status.Ok()) problems_.push_back(status);
 }
 
 int CDbSqlite::RunQuery(int tableKind, const std::string& sql, ItemList& out,
@@ -84,6 +113,7 @@ int CDbSqlite::RunQuery(int tableKind, const std::string& sql, ItemList& out,
     }
   } catch (const CppSQLite3Exception& e) {
     lastError = e.ErrorMessage();
+    if (IsDamage(e.ErrorCode())) NoteProblem(base::Status::Corrupt(dbPath, "damaged pages (" + lastError + ")"));
   }
   query.Finalize();
   return columns;

@@ -8,14 +8,19 @@
 // wal_companion.h) both are read from a private working copy that goes away
 // on Close, so SQL sees the newest rows and the backup stays untouched.
 //
+// Failures: Open answers with a base::Status; later damage is kept in
+// Problems(). Query and LoadTable return what they could read.
+//
 // Threads: a reader is used by one thread at a time (the analysis worker);
 // its records may then be read by the UI thread until the reader is destroyed.
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "db/cppsqlite3.h"
 #include "db/items.h"
 #include "db/wal_companion.h"
@@ -41,10 +46,26 @@ class CDbSqlite {
   virtual void ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLite3Query& query);
   // Slot 2: unused by every reader; kept as an extension point.
   virtual void RowHook(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d);
-  // Slot 3: opens the database at path. Returns 1, or 0 when the path is
-  // empty, names no regular file or SQLite cannot open it. Readers override
-  // it to open through the base and then load what they need.
-  virtual int Open(const std::string& path, int param);
+  // Slot 3: opens the database at path (with the log SetWalCompanion named,
+  // else a "-wal" file right beside it). Returns ok; not found when the path
+  // is empty or names no regular file; corrupt when SQLite finds no database
+  // in it or a damaged one; unreadable when it cannot be read otherwise.
+  // Readers override it to open through the base and then load what they
+  // need; what goes wrong while they load is kept in Problems().
+  virtual base::Status Open(const std::string& path, int param);
+
+  // The write-ahead log stored for the database the next Open opens (a
+  // backup keeps it under its own stored name; the backup file index knows
+  // it). Empty: only a "-wal" file beside the database is read with it.
+  void SetWalCompanion(std::string walPath) { walCompanion_ = std::move(walPath); }
+
+  // What went wrong with this reader's file since the last Open began: the
+  // Open itself when it failed, damaged pages met by SQL, scans of the file
+  // for deleted rows that could not run. Each names the file. A table or column the database lacks is no
+  // problem: phones of other versions differ so.
+  const std::vector<base::Status>& Problems() const { return problems_; }
+  // Keeps status among the problems unless it is ok.
+  void NoteProblem(const base::Status& status);
 
   // Runs one SQL text with bound args; for every row calls ParseRow and
   // appends the record handed back to out. Returns 1 when the statement ran
@@ -94,13 +115,16 @@ class CDbSqlite {
   std::string lastError;
 
  private:
-  // Opens dbPath on connection, through a working copy when it has a log.
-  bool OpenConnection();
+  // Opens dbPath on connection, through a working copy when it has a log,
+  // and reads its schema once so that a file that is no database is told.
+  base::Status OpenConnection();
   // The loop shared by Query and LoadTable; returns the column count.
   int RunQuery(int tableKind, const std::string& sql, ItemList& out,
                const std::vector<SqlValue>& args, std::size_t& appended);
 
   std::unique_ptr<WorkingCopy> workingCopy_;
+  std::string walCompanion_;
+  std::vector<base::Status> problems_;
 };
 
 // A column's text as the system keeps it: UTF-8 with damaged sequences

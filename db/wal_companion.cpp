@@ -1,20 +1,10 @@
 #include "db/wal_companion.h"
 
-#include <map>
-#include <mutex>
+#include <filesystem>
+#include <system_error>
 
 namespace db {
 namespace {
-
-std::mutex& RegistryMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::map<std::string, std::string>& Registry() {
-  static std::map<std::string, std::string> registry;
-  return registry;
-}
 
 bool IsNonEmptyFile(const std::string& path) {
   std::error_code ec;
@@ -25,18 +15,8 @@ bool IsNonEmptyFile(const std::string& path) {
 
 }  // namespace
 
-void RegisterWalCompanion(const std::string& databasePath, const std::string& walPath) {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  Registry()[databasePath] = walPath;
-}
-
-std::optional<std::string> WalCompanionOf(const std::string& databasePath) {
-  std::string candidate;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    const auto it = Registry().find(databasePath);
-    candidate = it != Registry().end() ? it->second : databasePath + "-wal";
-  }
+std::optional<std::string> WalCompanionOf(const std::string& databasePath, const std::string& storedWalPath) {
+  const std::string candidate = storedWalPath.empty() ? databasePath + "-wal" : storedWalPath;
   if (IsNonEmptyFile(candidate)) return candidate;
   return std::nullopt;
 }

@@ -4,8 +4,9 @@
 //
 // Modern phones keep their newest rows in the "-wal" file beside a database.
 // In a backup folder that companion is stored under its own hashed name, so
-// the backup file index, which knows the pairs, registers them here; a loose
-// database (a plain folder, a copied file) has its "-wal" right beside it.
+// whoever found the database in the backup (the backup file index) names its
+// log to the reader; a loose database (a plain folder, a copied file) has its
+// "-wal" right beside it.
 
 #include <optional>
 #include <string>
@@ -14,14 +15,10 @@
 
 namespace db {
 
-// Records that the database stored at databasePath has its write-ahead log
-// stored at walPath. Thread-safe; a later registration replaces an earlier.
-void RegisterWalCompanion(const std::string& databasePath, const std::string& walPath);
-
-// The write-ahead log to read with a database: the registered companion, else
-// databasePath + "-wal" when that is a regular file. A log of 0 bytes holds no
-// rows and is not reported. Thread-safe.
-std::optional<std::string> WalCompanionOf(const std::string& databasePath);
+// The write-ahead log to read with a database: storedWalPath when it is not
+// empty, else databasePath + "-wal", when that is a regular file. A log of 0
+// bytes holds no rows and is not reported.
+std::optional<std::string> WalCompanionOf(const std::string& databasePath, const std::string& storedWalPath);
 
 // A database and its log copied under matching names into a private folder
 // below the temporary root; the folder goes away with this object.

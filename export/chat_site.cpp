@@ -390,12 +390,12 @@ void CExportWriter::AddConversation(std::unique_ptr<ChatConversation> conversati
   ConversationEntry entry;
   entry.name = ConversationName(*conversation);
   usedNames_.insert(platform::AsciiLower(entry.name));
-  entry.title = entry.name + "的" + std::string(CategoryDisplayName(category_));
+  entry.title = entry.name + "的" + std::string(category_.displayName);
   navRows_ += NavigationRow(*conversation, entry.name, entry.title);
   const std::size_t count = conversation->MessageCount();
   const float step = count > 0 ? lineStep_ / static_cast<float>(count) : 0;
   for (std::size_t i = 0; i < count; ++i) {
-    std::string line = ChatCsvLine(category_, *conversation, conversation->Message(i));
+    std::string line = ChatCsvLine(category_.number, *conversation, conversation->Message(i));
     ReplaceAll(line, "\x1f\"", "\"");
     csvText_ += line;
     AddProgress(step);
@@ -412,16 +412,16 @@ void CExportWriter::WriteChatSite() {
   if (accountName.empty()) accountName = "本地未知用户";
   const fs::path site = folder_ / "网页格式" / accountName;
   const fs::path tables = folder_ / "表格格式" / accountName;
-  if (!MakeExportFolder(site) || !MakeExportFolder(tables)) writeFailed_ = true;
-  const std::string display(CategoryDisplayName(category_));
-  if (!WriteExportFile(site / ("全部" + display + ".html"), {framesetPage_})) writeFailed_ = true;
+  if (!MakeExportFolder(site) || !MakeExportFolder(tables)) NoteFailure(site);
+  const std::string display(category_.displayName);
+  if (!WriteExportFile(site / ("全部" + display + ".html"), {framesetPage_})) NoteFailure(site / ("全部" + display + ".html"));
 
   // Without its assets the site has no navigation and no pages: the frame
   // page alone is left, and the export is told to be incomplete. Every
   // message is still in the category's CSV table.
   const fs::path assets = site / "assets";
   if (!UnpackSiteAssets(platform::SkinFolder() / "html" / "assets.7z", assets)) {
-    writeFailed_ = true;
+    NoteFailure(assets);
     return;
   }
   SetProgress(70);
@@ -432,7 +432,7 @@ void CExportWriter::WriteChatSite() {
                            ? WriteExportFile(assets / "navigation.html", {page})
                            : WriteExportFile(assets / "navigation.html",
                                              {page.substr(0, at), navRows_, page.substr(at + kContent.size())});
-  if (!written) writeFailed_ = true;
+  if (!written) NoteFailure(assets / "navigation.html");
 
   const float step = 15.0F / (static_cast<float>(conversations_.size()) + 0.00001F);
   for (auto entry = conversations_.rbegin(); entry != conversations_.rend(); ++entry) {
@@ -443,13 +443,13 @@ void CExportWriter::WriteChatSite() {
 void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::path& site, const fs::path& tables,
                                       float step) {
   const ChatConversation& conversation = *entry.conversation;
-  const std::string appWord(CategoryAppWord(category_));
+  const std::string appWord(category_.appWord);
   const std::string attachments = appWord + "附件";
   const fs::path pageFolder = site / entry.name;
-  if (!MakeExportFolder(pageFolder / attachments)) writeFailed_ = true;
+  if (!MakeExportFolder(pageFolder / attachments)) NoteFailure(pageFolder / attachments);
 
   std::string messages;
-  std::string csv(ConversationCsvHeader(category_));
+  std::string csv(ConversationCsvHeader(category_.number));
   for (std::size_t i = 0; i < conversation.MessageCount(); ++i) {
     const ChatMessageView message = conversation.Message(i);
     std::string imagePath;
@@ -461,21 +461,23 @@ void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::
       imagePath = UrlPathPart(attachments) + "/" + UrlPathPart(copied);
     }
     messages += MessageFragment(message, imagePath);
-    std::string line = ChatCsvLine(category_, conversation, message);
+    std::string line = ChatCsvLine(category_.number, conversation, message);
     ReplaceAll(line, "\x1f\"", "\"");
     csv += line;
   }
-  if (!WriteExportFile(pageFolder / (entry.title + ".html"), {ChatPage(entry.title, messages)})) writeFailed_ = true;
+  if (!WriteExportFile(pageFolder / (entry.title + ".html"), {ChatPage(entry.title, messages)})) {
+    NoteFailure(pageFolder / (entry.title + ".html"));
+  }
   AddProgress(step);
   const fs::path csvFolder = tables / entry.name;
-  const std::string csvName = entry.name + "的" + std::string(CategoryFileName(category_)) + ".csv";
+  const std::string csvName = entry.name + "的" + std::string(category_.fileName) + ".csv";
   if (!MakeExportFolder(csvFolder) || !WriteExportFile(csvFolder / csvName, {platform::Utf8ToGb18030(csv)})) {
-    writeFailed_ = true;
+    NoteFailure(csvFolder / csvName);
   }
   AddProgress(step);
 }
 
-int ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account, int selectedCount,
+base::Status ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account, int selectedCount,
                         std::vector<std::unique_ptr<ChatConversation>> conversations) {
   writer.BeginList(selectedCount);
   writer.SetHeader(std::string(header));

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/status.h"
+
 namespace exporting {
 
 class CExportWriter;
@@ -72,9 +74,9 @@ struct ChatAccountView {
 // The export step of a chat category on a writer whose category (0 or 2)
 // was begun: BeginList with selectedCount, the header, the account, every
 // conversation that holds a message (in order; the others get no page),
-// then Finish, whose result it returns.
-int ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account, int selectedCount,
-                        std::vector<std::unique_ptr<ChatConversation>> conversations);
+// then Finish, whose status it returns.
+base::Status ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account,
+                                 int selectedCount, std::vector<std::unique_ptr<ChatConversation>> conversations);
 
 // The pieces of the chat site. Texts from the phone are escaped where these
 // put them into markup; contentHtml is used as the reader made it.

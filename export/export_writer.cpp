@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/categories.h"
 #include "db/text.h"
 #include "platform/fs.h"
 #include "platform/paths.h"
@@ -17,33 +18,6 @@ namespace exporting {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CategoryNames {
-  std::string_view display;
-  std::string_view file;
-  std::string_view appWord;
-};
-
-constexpr std::array<CategoryNames, 18> kNames = {{
-    {"QQ聊天记录", "QQ聊天记录", "QQ"},
-    {"微信通讯录", "微信通讯录", "微信通讯录"},
-    {"微信聊天记录", "微信聊天记录", "微信"},
-    {"通话记录", "通话记录", "通话记录"},
-    {"通讯录", "联系人", "通讯录"},
-    {"短信", "短信", "短信"},
-    {"日历", "日历", "日历"},
-    {"Safari", "Safari浏览器书签", "Safari"},
-    {"备忘录", "备忘录", "备忘录"},
-    {"提醒事项", "提醒事项", "提醒事项"},
-    {"WhatsApp", "WhatsApp", "WhatsApp"},
-    {"语音备忘录", "语音备忘录", "语音备忘录"},
-    {"照片", "照片", "照片"},
-    {"视频", "视频", "视频"},
-    {"备忘录附件", "备忘录附件", "备忘录附件"},
-    {"短信附件", "短信附件", "短信附件"},
-    {"微信附件", "微信附件", "微信附件"},
-    {"WhatsApp附件", "WhatsApp附件", "WhatsApp附件"},
-}};
 
 constexpr const char* kListPage =
     "<!DOCTYPE HTML>\n"
@@ -128,20 +102,6 @@ std::string TodayText() {
 
 }  // namespace
 
-std::string_view CategoryDisplayName(int category) {
-  return category >= 0 && category < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(category)].display
-                                                                      : std::string_view();
-}
-
-std::string_view CategoryFileName(int category) {
-  return category >= 0 && category < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(category)].file
-                                                                      : std::string_view();
-}
-
-std::string_view CategoryAppWord(int category) {
-  return category >= 0 && category < static_cast<int>(kNames.size()) ? kNames[static_cast<std::size_t>(category)].appWord
-                                                                      : std::string_view();
-}
 
 std::string SanitiseFileName(std::string_view text) {
   static constexpr std::string_view kRemoved = "/\"<>?|*:\r\n' \\";
@@ -243,7 +203,12 @@ bool MakeExportFolder(const fs::path& folder) {
   return platform::IsFolder(folder);
 }
 
-CExportWriter::CExportWriter(IExportProgress* progress, int category) : progress_(progress), category_(category) {}
+CExportWriter::CExportWriter(IExportProgress* progress, int category)
+    : progress_(progress), category_(base::CategoryOf(category)) {}
+
+void CExportWriter::NoteFailure(const fs::path& path) {
+  if (failure_.Ok()) failure_ = base::Status::Unreadable(path.string(), "cannot be written");
+}
 
 void CExportWriter::SetProgress(float percent) {
   if (progress_ != nullptr) progress_->SetProgress(percent);
@@ -261,18 +226,18 @@ void CExportWriter::BeginCategory(const fs::path& saveFolder, const std::string&
   const std::string labelFolder = SanitiseFileName(label);
   if (!labelFolder.empty()) folder_ /= labelFolder;
   folder_ /= TodayText();
-  folder_ /= std::string(CategoryDisplayName(category_));
-  if (!MakeExportFolder(folder_)) writeFailed_ = true;
+  folder_ /= std::string(category_.displayName);
+  if (!MakeExportFolder(folder_)) NoteFailure(folder_);
   if (IsChatCategory()) {
-    framesetPage_ = FramePage(CategoryDisplayName(category_));
-    navigationPage_ = NavigationPage(CategoryAppWord(category_));
+    framesetPage_ = FramePage(category_.displayName);
+    navigationPage_ = NavigationPage(category_.appWord);
   }
   SetProgress(2);
 }
 
 void CExportWriter::BeginList(int count) {
   listPage_ = kListPage;
-  ReplaceAll(listPage_, "$titleValue", EscapeHtml(label_ + " " + std::string(CategoryDisplayName(category_))));
+  ReplaceAll(listPage_, "$titleValue", EscapeHtml(label_ + " " + std::string(category_.displayName)));
   SetProgress(4);
   lineStep_ = count > 0 ? static_cast<float>(56 / count) : 0;
 }
@@ -322,15 +287,15 @@ void CExportWriter::AddLine(int target, const std::string& line, bool deleted) {
   if (!IsChatCategory()) AddProgress(lineStep_);
 }
 
-int CExportWriter::Finish() {
+base::Status CExportWriter::Finish() {
   const fs::path tables = folder_ / "表格格式";
-  const fs::path csvFile = tables / (std::string(CategoryFileName(category_)) + ".csv");
+  const fs::path csvFile = tables / (std::string(category_.fileName) + ".csv");
   if (!MakeExportFolder(tables) || !WriteExportFile(csvFile, {platform::Utf8ToGb18030(csvText_)})) {
-    writeFailed_ = true;
+    NoteFailure(csvFile);
   }
   SetProgress(60);
   const fs::path pages = folder_ / "网页格式";
-  if (!MakeExportFolder(pages)) writeFailed_ = true;
+  if (!MakeExportFolder(pages)) NoteFailure(pages);
   if (IsChatCategory()) {
     WriteChatSite();
   } else {
@@ -346,13 +311,13 @@ int CExportWriter::Finish() {
     const std::string_view page(listPage_);
     constexpr std::string_view kContent = "$ListContent";
     const std::size_t at = page.find(kContent);
-    const fs::path file = pages / (std::string(CategoryFileName(category_)) + ".html");
+    const fs::path file = pages / (std::string(category_.fileName) + ".html");
     const bool written = at == std::string_view::npos
                              ? WriteExportFile(file, {page})
                              : WriteExportFile(file, {page.substr(0, at), listRows_, page.substr(at + kContent.size())});
-    if (!written) writeFailed_ = true;
+    if (!written) NoteFailure(file);
   }
-  return writeFailed_ ? 0 : 1;
+  return failure_;
 }
 
 }  // namespace exporting

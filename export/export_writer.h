@@ -32,6 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/categories.h"
+#include "base/status.h"
 #include "export/chat_site.h"
 
 namespace exporting {
@@ -51,15 +53,10 @@ inline constexpr int kToCsvAndHtml = 0;
 inline constexpr int kToCsvOnly = 1;
 inline constexpr int kToHtmlOnly = 2;
 
-// The names of a category (0-17): its folder and page title, its file name,
-// the word its chat site and attachment folders use. Empty for other numbers.
-std::string_view CategoryDisplayName(int category);
-std::string_view CategoryFileName(int category);
-std::string_view CategoryAppWord(int category);
-
 class CExportWriter {
  public:
-  // progress may be null (nothing shown).
+  // progress may be null (nothing shown). category is a category number
+  // (0-17); its row of the category table names the folders and files.
   CExportWriter(IExportProgress* progress, int category);
 
   // Creates <saveFolder>/<sanitised label>/<today>/<display name>.
@@ -80,19 +77,22 @@ class CExportWriter {
   // conversations whose names come out alike get distinct folders ("名 2").
   void AddConversation(std::unique_ptr<ChatConversation> conversation);
   // Writes the CSV file and the list page, or for the chat categories the
-  // CSV file and the chat site. Returns 1, or 0 when a folder or file could
-  // not be written (a full disk, a read-only target) or the site's assets
-  // could not be unpacked: the export is then incomplete and the caller says
-  // so.
-  int Finish();
+  // CSV file and the chat site. Returns ok, or unreadable naming the first
+  // folder or file that could not be written (a full disk, a read-only
+  // target) or the site's assets that could not be unpacked: the export is
+  // then incomplete and the caller says so.
+  base::Status Finish();
   // Whether a folder or file of this export could not be written so far.
-  bool WriteFailed() const { return writeFailed_; }
+  bool WriteFailed() const { return !failure_.Ok(); }
+  // The first folder or file that could not be written, or ok.
+  const base::Status& Failure() const { return failure_; }
 
   const std::filesystem::path& Folder() const { return folder_; }
   const std::string& CsvText() const { return csvText_; }
-  int Category() const { return category_; }
-  // QQ chats (0) and WeChat chats (2) export a chat site.
-  bool IsChatCategory() const { return category_ == 0 || category_ == 2; }
+  int Category() const { return category_.number; }
+  const base::CategoryInfo& CategoryRow() const { return category_; }
+  // The categories written as a chat site (QQ and WeChat chats).
+  bool IsChatCategory() const { return category_.exportForm == base::ExportForm::kChatSite; }
 
  private:
   struct ConversationEntry {
@@ -102,6 +102,7 @@ class CExportWriter {
   };
 
   void SetProgress(float percent);
+  void NoteFailure(const std::filesystem::path& path);
   void AddProgress(float delta);
   std::string ConversationName(const ChatConversation& conversation) const;
   // Chat categories: the frame page, assets, navigation and chat pages, and
@@ -111,14 +112,14 @@ class CExportWriter {
                          const std::filesystem::path& tables, float step);
 
   IExportProgress* progress_;
-  int category_;
+  const base::CategoryInfo& category_;
   std::filesystem::path folder_;
   std::string label_;
   std::string csvText_;
   std::string listPage_;
   std::string listRows_;
   bool hasDeleted_ = false;
-  bool writeFailed_ = false;
+  base::Status failure_;
   float lineStep_ = 0;
   // Chat categories.
   ChatAccountView account_;

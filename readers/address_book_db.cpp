@@ -205,10 +205,10 @@ void CAddressBookDB::Reset() {
   personColumns_ = 0;
 }
 
-int CAddressBookDB::Open(const std::string& path, int param) {
+base::Status CAddressBookDB::Open(const std::string& path, int param) {
   // The maps point into contacts_; both go together.
   Reset();
-  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam == 0) {
     db::ItemList persons;
     personColumns_ = LoadTable(kPersonKind, persons);
@@ -216,7 +216,7 @@ int CAddressBookDB::Open(const std::string& path, int param) {
     // database, or not an address book) counts as one that cannot be opened.
     if (personColumns_ == 0) {
       Close();
-      return 0;
+      return base::Status::Corrupt(path, "no readable table ABPerson: not an address book");
     }
     for (auto& item : persons) {
       if (auto* contact = dynamic_cast<DBITEM_AdrBFriend*>(item.get())) {
@@ -242,7 +242,7 @@ int CAddressBookDB::Open(const std::string& path, int param) {
   Query(kMultiValueEntryKind, kEntryQuery, none);
   RecoverDeletedContacts();
   MergeRecoveredContacts();
-  return 1;
+  return {};
 }
 
 void CAddressBookDB::RecoverDeletedContacts() {
@@ -258,7 +258,7 @@ void CAddressBookDB::RecoverDeletedPersons() {
   // full-text rows are still recovered below.
   if (personColumns_ != static_cast<int>(kPersonValues)) return;
   std::vector<std::unique_ptr<DBITEM_AdrBFriend>> found;
-  db::undark::UndarkScan(dbPath, kPersonLayout, -1, [&](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kPersonLayout, -1, [&](db::undark::UndarkRow& row) {
     if (row.size() != kPersonValues) return;
     const int rowId = ParseDecimal<int>(row[0].text);
     // Live rows are found too; a row whose ROWID is live is that contact or
@@ -283,14 +283,14 @@ void CAddressBookDB::RecoverDeletedPersons() {
     contact->deleted = 1;
     contactByRowId_[rowId] = contact.get();
     found.push_back(std::move(contact));
-  });
+  }));
   // Each found row goes to the front in turn: the last found leads.
   contacts_.insert(contacts_.begin(), std::make_move_iterator(found.rbegin()),
                    std::make_move_iterator(found.rend()));
 }
 
 void CAddressBookDB::RecoverFullTextRows() {
-  db::undark::UndarkScan(dbPath, kFullTextLayout, -1, [&](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kFullTextLayout, -1, [&](db::undark::UndarkRow& row) {
     if (row.size() != kFullTextValues) return;
     auto contact = std::make_unique<DBITEM_AdrBFriend>();
     contact->rowId = static_cast<int>(db::undark::UndarkValueToInt64(row[0]));
@@ -308,7 +308,7 @@ void CAddressBookDB::RecoverFullTextRows() {
     contact->deleted = 1;
     recoveredContacts_.push_back(std::move(contact));
     recoveredPhoneTexts_.push_back(std::move(phoneText));
-  });
+  }));
 }
 
 bool CAddressBookDB::RepeatsLiveContact(const DBITEM_AdrBFriend& recovered, const std::string& phoneText) const {

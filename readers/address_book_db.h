@@ -63,8 +63,9 @@ class CAddressBookDB : public db::CDbSqlite {
   std::string GetTableName(int tableKind) override;
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // Loads the persons, their multi-values and the deleted contacts. Returns
-  // 0 when the database cannot be opened.
-  int Open(const std::string& path, int param) override;
+  // the base's status when the database cannot be opened, corrupt when it
+  // has no readable ABPerson (not an address book), else ok.
+  base::Status Open(const std::string& path, int param) override;
 
   // The live contact with this number ("+86" in front is dropped first), or
   // nullptr. The contact belongs to this reader.

@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "backup/mbdb.h"
-#include "chat/wechat_account.h"
+#include "base/categories.h"
 #include "db/item_time.h"
 #include "db/text.h"
 #include "export/export_writer.h"
@@ -49,16 +49,16 @@ struct CategoryFiles {
   const char* folderPrefix;  // nullptr: the WeChat account folder decides
 };
 constexpr CategoryFiles kCategoryFiles[] = {
-    {kNotesAttachmentsCategory, "Files where flags=1 and domain like '%AppDomainGroup-group.com.apple.notes%'",
+    {base::kCategoryNotesAttachments, "Files where flags=1 and domain like '%AppDomainGroup-group.com.apple.notes%'",
      "AppDomainGroup-group.com.apple.notes", "Accounts/"},
-    {kMessageAttachmentsCategory, "Files where flags=1 and domain like '%MediaDomain%'", "MediaDomain",
+    {base::kCategoryMessageAttachments, "Files where flags=1 and domain like '%MediaDomain%'", "MediaDomain",
      "Library/SMS/Attachments/"},
     // The account folder is a value bound to the one parameter, escaped for
     // LIKE with '\'.
-    {kWeChatAttachmentsCategory,
+    {base::kCategoryWeChatAttachments,
      "Files where flags=1 and domain like '%AppDomain-com.tencent.xin%' and relativePath like ? escape '\\'",
      "AppDomain-com.tencent.xin", nullptr},
-    {kWhatsAppFilesCategory, "Files where flags=1 and domain like '%net.whatsapp%'", "net.whatsapp", "Message/"},
+    {base::kCategoryWhatsAppFiles, "Files where flags=1 and domain like '%net.whatsapp%'", "net.whatsapp", "Message/"},
 };
 
 const CategoryFiles* FilesOf(int category) {
@@ -223,7 +223,8 @@ int CAttachmentDB::LoadAttachmentReader(const std::string& path, std::array<void
   MakeTopGroups(browserRows);
   const int sourceMode = index_ != nullptr ? index_->Mode() : backup::SourceManifestDb;
   if (appMode_ != kManifestReaderMode || sourceMode == backup::SourceManifestDb) {
-    if (Open(path, openParameter) == 0) return 0;
+    const base::Status opened = index_ != nullptr ? index_->OpenDatabase(*this, path, openParameter) : Open(path, openParameter);
+    if (!opened.Ok()) return 0;
     // The app reader only proves the app's database is there; its files
     // come from the manifest reader.
     if (openParameter != 0 || appMode_ != kManifestReaderMode) return 1;
@@ -259,7 +260,7 @@ void CAttachmentDB::MakeTopGroups(const std::array<void*, 5>& browserRows) {
 void CAttachmentDB::LoadManifest() {
   if (FilesOf(category_) == nullptr) return;
   db::ItemList unused;
-  if (category_ == kWeChatAttachmentsCategory) {
+  if (category_ == base::kCategoryWeChatAttachments) {
     // LoadTable runs no bound values; the same statement through Query.
     const int ran = Query(kFilesKind, "Select * From " + GetTableName(kFilesKind) + ";", unused,
                           {AccountFolderPattern(accountFolder)});
@@ -290,7 +291,7 @@ void CAttachmentDB::LoadMbdb() {
   const std::string accountPart = accountFolder + "/";
   for (const backup::MbdbRecord& entry : manifest->Records()) {
     if (!entry.domain || !entry.path || !entry.IsRegularFile() || !MatchesDomain(*entry.domain)) continue;
-    if (category_ == kWeChatAttachmentsCategory && !ContainsIgnoringAsciiCase(*entry.path, accountPart)) continue;
+    if (category_ == base::kCategoryWeChatAttachments && !ContainsIgnoringAsciiCase(*entry.path, accountPart)) continue;
     bool png = false;
     const int mediaType = AttachmentTypeOf(*entry.path, png);
     if (mediaType == 0) continue;
@@ -425,33 +426,19 @@ void CAttachmentDB::SortTopGroups() {
 AttachmentSet::AttachmentSet() = default;
 AttachmentSet::~AttachmentSet() = default;
 
+std::string ManifestPathOf(const backup::CFileListDB& index) {
+  return index.Mode() == backup::SourceManifestDb ? index.DbPath() : index.DbFolder() + "Manifest.db";
+}
+
 int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<void*, 5> rows) {
   set.appReader.reset();
   set.manifestReader.reset();
-  set.accountReaders.clear();
-  set.wxUsers.reset();
   const int category = set.category;
-  if (FilesOf(category) == nullptr) return 1;
-  // The manifest the index opened, whatever the case of its name; the other
-  // forms list their files from the index and use no path.
-  const std::string manifest =
-      index.Mode() == backup::SourceManifestDb ? index.DbPath() : index.DbFolder() + "Manifest.db";
-  if (category == kWeChatAttachmentsCategory) {
-    set.wxUsers = std::make_unique<chat::CLocalUserList>();
-    set.wxUsers->FindLocalUsers(&index, category);
-    for (const auto& account : set.wxUsers->wxUsers) {
-      auto reader = std::make_unique<CAttachmentDB>(&index, category, kManifestReaderMode);
-      reader->accountFolder = account->userMd5;
-      account->attachmentReader = reader.get();
-      reader->LoadAttachmentReader(manifest, rows, 0);
-      set.accountReaders.push_back(std::move(reader));
-    }
-    return 1;
-  }
-  if (category == kNotesAttachmentsCategory || category == kMessageAttachmentsCategory) {
+  if (FilesOf(category) == nullptr || category == base::kCategoryWeChatAttachments) return 1;
+  if (category == base::kCategoryNotesAttachments || category == base::kCategoryMessageAttachments) {
     std::vector<std::string> paths;
     int found = 0;
-    if (category == kNotesAttachmentsCategory) {
+    if (category == base::kCategoryNotesAttachments) {
       found = index.FindFilePaths("NoteStore.sqlite", "AppDomainGroup-group.com.apple.notes", paths, false);
     } else {
       const bool folderMode = index.Mode() == backup::SourceFolder;
@@ -459,11 +446,11 @@ int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<v
     }
     if (found != 0 && !paths.empty()) {
       set.appReader = std::make_unique<CAttachmentDB>(&index, category, kAppReaderMode);
-      set.appReader->LoadAttachmentReader(paths[0], rows, category == kNotesAttachmentsCategory ? 1 : 0);
+      set.appReader->LoadAttachmentReader(paths[0], rows, category == base::kCategoryNotesAttachments ? 1 : 0);
     }
   }
   set.manifestReader = std::make_unique<CAttachmentDB>(&index, category, kManifestReaderMode);
-  set.manifestReader->LoadAttachmentReader(manifest, rows, 0);
+  set.manifestReader->LoadAttachmentReader(ManifestPathOf(index), rows, 0);
   return 1;
 }
 

@@ -42,9 +42,6 @@
 #include "db/db_sqlite.h"
 #include "db/items.h"
 
-namespace chat {
-class CLocalUserList;
-}
 namespace exporting {
 class IExportProgress;
 }
@@ -54,12 +51,6 @@ namespace readers {
 // A file's media type; also the number of the day group's sub-list that
 // holds the files of that type (sub-list 0 holds them all).
 inline constexpr int kAttachmentImage = 1, kAttachmentVideo = 2, kAttachmentVoice = 3, kAttachmentOther = 4;
-
-// The data categories this reader serves.
-inline constexpr int kNotesAttachmentsCategory = 14;
-inline constexpr int kMessageAttachmentsCategory = 15;
-inline constexpr int kWeChatAttachmentsCategory = 16;
-inline constexpr int kWhatsAppFilesCategory = 17;
 
 // The reader's two roles: the one that lists files from the backup's file
 // list, and the one opened on the app's own database, which lists nothing.
@@ -188,8 +179,8 @@ class CAttachmentDB : public db::CDbSqlite {
   int columnCount_ = 0;
 };
 
-// The dispatcher's holder for categories 14-17. Destroying it destroys its
-// readers and their records.
+// The readers of one analysis of categories 14, 15 and 17. Destroying it
+// destroys its readers and their records.
 class AttachmentSet {
  public:
   AttachmentSet();
@@ -200,20 +191,19 @@ class AttachmentSet {
   int category = -1;
   std::unique_ptr<CAttachmentDB> manifestReader;
   std::unique_ptr<CAttachmentDB> appReader;  // 14 and 15, when the app's database is found
-  // 16: the WeChat accounts of the backup (their contacts are not loaded)
-  // and one manifest reader per account, in the accounts' order.
-  std::unique_ptr<chat::CLocalUserList> wxUsers;
-  std::vector<std::unique_ptr<CAttachmentDB>> accountReaders;
 };
 
 // Loads the attachments of set.category into set, replacing its readers:
 // for 14 and 15 an app reader on the app's database (NoteStore.sqlite,
-// sms.db) when the index finds it, for 14, 15 and 17 the manifest reader,
-// for 16 the WeChat accounts and a manifest reader limited to each
-// account's folder. Other categories load nothing. rows go to
-// LoadAttachmentReader. Returns 1. Runs on the analysis worker; the readers
-// stay open until the caller closes them.
+// sms.db) when the index finds it, and the manifest reader. Other categories
+// load nothing. rows go to LoadAttachmentReader. Returns 1. Runs on the
+// analysis worker; the readers stay open until the caller closes them.
 int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<void*, 5> rows);
+
+// The manifest the index opened, whatever the case of its name: the file
+// every manifest reader lists (the other backup forms list their files from
+// the index and use no path).
+std::string ManifestPathOf(const backup::CFileListDB& index);
 
 // The name a file is copied under: its fileName passed through
 // exporting::SanitiseFileName (control characters dropped too) and kept

@@ -108,12 +108,12 @@ void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
-int CCalendarDB::Open(const std::string& path, int param) {
+base::Status CCalendarDB::Open(const std::string& path, int param) {
   entries_.clear();
   recoveredItems_.clear();
   itemKeyIndex_.clear();
   columnCount_ = 0;
-  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam == 0) {
     db::ItemList loaded;
     columnCount_ = LoadTable(kCalendarItemKind, loaded);
@@ -126,7 +126,7 @@ int CCalendarDB::Open(const std::string& path, int param) {
   for (const auto& item : entries_) itemKeyIndex_[CalendarKey(*item)] = item.get();
   RecoverCalendarItems();
   MergeRecoveredItems();
-  return 1;
+  return {};
 }
 
 std::vector<db::BaseItem*> CCalendarDB::EntryItems() const { return db::ItemPointers(entries_); }
@@ -160,7 +160,7 @@ void CCalendarDB::RecoverCalendarItems() {
   // rebuilt.
   if (columnCount_ <= static_cast<int>(kCompletionDate.index) || !RecoveredRowsMatchStore()) return;
   const auto expected = static_cast<std::size_t>(columnCount_);
-  db::undark::UndarkScan(dbPath, kCalendarItemLayout, columnCount_, [&](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kCalendarItemLayout, columnCount_, [&](db::undark::UndarkRow& row) {
     if (row.size() != expected) return;
     auto item = std::make_unique<DBITEM_CalendarFriend>();
     item->rowId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kRowIdValue]));
@@ -179,7 +179,7 @@ void CCalendarDB::RecoverCalendarItems() {
     item->completionDate = ValueDouble(row[kCompletionDate.index]);
     item->deleted = 1;
     recoveredItems_.push_back(std::move(item));
-  });
+  }));
 }
 
 void CCalendarDB::MergeRecoveredItems() {

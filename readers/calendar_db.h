@@ -79,9 +79,10 @@ class CCalendarDB : public db::CDbSqlite {
   // back).
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // Loads the live items (param 0) with their locations, rebuilds the
-  // deleted ones and merges them. Returns 0 (and no items) when the database
-  // cannot be opened, else 1; a store without CalendarItem opens with none.
-  int Open(const std::string& path, int param) override;
+  // deleted ones and merges them. Returns the base's status (and no items) when
+  // the database cannot be opened, else ok; a store without CalendarItem
+  // opens with none.
+  base::Status Open(const std::string& path, int param) override;
 
   // Rebuilt items first (in the order the scan found them), then the live
   // items in table order; other-type items stay, marked -1. Owned here;

@@ -78,8 +78,8 @@ void CCallHistoryDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out,
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
-int CCallHistoryDB::Open(const std::string& path, int param) {
-  if (CDbSqlite::Open(path, param) == 0) return 0;
+base::Status CCallHistoryDB::Open(const std::string& path, int param) {
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   calls_.clear();
   recoveredCalls_.clear();
   callByKey_.clear();
@@ -96,7 +96,7 @@ int CCallHistoryDB::Open(const std::string& path, int param) {
   for (const auto& call : calls_) callByKey_[CallKey(*call)] = call.get();
   MergeRecoveredCalls();
   NameCalls();
-  return 1;
+  return {};
 }
 
 std::vector<db::BaseItem*> CCallHistoryDB::CallItems() const { return db::ItemPointers(calls_); }
@@ -114,7 +114,7 @@ void CCallHistoryDB::RecoverDeletedCalls() {
   const bool noDeviceColumn = callColumnCount_ == kStoreWithoutDeviceColumns;
   const std::size_t i = noDeviceColumn ? 14 : 15;  // ZISO_COUNTRY_CODE
   const std::size_t expected = static_cast<std::size_t>(callColumnCount_);
-  db::undark::UndarkScan(dbPath, kCallRecordLayout, callColumnCount_, [&](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kCallRecordLayout, callColumnCount_, [&](db::undark::UndarkRow& row) {
     if (row.size() != expected || row.size() < kMinRecoveredValues) return;
     auto call = std::make_unique<DBITEM_CallHistory>();
     for (std::size_t k = 0; k < kCallIntFieldCount; ++k) {
@@ -135,7 +135,7 @@ void CCallHistoryDB::RecoverDeletedCalls() {
     }
     call->deleted = 1;
     recoveredCalls_.push_back(std::move(call));
-  });
+  }));
 }
 
 void CCallHistoryDB::MergeRecoveredCalls() {

@@ -82,9 +82,9 @@ class CCallHistoryDB : public db::CDbSqlite {
   // Kind 0: one ZCALLRECORD row into a DBITEM_CallHistory (param 0 only).
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // Loads the live calls (param 0), rebuilds the deleted ones, names them.
-  // Returns 0 when the database cannot be opened, else 1; a store without
-  // ZCALLRECORD opens with no calls.
-  int Open(const std::string& path, int param) override;
+  // Returns the base's status when the database cannot be opened, else ok; a
+  // store without ZCALLRECORD opens with no calls.
+  base::Status Open(const std::string& path, int param) override;
 
   // Recovered calls first (in the order the scan found them), then the live
   // calls in table order. Owned here; they outlive Close.

@@ -155,13 +155,13 @@ void CMessageDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db:
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
-int CMessageDB::Open(const std::string& path, int param) {
+base::Status CMessageDB::Open(const std::string& path, int param) {
   ownNumberFriend_->name = kOwnNumberName;
   // Every Open starts from nothing: the maps point into the conversations,
   // so they go together.
   Reset();
-  if (CDbSqlite::Open(path, param) == 0) return 0;
-  if (openParam != 0) return 1;
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
+  if (openParam != 0) return {};
 
   const int joinedColumns = LoadTable(kMessageJoinKind, rows);
   // The joined rows carry the handle's columns after the message's. Their
@@ -174,7 +174,7 @@ int CMessageDB::Open(const std::string& path, int param) {
 
   RecoverDeletedMessages();
   MergeDeletedMessages();
-  return 1;
+  return {};
 }
 
 void CMessageDB::Reset() {
@@ -228,10 +228,10 @@ void CMessageDB::RecoverDeletedMessages() {
   // Without the live column count no recovered row could be told from junk.
   if (messageColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
   const auto expected = static_cast<std::size_t>(messageColumnCount_);
-  db::undark::UndarkScan(dbPath, kMessageLayout, messageColumnCount_, [&](UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kMessageLayout, messageColumnCount_, [&](UndarkRow& row) {
     if (row.size() != expected || !IsUuidText(row[kGuidColumn])) return;
     recoveredMessages_.push_back(MessageFromRow(row));
-  });
+  }));
 }
 
 void CMessageDB::MergeDeletedMessages() {

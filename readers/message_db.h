@@ -107,10 +107,11 @@ class CMessageDB : public db::CDbSqlite {
   // kind 1 hands back a DBITEM_handle.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // Loads the live messages, recovers the deleted ones and files both into
-  // conversations; a second Open starts from nothing again. Returns 0 when
-  // the database cannot be opened (no conversations then), else 1, also when
-  // the live query failed part way (what was read stays).
-  int Open(const std::string& path, int param) override;
+  // conversations; a second Open starts from nothing again. Returns the
+  // base's status when the database cannot be opened (no conversations
+  // then), else ok, also when the live query failed part way (what was read
+  // stays; damage is in Problems()).
+  base::Status Open(const std::string& path, int param) override;
 
   // The conversations, those holding recovered messages first: the record
   // browser's list for the messages category. Owned here.

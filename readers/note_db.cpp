@@ -212,8 +212,8 @@ void CIphoneNoteDB::ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::Cpp
   if (created) out = std::move(created);
 }
 
-int CIphoneNoteDB::Open(const std::string& path, int format) {
-  if (CDbSqlite::Open(path, format) == 0) return 0;
+base::Status CIphoneNoteDB::Open(const std::string& path, int format) {
+  if (base::Status opened = CDbSqlite::Open(path, format); !opened.Ok()) return opened;
   recoveredNotes_.clear();
   noteKeyIndex_.clear();
   noteDataIndex_.clear();
@@ -252,7 +252,7 @@ int CIphoneNoteDB::Open(const std::string& path, int format) {
     if (others.count(note.get()) == 0) contributed_.push_back(note.get());
   }
   collection_.Publish();
-  return 1;
+  return {};
 }
 
 void CIphoneNoteDB::LoadNoteStore() {
@@ -319,14 +319,14 @@ std::optional<std::string> CIphoneNoteDB::FindAttachmentFile(const std::string& 
 }
 
 void CIphoneNoteDB::RecoverNotes() {
-  db::undark::UndarkScan(dbPath, kNoteDataLayout, -1, [this](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kNoteDataLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kNoteDataColumns) return;
     auto note = std::make_unique<DBITEM_Note>();
     note->noteId = ValueInt32(row[kNoteDataNoteColumn]);
     if (auto text = ExtractNoteText(ValueBlob(row[kNoteDataBlobColumn]))) note->body = std::move(*text);
     note->deleted = 1;
     recoveredNotes_.push_back(std::move(note));
-  });
+  }));
   RecoverObjectRows();
 }
 
@@ -336,7 +336,7 @@ void CIphoneNoteDB::RecoverObjectRows() {
   // look for, and the whole file is not read again for nothing.
   if (objectColumnCount_ != db::undark::LayoutColumnCount(layout)) return;
   const auto expected = static_cast<std::size_t>(objectColumnCount_);
-  db::undark::UndarkScan(dbPath, layout, -1, [&](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, layout, -1, [&](db::undark::UndarkRow& row) {
     if (row.size() != expected) return;
     // The scan meets the live rows too. Their texts are the title and
     // snippet, never the note's text, so the note key cannot tell them from
@@ -351,7 +351,7 @@ void CIphoneNoteDB::RecoverObjectRows() {
     note->body = ValueText(row[kObjectFirstTextValue]) + ValueText(row[kObjectSecondTextValue]);
     note->deleted = 1;
     recoveredNotes_.push_back(std::move(note));
-  });
+  }));
 }
 
 void CIphoneNoteDB::MergeRecoveredNotes() {
@@ -400,7 +400,7 @@ void NoteCollection::Publish() {
   for (const auto& note : notes_) records_.push_back(note.get());
 }
 
-int LoadNotes(NoteCollection& collection, backup::CFileListDB& index) {
+int LoadNotes(NoteCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress) {
   collection.index_ = &index;
   collection.notesSqlite_.reset();
   collection.noteStore_.reset();
@@ -410,20 +410,20 @@ int LoadNotes(NoteCollection& collection, backup::CFileListDB& index) {
   std::vector<std::string> paths;
   const char* notesPath = index.Mode() == backup::SourceFolder ? kNotesSqliteFolderPath : kNotesSqlitePath;
   if (index.FindFilePaths(notesPath, kNotesSqliteDomain, paths, false) != 0 && !paths.empty()) {
-    db::ReportProgress(false, 10);
+    db::ReportProgress(progress, false, 10);
     collection.notesSqlite_ = std::make_unique<CIphoneNoteDB>(&index, collection);
-    collection.notesSqlite_->Open(paths.front(), kNotesSqliteFormat);
+    index.OpenDatabase(*collection.notesSqlite_, paths.front(), kNotesSqliteFormat);
     collection.notesSqlite_->Close();  // the notes stay; the connection is not needed again
-    db::ReportProgress(false, 50);
+    db::ReportProgress(progress, false, 50);
   }
 
   paths.clear();
   if (index.FindFilePaths(kNoteStorePath, kNoteStoreDomain, paths, false) != 0 && !paths.empty()) {
-    db::ReportProgress(false, 60);
+    db::ReportProgress(progress, false, 60);
     collection.noteStore_ = std::make_unique<CIphoneNoteDB>(&index, collection);
-    collection.noteStore_->Open(paths.front(), kNoteStoreFormat);
+    index.OpenDatabase(*collection.noteStore_, paths.front(), kNoteStoreFormat);
     collection.noteStore_->Close();
-    db::ReportProgress(false, 90);
+    db::ReportProgress(progress, false, 90);
   }
   return 1;
 }

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "db/db_sqlite.h"
+#include "db/progress.h"
 
 namespace backup {
 class CFileListDB;
@@ -104,9 +105,9 @@ class CIphoneNoteDB : public db::CDbSqlite {
   // format: kNotesSqliteFormat or kNoteStoreFormat. Loads the file's notes
   // into the collection, in place of those this reader gave it before,
   // rebuilds deleted ones (NoteStore) and tidies the texts of all notes
-  // (NoteStore). Returns 0 when the base cannot open the file (the
-  // collection is left as it was), else 1.
-  int Open(const std::string& path, int format) override;
+  // (NoteStore). Returns the base's status when it cannot open the
+  // file (the collection is left as it was), else ok.
+  base::Status Open(const std::string& path, int format) override;
 
   // ZICCLOUDSYNCINGOBJECT's column count as LoadTable reported it; 0 when
   // it could not be read.
@@ -165,7 +166,7 @@ class NoteCollection {
 
  private:
   friend class CIphoneNoteDB;
-  friend int LoadNotes(NoteCollection& collection, backup::CFileListDB& index);
+  friend int LoadNotes(NoteCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress);
 
   // Makes Records() show the notes as they now stand.
   void Publish();
@@ -182,7 +183,7 @@ class NoteCollection {
 // (progress 10 and 50 around notes.sqlite, 60 and 90 around NoteStore). A
 // file the backup lacks, or one that cannot be opened, gives no notes and
 // no message. Returns 1.
-int LoadNotes(NoteCollection& collection, backup::CFileListDB& index);
+int LoadNotes(NoteCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress = nullptr);
 
 // The key under which a rebuilt note repeats a known one: noteId in decimal,
 // a zero byte, then the first 256 characters of the body. The zero byte

@@ -427,14 +427,16 @@ void CPhotoDB::Reset() {
   columnCount_ = 0;
 }
 
-int CPhotoDB::LoadPhotos(const std::string& libraryPath, std::array<void*, 3> albumRows) {
+base::Status CPhotoDB::LoadPhotos(const std::string& libraryPath, std::array<void*, 3> albumRows,
+                                 db::AnalysisProgress* progress) {
   Reset();
   const bool videos = videoMode_ == kPhotoModeVideos;
   rootAlbum_ = MakeAlbum(videos ? "全部视频" : "全部照片", 0, albumRows[0]);
   cameraRollAlbum_ = MakeAlbum("相机胶卷", 1, albumRows[1]);
   extraAlbum_ = MakeAlbum(videos ? "其它视频" : "已恢复", 2, albumRows[2]);
   topAlbums_ = {rootAlbum_.get(), cameraRollAlbum_.get(), extraAlbum_.get()};
-  if (Open(libraryPath, 0) == 0) return 0;
+  base::Status opened = index_ != nullptr ? index_->OpenDatabase(*this, libraryPath, 0) : Open(libraryPath, 0);
+  if (!opened.Ok()) return opened;
 
   files_ = std::make_unique<CameraRollFiles>(index_);
   db::ItemList handedBack;  // stays empty: rows are filed by ParseRow
@@ -442,12 +444,12 @@ int CPhotoDB::LoadPhotos(const std::string& libraryPath, std::array<void*, 3> al
   if (videos) {
     for (const UnlistedScan& scan : kVideoScans) {
       AddUnlistedFiles(scan.extension, scan.kind);
-      db::ReportProgress(true, kVideoScanStep);
+      db::ReportProgress(progress, true, kVideoScanStep);
     }
   } else {
     for (const UnlistedScan& scan : kPhotoScans) {
       AddUnlistedFiles(scan.extension, scan.kind);
-      db::ReportProgress(true, kPhotoScanShare / static_cast<float>(std::size(kPhotoScans)));
+      db::ReportProgress(progress, true, kPhotoScanShare / static_cast<float>(std::size(kPhotoScans)));
     }
   }
   files_.reset();
@@ -456,10 +458,10 @@ int CPhotoDB::LoadPhotos(const std::string& libraryPath, std::array<void*, 3> al
   for (db::BaseItem* album : rootAlbum_->items) {
     if (album->deleted != 0) continue;
     cameraRollAlbum_->items.push_back(album);
-    db::ReportProgress(true, static_cast<float>(step));
+    db::ReportProgress(progress, true, static_cast<float>(step));
   }
   SortTopAlbums();
-  return 1;
+  return {};
 }
 
 // ---- dates and export ----

@@ -37,6 +37,7 @@
 
 #include "backup/file_list_db.h"
 #include "db/db_sqlite.h"
+#include "db/progress.h"
 #include "db/items.h"
 
 namespace exporting {
@@ -106,10 +107,12 @@ class CPhotoDB : public db::CDbSqlite {
   // Lists the media: creates the top albums (each top album's row is set to
   // its handle in albumRows, the browser's three album rows, which may be
   // null), opens the library at libraryPath, files its rows and the unlisted
-  // camera-roll files, and sorts the albums newest first. Returns 0 when the library cannot be
-  // opened (the top albums are then empty), else 1. Drops what an earlier
-  // call listed. Posts analysis progress (db::ReportProgress).
-  int LoadPhotos(const std::string& libraryPath, std::array<void*, 3> albumRows);
+  // camera-roll files, and sorts the albums newest first. Returns the open's
+  // status when the library cannot be opened (the top albums are then
+  // empty), else ok. Drops what an earlier call listed. Reports analysis
+  // progress to progress (may be null).
+  base::Status LoadPhotos(const std::string& libraryPath, std::array<void*, 3> albumRows,
+                          db::AnalysisProgress* progress = nullptr);
 
   // The three top albums: all media, camera roll, recovered (photos) or
   // other videos (videos). Empty before LoadPhotos.

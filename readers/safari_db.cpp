@@ -108,8 +108,8 @@ void CSafariDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
-int CSafariDB::Open(const std::string& path, int which) {
-  if (CDbSqlite::Open(path, which) == 0) return 0;
+base::Status CSafariDB::Open(const std::string& path, int which) {
+  if (base::Status opened = CDbSqlite::Open(path, which); !opened.Ok()) return opened;
   entries_.clear();
   recoveredVisits_.clear();
   urlById_.clear();
@@ -126,7 +126,7 @@ int CSafariDB::Open(const std::string& path, int which) {
   }
   for (const auto& entry : entries_) visitKeyIndex_[VisitKey(*entry)] = entry.get();
   MergeRecoveredVisits();
-  return 1;
+  return {};
 }
 
 void CSafariDB::SeedPageAddresses() {
@@ -142,19 +142,19 @@ void CSafariDB::SeedPageAddresses() {
 }
 
 void CSafariDB::RecoverSafariHistory() {
-  db::undark::UndarkScan(dbPath, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
+  NoteProblem(db::undark::UndarkScan(dbPath, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kPagesValues) return;
     const std::int64_t id = std::strtoll(row[0].text.c_str(), nullptr, 10);
     if (id > 0) urlById_.try_emplace(id, db::undark::UndarkValueText(row[1]));  // ids start at 1
-  });
-  db::undark::UndarkScan(dbPath, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
+  }));
+  NoteProblem(db::undark::UndarkScan(dbPath, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kVisitsValues || !LooksLikeVisit(row)) return;
     auto visit = std::make_unique<DBITEM_Safari>();
     visit->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1]));
     visit->pageTitle = db::undark::UndarkValueText(row[3]);
     visit->deleted = 1;
     recoveredVisits_.push_back(std::move(visit));
-  });
+  }));
 }
 
 void CSafariDB::MergeRecoveredVisits() {
@@ -172,7 +172,7 @@ void CSafariDB::MergeRecoveredVisits() {
 SafariCollection::SafariCollection(backup::CFileListDB* index) : index_(index) {}
 SafariCollection::~SafariCollection() = default;
 
-int LoadSafari(SafariCollection& collection, backup::CFileListDB& index) {
+int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress) {
   collection.index_ = &index;
   collection.records_.clear();
   collection.history_.reset();
@@ -184,20 +184,20 @@ int LoadSafari(SafariCollection& collection, backup::CFileListDB& index) {
     if (index.FindFilePaths(kSafariHistoryPath, domain, paths, false) != 0 && !paths.empty()) break;
   }
   if (!paths.empty()) {
-    db::ReportProgress(false, 10);
+    db::ReportProgress(progress, false, 10);
     collection.history_ = std::make_unique<CSafariDB>(&index);
-    collection.history_->Open(paths.front(), kSafariHistory);
+    index.OpenDatabase(*collection.history_, paths.front(), kSafariHistory);
     collection.history_->Close();  // the records stay; the connection is not needed again
-    db::ReportProgress(false, 50);
+    db::ReportProgress(progress, false, 50);
   }
 
   paths.clear();
   if (index.FindFilePaths(kSafariBookmarksPath, kSafariHomeDomain, paths, false) != 0 && !paths.empty()) {
-    db::ReportProgress(false, 60);
+    db::ReportProgress(progress, false, 60);
     collection.bookmarks_ = std::make_unique<CSafariDB>(&index);
-    collection.bookmarks_->Open(paths.front(), kSafariBookmarks);
+    index.OpenDatabase(*collection.bookmarks_, paths.front(), kSafariBookmarks);
     collection.bookmarks_->Close();
-    db::ReportProgress(false, 90);
+    db::ReportProgress(progress, false, 90);
   }
 
   for (const CSafariDB* reader : {collection.history_.get(), collection.bookmarks_.get()}) {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "db/db_sqlite.h"
+#include "db/progress.h"
 
 namespace backup {
 class CFileListDB;
@@ -59,9 +60,9 @@ class CSafariDB : public db::CDbSqlite {
   std::string GetTableName(int tableKind) override;
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // which: kSafariHistory or kSafariBookmarks. Loads the records (and for
-  // History.db the rebuilt visits). Returns 0 when the database cannot be
-  // opened, else 1.
-  int Open(const std::string& path, int which) override;
+  // History.db the rebuilt visits). Returns the base's status when the database
+  // cannot be opened, else ok.
+  base::Status Open(const std::string& path, int which) override;
 
   // Live records in table order, then the rebuilt visits that were kept, in
   // reverse scan order. Owned here; they outlive Close.
@@ -104,7 +105,7 @@ class SafariCollection {
   const CSafariDB* BookmarksReader() const { return bookmarks_.get(); }
 
  private:
-  friend int LoadSafari(SafariCollection& collection, backup::CFileListDB& index);
+  friend int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress);
 
   backup::CFileListDB* index_;
   std::unique_ptr<CSafariDB> history_;
@@ -117,7 +118,7 @@ class SafariCollection {
 // 50 around the history, 60 and 90 around the bookmarks) and builds its
 // list. A database the backup lacks, or one that cannot be opened,
 // contributes nothing. Returns 1.
-int LoadSafari(SafariCollection& collection, backup::CFileListDB& index);
+int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress = nullptr);
 
 // The key under which a rebuilt visit repeats a known record: its whole
 // title and its whole address, kept apart by a zero byte, so that records

@@ -75,9 +75,9 @@ void CNoteVoiceDB::FindAudioFile(DBITEM_NoteVoice& recording) const {
   }
 }
 
-int CNoteVoiceDB::Open(const std::string& path, int param) {
+base::Status CNoteVoiceDB::Open(const std::string& path, int param) {
   recordings_.clear();
-  if (CDbSqlite::Open(path, param) == 0) return 0;
+  if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam == 0) {
     db::ItemList loaded;
     LoadTable(kRecordingKind, loaded);
@@ -86,7 +86,7 @@ int CNoteVoiceDB::Open(const std::string& path, int param) {
       recordings_.emplace_back(static_cast<DBITEM_NoteVoice*>(item.release()));
     }
   }
-  return 1;
+  return {};
 }
 
 std::vector<db::BaseItem*> CNoteVoiceDB::RecordingItems() const { return db::ItemPointers(recordings_); }

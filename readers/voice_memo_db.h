@@ -54,10 +54,10 @@ class CNoteVoiceDB : public db::CDbSqlite {
   // Kind 0: one ZRECORDING row into a DBITEM_NoteVoice, with its audio file
   // looked up.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
-  // Loads the recordings (param 0). Returns 0 (and no records) when the
-  // database cannot be opened, else 1; a store without ZRECORDING opens with
-  // none.
-  int Open(const std::string& path, int param) override;
+  // Loads the recordings (param 0). Returns the base's status (and no records)
+  // when the database cannot be opened, else ok; a store without ZRECORDING
+  // opens with none.
+  base::Status Open(const std::string& path, int param) override;
 
   // In table order. Owned here; they outlive Close.
   const std::vector<std::unique_ptr<DBITEM_NoteVoice>>& Recordings() const { return recordings_; }

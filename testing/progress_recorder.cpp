@@ -1,12 +1,6 @@
 #include "testing/progress_recorder.h"
 
-#include "db/progress.h"
-
 namespace sample {
-
-ProgressRecorder::ProgressRecorder() { db::SetProgressTarget(this); }
-
-ProgressRecorder::~ProgressRecorder() { db::SetProgressTarget(nullptr); }
 
 void ProgressRecorder::Post(std::uint32_t message, std::uintptr_t, std::intptr_t lParam) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -72,7 +72,7 @@ std::vector<std::pair<std::string, std::string>> PersonRowsInFile(const fs::path
 
 class AddressBookSample : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(reader_.Open(WriteDatabase(folder_, database_).string(), 0), 1); }
+  void SetUp() override { ASSERT_TRUE(reader_.Open(WriteDatabase(folder_, database_).string(), 0).Ok()); }
 
   platform::TempFolder folder_{"velmora-contacts-test"};
   sample::SqliteFile database_ = sample::ContactsDatabase();
@@ -199,7 +199,7 @@ TEST(AddressBookCsv, PrintsSecondToSixthNumberAndKeepsColumns) {
   sample::SqliteFile database(sql);
   platform::TempFolder folder("velmora-contacts-test");
   CAddressBookDB reader;
-  ASSERT_EQ(reader.Open(WriteDatabase(folder, database).string(), 0), 1);
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, database).string(), 0).Ok());
   EXPECT_EQ(ContactsCsv(reader),
             kHeader +
                 "王小明,13800000000,13800000001,13800000002,13800000003,13800000004,13800000005,,,,,,,,,\r\n"
@@ -225,7 +225,7 @@ TEST(AddressBookRecovery, OldCopyOfALivePersonIsNotAdded) {
       << "the old copy of row 2 should be in the file";
 
   CAddressBookDB reader;
-  ASSERT_EQ(reader.Open(path.string(), 0), 1);
+  ASSERT_TRUE(reader.Open(path.string(), 0).Ok());
   for (const auto& contact : reader.Contacts()) {
     EXPECT_NE(contact->firstName, "First2") << "row " << contact->rowId;
   }
@@ -248,7 +248,7 @@ TEST(AddressBookRecovery, WiderPersonTableGivesNoMisreadContacts) {
   ASSERT_TRUE(misread);
 
   CAddressBookDB reader;
-  ASSERT_EQ(reader.Open(path.string(), 0), 1);
+  ASSERT_TRUE(reader.Open(path.string(), 0).Ok());
   std::vector<std::string> names;
   for (const auto& contact : reader.Contacts()) names.push_back(contact->displayName);
   EXPECT_EQ(names, (std::vector<std::string>{"DeletedPerson1", "DeletedPerson4"}));
@@ -275,7 +275,7 @@ TEST(AddressBookOpen, MissingOrUnreadableDatabaseGivesZero) {
   };
   for (const Case& c : cases) {
     CAddressBookDB reader;
-    EXPECT_EQ(reader.Open(c.path, 0), 0) << c.name;
+    EXPECT_FALSE(reader.Open(c.path, 0).Ok()) << c.name;
     EXPECT_TRUE(reader.Contacts().empty()) << c.name;
     EXPECT_EQ(reader.FindContactByNumber("10086"), nullptr) << c.name;
   }
@@ -286,11 +286,11 @@ TEST(AddressBookOpen, SecondOpenStartsAfresh) {
   platform::TempFolder folder("velmora-contacts-test");
   const std::string path = WriteDatabase(folder, database).string();
   CAddressBookDB reader;
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   const std::string first = ContactsCsv(reader);
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   EXPECT_EQ(ContactsCsv(reader), first);
-  ASSERT_EQ(reader.Open((folder.Path() / "gone.sqlitedb").string(), 0), 0);
+  ASSERT_FALSE(reader.Open((folder.Path() / "gone.sqlitedb").string(), 0).Ok());
   EXPECT_TRUE(reader.Contacts().empty());
   EXPECT_EQ(reader.FindContactByNumber("10086"), nullptr);
 }
@@ -305,7 +305,7 @@ TEST(AddressBookRealFiles, Ios7AddressBookWithoutPersons) {
   const fs::path copy = folder.Path() / "AddressBook.sqlitedb";
   fs::copy_file(source, copy);
   CAddressBookDB reader;
-  ASSERT_EQ(reader.Open(copy.string(), 0), 1);
+  ASSERT_TRUE(reader.Open(copy.string(), 0).Ok());
   // The phone had no persons left, and the iOS 7 tables are narrower than
   // the layouts (36 and 24 columns): nothing to list.
   EXPECT_TRUE(reader.Contacts().empty());
@@ -320,7 +320,7 @@ TEST(AddressBookRealFiles, Ios15AddressBookWithItsLog) {
     fs::copy_file(sourceFolder / name, folder.Path() / name);
   }
   CAddressBookDB reader;
-  ASSERT_EQ(reader.Open((folder.Path() / "AddressBook.sqlitedb").string(), 0), 1);
+  ASSERT_TRUE(reader.Open((folder.Path() / "AddressBook.sqlitedb").string(), 0).Ok());
   // Nine live persons (some only in the log); the scan finds their own
   // full-text rows, which all repeat a live contact.
   EXPECT_EQ(ContactsCsv(reader),

@@ -1,3 +1,4 @@
+#include "base/categories.h"
 #include "readers/attachment_db.h"
 
 #include <gtest/gtest.h>
@@ -85,7 +86,7 @@ class AttachmentBackup {
         fs::last_write_time(folder_.Path() / file.relativePath, std::chrono::file_clock::from_sys(when));
       }
     }
-    opened_ = index_.Open(folder_.Path().string(), -1);
+    opened_ = index_.Open(folder_.Path().string(), -1).Ok() ? 1 : 0;
   }
 
   int Opened() const { return opened_; }
@@ -172,7 +173,7 @@ TEST_P(AttachmentForms, GroupsMessageAttachmentsByDayAndType) {
   const auto before = sample::SnapshotFolder(backup.Folder());
   Rows rows;
   AttachmentSet set;
-  set.category = kMessageAttachmentsCategory;
+  set.category = base::kCategoryMessageAttachments;
   EXPECT_EQ(LoadAttachments(set, backup.Index(), rows.Handles()), 1);
   EXPECT_EQ(set.appReader, nullptr);  // the backup holds no sms.db
   ASSERT_NE(set.manifestReader, nullptr);
@@ -278,7 +279,7 @@ TEST_P(AttachmentForms, ExportsExactlyTheTickedFilesOfTheShownSubListAndKeepsEar
   const auto before = sample::SnapshotFolder(backup.Folder());
   Rows rows;
   AttachmentSet set;
-  set.category = kMessageAttachmentsCategory;
+  set.category = base::kCategoryMessageAttachments;
   LoadAttachments(set, backup.Index(), rows.Handles());
   ASSERT_NE(set.manifestReader, nullptr);
   const CAttachmentDB& reader = *set.manifestReader;
@@ -355,7 +356,7 @@ TEST_P(AttachmentForms, WeChatFilesAreLimitedToTheAccountFolderTakenLiterally) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CAttachmentDB reader(&backup.Index(), kWeChatAttachmentsCategory, kManifestReaderMode);
+    CAttachmentDB reader(&backup.Index(), base::kCategoryWeChatAttachments, kManifestReaderMode);
     reader.accountFolder = c.accountFolder;
     EXPECT_EQ(reader.LoadAttachmentReader(backup.ManifestPath(), {}, 0), 1);
     EXPECT_EQ(reader.LastError(), "");
@@ -531,7 +532,7 @@ TEST(CAttachmentDB, ReadsRowsOfTheWalAndSkipsDamagedRows) {
   ASSERT_TRUE(fs::exists(backup.Folder() / "Manifest.db-wal"));
   const auto before = sample::SnapshotFolder(backup.Folder());
 
-  CAttachmentDB reader(&backup.Index(), kWhatsAppFilesCategory, kManifestReaderMode);
+  CAttachmentDB reader(&backup.Index(), base::kCategoryWhatsAppFiles, kManifestReaderMode);
   EXPECT_EQ(reader.LoadAttachmentReader(backup.ManifestPath(), {}, 0), 1);
   EXPECT_EQ(reader.LoadedColumns(), 5);
   std::vector<std::string> listed;
@@ -550,7 +551,7 @@ TEST(CAttachmentDB, AManifestThatCannotBeReadGivesEmptyGroups) {
   const platform::TempFolder folder("velmora-attachment");
   Rows rows;
   {
-    CAttachmentDB reader(nullptr, kWhatsAppFilesCategory, kManifestReaderMode);
+    CAttachmentDB reader(nullptr, base::kCategoryWhatsAppFiles, kManifestReaderMode);
     EXPECT_EQ(reader.LoadAttachmentReader((folder.Path() / "Manifest.db").string(), rows.Handles(), 0), 0);
     ASSERT_EQ(reader.TopGroups().size(), 5u);
     for (const DBITEM_AttachmentFriend* group : reader.TopGroups()) EXPECT_TRUE(group->items.empty());
@@ -560,7 +561,7 @@ TEST(CAttachmentDB, AManifestThatCannotBeReadGivesEmptyGroups) {
   // A database without the table Files: opens, lists nothing.
   const sample::SqliteFile other("CREATE TABLE Other (a);");
   sample::WriteBytes(folder.Path() / "Manifest.db", other.DatabaseBytes());
-  CAttachmentDB reader(nullptr, kNotesAttachmentsCategory, kManifestReaderMode);
+  CAttachmentDB reader(nullptr, base::kCategoryNotesAttachments, kManifestReaderMode);
   EXPECT_EQ(reader.LoadAttachmentReader((folder.Path() / "Manifest.db").string(), rows.Handles(), 0), 1);
   EXPECT_TRUE(reader.Attachments().empty());
   EXPECT_EQ(reader.LoadedColumns(), 0);
@@ -581,15 +582,15 @@ TEST(LoadAttachments, AnAppReaderOpensTheAppDatabaseAndListsNothing) {
   };
   const std::string notes = "AppDomainGroup-group.com.apple.notes";
   const std::vector<Case> cases = {
-      {"NotesDb", BackupMode::kManifestDb, kNotesAttachmentsCategory, withBytes(File(notes, "NoteStore.sqlite", kSep13)),
+      {"NotesDb", BackupMode::kManifestDb, base::kCategoryNotesAttachments, withBytes(File(notes, "NoteStore.sqlite", kSep13)),
        File(notes, "Accounts/LocalAccount/Media/1/photo.JPEG", kSep13)},
-      {"NotesMbdb", BackupMode::kManifestMbdb, kNotesAttachmentsCategory,
+      {"NotesMbdb", BackupMode::kManifestMbdb, base::kCategoryNotesAttachments,
        withBytes(File(notes, "NoteStore.sqlite", kSep13)), File(notes, "Accounts/LocalAccount/Media/1/photo.JPEG", kSep13)},
-      {"NotesFolder", BackupMode::kFolder, kNotesAttachmentsCategory, withBytes(File(notes, "NoteStore.sqlite", kSep13)),
+      {"NotesFolder", BackupMode::kFolder, base::kCategoryNotesAttachments, withBytes(File(notes, "NoteStore.sqlite", kSep13)),
        File(notes, "Accounts/LocalAccount/Media/1/photo.JPEG", kSep13)},
-      {"MessagesDb", BackupMode::kManifestDb, kMessageAttachmentsCategory,
+      {"MessagesDb", BackupMode::kManifestDb, base::kCategoryMessageAttachments,
        withBytes(File("HomeDomain", "Library/SMS/sms.db", kSep13)), File(kMediaDomain, "Library/SMS/Attachments/a/b.mov", kSep13)},
-      {"MessagesFolder", BackupMode::kFolder, kMessageAttachmentsCategory,
+      {"MessagesFolder", BackupMode::kFolder, base::kCategoryMessageAttachments,
        withBytes(File("HomeDomain", "Library/SMS/sms.db", kSep13)), File(kMediaDomain, "Library/SMS/Attachments/a/b.mov", kSep13)},
   };
   for (const Case& c : cases) {
@@ -603,7 +604,7 @@ TEST(LoadAttachments, AnAppReaderOpensTheAppDatabaseAndListsNothing) {
     ASSERT_NE(set.appReader, nullptr);
     EXPECT_EQ(set.appReader->AppMode(), kAppReaderMode);
     EXPECT_EQ(set.appReader->OpenCount(), 1);
-    EXPECT_EQ(set.appReader->OpenParam(), c.category == kNotesAttachmentsCategory ? 1 : 0);
+    EXPECT_EQ(set.appReader->OpenParam(), c.category == base::kCategoryNotesAttachments ? 1 : 0);
     EXPECT_TRUE(set.appReader->Attachments().empty());
     ASSERT_NE(set.manifestReader, nullptr);
     ASSERT_EQ(set.manifestReader->Attachments().size(), 1u);
@@ -613,12 +614,12 @@ TEST(LoadAttachments, AnAppReaderOpensTheAppDatabaseAndListsNothing) {
   // WhatsApp has no app reader; categories outside 14-17 load nothing.
   AttachmentBackup backup({File("AppDomainGroup-group.net.whatsapp.WhatsApp.shared", "Message/Media/x/y.jpg", kSep13)},
                           BackupMode::kFolder);
-  for (const int category : {kWhatsAppFilesCategory, 13, 18}) {
+  for (const int category : {int{base::kCategoryWhatsAppFiles}, 13, 18}) {
     AttachmentSet set;
     set.category = category;
     EXPECT_EQ(LoadAttachments(set, backup.Index(), {}), 1);
     EXPECT_EQ(set.appReader, nullptr);
-    EXPECT_EQ(set.manifestReader != nullptr, category == kWhatsAppFilesCategory);
+    EXPECT_EQ(set.manifestReader != nullptr, category == base::kCategoryWhatsAppFiles);
   }
 }
 
@@ -632,7 +633,7 @@ TEST(CAttachmentDB, FolderFormWalksTheAppFolderWithoutFollowingLinks) {
   fs::create_directory_symlink(backup.Folder() / "Library", backup.Folder() / "Message" / "Media" / "loop");
   fs::create_symlink(backup.Folder() / "Library" / "Media" / "elsewhere.jpg",
                      backup.Folder() / "Message" / "Media" / "link.jpg");
-  CAttachmentDB reader(&backup.Index(), kWhatsAppFilesCategory, kManifestReaderMode);
+  CAttachmentDB reader(&backup.Index(), base::kCategoryWhatsAppFiles, kManifestReaderMode);
   EXPECT_EQ(reader.LoadAttachmentReader(backup.ManifestPath(), {}, 0), 1);
   ASSERT_EQ(reader.Attachments().size(), 1u);
   const DBITEM_Attachment& record = *reader.Attachments()[0];
@@ -642,7 +643,7 @@ TEST(CAttachmentDB, FolderFormWalksTheAppFolderWithoutFollowingLinks) {
   EXPECT_EQ(fs::path(record.storedPath), backup.Folder() / "Message" / "Media" / "x" / "y.jpg");
 
   // WeChat without an account folder would take the whole tree: nothing.
-  CAttachmentDB noAccount(&backup.Index(), kWeChatAttachmentsCategory, kManifestReaderMode);
+  CAttachmentDB noAccount(&backup.Index(), base::kCategoryWeChatAttachments, kManifestReaderMode);
   EXPECT_EQ(noAccount.LoadAttachmentReader(backup.ManifestPath(), {}, 0), 1);
   EXPECT_TRUE(noAccount.Attachments().empty());
 }
@@ -661,7 +662,7 @@ TEST(CAttachmentDB, ListsWhatTheRealManifestHolds) {
     fs::permissions(copy / name, fs::perms::owner_read | fs::perms::owner_write);
   }
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(copy.string(), -1), 1);
+  ASSERT_TRUE(index.Open(copy.string(), -1).Ok());
   ASSERT_EQ(index.Mode(), backup::SourceManifestDb);
 
   // Counted with sqlite3 (flags=1 and the category's domain, then the
@@ -673,8 +674,8 @@ TEST(CAttachmentDB, ListsWhatTheRealManifestHolds) {
     int category;
     std::size_t listed;
   };
-  for (const Case c : {Case{kNotesAttachmentsCategory, 0}, Case{kMessageAttachmentsCategory, 0},
-                       Case{kWhatsAppFilesCategory, 3}}) {
+  for (const Case c : {Case{base::kCategoryNotesAttachments, 0}, Case{base::kCategoryMessageAttachments, 0},
+                       Case{base::kCategoryWhatsAppFiles, 3}}) {
     SCOPED_TRACE(c.category);
     AttachmentSet set;
     set.category = c.category;
@@ -684,7 +685,7 @@ TEST(CAttachmentDB, ListsWhatTheRealManifestHolds) {
     EXPECT_EQ(set.manifestReader->Attachments().size(), c.listed);
   }
   AttachmentSet set;
-  set.category = kWhatsAppFilesCategory;
+  set.category = base::kCategoryWhatsAppFiles;
   LoadAttachments(set, index, {});
   const CAttachmentDB& reader = *set.manifestReader;
   const DBITEM_Attachment* wallpaper = Find(reader, "current_wallpaper.jpg");

@@ -54,7 +54,7 @@ TEST(CCalendarDB, ListsRecoveredItemsOnceAndFirstThenLiveItemsWithTheirLocations
 
   CCalendarDB reader(nullptr);
   reader.wantedEntityType = kCalendarEvent;
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   reader.Close();
   EXPECT_EQ(reader.ColumnCount(), sample::kCalendarItemColumns);
 
@@ -91,7 +91,7 @@ TEST(CCalendarDB, ListsRecoveredItemsOnceAndFirstThenLiveItemsWithTheirLocations
 
   // Opening again for reminders starts afresh and marks the events.
   reader.wantedEntityType = kCalendarReminder;
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   EXPECT_EQ(reader.Entries().size(), 8u);
   EXPECT_EQ(CsvOf(Shown(reader), kCalendarReminder),
             "标题,列表,状态,日期,位置,优先级,备注\r\n"
@@ -124,7 +124,7 @@ TEST(CCalendarDB, RecoveredItemRepeatingALiveOneByItsFirstTwelveCharactersAndSta
                     {sample::kCalendarEventType, c.summary, "", "", c.start, 626688000, 626098500, 0, 0, 0, true},
                 }));
     CCalendarDB reader(nullptr);
-    ASSERT_EQ(reader.Open(path, 0), 1);
+    ASSERT_TRUE(reader.Open(path, 0).Ok());
     if (c.kept) {
       EXPECT_EQ(Summaries(reader), (std::vector<std::string>{c.summary, live}));
       EXPECT_EQ(reader.Entries()[0]->deleted, 1);
@@ -142,7 +142,7 @@ TEST(CCalendarDB, RecoveredEventWithoutEndTakesItsLastModification) {
                   {sample::kCalendarEventType, "吃饭", "", "", 626180400, 0, 626187600, 0, 0, 0, true},
               }));
   CCalendarDB reader(nullptr);
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   ASSERT_EQ(Summaries(reader), (std::vector<std::string>{"吃饭", "看电影"}));
   // last_modified stored as an integer and as a double.
   EXPECT_EQ(reader.Entries()[0]->endDate, 626187600);
@@ -219,7 +219,7 @@ const char kIos7Store[] =
 TEST(CCalendarDB, OtherStoreShapesGiveTheirLiveItemsByColumnName) {
   const platform::TempFolder folder("velmora-calendar");
   CCalendarDB ios7(nullptr);
-  ASSERT_EQ(ios7.Open(StorePath(folder, kIos7Store), 0), 1);
+  ASSERT_TRUE(ios7.Open(StorePath(folder, kIos7Store), 0).Ok());
   EXPECT_EQ(ios7.ColumnCount(), 52);
   ASSERT_EQ(ios7.Entries().size(), 2u);  // the deleted one is not rebuilt from this shape
   EXPECT_EQ(ios7.Entries()[0]->description, "二楼");
@@ -232,7 +232,7 @@ TEST(CCalendarDB, OtherStoreShapesGiveTheirLiveItemsByColumnName) {
   // items are rebuilt with 76 values.
   const platform::TempFolder folder14("velmora-calendar");
   CCalendarDB ios14(nullptr);
-  ASSERT_EQ(ios14.Open(StorePath(folder14, Ios14Store(sample::SampleCalendarItems())), 0), 1);
+  ASSERT_TRUE(ios14.Open(StorePath(folder14, Ios14Store(sample::SampleCalendarItems())), 0).Ok());
   EXPECT_EQ(ios14.ColumnCount(), 76);
   EXPECT_EQ(Summaries(ios14), (std::vector<std::string>{"取快递", "面试", "项目周会", "妈妈生日", "牙医, 复诊",
                                                         "看电影", "买牛奶", "交水电费"}));
@@ -241,7 +241,7 @@ TEST(CCalendarDB, OtherStoreShapesGiveTheirLiveItemsByColumnName) {
 TEST(CCalendarDB, MissingOrDamagedStoresGiveNoItems) {
   const platform::TempFolder folder("velmora-calendar");
   CCalendarDB missing(nullptr);
-  EXPECT_EQ(missing.Open((folder.Path() / "Calendar.sqlitedb").string(), 0), 0);
+  EXPECT_FALSE(missing.Open((folder.Path() / "Calendar.sqlitedb").string(), 0).Ok());
   EXPECT_TRUE(missing.Entries().empty());
   EXPECT_FALSE(fs::exists(folder.Path() / "Calendar.sqlitedb"));
 
@@ -269,7 +269,7 @@ TEST(CCalendarDB, IsFoundInEveryBackupFormWhereTheCategoryLooksForIt) {
     const fs::path folder = root.Path() / std::to_string(static_cast<int>(mode));
     builder.Write(folder, mode);
     backup::CFileListDB index;
-    ASSERT_EQ(index.Open(folder.string(), -1), 1);
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
     std::vector<std::string> paths;
     const bool folderMode = index.Mode() == backup::SourceFolder;
     index.FindFilePaths(folderMode ? "Library/Calendar/Calendar.sqlitedb" : "/Calendar.sqlitedb", "HomeDomain",
@@ -277,7 +277,7 @@ TEST(CCalendarDB, IsFoundInEveryBackupFormWhereTheCategoryLooksForIt) {
     ASSERT_FALSE(paths.empty());
     CCalendarDB reader(&index);
     reader.wantedEntityType = kCalendarReminder;
-    ASSERT_EQ(reader.Open(paths[0], 0), 1);
+    ASSERT_TRUE(reader.Open(paths[0], 0).Ok());
     EXPECT_EQ(Shown(reader).size(), 3u);
   }
 }
@@ -294,7 +294,7 @@ TEST(CCalendarDB, ReadsTheRealIos7Calendar) {
   // 130 holidays of the "US Holidays" subscription, no reminders, no
   // Location rows (counted with sqlite3).
   CCalendarDB events(nullptr);
-  ASSERT_EQ(events.Open(copy.string(), 0), 1);
+  ASSERT_TRUE(events.Open(copy.string(), 0).Ok());
   EXPECT_EQ(events.ColumnCount(), 52);
   ASSERT_EQ(events.Entries().size(), 130u);
   EXPECT_EQ(Shown(events).size(), 130u);
@@ -313,7 +313,7 @@ TEST(CCalendarDB, ReadsTheRealIos7Calendar) {
 
   CCalendarDB reminders(nullptr);
   reminders.wantedEntityType = kCalendarReminder;
-  ASSERT_EQ(reminders.Open(copy.string(), 0), 1);
+  ASSERT_TRUE(reminders.Open(copy.string(), 0).Ok());
   EXPECT_EQ(reminders.Entries().size(), 130u);
   EXPECT_TRUE(Shown(reminders).empty());
 }

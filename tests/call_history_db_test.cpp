@@ -56,7 +56,7 @@ TEST_P(CallStoreShapes, ListsDeletedCallsFirstEachOnceThenLiveCallsInTableOrder)
   const std::string path = StorePath(folder, GetParam().shape, log);
 
   CCallHistoryDB reader(nullptr, nullptr);
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   reader.Close();
   EXPECT_EQ(reader.CallColumnCount(), GetParam().columns);
 
@@ -99,7 +99,7 @@ TEST_P(CallStoreShapes, ListsDeletedCallsFirstEachOnceThenLiveCallsInTableOrder)
   }
 
   // Opening again starts afresh.
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   EXPECT_EQ(reader.Calls().size(), log.size());
 }
 
@@ -117,7 +117,7 @@ TEST(CCallHistoryDB, RecoveredCallRepeatingALiveOneIsDroppedAndOneWithAnotherNum
                                          {500000000.5, 47.5, "13900001111", "", "上海", true, true, true},
                                      });
   CCallHistoryDB reader(nullptr, nullptr);
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   ASSERT_EQ(reader.Calls().size(), 2u);
   EXPECT_EQ(reader.Calls()[0]->address, "13900001111");
   EXPECT_EQ(reader.Calls()[0]->deleted, 1);
@@ -160,7 +160,7 @@ TEST(CCallHistoryDB, NamesCallsThroughContactsDroppingTheChinaPrefix) {
   const platform::TempFolder folder("velmora-calls");
   const sample::SqliteFile contactsFile = sample::ContactsDatabase();
   CAddressBookDB contacts;
-  ASSERT_EQ(contacts.Open(WriteDatabase(folder, "AddressBook.sqlitedb", contactsFile), 0), 1);
+  ASSERT_TRUE(contacts.Open(WriteDatabase(folder, "AddressBook.sqlitedb", contactsFile), 0).Ok());
   contacts.Close();
 
   const std::string path = StorePath(folder, CallStoreShape::k23Columns,
@@ -173,7 +173,7 @@ TEST(CCallHistoryDB, NamesCallsThroughContactsDroppingTheChinaPrefix) {
                                          {626000500.5, 0, "", "", "", false, false, false},
                                      });
   CCallHistoryDB reader(nullptr, &contacts);
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   std::vector<std::string> names;
   for (const auto& call : reader.Calls()) names.push_back(call->name);
   EXPECT_EQ(names, (std::vector<std::string>{"李娜", "李娜", "李娜", "小李", kUnknownContactName,
@@ -216,7 +216,7 @@ TEST_P(OtherCallStores, GiveTheirLiveCallsOnly) {
   const platform::TempFolder folder("velmora-calls");
   const sample::SqliteFile database(GetParam().sql);
   CCallHistoryDB reader(nullptr, nullptr);
-  ASSERT_EQ(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0), 1);
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0).Ok());
   EXPECT_EQ(reader.CallColumnCount(), GetParam().columns);
   ASSERT_EQ(reader.Calls().size(), GetParam().liveCalls);
   for (const auto& call : reader.Calls()) EXPECT_EQ(call->deleted, 0);
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Stores, OtherCallStores,
 TEST(CCallHistoryDB, MissingOrDamagedStoresGiveNoCalls) {
   const platform::TempFolder folder("velmora-calls");
   CCallHistoryDB missing(nullptr, nullptr);
-  EXPECT_EQ(missing.Open((folder.Path() / "CallHistory.storedata").string(), 0), 0);
+  EXPECT_FALSE(missing.Open((folder.Path() / "CallHistory.storedata").string(), 0).Ok());
   EXPECT_TRUE(missing.Calls().empty());
   EXPECT_FALSE(fs::exists(folder.Path() / "CallHistory.storedata"));
 
@@ -265,7 +265,7 @@ TEST(CCallHistoryDB, ReadsTheRealIos7CallDatabaseWhichHasNoCallRecordTable) {
   // iOS 7 kept its calls in the table "call" (empty in this file), before the
   // Core Data store; the reader finds no ZCALLRECORD and lists nothing.
   CCallHistoryDB reader(nullptr, nullptr);
-  EXPECT_EQ(reader.Open(copy.string(), 0), 1);
+  EXPECT_TRUE(reader.Open(copy.string(), 0).Ok());
   EXPECT_EQ(reader.CallColumnCount(), 0);
   EXPECT_TRUE(reader.Calls().empty());
 }

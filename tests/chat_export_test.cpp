@@ -15,12 +15,12 @@
 #include "chat/wechat_account.h"
 #include "chat/wechat_contacts.h"
 #include "chat/wechat_messages.h"
-#include "export/recovery_run.h"
+#include "base/categories.h"
 #include "platform/fs.h"
 #include "platform/text_codec.h"
 #include "readers/attachment_db.h"
-#include "readers/categories.h"
-#include "readers/category_readers.h"
+#include "recovery/analysis.h"
+#include "recovery/recovery_run.h"
 #include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_wechat.h"
@@ -58,55 +58,54 @@ class TwoAccountsTest : public ::testing::TestWithParam<BackupMode> {
  protected:
   void SetUp() override {
     TwoAccounts().Write(temp_.Path(), GetParam());
-    ASSERT_EQ(index_.Open(temp_.Path().string(), -1), 1);
+    ASSERT_TRUE(index_.Open(temp_.Path().string(), -1).Ok());
   }
-  int Analyse(int category) { return readers::RunAnalysis(category, index_, holder_, nullptr); }
+  int Analyse(int category) { return recovery::RunAnalysis(category, index_, reader_, nullptr); }
 
   platform::TempFolder temp_{"velmora-wxexport"};
   backup::CFileListDB index_;
-  std::unique_ptr<readers::CategoryReaders> holder_;
+  std::unique_ptr<readers::ICategoryReader> reader_;
 };
 
 // Several accounts: the analysis asks for a choice; each choice lists that
 // account's own records and nothing of the other's.
 TEST_P(TwoAccountsTest, EachCategoryAsksForAnAccountAndListsTheChosenOne) {
-  for (int category : {readers::kCategoryWeChatContacts, readers::kCategoryWeChat}) {
+  for (int category : {base::kCategoryWeChatContacts, base::kCategoryWeChat}) {
     SCOPED_TRACE(category);
-    EXPECT_EQ(Analyse(category), readers::kAnalysisChooseAccount);
-    const auto accounts = readers::WxAccountsOf(*holder_);
+    EXPECT_EQ(Analyse(category), recovery::kAnalysisChooseAccount);
+    const auto accounts = reader_->Accounts();
     ASSERT_EQ(accounts.size(), 2u);
-    EXPECT_EQ(accounts[0]->userName, "wxid_velmora01");
-    EXPECT_EQ(accounts[1]->alias, "chen_chen");
+    EXPECT_EQ(accounts[0].userName, "wxid_velmora01");
+    EXPECT_EQ(accounts[1].id, "chen_chen");
     for (std::size_t chosen : {0u, 1u}) {
-      holder_->account = chosen;
-      const auto list = readers::ResultListOf(*holder_);
-      if (category == readers::kCategoryWeChat) continue;  // these accounts hold no messages
+      reader_->ChooseAccount(chosen);
+      const auto list = reader_->ResultList();
+      if (category == base::kCategoryWeChat) continue;  // these accounts hold no messages
       ASSERT_FALSE(list.empty());
       for (const db::BaseItem* record : list) {
-        EXPECT_EQ(static_cast<const chat::DBITEM_WxFriend*>(record)->owner, accounts[chosen]);
+        EXPECT_EQ(static_cast<const chat::DBITEM_WxFriend*>(record)->owner->userName, accounts[chosen].userName);
       }
     }
   }
 
-  EXPECT_EQ(Analyse(readers::kCategoryWeChatAttachments), readers::kAnalysisChooseAccount);
-  ASSERT_TRUE(holder_->attachments);
-  ASSERT_EQ(holder_->attachments->accountReaders.size(), 2u);
-  const auto accounts = readers::WxAccountsOf(*holder_);
+  EXPECT_EQ(Analyse(base::kCategoryWeChatAttachments), recovery::kAnalysisChooseAccount);
+  const auto accounts = reader_->Accounts();
   ASSERT_EQ(accounts.size(), 2u);
   for (std::size_t chosen : {0u, 1u}) {
-    EXPECT_EQ(accounts[chosen]->attachmentReader, holder_->attachments->accountReaders[chosen].get());
-    holder_->account = chosen;
-    const auto tops = readers::ResultListOf(*holder_);
+    reader_->ChooseAccount(chosen);
+    const auto tops = reader_->ResultList();
     ASSERT_EQ(tops.size(), 5u);  // 全部文件, 图片, 视频, 语音, 其他
     const auto& all = *static_cast<const readers::DBITEM_AttachmentFriend*>(tops[0]);
     EXPECT_EQ(all.fileCount, 1);
-    const auto& files = holder_->attachments->accountReaders[chosen]->Attachments();
+    // Each account's files are its own: the one picture named after it.
+    ASSERT_EQ(all.items.size(), 1u);
+    const auto& files = static_cast<const db::FriendItem*>(all.items[0])->subLists[0];
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0]->fileName, accounts[chosen]->alias + ".jpg");
+    EXPECT_EQ(static_cast<const readers::DBITEM_Attachment*>(files[0])->fileName, accounts[chosen].id + ".jpg");
   }
   // A choice past the accounts lists nothing rather than another account.
-  holder_->account = 2;
-  EXPECT_TRUE(readers::ResultListOf(*holder_).empty());
+  reader_->ChooseAccount(2);
+  EXPECT_TRUE(reader_->ResultList().empty());
 }
 
 std::string FormName(const ::testing::TestParamInfo<BackupMode>& form) {
@@ -128,13 +127,13 @@ TEST(WeChatAnalysis, NoAccountListsNothing) {
   builder.AddFile("HomeDomain", "Library/Preferences/x.plist", {'x'});
   builder.Write(temp.Path(), BackupMode::kManifestDb);
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(temp.Path().string(), -1), 1);
-  std::unique_ptr<readers::CategoryReaders> holder;
-  for (int category : {readers::kCategoryWeChatContacts, readers::kCategoryWeChat,
-                       readers::kCategoryWeChatAttachments}) {
-    EXPECT_EQ(readers::RunAnalysis(category, index, holder, nullptr), readers::kAnalysisNothing) << category;
-    EXPECT_TRUE(readers::WxAccountsOf(*holder).empty());
-    EXPECT_TRUE(readers::ResultListOf(*holder).empty());
+  ASSERT_TRUE(index.Open(temp.Path().string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  for (int category : {base::kCategoryWeChatContacts, base::kCategoryWeChat,
+                       base::kCategoryWeChatAttachments}) {
+    EXPECT_EQ(recovery::RunAnalysis(category, index, reader, nullptr), recovery::kAnalysisNothing) << category;
+    EXPECT_TRUE(reader->Accounts().empty());
+    EXPECT_TRUE(reader->ResultList().empty());
   }
 }
 
@@ -163,7 +162,7 @@ class DemoBackupTest : public ::testing::TestWithParam<BackupMode> {
   void SetUp() override {
     sample::AppsDemoBackup().Write(folder_, GetParam());
     before_ = sample::SnapshotFolder(folder_);
-    ASSERT_EQ(index_.Open(folder_.string(), -1), 1);
+    ASSERT_TRUE(index_.Open(folder_.string(), -1).Ok());
   }
   void TearDown() override { EXPECT_EQ(sample::SnapshotFolder(folder_), before_); }
 
@@ -171,12 +170,12 @@ class DemoBackupTest : public ::testing::TestWithParam<BackupMode> {
   fs::path folder_ = temp_.Path() / "demo";
   sample::FolderSnapshot before_;
   backup::CFileListDB index_;
-  std::unique_ptr<readers::CategoryReaders> holder_;
+  std::unique_ptr<readers::ICategoryReader> reader_;
 };
 
 TEST_P(DemoBackupTest, WeChatChatsAreListedAndWrittenAsASite) {
-  ASSERT_EQ(readers::RunAnalysis(readers::kCategoryWeChat, index_, holder_, nullptr), readers::kAnalysisListed);
-  const auto list = readers::ResultListOf(*holder_);
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryWeChat, index_, reader_, nullptr), recovery::kAnalysisListed);
+  const auto list = reader_->ResultList();
   ASSERT_GE(list.size(), 2u);
   std::size_t messages = 0;
   std::size_t deleted = 0;
@@ -204,15 +203,15 @@ TEST_P(DemoBackupTest, WeChatChatsAreListedAndWrittenAsASite) {
   EXPECT_GT(pictures, 0u);
 
   for (db::BaseItem* record : list) record->checked = 1;
-  const fs::path written = exporting::RunRecovery(*holder_, list, temp_.Path() / "out", "Lin's iPhone", nullptr);
-  ASSERT_FALSE(written.empty());
+  fs::path written;
+  ASSERT_TRUE(recovery::RunRecovery(*reader_, list, temp_.Path() / "out", "Lin's iPhone", nullptr, written).Ok());
   EXPECT_EQ(written.filename(), "微信聊天记录");
   const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "微信聊天记录.csv"));
   EXPECT_EQ(table.rfind(chat::kWxChatsCsvHeader, 0), 0u);
   EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), messages + 1);
-  const auto accounts = readers::WxAccountsOf(*holder_);
+  const auto accounts = reader_->Accounts();
   ASSERT_EQ(accounts.size(), 1u);
-  const fs::path site = written / "网页格式" / accounts[0]->DisplayName();
+  const fs::path site = written / "网页格式" / accounts[0].displayName;
   EXPECT_TRUE(fs::exists(site / "全部微信聊天记录.html"));
   EXPECT_TRUE(fs::exists(site / "assets" / "navigation.html"));
   EXPECT_TRUE(fs::exists(site / "assets" / "js" / "page.js"));
@@ -225,7 +224,7 @@ TEST_P(DemoBackupTest, WeChatChatsAreListedAndWrittenAsASite) {
     }
   }
   EXPECT_EQ(pages, list.size());
-  EXPECT_EQ(CountFiles(written / "表格格式" / accounts[0]->DisplayName(), ""), list.size());
+  EXPECT_EQ(CountFiles(written / "表格格式" / accounts[0].displayName, ""), list.size());
   std::size_t copied = 0;
   for (const auto& entry : fs::recursive_directory_iterator(site)) {
     copied += entry.is_regular_file() && entry.path().parent_path().filename() == "微信附件" ? 1 : 0;
@@ -241,24 +240,21 @@ TEST_P(DemoBackupTest, QqAccountsAreChosenAndTheirChatsWrittenAsASite) {
   // A plain folder has no domains: TIM's files are not told from QQ's, so
   // only the QQ account is read there.
   const bool folderForm = GetParam() == BackupMode::kFolder;
-  ASSERT_EQ(readers::RunAnalysis(readers::kCategoryQq, index_, holder_, nullptr),
-            folderForm ? readers::kAnalysisListed : readers::kAnalysisChooseAccount);
-  const auto accounts = readers::QqAccountsOf(*holder_);
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryQq, index_, reader_, nullptr),
+            folderForm ? recovery::kAnalysisListed : recovery::kAnalysisChooseAccount);
+  const auto accounts = reader_->Accounts();
   ASSERT_EQ(accounts.size(), folderForm ? 1u : 2u);
-  EXPECT_EQ(accounts[0]->isTim, 0);
-  if (!folderForm) {
-    EXPECT_EQ(accounts[1]->isTim, 1);
-    EXPECT_EQ(accounts[1]->userName, accounts[1]->uin + "(TIM)");
-  }
+  EXPECT_FALSE(accounts[0].userName.ends_with("(TIM)"));
+  if (!folderForm) EXPECT_EQ(accounts[1].userName, accounts[1].id + "(TIM)");
   for (std::size_t chosen = 0; chosen < accounts.size(); ++chosen) {
-    holder_->account = chosen;
-    for (const db::BaseItem* record : readers::ResultListOf(*holder_)) {
-      EXPECT_EQ(static_cast<const chat::DBITEM_QqFriend*>(record)->owner, accounts[chosen]);
+    reader_->ChooseAccount(chosen);
+    for (const db::BaseItem* record : reader_->ResultList()) {
+      EXPECT_EQ(static_cast<const chat::DBITEM_QqFriend*>(record)->owner->userName, accounts[chosen].userName);
     }
   }
 
-  holder_->account = 0;
-  const auto list = readers::ResultListOf(*holder_);
+  reader_->ChooseAccount(0);
+  const auto list = reader_->ResultList();
   ASSERT_GE(list.size(), 2u);
   std::size_t messages = 0;
   std::size_t deleted = 0;
@@ -281,12 +277,12 @@ TEST_P(DemoBackupTest, QqAccountsAreChosenAndTheirChatsWrittenAsASite) {
   EXPECT_GT(pictures, 0u);
 
   for (db::BaseItem* record : list) record->checked = 1;
-  const fs::path written = exporting::RunRecovery(*holder_, list, temp_.Path() / "out", "Lin's iPhone", nullptr);
-  ASSERT_FALSE(written.empty());
+  fs::path written;
+  ASSERT_TRUE(recovery::RunRecovery(*reader_, list, temp_.Path() / "out", "Lin's iPhone", nullptr, written).Ok());
   EXPECT_EQ(written.filename(), "QQ聊天记录");
   const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "QQ聊天记录.csv"));
   EXPECT_EQ(table.rfind(chat::kQqChatsCsvHeader, 0), 0u);
-  const fs::path site = written / "网页格式" / exporting::SafeFileStem(accounts[0]->DisplayName());
+  const fs::path site = written / "网页格式" / exporting::SafeFileStem(accounts[0].displayName);
   EXPECT_TRUE(fs::exists(site / "全部QQ聊天记录.html"));
   EXPECT_TRUE(fs::exists(site / "assets" / "navigation.html"));
   std::size_t pages = 0;

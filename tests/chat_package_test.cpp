@@ -1,6 +1,6 @@
 // The chat data package: a 7z archive of the WeChat or QQ files of every
 // catalogued backup, read back with libarchive.
-#include "export/chat_package.h"
+#include "recovery/chat_package.h"
 
 #include <gtest/gtest.h>
 
@@ -89,32 +89,32 @@ class ChatPackageTest : public ::testing::Test {
 };
 
 TEST_F(ChatPackageTest, NamesAndDomains) {
-  EXPECT_EQ(exporting::ChatPackageFileName(exporting::ChatPackageApp::kWeChat), "wx.7z");
-  EXPECT_EQ(exporting::ChatPackageFileName(exporting::ChatPackageApp::kQQ), "QQ.7z");
-  EXPECT_EQ(exporting::ChatPackageDomains(exporting::ChatPackageApp::kWeChat),
+  EXPECT_EQ(recovery::ChatPackageFileName(recovery::ChatPackageApp::kWeChat), "wx.7z");
+  EXPECT_EQ(recovery::ChatPackageFileName(recovery::ChatPackageApp::kQQ), "QQ.7z");
+  EXPECT_EQ(recovery::ChatPackageDomains(recovery::ChatPackageApp::kWeChat),
             (std::vector<std::string>{"AppDomain-com.tencent.xin"}));
-  EXPECT_EQ(exporting::ChatPackageDomains(exporting::ChatPackageApp::kQQ),
+  EXPECT_EQ(recovery::ChatPackageDomains(recovery::ChatPackageApp::kQQ),
             (std::vector<std::string>{"AppDomain-com.tencent.mqq", "AppDomain-com.tencent.tim"}));
 }
 
 TEST_F(ChatPackageTest, ABackupWithABrokenManifestKeepsItsNumberButGetsNoFolder) {
   struct Case {
     const char* label;
-    exporting::ChatPackageApp app;
+    recovery::ChatPackageApp app;
     std::string first;  // the content expected in bak01
     std::string third;  // and in bak03
   };
   const Case cases[] = {
-      {"wechat", exporting::ChatPackageApp::kWeChat, "wechat one", "wechat three"},
-      {"qq", exporting::ChatPackageApp::kQQ, "qq one", "tim three"},
+      {"wechat", recovery::ChatPackageApp::kWeChat, "wechat one", "wechat three"},
+      {"qq", recovery::ChatPackageApp::kQQ, "qq one", "tim three"},
   };
   const auto before = sample::SnapshotFolder(root_);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     fs::create_directories(out_);
-    const fs::path archive = out_ / exporting::ChatPackageFileName(c.app);
+    const fs::path archive = out_ / recovery::ChatPackageFileName(c.app);
     Progress progress;
-    const auto result = exporting::RunChatPackage(c.app, backups_, archive, &progress);
+    const auto result = recovery::RunChatPackage(c.app, backups_, archive, &progress);
     ASSERT_TRUE(result.written) << result.error;
     EXPECT_EQ(result.backupsPacked, 2);
     EXPECT_EQ(result.filesSkipped, 0);
@@ -157,7 +157,7 @@ TEST_F(ChatPackageTest, ASecondPackageReplacesTheFirst) {
   fs::create_directories(out_);
   const fs::path archive = out_ / "wx.7z";
   std::ofstream(archive, std::ios::binary) << "an older archive";
-  ASSERT_TRUE(exporting::RunChatPackage(exporting::ChatPackageApp::kWeChat, {backups_[0]}, archive, nullptr).written);
+  ASSERT_TRUE(recovery::RunChatPackage(recovery::ChatPackageApp::kWeChat, {backups_[0]}, archive, nullptr).written);
   const auto names = Names(ReadArchive(archive));
   EXPECT_TRUE(names.count("backup/bak01/Manifest.db"));
   EXPECT_FALSE(names.count("backup/bak02"));
@@ -166,7 +166,7 @@ TEST_F(ChatPackageTest, ASecondPackageReplacesTheFirst) {
 TEST_F(ChatPackageTest, AFailedPackageLeavesTheOlderArchiveAndSaysSo) {
   // The target folder does not exist: nothing can be written there.
   const fs::path archive = out_ / "missing" / "wx.7z";
-  const auto result = exporting::RunChatPackage(exporting::ChatPackageApp::kWeChat, backups_, archive, nullptr);
+  const auto result = recovery::RunChatPackage(recovery::ChatPackageApp::kWeChat, backups_, archive, nullptr);
   EXPECT_FALSE(result.written);
   EXPECT_FALSE(result.error.empty());
   EXPECT_FALSE(fs::exists(archive));
@@ -175,14 +175,14 @@ TEST_F(ChatPackageTest, AFailedPackageLeavesTheOlderArchiveAndSaysSo) {
 TEST_F(ChatPackageTest, RefusesToWriteInsideABackup) {
   const auto before = sample::SnapshotFolder(root_);
   const auto result =
-      exporting::RunChatPackage(exporting::ChatPackageApp::kQQ, backups_, root_ / "b3" / "QQ.7z", nullptr);
+      recovery::RunChatPackage(recovery::ChatPackageApp::kQQ, backups_, root_ / "b3" / "QQ.7z", nullptr);
   EXPECT_FALSE(result.written);
   EXPECT_EQ(sample::SnapshotFolder(root_), before);
 }
 
 TEST_F(ChatPackageTest, NoBackupsGiveAnArchiveWithAnEmptyBackupFolder) {
   fs::create_directories(out_);
-  const auto result = exporting::RunChatPackage(exporting::ChatPackageApp::kQQ, {}, out_ / "QQ.7z", nullptr);
+  const auto result = recovery::RunChatPackage(recovery::ChatPackageApp::kQQ, {}, out_ / "QQ.7z", nullptr);
   ASSERT_TRUE(result.written) << result.error;
   EXPECT_EQ(Names(ReadArchive(out_ / "QQ.7z")), (std::set<std::string>{"backup"}));
 }

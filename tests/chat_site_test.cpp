@@ -195,7 +195,7 @@ TEST_F(ChatSite, WritesFramePageNavigationChatPagesPicturesAndTables) {
                                Picture((temp_.Path() / "outside.jpg").string()), Picture("")});
   contact->avatarUrl = "http://wx.qlogo.cn/head/0";
   writer.AddConversation(std::move(contact));
-  EXPECT_EQ(writer.Finish(), 1);
+  EXPECT_TRUE(writer.Finish().Ok());
   EXPECT_FALSE(writer.WriteFailed());
 
   const fs::path site = Site(writer, "LinWei");
@@ -261,7 +261,7 @@ TEST_F(ChatSite, QqSiteUsesItsWordsAndAnUnknownAccountName) {
   writer.AddConversation(Conversation("", "10001",
                                       {TextMessage("hi", false), Picture((skin / "movietype.png").string()),
                                        Picture((skin / "gone.png").string())}));
-  EXPECT_EQ(writer.Finish(), 1);
+  EXPECT_TRUE(writer.Finish().Ok());
 
   const fs::path site = Site(writer, "本地未知用户");
   EXPECT_TRUE(Has(ReadText(site / "assets" / "navigation.html"), "<div class=\"nav-col\">QQ好友</div>"));
@@ -295,7 +295,7 @@ TEST_F(ChatSite, HostileNamesAreEscapedAndStayInside) {
   writer.AddConversation(Conversation("..", "..", {TextMessage("a", false)}));
   writer.AddConversation(Conversation("同名", "u3", {TextMessage("b", false)}));
   writer.AddConversation(Conversation("同名", "u4", {TextMessage("c", false)}));
-  EXPECT_EQ(writer.Finish(), 1);
+  EXPECT_TRUE(writer.Finish().Ok());
 
   const fs::path site = Site(writer, "本地未知用户");
   const std::string name = "script$Title#1";  // < > " removed by the sanitising
@@ -345,7 +345,9 @@ TEST_F(ChatSite, MissingAssetArchiveLeavesTheFramePageOnly) {
   writer.SetHeader("h\r\n");
   writer.SetAccount({"me", temp_.Path(), {}});
   writer.AddConversation(Conversation("张三", "zhangsan", {TextMessage("x", false)}));
-  EXPECT_EQ(writer.Finish(), 0);
+  const base::Status finished = writer.Finish();
+  EXPECT_FALSE(finished.Ok());
+  EXPECT_EQ(fs::path(finished.File()).filename(), "assets") << finished.Text();
   EXPECT_EQ(FilesBelow(writer.Folder()),
             (std::set<std::string>{"网页格式/me/全部微信聊天记录.html", "表格格式/微信聊天记录.csv"}));
 }

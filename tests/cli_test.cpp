@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -257,10 +258,71 @@ TEST_F(CliTest, ScanPrintsEveryRowOfTheLayoutDeletedOnesIncluded) {
   EXPECT_EQ(Velmora({"scan", file.string()}).status, 2);
   const Outcome missing = Velmora({"scan", (temp_.Path() / "none.db").string(), "--layout", "5"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find("status -3"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("none.db: no such file"), std::string::npos) << missing.err;
+  // A file that is no database says so in words, and gives no rows.
+  const fs::path junk = temp_.Path() / "junk.db";
+  sample::WriteBytes(junk, std::vector<std::uint8_t>(4096, 0x5A));
+  const Outcome notDatabase = Velmora({"scan", junk.string(), "--layout", "5"});
+  EXPECT_EQ(notDatabase.status, 1);
+  EXPECT_NE(notDatabase.err.find("not a SQLite database"), std::string::npos) << notDatabase.err;
+  EXPECT_TRUE(notDatabase.out.empty());
   const auto after = platform::ReadWholeFile(file);
   ASSERT_TRUE(after.has_value());
   EXPECT_EQ(*after, bytes);
+}
+
+// A damaged database of the category is told on stderr and in the exit
+// status; an app that is not on the phone is simply an empty result. A damaged
+// address book only costs the names of the messages' peers: a warning, but
+// the messages are whole.
+TEST_F(CliTest, AnalyseTellsADamagedDatabaseFromAnAbsentApp) {
+  struct Case {
+    const char* name;
+    const char* category;
+    const char* file;  // the end of the stored file's relative path
+    bool damaged;      // random bytes in its place; else the file is left out
+    int status;
+    bool warned;
+  };
+  const Case cases[] = {
+      {"damaged messages", "messages", "Library/SMS/sms.db", true, 1, true},
+      {"absent messages", "messages", "Library/SMS/sms.db", false, 0, false},
+      {"damaged contacts", "contacts", "AddressBook.sqlitedb", true, 1, true},
+      {"absent contacts", "contacts", "AddressBook.sqlitedb", false, 0, false},
+      {"damaged address book under messages", "messages", "AddressBook.sqlitedb", true, 0, true},
+      {"damaged calls", "calls", "CallHistory.storedata", true, 1, true},
+      {"damaged calendar", "calendar", "Calendar.sqlitedb", true, 1, true},
+      {"absent calendar", "reminders", "Calendar.sqlitedb", false, 0, false},
+      {"damaged notes", "notes", "NoteStore.sqlite", true, 1, true},
+      {"damaged WhatsApp", "whatsapp", "ChatStorage.sqlite", true, 1, true},
+      {"absent WhatsApp", "whatsapp", "ChatStorage.sqlite", false, 0, false},
+      {"damaged voice memos", "voice-memos", "Recordings.db", true, 1, true},
+      {"damaged photo library", "photos", "Photos.sqlite", true, 1, true},
+  };
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> noise(8192);
+  for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
+  const sample::SampleBackupBuilder demo = sample::AppsDemoBackup();
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sample::SampleBackupBuilder builder;
+    for (sample::BackupFile file : demo.Files()) {
+      // The log goes with its database: a left-out database leaves none.
+      const bool target = file.relativePath.ends_with(c.file) || file.relativePath.ends_with(std::string(c.file) + "-wal");
+      if (target && !c.damaged) continue;
+      if (target && file.relativePath.ends_with(c.file)) file.content = noise;
+      builder.AddFile(file);
+    }
+    const fs::path folder = temp_.Path() / ("case" + std::to_string(n++));
+    builder.Write(folder, sample::BackupMode::kManifestDb);
+    const Outcome run = Velmora({"analyse", folder.string(), c.category});
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const bool warned = run.err.find("warning: cannot read") != std::string::npos;
+    EXPECT_EQ(warned, c.warned) << run.err;
+    if (c.warned) EXPECT_NE(run.err.find("not a SQLite database"), std::string::npos) << run.err;
+    if (!c.damaged) EXPECT_NE(run.out.find("Records: 0"), std::string::npos) << run.out;
+  }
 }
 
 TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {

@@ -69,7 +69,7 @@ class CDbSqliteTest : public ::testing::Test {
 
 TEST_F(CDbSqliteTest, LoadsATableAndReturnsItsColumnCount) {
   PeopleReader reader;
-  ASSERT_EQ(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 0).Ok());
   EXPECT_EQ(reader.OpenCount(), 1);
   db::ItemList people;
   EXPECT_EQ(reader.LoadTable(0, people), 3);
@@ -92,7 +92,7 @@ TEST_F(CDbSqliteTest, LoadsATableAndReturnsItsColumnCount) {
 
 TEST_F(CDbSqliteTest, AnErrorInMidResultKeepsTheRowsReadSoFar) {
   PeopleReader reader;
-  ASSERT_EQ(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 0).Ok());
   // abs() of the smallest integer fails at run time, on the row that asks.
   const std::string failOnCai =
       "SELECT id, CASE WHEN name = 'Cai' THEN abs(-9223372036854775807 - 1) ELSE name END FROM people;";
@@ -115,18 +115,18 @@ TEST_F(CDbSqliteTest, AnErrorInMidResultKeepsTheRowsReadSoFar) {
 TEST_F(CDbSqliteTest, AMissingFileNeverOpensAndIsNeverCreated) {
   PeopleReader reader;
   const fs::path missing = folder_ / "missing.db";
-  EXPECT_EQ(reader.Open(missing.string(), 0), 0);
+  EXPECT_FALSE(reader.Open(missing.string(), 0).Ok());
   EXPECT_EQ(reader.OpenCount(), 0);
   db::ItemList rows;
   EXPECT_EQ(reader.Query(0, "SELECT 1;", rows), 0);
   EXPECT_EQ(reader.LoadTable(0, rows), 0);
   EXPECT_FALSE(fs::exists(missing));
-  EXPECT_EQ(reader.Open("", 0), 0);
+  EXPECT_FALSE(reader.Open("", 0).Ok());
 }
 
 TEST_F(CDbSqliteTest, AQueryAfterCloseReopensTheSameFile) {
   PeopleReader reader;
-  ASSERT_EQ(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 7), 1);
+  ASSERT_TRUE(reader.Open(Place(sample::SqliteFile(kPeopleSql)), 7).Ok());
   reader.Close();
   EXPECT_EQ(reader.OpenCount(), 0);
   db::ItemList people;
@@ -135,13 +135,44 @@ TEST_F(CDbSqliteTest, AQueryAfterCloseReopensTheSameFile) {
   EXPECT_EQ(reader.OpenParam(), 7);
 }
 
-TEST_F(CDbSqliteTest, AFileThatIsNoDatabaseFailsAtItsFirstQuery) {
-  std::ofstream(folder_ / "junk.db") << "this is not a database, just some text that is long enough";
+TEST_F(CDbSqliteTest, AFileThatIsNoDatabaseIsToldAtOpen) {
+  // SQLite itself would open any file and fail only at the first statement;
+  // a reader must tell a damaged file from an empty one.
+  const fs::path junk = folder_ / "junk.db";
+  std::ofstream(junk) << "this is not a database, just some text that is long enough";
   PeopleReader reader;
-  ASSERT_EQ(reader.Open((folder_ / "junk.db").string(), 0), 1);
+  const base::Status status = reader.Open(junk.string(), 0);
+  EXPECT_EQ(status.Kind(), base::Status::Code::kCorrupt);
+  EXPECT_EQ(status.File(), junk.string());
+  EXPECT_NE(status.Message().find("SQLITE_NOTADB[26]: file is not a database"), std::string::npos) << status.Text();
   db::ItemList rows;
   EXPECT_EQ(reader.LoadTable(0, rows), 0);
-  EXPECT_EQ(reader.LastError(), "SQLITE_NOTADB[26]: file is not a database");
+  const fs::path missing = folder_ / "missing.db";
+  EXPECT_EQ(reader.Open(missing.string(), 0).Kind(), base::Status::Code::kNotFound);
+}
+
+TEST_F(CDbSqliteTest, DamagedPagesMetByALoadAreKeptAsProblems) {
+  // A large table spread over many pages; one of its leaf pages is then
+  // overwritten, as a torn copy would leave it. The schema on page 1 stays.
+  std::string sql = kPeopleSql;
+  for (int i = 0; i < 400; ++i) {
+    sql += "INSERT INTO people (name, age) VALUES ('person " + std::to_string(i) + " with a long enough name', " +
+           std::to_string(i) + ");";
+  }
+  std::vector<std::uint8_t> bytes = sample::SqliteFile(sql).DatabaseBytes();
+  const std::size_t pageSize = (std::size_t{bytes[16]} << 8) | bytes[17];
+  ASSERT_GE(bytes.size(), 4 * pageSize);
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(2 * pageSize),
+            bytes.begin() + static_cast<std::ptrdiff_t>(3 * pageSize), 0xA5);
+  WriteFile(folder_ / "torn.db", bytes);
+  PeopleReader reader;
+  ASSERT_TRUE(reader.Open((folder_ / "torn.db").string(), 0).Ok());
+  EXPECT_TRUE(reader.Problems().empty());
+  db::ItemList people;
+  reader.LoadTable(0, people);
+  ASSERT_EQ(reader.Problems().size(), 1u);
+  EXPECT_EQ(reader.Problems()[0].Kind(), base::Status::Code::kCorrupt);
+  EXPECT_EQ(reader.Problems()[0].File(), (folder_ / "torn.db").string());
 }
 
 TEST_F(CDbSqliteTest, AWalModeDatabaseIsReadInPlaceWithoutWritingBesideIt) {
@@ -150,7 +181,7 @@ TEST_F(CDbSqliteTest, AWalModeDatabaseIsReadInPlaceWithoutWritingBesideIt) {
   const auto before = sample::SnapshotFolder(folder_);
   {
     PeopleReader reader;
-    ASSERT_EQ(reader.Open(path, 0), 1);
+    ASSERT_TRUE(reader.Open(path, 0).Ok());
     db::ItemList people;
     EXPECT_EQ(reader.LoadTable(0, people), 3);
     EXPECT_EQ(people.size(), 3u);
@@ -166,7 +197,7 @@ TEST_F(CDbSqliteTest, TheNewestRowsInTheWalAreReadFromAPrivateCopy) {
   ASSERT_TRUE(fs::exists(path + "-wal"));
   const auto before = sample::SnapshotFolder(folder_);
   PeopleReader reader;
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   db::ItemList people;
   EXPECT_EQ(reader.LoadTable(0, people), 3);
   EXPECT_EQ(Names(people), (std::vector<std::string>{"Ann", "Bo", "Cai", "Dan"}));
@@ -182,21 +213,21 @@ TEST_F(CDbSqliteTest, TheNewestRowsInTheWalAreReadFromAPrivateCopy) {
   EXPECT_EQ(again.size(), 4u);
 }
 
-TEST_F(CDbSqliteTest, ARegisteredCompanionIsReadUnderItsOwnName) {
+TEST_F(CDbSqliteTest, ANamedCompanionIsReadUnderItsOwnName) {
   // In a manifest backup the log is stored under a hashed name of its own.
   const sample::SqliteFile database(kPeopleSql, "INSERT INTO people (name, age) VALUES ('Dan', 63);",
                                     sample::SqliteFile::Journal::kWalPending);
   WriteFile(folder_ / "0a1b", database.DatabaseBytes());
   WriteFile(folder_ / "9f8e", database.WalBytes());
   PeopleReader plain;
-  ASSERT_EQ(plain.Open((folder_ / "0a1b").string(), 0), 1);
+  ASSERT_TRUE(plain.Open((folder_ / "0a1b").string(), 0).Ok());
   db::ItemList withoutLog;
   plain.LoadTable(0, withoutLog);
   EXPECT_EQ(withoutLog.size(), 3u);
 
-  db::RegisterWalCompanion((folder_ / "0a1b").string(), (folder_ / "9f8e").string());
   PeopleReader reader;
-  ASSERT_EQ(reader.Open((folder_ / "0a1b").string(), 0), 1);
+  reader.SetWalCompanion((folder_ / "9f8e").string());
+  ASSERT_TRUE(reader.Open((folder_ / "0a1b").string(), 0).Ok());
   db::ItemList people;
   reader.LoadTable(0, people);
   EXPECT_EQ(people.size(), 4u);
@@ -271,21 +302,25 @@ class RecordingTarget : public platform::IMessageTarget {
   std::vector<Posted> posts;
 };
 
-TEST(ReportProgress, PostsAbsoluteAndRelativePercentagesToTheRegisteredTarget) {
-  db::ReportProgress(false, 50);  // nobody registered: nothing happens
+TEST(ReportProgress, PostsAbsoluteAndRelativePercentagesToItsTarget) {
+  db::ReportProgress(nullptr, false, 50);  // nobody watches: nothing happens
   RecordingTarget target;
-  db::SetProgressTarget(&target);
-  db::ReportProgress(false, 10.9f);
-  db::ReportProgress(true, 20);
-  db::ReportProgress(true, 5.5f);
-  db::SetProgressTarget(nullptr);
-  db::ReportProgress(false, 99);
+  db::AnalysisProgress progress(&target);
+  db::ReportProgress(&progress, false, 10.9f);
+  db::ReportProgress(&progress, true, 20);
+  db::ReportProgress(&progress, true, 5.5f);
+  // A second analysis has a progress of its own, starting from nothing.
+  RecordingTarget other;
+  db::AnalysisProgress second(&other);
+  db::ReportProgress(&second, true, 7);
   ASSERT_EQ(target.posts.size(), 3u);
   EXPECT_EQ(target.posts[0].message, 0x816Du);
   EXPECT_EQ(target.posts[0].wParam, 0u);
   EXPECT_EQ(target.posts[0].lParam, 10);
   EXPECT_EQ(target.posts[1].lParam, 30);
   EXPECT_EQ(target.posts[2].lParam, 36);
+  ASSERT_EQ(other.posts.size(), 1u);
+  EXPECT_EQ(other.posts[0].lParam, 7);
 }
 
 }  // namespace

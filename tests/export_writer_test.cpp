@@ -106,7 +106,7 @@ TEST_F(CExportWriterFiles, WritesTheCsvTableAndTheListPage) {
   writer.AddLine(exporting::kToCsvAndHtml, "<script>alert(1)</script>,x,y\r\n", true);
   writer.AddLine(exporting::kToCsvOnly, "only,in,csv\r\n", false);
   writer.AddLine(exporting::kToHtmlOnly, "only,in,page\r\n", false);
-  EXPECT_EQ(writer.Finish(), 1);
+  EXPECT_TRUE(writer.Finish().Ok());
 
   const std::string csv = platform::Gb18030ToUtf8(ReadText(folder / "表格格式" / "联系人.csv"));
   EXPECT_EQ(csv,
@@ -162,12 +162,16 @@ TEST_F(CExportWriterFiles, AnExportThatCannotBeWrittenSaysSo) {
   writer.BeginList(1);
   writer.SetHeader("a\r\n");
   writer.AddLine(exporting::kToCsvAndHtml, "x\r\n", false);
-  EXPECT_EQ(writer.Finish(), 0);
+  const base::Status finished = writer.Finish();
+  EXPECT_EQ(finished.Kind(), base::Status::Code::kUnreadable);
+  // The status names what could not be made: the category's folder below
+  // the file that blocks it.
+  EXPECT_EQ(finished.File().rfind((temp_.Path() / "blocked").string(), 0), 0u) << finished.Text();
 
   CExportWriter fine(nullptr, 5);
   fine.BeginCategory(temp_.Path() / "free", "label");
   fine.BeginList(1);
-  EXPECT_EQ(fine.Finish(), 1);
+  EXPECT_TRUE(fine.Finish().Ok());
   EXPECT_FALSE(fine.WriteFailed());
 }
 

@@ -99,7 +99,7 @@ class MessageDbTest : public ::testing::Test {
 TEST_F(MessageDbTest, SampleListsConversationsRecoveredMessagesFirst) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
   // Recovered: the sent message and the unread one deleted one by one, and
   // both messages of the conversation deleted whole, whose handle went with
@@ -162,7 +162,7 @@ TEST_F(MessageDbTest, SampleListsConversationsRecoveredMessagesFirst) {
 TEST_F(MessageDbTest, MessagesKnowTheirConversationSenderAndFields) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   EXPECT_EQ(reader.OwnNumberFriend().name, "本机号码");
   for (const auto& conversation : reader.Conversations()) {
     EXPECT_NE(conversation.get(), &reader.OwnNumberFriend());
@@ -199,7 +199,7 @@ TEST_F(MessageDbTest, MessagesKnowTheirConversationSenderAndFields) {
 TEST_F(MessageDbTest, CsvLinesOfTheSample) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   const std::vector<db::BaseItem*> selection = {reader.Conversations()[1].get(), reader.Conversations()[4].get()};
   EXPECT_EQ(CsvOf(selection),
             "名称,日期,类型,内容\r\n"
@@ -237,7 +237,7 @@ TEST(WriteMessagesCsv, PassesOverWhatIsNoConversationAndQuotesNamesThatWouldSpli
 TEST_F(MessageDbTest, WritesEachLineWithItsDeletedFlagToTheExportFolder) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   const std::vector<db::BaseItem*> selection = AllConversations(reader);
   exporting::CExportWriter writer(nullptr, 5);
   writer.BeginCategory(root_.Path() / "out", "Lin's iPhone");
@@ -260,7 +260,7 @@ TEST_F(MessageDbTest, NewestMessagesInTheWriteAheadLogAreRead) {
   const auto database = sample::MakeSampleSmsDb(sample::SqliteFile::Journal::kWalPending);
   ASSERT_FALSE(database->WalBytes().empty());
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   const auto lines = Describe(reader);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  - sent 我到了，在门口等你"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  x sent 说好了，周末见"), lines.end());
@@ -281,7 +281,7 @@ TEST_F(MessageDbTest, RecoveredMessagesAppearOnce) {
   sql += "DELETE FROM message WHERE ROWID BETWEEN 30 AND 33;";
   const sample::SqliteFile database(Batch(sql));
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(database), 0).Ok());
   std::map<std::string, int> seen;
   std::vector<std::string> recovered;
   for (const DBITEM_Message* message : AllMessages(reader)) {
@@ -319,7 +319,7 @@ TEST_F(MessageDbTest, ARecoveredCopyOfALiveMessageIsDropped) {
     sql += "DELETE FROM message WHERE ROWID = 2;";
     const sample::SqliteFile database(Batch(sql));
     CMessageDB reader;
-    ASSERT_EQ(reader.Open(Place(database), 0), 1) << c.name;
+    ASSERT_TRUE(reader.Open(Place(database), 0).Ok()) << c.name;
     std::size_t recovered = 0;
     for (const DBITEM_Message* message : AllMessages(reader)) {
       if (message->deleted != 0) {
@@ -345,7 +345,7 @@ TEST_F(MessageDbTest, ConversationsAreKeyedByTheHandlesAddress) {
   sql += sample::InsertMessageSql(Message(5, 9, kDate, "no handle"));
   const sample::SqliteFile database(Batch(sql));
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(database), 0).Ok());
   EXPECT_EQ(Describe(reader), (std::vector<std::string>{
                                   "== 未知号码_9 (1 recovered)",
                                   "  x recv no handle",
@@ -372,7 +372,7 @@ TEST_F(MessageDbTest, RecoveredMessageTakesItsHandlesAddressOrAnUnknownNumber) {
   sql += "DELETE FROM message WHERE ROWID IN (2, 3);";
   const sample::SqliteFile database(Batch(sql));
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(database), 0).Ok());
   EXPECT_EQ(Describe(reader), (std::vector<std::string>{
                                   "== 未知号码_7 (1 recovered)",
                                   "  x recv to a handle that goes",
@@ -407,7 +407,7 @@ TEST_F(MessageDbTest, BothTableShapesLiveAndRecovered) {
     sql += "DELETE FROM message WHERE ROWID = 2;";
     const sample::SqliteFile database(Batch(sql));
     CMessageDB reader;
-    ASSERT_EQ(reader.Open(Place(database), 0), 1) << c.name;
+    ASSERT_TRUE(reader.Open(Place(database), 0).Ok()) << c.name;
     EXPECT_EQ(reader.MessageColumnCount(), c.messageColumns) << c.name;
     EXPECT_EQ(Describe(reader), (std::vector<std::string>{
                                     "== +8613800138000 (1 recovered)",
@@ -435,7 +435,7 @@ TEST_F(MessageDbTest, RecoveredMessageWithoutIsSentIsReceived) {
   const sample::SqliteFile deleted(Batch(sql));
   for (const sample::SqliteFile* database : {&live, &deleted}) {
     CMessageDB reader;
-    ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+    ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
     const auto messages = AllMessages(reader);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]->isSent, 0);
@@ -451,7 +451,7 @@ TEST_F(MessageDbTest, RecoveredMessageWithoutIsSentIsReceived) {
 TEST_F(MessageDbTest, DeletedMessageThatHadBeenReadIsNotFoundOnIos14) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   for (const DBITEM_Message* message : AllMessages(reader)) {
     EXPECT_NE(message->text, "我的银行卡号是6222 0000 1111 2222，帮我转一下");
   }
@@ -468,11 +468,11 @@ TEST_F(MessageDbTest, PeersAreNamedThroughContacts) {
       "(3, 3, 3, 0, 1, '10086', 'g3');";
   const sample::SqliteFile contactsFile(contactsSql);
   readers::CAddressBookDB contacts;
-  ASSERT_EQ(contacts.Open(Place(contactsFile, "AddressBook.sqlitedb"), 0), 1);
+  ASSERT_TRUE(contacts.Open(Place(contactsFile, "AddressBook.sqlitedb"), 0).Ok());
 
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader(nullptr, &contacts);
-  ASSERT_EQ(reader.Open(Place(*database), 0), 1);
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   std::vector<std::string> names;
   for (const auto& conversation : reader.Conversations()) {
     names.push_back(conversation->name + " <" + conversation->address + ">");
@@ -490,7 +490,7 @@ TEST_F(MessageDbTest, PeersAreNamedThroughContacts) {
 
 TEST_F(MessageDbTest, MissingOrDamagedDatabaseGivesNoConversations) {
   CMessageDB reader;
-  EXPECT_EQ(reader.Open((root_.Path() / "sms.db").string(), 0), 0);
+  EXPECT_FALSE(reader.Open((root_.Path() / "sms.db").string(), 0).Ok());
   EXPECT_TRUE(reader.Conversations().empty());
   EXPECT_FALSE(fs::exists(root_.Path() / "sms.db"));
 
@@ -503,7 +503,7 @@ TEST_F(MessageDbTest, MissingOrDamagedDatabaseGivesNoConversations) {
   // A database without the message tables: nothing to list, nothing to scan.
   const sample::SqliteFile other("CREATE TABLE notes (id INTEGER PRIMARY KEY, body TEXT);");
   CMessageDB empty;
-  EXPECT_EQ(empty.Open(Place(other), 0), 1);
+  EXPECT_TRUE(empty.Open(Place(other), 0).Ok());
   EXPECT_TRUE(empty.Conversations().empty());
   EXPECT_EQ(empty.MessageColumnCount(), 0);
 }
@@ -512,13 +512,13 @@ TEST_F(MessageDbTest, OpeningAgainStartsFromNothing) {
   const auto database = sample::MakeSampleSmsDb();
   const std::string path = Place(*database);
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   const auto first = Describe(reader);
   reader.Close();
-  ASSERT_EQ(reader.Open(path, 0), 1);
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
   EXPECT_EQ(Describe(reader), first);
   // A failed open leaves nothing of the last one behind.
-  EXPECT_EQ(reader.Open((root_.Path() / "gone.db").string(), 0), 0);
+  EXPECT_FALSE(reader.Open((root_.Path() / "gone.db").string(), 0).Ok());
   EXPECT_TRUE(reader.Conversations().empty());
 }
 
@@ -529,7 +529,7 @@ TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
   const fs::path copy = folder.Path() / "sms.db";
   fs::copy_file(source, copy);
   CMessageDB reader;
-  ASSERT_EQ(reader.Open(copy.string(), 0), 1);
+  ASSERT_TRUE(reader.Open(copy.string(), 0).Ok());
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos7Columns);
   ASSERT_EQ(reader.Conversations().size(), 1u);
   const DBITEM_MsgFriend& conversation = *reader.Conversations()[0];

@@ -201,7 +201,7 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
 
   NoteCollection collection;
   CIphoneNoteDB reader(nullptr, collection);
-  ASSERT_EQ(reader.Open(path, kNoteStoreFormat), 1);
+  ASSERT_TRUE(reader.Open(path, kNoteStoreFormat).Ok());
   reader.Close();
   EXPECT_EQ(reader.ObjectColumnCount(), param.columns);
 
@@ -257,7 +257,7 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
   EXPECT_TRUE(dataOnly.titleText.empty());
 
   // Opening again starts afresh.
-  ASSERT_EQ(reader.Open(path, kNoteStoreFormat), 1);
+  ASSERT_TRUE(reader.Open(path, kNoteStoreFormat).Ok());
   EXPECT_EQ(Bodies(collection.Records()), expected);
 }
 
@@ -281,7 +281,7 @@ TEST(CIphoneNoteDB, MissingOrDamagedStoresGiveNoNotesAndNoCrash) {
   const platform::TempFolder folder("velmora-notes");
   NoteCollection collection;
   CIphoneNoteDB missing(nullptr, collection);
-  EXPECT_EQ(missing.Open((folder.Path() / "NoteStore.sqlite").string(), kNoteStoreFormat), 0);
+  EXPECT_FALSE(missing.Open((folder.Path() / "NoteStore.sqlite").string(), kNoteStoreFormat).Ok());
   EXPECT_TRUE(collection.Records().empty());
   EXPECT_FALSE(fs::exists(folder.Path() / "NoteStore.sqlite"));
 
@@ -301,7 +301,7 @@ TEST(CIphoneNoteDB, MissingOrDamagedStoresGiveNoNotesAndNoCrash) {
   const fs::path path = folder.Path() / "damaged.sqlite";
   sample::WriteBytes(path, bytes);
   CIphoneNoteDB reader(nullptr, collection);
-  ASSERT_EQ(reader.Open(path.string(), kNoteStoreFormat), 1);
+  ASSERT_TRUE(reader.Open(path.string(), kNoteStoreFormat).Ok());
   // The notes are there with their titles; no text came out of the blobs.
   ASSERT_FALSE(collection.Records().empty());
   for (const DBITEM_Note* note : collection.Records()) {
@@ -353,7 +353,7 @@ TEST_P(NoteAttachments, EachAttachmentObjectGivesTheFirstFileHoldingItsIdentifie
   builder.Write(folder.Path(), GetParam().mode);
 
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
   NoteCollection collection(&index);
   LoadNotes(collection, index);
   const auto& notes = collection.Records();
@@ -394,10 +394,10 @@ TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
   builder.Write(folder.Path(), sample::BackupMode::kManifestDb);
 
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
   NoteCollection collection(&index);
   sample::ProgressRecorder progress;
-  EXPECT_EQ(LoadNotes(collection, index), 1);
+  EXPECT_EQ(LoadNotes(collection, index, progress.Progress()), 1);
   EXPECT_EQ(progress.Values(), (std::vector<int>{10, 50, 60, 90}));
   ASSERT_NE(collection.NotesSqliteReader(), nullptr);
   ASSERT_NE(collection.NoteStoreReader(), nullptr);
@@ -457,10 +457,10 @@ TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
   builder.Write(folder.Path(), sample::BackupMode::kFolder);
 
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
   NoteCollection collection(&index);
   sample::ProgressRecorder progress;
-  EXPECT_EQ(LoadNotes(collection, index), 1);
+  EXPECT_EQ(LoadNotes(collection, index, progress.Progress()), 1);
   EXPECT_EQ(progress.Values(), (std::vector<int>{10, 50}));
   EXPECT_EQ(collection.NoteStoreReader(), nullptr);
   ASSERT_EQ(collection.Records().size(), 2u);
@@ -478,9 +478,9 @@ TEST(LoadNotes, FindsNotesSqliteInAFolderBackupAndSkipsWhatIsMissing) {
   nothing.AddText("HomeDomain", "Library/Preferences/a.plist", "<plist/>");
   nothing.Write(empty.Path(), sample::BackupMode::kManifestDb);
   backup::CFileListDB emptyIndex;
-  ASSERT_EQ(emptyIndex.Open(empty.Path().string(), -1), 1);
+  ASSERT_TRUE(emptyIndex.Open(empty.Path().string(), -1).Ok());
   sample::ProgressRecorder none;
-  EXPECT_EQ(LoadNotes(collection, emptyIndex), 1);
+  EXPECT_EQ(LoadNotes(collection, emptyIndex, none.Progress()), 1);
   EXPECT_TRUE(collection.Records().empty());
   EXPECT_EQ(collection.NotesSqliteReader(), nullptr);
   EXPECT_TRUE(none.Values().empty());
@@ -530,7 +530,7 @@ TEST(RealFiles, Ios7NotesSqliteHoldsNoNotes) {
   // sqlite3: SELECT count(*) FROM ZNOTEBODY gives 0, and so does ZNOTE.
   NoteCollection collection;
   CIphoneNoteDB reader(nullptr, collection);
-  EXPECT_EQ(reader.Open(*path, kNotesSqliteFormat), 1);
+  EXPECT_TRUE(reader.Open(*path, kNotesSqliteFormat).Ok());
   EXPECT_TRUE(collection.Records().empty());
 }
 
@@ -541,7 +541,7 @@ TEST(RealFiles, Ios17NoteStoreWithItsLogListsItsFourteenNotes) {
   if (!path) GTEST_SKIP() << "no real NoteStore.sqlite";
   NoteCollection collection;
   CIphoneNoteDB reader(nullptr, collection);
-  ASSERT_EQ(reader.Open(*path, kNoteStoreFormat), 1);
+  ASSERT_TRUE(reader.Open(*path, kNoteStoreFormat).Ok());
   reader.Close();
   EXPECT_EQ(reader.ObjectColumnCount(), 201);
 

@@ -78,14 +78,16 @@ class PhotoBackup {
     builder.Write(folder_.Path(), mode);
     if (mode == BackupMode::kFolder) KeepBirthTimesAsModified(folder_.Path(), unlisted);
     snapshot_ = sample::SnapshotFolder(folder_.Path());
-    if (index_.Open(folder_.Path().string(), -1) != 1) return;
+    if (!index_.Open(folder_.Path().string(), -1).Ok()) return;
     std::vector<std::string> paths;
     index_.FindFilePaths(sample::kPhotosLibraryPath, sample::kCameraRollDomain, paths, false);
     if (paths.empty()) return;
-    loaded_ = reader_.LoadPhotos(paths[0], {&rows_[0], &rows_[1], &rows_[2]});
+    loaded_ = reader_.LoadPhotos(paths[0], {&rows_[0], &rows_[1], &rows_[2]}, recorder_.Progress()).Ok() ? 1 : 0;
   }
 
   int Loaded() const { return loaded_; }
+  // The progress the load reported.
+  std::vector<int> ProgressValues() { return recorder_.Values(); }
   CPhotoDB& Reader() { return reader_; }
   const fs::path& Folder() const { return folder_.Path(); }
   void* Row(int which) { return &rows_[which]; }
@@ -109,6 +111,7 @@ class PhotoBackup {
   backup::CFileListDB index_;
   CPhotoDB reader_;
   int rows_[3] = {0, 0, 0};
+  sample::ProgressRecorder recorder_;
   int loaded_ = -1;
   sample::FolderSnapshot snapshot_;
 };
@@ -145,7 +148,6 @@ std::vector<std::uint8_t> UnlistedBytes(const std::string& fileName) {
 class PhotoForms : public ::testing::TestWithParam<BackupMode> {};
 
 TEST_P(PhotoForms, PhotosGroupLibraryAndUnlistedPicturesByDay) {
-  sample::ProgressRecorder progress;
   PhotoBackup backup(GetParam(), kPhotoModePhotos);
   ASSERT_EQ(backup.Loaded(), 1);
   const CPhotoDB& reader = backup.Reader();
@@ -223,7 +225,7 @@ TEST_P(PhotoForms, PhotosGroupLibraryAndUnlistedPicturesByDay) {
   EXPECT_EQ(deleted->fileSizeValue, deleted->size);
   EXPECT_EQ(backup.Item("IMG_0011.PNG")->dateText, "2016-11-09 21:30:00 ");
 
-  for (const int value : progress.Values()) EXPECT_LE(value, 100);
+  for (const int value : backup.ProgressValues()) EXPECT_LE(value, 100);
   EXPECT_TRUE(backup.Unchanged());
 }
 
@@ -402,10 +404,10 @@ TEST(ParseDateText, ReadsALocalDateAndTimeOrADate) {
 TEST(CPhotoDB, LibraryThatCannotBeOpenedGivesEmptyTopAlbums) {
   const platform::TempFolder folder("velmora-photo");
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
   CPhotoDB reader(&index, kPhotoModePhotos);
   int rows[3] = {};
-  EXPECT_EQ(reader.LoadPhotos((folder.Path() / "Photos.sqlite").string(), {&rows[0], &rows[1], &rows[2]}), 0);
+  EXPECT_FALSE(reader.LoadPhotos((folder.Path() / "Photos.sqlite").string(), {&rows[0], &rows[1], &rows[2]}).Ok());
   ASSERT_EQ(reader.TopAlbums().size(), 3u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_TRUE(reader.TopAlbums()[i]->items.empty());
@@ -438,9 +440,9 @@ TEST(CPhotoDB, ReadsTheRealIos7PhotoLibrary) {
       }
     }
     backup::CFileListDB index;
-    ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+    ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
     CPhotoDB reader(&index, kPhotoModePhotos);
-    ASSERT_EQ(reader.LoadPhotos(library.string(), {nullptr, nullptr, nullptr}), 1);
+    ASSERT_TRUE(reader.LoadPhotos(library.string(), {nullptr, nullptr, nullptr}).Ok());
     EXPECT_EQ(reader.LastError(), "");
     if (!withFiles) {
       EXPECT_TRUE(reader.PhotoItems().empty());

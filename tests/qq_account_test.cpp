@@ -1,3 +1,4 @@
+#include "base/categories.h"
 #include "chat/qq_account.h"
 #include "chat/qq_messages.h"
 #include "testing/sample_qq.h"
@@ -36,10 +37,10 @@ class QqBackup {
  public:
   QqBackup(const sample::SampleBackupBuilder& builder, BackupMode mode) {
     builder.Write(root_.Path(), mode);
-    EXPECT_EQ(index_.Open(root_.Path().string(), 0), 1);
+    EXPECT_TRUE(index_.Open(root_.Path().string(), 0).Ok());
     list_.showMessage = [this](const std::string& text, const std::string&) { messages_.push_back(text); };
   }
-  int Find() { return list_.FindLocalUsers(&index_, chat::kCategoryQqChats); }
+  int Find() { return list_.FindLocalUsers(&index_, base::kCategoryQq); }
   CLocalUserList& Analysed() {
     EXPECT_EQ(Find(), 1);
     EXPECT_EQ(list_.AnalyseQqUsers(), 1);

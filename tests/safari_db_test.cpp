@@ -54,7 +54,7 @@ std::vector<Shown> OpenHistory(const std::vector<SamplePage>& pages, const std::
   const platform::TempFolder folder("velmora-safari");
   const sample::SqliteFile database(sample::SafariHistorySql(pages, visits));
   CSafariDB reader;
-  EXPECT_EQ(reader.Open(WriteDatabase(folder, "History.db", database), kSafariHistory), 1);
+  EXPECT_TRUE(reader.Open(WriteDatabase(folder, "History.db", database), kSafariHistory).Ok());
   return ShownEntries(reader);
 }
 
@@ -127,7 +127,7 @@ TEST(CSafariDB, ListsEveryBookmarkRowAndNoRemovedOnes) {
   const platform::TempFolder folder("velmora-safari");
   const sample::SqliteFile database(sample::SafariBookmarksSql(sample::SampleBookmarks()));
   CSafariDB reader;
-  ASSERT_EQ(reader.Open(WriteDatabase(folder, "Bookmarks.db", database), kSafariBookmarks), 1);
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, "Bookmarks.db", database), kSafariBookmarks).Ok());
   EXPECT_EQ(ShownEntries(reader), (std::vector<Shown>{{"Root", "", 0},
                                                       {"BookmarksBar", "", 0},
                                                       {"com.apple.ReadingList", "", 0},
@@ -141,14 +141,14 @@ TEST(CSafariDB, ListsEveryBookmarkRowAndNoRemovedOnes) {
 TEST(CSafariDB, MissingOrForeignDatabasesGiveNothing) {
   const platform::TempFolder folder("velmora-safari");
   CSafariDB missing;
-  EXPECT_EQ(missing.Open((folder.Path() / "History.db").string(), kSafariHistory), 0);
+  EXPECT_FALSE(missing.Open((folder.Path() / "History.db").string(), kSafariHistory).Ok());
   EXPECT_TRUE(missing.Entries().empty());
   EXPECT_FALSE(fs::exists(folder.Path() / "History.db"));
 
   // A bookmarks file opened as history: no history tables, nothing read.
   const sample::SqliteFile bookmarks(sample::SafariBookmarksSql(sample::SampleBookmarks()));
   CSafariDB foreign;
-  EXPECT_EQ(foreign.Open(WriteDatabase(folder, "Bookmarks.db", bookmarks), kSafariHistory), 1);
+  EXPECT_TRUE(foreign.Open(WriteDatabase(folder, "Bookmarks.db", bookmarks), kSafariHistory).Ok());
   EXPECT_TRUE(foreign.Entries().empty());
 }
 
@@ -201,10 +201,10 @@ TEST_P(SafariBackups, LoadSafariListsHistoryThenBookmarks) {
   builder.Write(folder.Path(), param.mode);
 
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
   SafariCollection collection(&index);
   sample::ProgressRecorder progress;
-  EXPECT_EQ(LoadSafari(collection, index), 1);
+  EXPECT_EQ(LoadSafari(collection, index, progress.Progress()), 1);
   EXPECT_EQ(progress.Values(), param.progress);
 
   std::vector<const DBITEM_Safari*> expected;
@@ -252,7 +252,7 @@ TEST(CSafariDB, ReadsTheBookmarksOfARealIos7Phone) {
   const auto copy = CopyOfSample(folder, "OTAPKI-iphone/HomeDomain_Library_Safari_Bookmarks.db");
   if (!copy) GTEST_SKIP() << "no OTAPKI Bookmarks.db";
   CSafariDB reader;
-  ASSERT_EQ(reader.Open(copy->string(), kSafariBookmarks), 1);
+  ASSERT_TRUE(reader.Open(copy->string(), kSafariBookmarks).Ok());
   const std::vector<Shown> shown = ShownEntries(reader);
   ASSERT_EQ(shown.size(), 12u);
   EXPECT_EQ(shown[0], (Shown{"Root", "", 0}));
@@ -266,7 +266,7 @@ TEST(LoadSafari, FindsHistoryInHomeDomainOfARealIos14Manifest) {
     GTEST_SKIP() << "no mvt manifest";
   }
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.Path().string(), -1), 1);
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
   SafariCollection collection(&index);
   LoadSafari(collection, index);
   // Both are listed; their stored files were not kept in the sample, so

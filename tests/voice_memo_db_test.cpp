@@ -45,12 +45,12 @@ class VoiceMemoBackup {
     sample::AddVoiceMemos(builder, memos);
     for (const auto& [relativePath, text] : extraFiles) builder.AddText(sample::kVoiceMemosDomain, relativePath, text);
     builder.Write(folder_.Path(), mode);
-    if (index_.Open(folder_.Path().string(), -1) != 1) return;
+    if (!index_.Open(folder_.Path().string(), -1).Ok()) return;
     std::vector<std::string> paths;
     const bool folderMode = index_.Mode() == backup::SourceFolder;
     index_.FindFilePaths(folderMode ? "Media/Recordings/Recordings.db" : "/Recordings.db", "MediaDomain", paths,
                          false);
-    if (!paths.empty()) opened_ = reader_.Open(paths[0], 0);
+    if (!paths.empty()) opened_ = reader_.Open(paths[0], 0).Ok() ? 1 : 0;
   }
 
   int Opened() const { return opened_; }
@@ -219,7 +219,7 @@ TEST(ExportVoiceMemos, NamesFromLabelsStayInTheFolderAndNeverReplaceAFile) {
 TEST(CNoteVoiceDB, MissingDatabaseGivesNoRecordings) {
   const platform::TempFolder folder("velmora-voice");
   CNoteVoiceDB reader(nullptr);
-  EXPECT_EQ(reader.Open((folder.Path() / "Recordings.db").string(), 0), 0);
+  EXPECT_FALSE(reader.Open((folder.Path() / "Recordings.db").string(), 0).Ok());
   EXPECT_TRUE(reader.Recordings().empty());
   EXPECT_FALSE(fs::exists(folder.Path() / "Recordings.db"));
 }
@@ -236,7 +236,7 @@ TEST(CNoteVoiceDB, ReadsTheRealIos7RecordingsDatabase) {
   // The phone had made no recording: ZRECORDING is empty (counted with
   // sqlite3; Z_PRIMARYKEY's Z_MAX for Recording is 0 too).
   CNoteVoiceDB reader(nullptr);
-  EXPECT_EQ(reader.Open(copy.string(), 0), 1);
+  EXPECT_TRUE(reader.Open(copy.string(), 0).Ok());
   EXPECT_TRUE(reader.Recordings().empty());
   EXPECT_EQ(reader.LastError(), "");
 }

@@ -1,3 +1,4 @@
+#include "base/categories.h"
 #include "chat/wechat_account.h"
 #include "chat/wechat_contacts.h"
 #include "chat/wechat_tagged.h"
@@ -285,7 +286,7 @@ class WeChatBackup {
  public:
   WeChatBackup(const sample::SampleBackupBuilder& builder, BackupMode mode) {
     builder.Write(root_.Path(), mode);
-    EXPECT_EQ(index_.Open(root_.Path().string(), 0), 1);
+    EXPECT_TRUE(index_.Open(root_.Path().string(), 0).Ok());
   }
   backup::CFileListDB& Index() { return index_; }
 
@@ -339,7 +340,7 @@ TEST(FindWxUsers, ReadsEachArchiveOnItsOwn) {
     SCOPED_TRACE(mode.name);
     WeChatBackup backup(builder, mode.mode);
     CLocalUserList list;
-    ASSERT_EQ(list.FindLocalUsers(&backup.Index(), chat::kCategoryWxChats), 1);
+    ASSERT_EQ(list.FindLocalUsers(&backup.Index(), base::kCategoryWeChat), 1);
     std::vector<std::string> names;
     for (const auto& account : list.wxUsers) names.push_back(account->userName);
     std::sort(names.begin(), names.end());
@@ -370,7 +371,7 @@ TEST(FindLocalUsers, AnswersByCategoryAndSource) {
     SCOPED_TRACE(mode.name);
     WeChatBackup backup(empty, mode.mode);
     CLocalUserList list;
-    EXPECT_EQ(list.FindLocalUsers(&backup.Index(), chat::kCategoryWxContacts), 0);
+    EXPECT_EQ(list.FindLocalUsers(&backup.Index(), base::kCategoryWeChatContacts), 0);
     EXPECT_EQ(list.FindLocalUsers(&backup.Index(), 7), 1);
     EXPECT_TRUE(list.wxUsers.empty());
     std::string shown;
@@ -386,14 +387,14 @@ TEST(FindLocalUsers, AnswersByCategoryAndSource) {
                         sample::SqliteFile(sample::WxSampleContactsSql(WxFriendShape::kNameFirst)));
   WeChatBackup folder(appFolder, BackupMode::kFolder);
   CLocalUserList list;
-  ASSERT_EQ(list.FindLocalUsers(&folder.Index(), chat::kCategoryWxAttachments), 1);
+  ASSERT_EQ(list.FindLocalUsers(&folder.Index(), base::kCategoryWeChatAttachments), 1);
   ASSERT_EQ(list.wxUsers.size(), 1u);
   EXPECT_EQ(list.wxUsers[0]->userName, chat::kUnknownLocalUser);
   EXPECT_EQ(list.AnalyseWxUsers(), 1);
   EXPECT_NE(list.wxUsers[0]->FindContact("wxid_wangfang"), nullptr);
   WeChatBackup manifest(appFolder, BackupMode::kManifestDb);
   CLocalUserList none;
-  EXPECT_EQ(none.FindLocalUsers(&manifest.Index(), chat::kCategoryWxContacts), 0);
+  EXPECT_EQ(none.FindLocalUsers(&manifest.Index(), base::kCategoryWeChatContacts), 0);
 }
 
 struct Expected {
@@ -417,7 +418,7 @@ TEST(AnalyseWxUsers, LoadsLiveAndDeletedContactsInEveryMode) {
       SCOPED_TRACE(std::string(mode.name) + (shape == WxFriendShape::kNameFirst ? " name first" : " name last"));
       WeChatBackup backup(builder, mode.mode);
       CLocalUserList list;
-      ASSERT_EQ(list.FindLocalUsers(&backup.Index(), chat::kCategoryWxContacts), 1);
+      ASSERT_EQ(list.FindLocalUsers(&backup.Index(), base::kCategoryWeChatContacts), 1);
       ASSERT_EQ(list.wxUsers.size(), 1u);
       EXPECT_EQ(list.AnalyseWxUsers(), 1);
       CWxLocalUser& me = *list.wxUsers[0];
@@ -483,7 +484,7 @@ TEST(AnalyseWxUsers, ReadsTheFriendTableOfARealSchema) {
   sample::AddWeChatAccount(builder, sample::WxSampleSettings(), sql);
   WeChatBackup backup(builder, BackupMode::kManifestDb);
   CLocalUserList list;
-  ASSERT_EQ(list.FindLocalUsers(&backup.Index(), chat::kCategoryWxContacts), 1);
+  ASSERT_EQ(list.FindLocalUsers(&backup.Index(), base::kCategoryWeChatContacts), 1);
   ASSERT_EQ(list.AnalyseWxUsers(), 1);
   const CWxLocalUser& me = *list.wxUsers[0];
   EXPECT_EQ(me.friendColumns.size(), 14u);
@@ -504,7 +505,7 @@ TEST(AnalyseWxUsers, RunsAgainOnlyAfterAnHour) {
   sample::AddWeChatApp(builder);
   WeChatBackup backup(builder, BackupMode::kManifestDb);
   CLocalUserList list;
-  ASSERT_EQ(list.FindLocalUsers(&backup.Index(), chat::kCategoryWxContacts), 1);
+  ASSERT_EQ(list.FindLocalUsers(&backup.Index(), base::kCategoryWeChatContacts), 1);
   ASSERT_EQ(list.AnalyseWxUsers(), 1);
   EXPECT_GT(list.wxAnalysedAt, 0);
   const std::size_t contactCount = list.wxUsers[0]->contacts.size();
@@ -528,7 +529,7 @@ TEST(OpenAccountDatabases, MissingContactDatabaseOpensNothing) {
     SCOPED_TRACE(mode.name);
     WeChatBackup backup(builder, mode.mode);
     CLocalUserList list;
-    ASSERT_EQ(list.FindLocalUsers(&backup.Index(), chat::kCategoryWxContacts), 1);
+    ASSERT_EQ(list.FindLocalUsers(&backup.Index(), base::kCategoryWeChatContacts), 1);
     ASSERT_EQ(list.wxUsers.size(), 1u);
     EXPECT_FALSE(list.wxUsers[0]->OpenAccountDatabases(0, &backup.Index()));
     EXPECT_EQ(list.wxUsers[0]->contactDb, nullptr);

@@ -1,3 +1,4 @@
+#include "base/categories.h"
 #include "chat/wechat_messages.h"
 #include "chat/wechat_session.h"
 
@@ -43,8 +44,8 @@ class Analysed {
  public:
   Analysed(const sample::SampleBackupBuilder& builder, BackupMode mode) {
     builder.Write(root_.Path(), mode);
-    EXPECT_EQ(index_.Open(root_.Path().string(), 0), 1);
-    EXPECT_EQ(list_.FindLocalUsers(&index_, chat::kCategoryWxChats), 1);
+    EXPECT_TRUE(index_.Open(root_.Path().string(), 0).Ok());
+    EXPECT_EQ(list_.FindLocalUsers(&index_, base::kCategoryWeChat), 1);
     EXPECT_EQ(list_.AnalyseWxUsers(), 1);
   }
   CWxLocalUser& Me() { return *list_.wxUsers.at(0); }

@@ -383,16 +383,23 @@ std::size_t PageSizeOf(std::span<const std::uint8_t> image, std::size_t fileSize
   return size;
 }
 
-int ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize, int layoutNumber, int expectedColumns,
-              const UndarkRowSink& sink) {
+base::Status ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize, int layoutNumber,
+                       int expectedColumns, const UndarkRowSink& sink, const std::string& path) {
   const Layout* layout = FindLayout(layoutNumber);
-  if (layout == nullptr) return kScanUnknownLayout;
+  if (layout == nullptr) return base::Status::Unreadable(path, "no table layout " + std::to_string(layoutNumber));
   const std::size_t pageSize = PageSizeOf(image, fileSize);
-  if (pageSize == 0) return kScanOk;
+  // An empty file is an empty database; any other file without a usable page
+  // size cannot be cut into pages, so nothing in it can be told apart.
+  if (pageSize == 0 && fileSize == 0) return {};
+  // 65536, written as 1, is a valid page size that the scan passes over.
+  if (pageSize == 0 && fileSize >= 18 && image[16] == 0 && image[17] == 1) return {};
+  if (pageSize == 0) {
+    return base::Status::Corrupt(path, "no usable page size in its header: not a SQLite database, or its first page is damaged");
+  }
   // The column table is large; keep it off the caller's stack.
   auto scanner = std::make_unique<Scanner>(image, fileSize, pageSize, layoutNumber, *layout, expectedColumns, sink);
   scanner->Run();
-  return kScanOk;
+  return {};
 }
 
 }  // namespace
@@ -402,30 +409,32 @@ int LayoutColumnCount(int layout) {
   return found != nullptr ? found->columns : 0;
 }
 
-int UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink) {
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink) {
   platform::MappedFile::Error error = platform::MappedFile::Error::kNone;
   const platform::MappedFile file = platform::MappedFile::Open(path, error);
   switch (error) {
-    case platform::MappedFile::Error::kCannotAccess: return kScanCannotAccess;
-    case platform::MappedFile::Error::kCannotOpen: return kScanCannotOpen;
-    case platform::MappedFile::Error::kNoMemory: return kScanNoMemory;
+    case platform::MappedFile::Error::kCannotAccess:
+      return base::Status::NotFound(path, "no such file, or its size cannot be read");
+    case platform::MappedFile::Error::kCannotOpen: return base::Status::Unreadable(path, "cannot be opened for reading");
+    case platform::MappedFile::Error::kNoMemory:
+      return base::Status::Unreadable(path, "not enough memory to map the file");
     case platform::MappedFile::Error::kNone: break;
   }
-  return ScanImage(file.BytesWithTrailingZero(), file.FileSize(), layout, expectedColumns, sink);
+  return ScanImage(file.BytesWithTrailingZero(), file.FileSize(), layout, expectedColumns, sink, path);
 }
 
-int UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows) {
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows) {
   return UndarkScan(path, layout, expectedColumns, [&rows](UndarkRow& row) { rows.push_back(std::move(row)); });
 }
 
-int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
-                    const UndarkRowSink& sink) {
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                             const UndarkRowSink& sink) {
   std::vector<std::uint8_t> image(fileBytes.size() + 1, 0);
   std::copy(fileBytes.begin(), fileBytes.end(), image.begin());
-  return ScanImage(image, fileBytes.size(), layout, expectedColumns, sink);
+  return ScanImage(image, fileBytes.size(), layout, expectedColumns, sink, "");
 }
 
-int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns, UndarkRowList& rows) {
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns, UndarkRowList& rows) {
   return UndarkScanBytes(fileBytes, layout, expectedColumns, [&rows](UndarkRow& row) { rows.push_back(std::move(row)); });
 }
 

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+
 namespace db::undark {
 
 // Type codes of a recovered value: 0-9 as the serial type, 12 any BLOB, 13
@@ -46,13 +48,6 @@ using UndarkRow = std::vector<UndarkValue>;
 // page order.
 using UndarkRowList = std::vector<UndarkRow>;
 
-// Statuses of a scan.
-inline constexpr int kScanOk = 0;
-inline constexpr int kScanUnknownLayout = -2;    // no such layout number
-inline constexpr int kScanCannotAccess = -3;  // missing, or its size cannot be read
-inline constexpr int kScanCannotOpen = -4;
-inline constexpr int kScanNoMemory = -5;
-
 // The column count of a layout, or 0 when the number is not assigned.
 int LayoutColumnCount(int layout);
 
@@ -63,17 +58,21 @@ using UndarkRowSink = std::function<void(UndarkRow&)>;
 
 // Scans the database file at path for records of layout and hands every row
 // found to sink, in order. expectedColumns, when 1 or more, replaces the
-// layout's column count (readers pass the live table's). Returns a status.
-// The file is only read.
-int UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink);
+// layout's column count (readers pass the live table's). The file is only
+// read. Returns ok (also for an empty file, which holds no rows); not found
+// when the file is missing or its size cannot be read; unreadable when it
+// cannot be opened or mapped, or layout is not assigned; corrupt when its
+// header gives no usable page size (not a database, or its first page is
+// damaged). The status names path.
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink);
 // The same, appending every row to rows (which it never empties).
-int UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows);
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows);
 
-// The same over a file's bytes already in memory.
-int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
-                    const UndarkRowSink& sink);
-int UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
-                    UndarkRowList& rows);
+// The same over a file's bytes already in memory (the status names no file).
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                             const UndarkRowSink& sink);
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                             UndarkRowList& rows);
 
 // The integer of a value as the readers take it: types 5 and 6 the 64-bit
 // integer, type 7 the double truncated toward zero, every other the low 32

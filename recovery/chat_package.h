@@ -18,7 +18,7 @@
 
 #include "export/export_writer.h"
 
-namespace exporting {
+namespace recovery {
 
 enum class ChatPackageApp {
   kQQ,      // domains AppDomain-com.tencent.mqq, then AppDomain-com.tencent.tim
@@ -47,6 +47,6 @@ struct ChatPackageResult {
 // failure, which closes a progress window. Blocking; call it from a worker
 // thread.
 ChatPackageResult RunChatPackage(ChatPackageApp app, const std::vector<std::filesystem::path>& backups,
-                                 const std::filesystem::path& archivePath, IExportProgress* progress);
+                                 const std::filesystem::path& archivePath, exporting::IExportProgress* progress);
 
-}  // namespace exporting
+}  // namespace recovery

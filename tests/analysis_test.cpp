@@ -1,19 +1,21 @@
-#include "readers/category_readers.h"
+#include "recovery/analysis.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "backup/file_list_db.h"
-#include "export/recovery_run.h"
+#include "base/categories.h"
 #include "platform/fs.h"
 #include "platform/message_target.h"
 #include "platform/text_codec.h"
 #include "readers/calendar_db.h"
-#include "readers/categories.h"
 #include "readers/message_db.h"
-#include "readers/voice_memo_db.h"
 #include "readers/record_filter.h"
+#include "readers/voice_memo_db.h"
+#include "recovery/category_registry.h"
+#include "recovery/recovery_run.h"
 #include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
 
@@ -37,13 +39,27 @@ TEST(Categories, ParsesNumbersAndNames) {
   };
   const Case cases[] = {{"5", 5},       {"messages", 5}, {"voice-memos", 11}, {"whatsapp-files", 17},
                         {"18", {}},     {"-1", {}},      {"Messages", {}},    {"5x", {}}};
-  for (const Case& c : cases) EXPECT_EQ(readers::ParseCategory(c.text), c.expected) << c.text;
-  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategorySafari));
-  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryVoiceMemos));
-  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWhatsAppFiles));
-  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryWeChatAttachments));
-  EXPECT_TRUE(readers::IsCategoryBuilt(readers::kCategoryQq));
-  EXPECT_FALSE(readers::IsCategoryBuilt(readers::kCategoryCount));
+  for (const Case& c : cases) EXPECT_EQ(base::ParseCategory(c.text), c.expected) << c.text;
+}
+
+// Every row of the table has a reader of its own category, and the names the
+// command line and the export use are unique where they name one category.
+TEST(Categories, EveryRowHasAReaderAndUniqueNames) {
+  std::set<std::string_view> cliNames;
+  for (const base::CategoryInfo& info : base::AllCategories()) {
+    SCOPED_TRACE(info.cliName);
+    EXPECT_TRUE(cliNames.insert(info.cliName).second);
+    EXPECT_EQ(base::ParseCategory(std::string(info.cliName)), info.number);
+    EXPECT_FALSE(info.displayName.empty());
+    EXPECT_FALSE(info.fileName.empty());
+    const auto reader = recovery::MakeCategoryReader(info.number);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(&reader->Category(), &info);
+  }
+  EXPECT_EQ(cliNames.size(), static_cast<std::size_t>(base::kCategoryCount));
+  EXPECT_EQ(recovery::MakeCategoryReader(base::kCategoryCount), nullptr);
+  EXPECT_EQ(recovery::MakeCategoryReader(-1), nullptr);
+  EXPECT_EQ(base::FindCategory(18), nullptr);
 }
 
 class AnalysisTest : public ::testing::Test {
@@ -60,23 +76,23 @@ TEST_F(AnalysisTest, EachCategoryListsLiveAndDeletedRecordsInEveryForm) {
   for (BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
     const fs::path folder = Write(mode);
     const auto before = sample::SnapshotFolder(folder);
-    for (int category : {readers::kCategoryCalls, readers::kCategoryContacts, readers::kCategoryMessages,
-                         readers::kCategorySafari, readers::kCategoryCalendar, readers::kCategoryReminders,
-                         readers::kCategoryNotes, readers::kCategoryWhatsApp, readers::kCategoryVoiceMemos}) {
+    for (int category : {base::kCategoryCalls, base::kCategoryContacts, base::kCategoryMessages,
+                         base::kCategorySafari, base::kCategoryCalendar, base::kCategoryReminders,
+                         base::kCategoryNotes, base::kCategoryWhatsApp, base::kCategoryVoiceMemos}) {
       backup::CFileListDB index;
-      ASSERT_EQ(index.Open(folder.string(), -1), 1);
-      std::unique_ptr<readers::CategoryReaders> holder;
+      ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+      std::unique_ptr<readers::ICategoryReader> reader;
       DoneTarget target;
-      EXPECT_EQ(readers::RunAnalysis(category, index, holder, &target), readers::kAnalysisListed)
+      EXPECT_EQ(recovery::RunAnalysis(category, index, reader, &target), recovery::kAnalysisListed)
           << category << " in mode " << static_cast<int>(mode);
-      EXPECT_EQ(target.outcomes, std::vector<int>{readers::kAnalysisListed});
-      const auto list = readers::ResultListOf(*holder);
+      EXPECT_EQ(target.outcomes, std::vector<int>{recovery::kAnalysisListed});
+      const auto list = reader->ResultList();
       ASSERT_FALSE(list.empty());
       const bool anyDeleted = std::any_of(list.begin(), list.end(), [](auto* r) { return r->deleted != 0; });
       // Folder backups have no History.db path: their Safari list is bookmarks
       // alone. Deleted voice memos are not rebuilt.
-      if (!(mode == BackupMode::kFolder && category == readers::kCategorySafari) &&
-          category != readers::kCategoryVoiceMemos) {
+      if (!(mode == BackupMode::kFolder && category == base::kCategorySafari) &&
+          category != base::kCategoryVoiceMemos) {
         EXPECT_TRUE(anyDeleted) << category << " in mode " << static_cast<int>(mode);
       }
     }
@@ -94,13 +110,15 @@ TEST_F(AnalysisTest, AMissingDatabaseListsNothingAndMessagesGoOnWithoutContacts)
   builder.Write(folder, BackupMode::kManifestDb);
 
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.string(), -1), 1);
-  std::unique_ptr<readers::CategoryReaders> holder;
-  EXPECT_EQ(readers::RunAnalysis(readers::kCategoryContacts, index, holder, nullptr), readers::kAnalysisNothing);
-  EXPECT_EQ(holder->contacts, nullptr);
+  ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  EXPECT_EQ(recovery::RunAnalysis(base::kCategoryContacts, index, reader, nullptr), recovery::kAnalysisNothing);
+  EXPECT_TRUE(reader->ResultList().empty());
+  // An app that is not on the phone is no problem.
+  EXPECT_TRUE(reader->Problems().empty());
 
-  EXPECT_EQ(readers::RunAnalysis(readers::kCategoryMessages, index, holder, nullptr), readers::kAnalysisListed);
-  for (db::BaseItem* record : readers::ResultListOf(*holder)) {
+  EXPECT_EQ(recovery::RunAnalysis(base::kCategoryMessages, index, reader, nullptr), recovery::kAnalysisListed);
+  for (db::BaseItem* record : reader->ResultList()) {
     const auto* conversation = dynamic_cast<readers::DBITEM_MsgFriend*>(record);
     ASSERT_NE(conversation, nullptr);
     // No contacts: every conversation is named by its address (or the
@@ -131,16 +149,17 @@ TEST(RecordFilter, ViewFilterAndSearchReachIntoConversations) {
 
 TEST_F(AnalysisTest, RecoveryWritesTheTickedRecordsUnderTheLabel) {
   const fs::path folder = Write(BackupMode::kManifestDb);
-  EXPECT_EQ(exporting::RecoveryLabel(folder.string()), "Lin's iPhone");
-  EXPECT_EQ(exporting::RecoveryLabel((temp_.Path() / "plain").string()), "指定目录_plain");
+  EXPECT_EQ(recovery::RecoveryLabel(folder.string()), "Lin's iPhone");
+  EXPECT_EQ(recovery::RecoveryLabel((temp_.Path() / "plain").string()), "指定目录_plain");
 
   backup::CFileListDB index;
-  ASSERT_EQ(index.Open(folder.string(), -1), 1);
-  std::unique_ptr<readers::CategoryReaders> holder;
-  readers::RunAnalysis(readers::kCategoryMessages, index, holder, nullptr);
-  const auto deleted = readers::FilterRecords(readers::ResultListOf(*holder), 1, "");
+  ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  recovery::RunAnalysis(base::kCategoryMessages, index, reader, nullptr);
+  const auto deleted = readers::FilterRecords(reader->ResultList(), 1, "");
   ASSERT_FALSE(deleted.empty());
-  const fs::path written = exporting::RunRecovery(*holder, deleted, temp_.Path() / "out", "Lin's iPhone", nullptr);
+  fs::path written;
+  ASSERT_TRUE(recovery::RunRecovery(*reader, deleted, temp_.Path() / "out", "Lin's iPhone", nullptr, written).Ok());
   EXPECT_EQ(written.filename(), "短信");
   EXPECT_EQ(written.parent_path().parent_path().filename(), "LinsiPhone");
   std::ifstream csv(written / "表格格式" / "短信.csv", std::ios::binary);
@@ -170,21 +189,22 @@ TEST_F(AnalysisTest, EachAppIsRecoveredToItsTableOrFiles) {
     const char* header;      // the table's first line; empty: files are copied
   };
   const Case cases[] = {
-      {readers::kCategoryCalendar, "日历", "标题,开始日期,结束日期,位置,备注\r\n"},
-      {readers::kCategoryReminders, "提醒事项", "标题,列表,状态,日期,位置,优先级,备注\r\n"},
-      {readers::kCategoryNotes, "备忘录", "标题,日期,备注\r\n"},
-      {readers::kCategoryWhatsApp, "WhatsApp", "名称,日期,类型,内容\r\n"},
-      {readers::kCategoryVoiceMemos, "语音备忘录", ""},
+      {base::kCategoryCalendar, "日历", "标题,开始日期,结束日期,位置,备注\r\n"},
+      {base::kCategoryReminders, "提醒事项", "标题,列表,状态,日期,位置,优先级,备注\r\n"},
+      {base::kCategoryNotes, "备忘录", "标题,日期,备注\r\n"},
+      {base::kCategoryWhatsApp, "WhatsApp", "名称,日期,类型,内容\r\n"},
+      {base::kCategoryVoiceMemos, "语音备忘录", ""},
   };
   for (const Case& c : cases) {
     backup::CFileListDB index;
-    ASSERT_EQ(index.Open(folder.string(), -1), 1);
-    std::unique_ptr<readers::CategoryReaders> holder;
-    readers::RunAnalysis(c.category, index, holder, nullptr);
-    const auto list = readers::ResultListOf(*holder);
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    recovery::RunAnalysis(c.category, index, reader, nullptr);
+    const auto list = reader->ResultList();
     ASSERT_FALSE(list.empty()) << c.category;
     for (db::BaseItem* record : list) record->checked = 1;
-    const fs::path written = exporting::RunRecovery(*holder, list, temp_.Path() / "apps-out", "Lin's iPhone", nullptr);
+    fs::path written;
+    ASSERT_TRUE(recovery::RunRecovery(*reader, list, temp_.Path() / "apps-out", "Lin's iPhone", nullptr, written).Ok());
     EXPECT_EQ(written.filename(), c.folderName);
     if (*c.header != '\0') {
       const std::string table = ReadCsv(written / "表格格式" / (std::string(c.folderName) + ".csv"));
@@ -211,16 +231,16 @@ TEST_F(AnalysisTest, MediaCategoriesGroupTheirFilesByDayInEveryForm) {
   for (BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
     const fs::path folder = Write(mode);
     const auto before = sample::SnapshotFolder(folder);
-    for (int category : {readers::kCategoryPhotos, readers::kCategoryVideos, readers::kCategoryNotesAttachments,
-                         readers::kCategoryMessageAttachments, readers::kCategoryWhatsAppFiles}) {
+    for (int category : {base::kCategoryPhotos, base::kCategoryVideos, base::kCategoryNotesAttachments,
+                         base::kCategoryMessageAttachments, base::kCategoryWhatsAppFiles}) {
       backup::CFileListDB index;
-      ASSERT_EQ(index.Open(folder.string(), -1), 1);
-      std::unique_ptr<readers::CategoryReaders> holder;
-      const int outcome = readers::RunAnalysis(category, index, holder, nullptr);
-      const auto tops = readers::ResultListOf(*holder);
-      const bool media = category == readers::kCategoryPhotos || category == readers::kCategoryVideos;
+      ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+      std::unique_ptr<readers::ICategoryReader> reader;
+      const int outcome = recovery::RunAnalysis(category, index, reader, nullptr);
+      const auto tops = reader->ResultList();
+      const bool media = category == base::kCategoryPhotos || category == base::kCategoryVideos;
       ASSERT_EQ(tops.size(), media ? 3u : 5u) << category << " in mode " << static_cast<int>(mode);
-      EXPECT_EQ(outcome, readers::kAnalysisListed);
+      EXPECT_EQ(outcome, recovery::kAnalysisListed);
       const auto& all = static_cast<db::FriendItem*>(tops[0])->items;
       EXPECT_FALSE(all.empty()) << category << " in mode " << static_cast<int>(mode);
       if (media) {
@@ -241,12 +261,12 @@ TEST_F(AnalysisTest, MediaCategoriesGroupTheirFilesByDayInEveryForm) {
 
 TEST_F(AnalysisTest, MediaRecoveryCopiesTheTickedFilesOfTheShownGroup) {
   const fs::path folder = Write(BackupMode::kManifestDb);
-  for (int category : {readers::kCategoryPhotos, readers::kCategoryMessageAttachments}) {
+  for (int category : {base::kCategoryPhotos, base::kCategoryMessageAttachments}) {
     backup::CFileListDB index;
-    ASSERT_EQ(index.Open(folder.string(), -1), 1);
-    std::unique_ptr<readers::CategoryReaders> holder;
-    readers::RunAnalysis(category, index, holder, nullptr);
-    const auto tops = readers::ResultListOf(*holder);
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    recovery::RunAnalysis(category, index, reader, nullptr);
+    const auto tops = reader->ResultList();
     ASSERT_FALSE(tops.empty());
     // Tick one file of each day of the first group; nothing else is copied.
     auto& all = *static_cast<db::FriendItem*>(tops[0]);
@@ -258,10 +278,12 @@ TEST_F(AnalysisTest, MediaRecoveryCopiesTheTickedFilesOfTheShownGroup) {
         ++ticked;
       }
     }
-    const auto selection = exporting::TickedDayGroups(all);
+    const auto selection = recovery::TickedDayGroups(all);
     EXPECT_EQ(selection.size(), ticked);
-    const fs::path written = exporting::RunRecovery(*holder, selection, temp_.Path() / "media-out", "Lin's iPhone",
-                                                    nullptr, &all);
+    fs::path written;
+    ASSERT_TRUE(
+        recovery::RunRecovery(*reader, selection, temp_.Path() / "media-out", "Lin's iPhone", nullptr, written, &all)
+            .Ok());
     std::size_t copied = 0;
     for (const auto& entry : fs::recursive_directory_iterator(written)) copied += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(copied, ticked) << category;
@@ -271,19 +293,17 @@ TEST_F(AnalysisTest, MediaRecoveryCopiesTheTickedFilesOfTheShownGroup) {
 
 TEST_F(AnalysisTest, CalendarListsOnlyTheEntityTypeAskedFor) {
   const fs::path folder = Write(BackupMode::kManifestDb);
-  for (int category : {readers::kCategoryCalendar, readers::kCategoryReminders}) {
+  for (int category : {base::kCategoryCalendar, base::kCategoryReminders}) {
     backup::CFileListDB index;
-    ASSERT_EQ(index.Open(folder.string(), -1), 1);
-    std::unique_ptr<readers::CategoryReaders> holder;
-    readers::RunAnalysis(category, index, holder, nullptr);
-    const int wanted = category == readers::kCategoryCalendar ? readers::kCalendarEvent : readers::kCalendarReminder;
-    const auto list = readers::ResultListOf(*holder);
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    recovery::RunAnalysis(category, index, reader, nullptr);
+    const int wanted = category == base::kCategoryCalendar ? readers::kCalendarEvent : readers::kCalendarReminder;
+    const auto list = reader->ResultList();
     ASSERT_FALSE(list.empty());
     for (db::BaseItem* record : list) {
       EXPECT_EQ(static_cast<readers::DBITEM_CalendarFriend*>(record)->entityType, wanted) << record->Title();
     }
-    ASSERT_NE(holder->calendar, nullptr);
-    EXPECT_GT(holder->calendar->Entries().size(), list.size());  // the other type is kept, not shown
   }
 }
 
@@ -312,18 +332,18 @@ TEST(AnalysisRealFiles, Ios7FilesInAFolderBackupAreListed) {
   // The iOS 7 phone's messages (one conversation), its twelve bookmark rows,
   // its 130 calendar events; its address book holds no person, its calls are
   // in an older table, it has no notes, reminders or recordings.
-  const Case cases[] = {{readers::kCategoryMessages, 1}, {readers::kCategorySafari, 12},
-                        {readers::kCategoryContacts, 0}, {readers::kCategoryCalls, 0},
-                        {readers::kCategoryCalendar, 130}, {readers::kCategoryReminders, 0},
-                        {readers::kCategoryNotes, 0},    {readers::kCategoryVoiceMemos, 0}};
+  const Case cases[] = {{base::kCategoryMessages, 1}, {base::kCategorySafari, 12},
+                        {base::kCategoryContacts, 0}, {base::kCategoryCalls, 0},
+                        {base::kCategoryCalendar, 130}, {base::kCategoryReminders, 0},
+                        {base::kCategoryNotes, 0},    {base::kCategoryVoiceMemos, 0}};
   for (const Case& c : cases) {
     backup::CFileListDB index;
-    ASSERT_EQ(index.Open(folder.string(), -1), 1);
-    std::unique_ptr<readers::CategoryReaders> holder;
-    const int outcome = readers::RunAnalysis(c.category, index, holder, nullptr);
-    const auto list = readers::ResultListOf(*holder);
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    const int outcome = recovery::RunAnalysis(c.category, index, reader, nullptr);
+    const auto list = reader->ResultList();
     EXPECT_GE(list.size(), c.atLeast) << c.category;
-    EXPECT_EQ(outcome, list.empty() ? readers::kAnalysisNothing : readers::kAnalysisListed);
+    EXPECT_EQ(outcome, list.empty() ? recovery::kAnalysisNothing : recovery::kAnalysisListed);
   }
 }
 

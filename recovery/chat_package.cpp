@@ -1,4 +1,4 @@
-#include "export/chat_package.h"
+#include "recovery/chat_package.h"
 
 #include <unistd.h>
 
@@ -18,7 +18,7 @@
 #include "backup/file_list_db.h"
 #include "platform/fs.h"
 
-namespace exporting {
+namespace recovery {
 namespace {
 
 namespace fs = std::filesystem;
@@ -125,10 +125,10 @@ class PackageWriter {
   bool failed_ = false;
 };
 
-void SetProgress(IExportProgress* progress, float percent) {
+void SetProgress(exporting::IExportProgress* progress, float percent) {
   if (progress != nullptr) progress->SetProgress(percent);
 }
-void AddProgress(IExportProgress* progress, float delta) {
+void AddProgress(exporting::IExportProgress* progress, float delta) {
   if (progress != nullptr) progress->AddProgress(delta);
 }
 
@@ -182,7 +182,7 @@ struct RunState {
 
 // The files of one domain of an opened backup; share: its progress share.
 void PackDomain(RunState& state, backup::CFileListDB& index, const std::string& domain, const std::string& folder,
-                float share, IExportProgress* progress) {
+                float share, exporting::IExportProgress* progress) {
   std::vector<std::string> paths;
   index.FindFilePaths("%", domain, paths, true, backup::kNoLimit);
   if (paths.empty()) {
@@ -201,9 +201,9 @@ void PackDomain(RunState& state, backup::CFileListDB& index, const std::string& 
 }
 
 void PackBackup(RunState& state, ChatPackageApp app, const fs::path& backup, std::size_t number, float step1,
-                float step2, IExportProgress* progress) {
+                float step2, exporting::IExportProgress* progress) {
   backup::CFileListDB index;
-  if (index.Open(backup.string(), -1) == 0) {
+  if (!index.Open(backup.string(), -1).Ok()) {
     AddProgress(progress, step1 + step2);
     return;
   }
@@ -241,7 +241,7 @@ std::vector<std::string> ChatPackageDomains(ChatPackageApp app) {
 std::string ChatPackageFileName(ChatPackageApp app) { return app == ChatPackageApp::kWeChat ? "wx.7z" : "QQ.7z"; }
 
 ChatPackageResult RunChatPackage(ChatPackageApp app, const std::vector<fs::path>& backups,
-                                 const fs::path& archivePath, IExportProgress* progress) {
+                                 const fs::path& archivePath, exporting::IExportProgress* progress) {
   RunState state;
   for (const fs::path& backup : backups) {
     if (IsInside(archivePath, backup)) {
@@ -282,4 +282,4 @@ ChatPackageResult RunChatPackage(ChatPackageApp app, const std::vector<fs::path>
   return state.result;
 }
 
-}  // namespace exporting
+}  // namespace recovery

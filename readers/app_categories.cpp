@@ -1,0 +1,216 @@
+// Calendar, reminders, Safari, notes and voice memos: the categories of one
+// app's own databases, listed as flat records.
+
+#include <filesystem>
+
+#include "backup/file_list_db.h"
+#include "export/export_writer.h"
+#include "readers/calendar_db.h"
+#include "readers/category_readers.h"
+#include "readers/note_db.h"
+#include "readers/safari_db.h"
+#include "readers/voice_memo_db.h"
+
+namespace readers {
+namespace {
+
+constexpr DatabaseLocation kCalendar = {"HomeDomain", "/Calendar.sqlitedb", "Library/Calendar/Calendar.sqlitedb"};
+constexpr DatabaseLocation kRecordings = {"MediaDomain", "/Recordings.db", "Media/Recordings/Recordings.db"};
+
+base::Status NotInBackup(const DatabaseLocation& location, const std::string& path) {
+  return path.empty() ? base::Status::NotFound(location.manifestPath, "not in the backup") : base::Status();
+}
+
+// Events (6) and reminders (9) are the two entity types of one database;
+// the other type's items are read too but not shown.
+class CalendarReader : public ICategoryReader {
+ public:
+  using ICategoryReader::ICategoryReader;
+
+  void Load(const LoadContext& context) override {
+    if (path_.empty()) return;
+    calendar_ = std::make_unique<CCalendarDB>(Index());
+    calendar_->wantedEntityType = EntityType();
+    OpenAndLoad(*calendar_, path_, 0, context, true);
+  }
+
+  std::vector<db::BaseItem*> ResultList() const override {
+    std::vector<db::BaseItem*> list;
+    if (!calendar_) return list;
+    for (const auto& item : calendar_->Entries()) {
+      if (item->listMark == 0) list.push_back(item.get());
+    }
+    return list;
+  }
+
+  base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
+                      const db::FriendItem*, exporting::IExportProgress*) const override {
+    WriteCalendarCsv(writer, selection, EntityType());
+    return writer.Finish();
+  }
+
+ protected:
+  base::Status FindFiles(backup::CFileListDB&) override {
+    if (base::Status looked = Locate(kCalendar, path_); !looked.Ok()) return looked;
+    return NotInBackup(kCalendar, path_);
+  }
+
+  void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
+    const auto* item = dynamic_cast<const DBITEM_CalendarFriend*>(&record);
+    if (item == nullptr) return;
+    out["rowId"] = item->rowId;
+    out["entityType"] = item->entityType;
+    out["summary"] = item->summary;
+    out["endDate"] = TimeJson(item->endDate);
+    out["completionDate"] = TimeJson(item->completionDate);
+    out["locationTitle"] = item->locationTitle;
+    out["priority"] = item->priority;
+    out["description"] = item->description;
+  }
+
+ private:
+  int EntityType() const { return Category().number == base::kCategoryReminders ? kCalendarReminder : kCalendarEvent; }
+
+  std::string path_;
+  std::unique_ptr<CCalendarDB> calendar_;
+};
+
+// History (History.db) and bookmarks (Bookmarks.db) in one list; the
+// collection finds both itself, since History.db lives in either of two
+// domains.
+class SafariReader : public ICategoryReader {
+ public:
+  using ICategoryReader::ICategoryReader;
+
+  void Load(const LoadContext& context) override {
+    safari_ = std::make_unique<SafariCollection>(Index());
+    LoadSafari(*safari_, *Index(), context.progress);
+    AddProblems(safari_->HistoryReader(), true);
+    AddProblems(safari_->BookmarksReader(), true);
+  }
+
+  std::vector<db::BaseItem*> ResultList() const override {
+    if (!safari_) return {};
+    return {safari_->Records().begin(), safari_->Records().end()};
+  }
+
+  base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
+                      const db::FriendItem*, exporting::IExportProgress*) const override {
+    WriteSafariCsv(writer, selection);
+    return writer.Finish();
+  }
+
+ protected:
+  base::Status FindFiles(backup::CFileListDB&) override { return {}; }
+
+  void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
+    const auto* page = dynamic_cast<const DBITEM_Safari*>(&record);
+    if (page == nullptr) return;
+    out["isBookmark"] = page->isBookmark != 0;
+    out["pageTitle"] = page->pageTitle;
+    out["pageUrl"] = page->pageUrl;
+  }
+
+ private:
+  std::unique_ptr<SafariCollection> safari_;
+};
+
+// The old notes database and the new note store, in one list. The note
+// readers keep their connections until the collection goes: a note's
+// attachments are looked up when it is shown.
+class NotesReader : public ICategoryReader {
+ public:
+  using ICategoryReader::ICategoryReader;
+
+  void Load(const LoadContext& context) override {
+    notes_ = std::make_unique<NoteCollection>(Index());
+    LoadNotes(*notes_, *Index(), context.progress);
+    AddProblems(notes_->NotesSqliteReader(), true);
+    AddProblems(notes_->NoteStoreReader(), true);
+  }
+
+  std::vector<db::BaseItem*> ResultList() const override { return notes_ ? notes_->Items() : std::vector<db::BaseItem*>(); }
+
+  base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
+                      const db::FriendItem*, exporting::IExportProgress*) const override {
+    WriteNotesCsv(writer, selection);
+    return writer.Finish();
+  }
+
+ protected:
+  base::Status FindFiles(backup::CFileListDB&) override { return {}; }
+
+  void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
+    const auto* note = dynamic_cast<const DBITEM_Note*>(&record);
+    if (note == nullptr) return;
+    out["noteId"] = note->noteId;
+    out["titleText"] = note->titleText;
+    out["snippet"] = note->snippet;
+    out["body"] = note->body;
+    out["attachments"] = note->attachments;
+  }
+
+ private:
+  std::unique_ptr<NoteCollection> notes_;
+};
+
+// Recordings are exported as audio files, not as a table.
+class VoiceMemosReader : public ICategoryReader {
+ public:
+  using ICategoryReader::ICategoryReader;
+
+  void Load(const LoadContext& context) override {
+    if (path_.empty()) return;
+    memos_ = std::make_unique<CNoteVoiceDB>(Index());
+    OpenAndLoad(*memos_, path_, 0, context, true);
+  }
+
+  std::vector<db::BaseItem*> ResultList() const override {
+    return memos_ ? db::ItemPointers(memos_->Recordings()) : std::vector<db::BaseItem*>();
+  }
+
+  base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
+                      const db::FriendItem*, exporting::IExportProgress*) const override {
+    ExportVoiceMemos(selection, writer.Folder());
+    return writer.Failure();
+  }
+
+ protected:
+  base::Status FindFiles(backup::CFileListDB&) override {
+    if (base::Status looked = Locate(kRecordings, path_); !looked.Ok()) return looked;
+    return NotInBackup(kRecordings, path_);
+  }
+
+  void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
+    const auto* memo = dynamic_cast<const DBITEM_NoteVoice*>(&record);
+    if (memo == nullptr) return;
+    out["label"] = memo->label;
+    out["duration"] = memo->duration;
+    out["audioPath"] = memo->audioPath;
+    out["audioSize"] = memo->audioSize;
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<CNoteVoiceDB> memos_;
+};
+
+}  // namespace
+
+std::unique_ptr<ICategoryReader> MakeCalendarReader(const base::CategoryInfo& category) {
+  return std::make_unique<CalendarReader>(category);
+}
+
+std::unique_ptr<ICategoryReader> MakeSafariReader(const base::CategoryInfo& category) {
+  return std::make_unique<SafariReader>(category);
+}
+
+std::unique_ptr<ICategoryReader> MakeNotesReader(const base::CategoryInfo& category) {
+  return std::make_unique<NotesReader>(category);
+}
+
+std::unique_ptr<ICategoryReader> MakeVoiceMemosReader(const base::CategoryInfo& category) {
+  return std::make_unique<VoiceMemosReader>(category);
+}
+
+}  // namespace readers
