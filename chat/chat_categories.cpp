@@ -250,10 +250,7 @@ class WhatsAppReader : public readers::ICategoryReader {
   }
 
  protected:
-  base::Status FindFiles(backup::CFileListDB&) override {
-    if (base::Status looked = Locate(kWhatsApp, path_); !looked.Ok()) return looked;
-    return path_.empty() ? base::Status::NotFound(kWhatsApp.manifestPath, "not in the backup") : base::Status();
-  }
+  base::Status FindFiles(backup::CFileListDB&) override { return Locate(kWhatsApp, path_); }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
     if (const auto* message = dynamic_cast<const DBITEM_WhatsApp*>(&record)) {

@@ -17,10 +17,6 @@ namespace {
 constexpr DatabaseLocation kCalendar = {"HomeDomain", "/Calendar.sqlitedb", "Library/Calendar/Calendar.sqlitedb"};
 constexpr DatabaseLocation kRecordings = {"MediaDomain", "/Recordings.db", "Media/Recordings/Recordings.db"};
 
-base::Status NotInBackup(const DatabaseLocation& location, const std::string& path) {
-  return path.empty() ? base::Status::NotFound(location.manifestPath, "not in the backup") : base::Status();
-}
-
 // Events (6) and reminders (9) are the two entity types of one database;
 // the other type's items are read too but not shown.
 class CalendarReader : public ICategoryReader {
@@ -50,10 +46,7 @@ class CalendarReader : public ICategoryReader {
   }
 
  protected:
-  base::Status FindFiles(backup::CFileListDB&) override {
-    if (base::Status looked = Locate(kCalendar, path_); !looked.Ok()) return looked;
-    return NotInBackup(kCalendar, path_);
-  }
+  base::Status FindFiles(backup::CFileListDB&) override { return Locate(kCalendar, path_); }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
     const auto* item = dynamic_cast<const DBITEM_CalendarFriend*>(&record);
@@ -176,10 +169,7 @@ class VoiceMemosReader : public ICategoryReader {
   }
 
  protected:
-  base::Status FindFiles(backup::CFileListDB&) override {
-    if (base::Status looked = Locate(kRecordings, path_); !looked.Ok()) return looked;
-    return NotInBackup(kRecordings, path_);
-  }
+  base::Status FindFiles(backup::CFileListDB&) override { return Locate(kRecordings, path_); }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
     const auto* memo = dynamic_cast<const DBITEM_NoteVoice*>(&record);

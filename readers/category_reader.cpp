@@ -22,6 +22,7 @@ void ICategoryReader::OpenAndLoad(db::CDbSqlite& reader, const std::string& stor
 base::Status ICategoryReader::Locate(const DatabaseLocation& location, std::string& path) {
   const base::Status looked = LocateDatabase(*index_, location, path);
   AddProblem(looked, true);
+  if (looked.Ok() && path.empty()) return base::Status::NotFound(location.manifestPath, "not in the backup");
   return looked;
 }
 

@@ -133,8 +133,9 @@ class ICategoryReader {
   // the connection (the records stay) and keeps the reader's problems.
   void OpenAndLoad(db::CDbSqlite& reader, const std::string& storedPath, int param, const LoadContext& context,
                    bool required);
-  // Looks a database up (LocateDatabase); a failed lookup is kept as a
-  // required problem.
+  // Looks a database up (LocateDatabase): ok with its path; not found when
+  // the backup does not hold it; unreadable when the index could not be
+  // asked, which is kept as a required problem.
   base::Status Locate(const DatabaseLocation& location, std::string& path);
 
   void AddProblem(const base::Status& status, bool required);

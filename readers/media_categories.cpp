@@ -41,10 +41,7 @@ class PhotoReader : public ICategoryReader {
   }
 
  protected:
-  base::Status FindFiles(backup::CFileListDB&) override {
-    if (base::Status looked = Locate(kPhotoLibrary, path_); !looked.Ok()) return looked;
-    return path_.empty() ? base::Status::NotFound(kPhotoLibrary.manifestPath, "not in the backup") : base::Status();
-  }
+  base::Status FindFiles(backup::CFileListDB&) override { return Locate(kPhotoLibrary, path_); }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
     DescribeMediaRecord(record, out);

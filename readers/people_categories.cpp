@@ -96,16 +96,12 @@ class PeopleReader : public ICategoryReader {
  protected:
   base::Status FindFiles(backup::CFileListDB&) override {
     // A manifest that cannot be searched for the address book cannot be
-    // searched for anything else either.
-    if (base::Status looked = Locate(kAddressBook, contactsPath_); !looked.Ok()) return looked;
+    // searched for anything else either; a phone without an address book
+    // still has its calls and messages.
+    const base::Status contacts = Locate(kAddressBook, contactsPath_);
     const int category = Category().number;
-    if (category == base::kCategoryContacts) {
-      return contactsPath_.empty() ? base::Status::NotFound("AddressBook.sqlitedb", "not in the backup")
-                                   : base::Status();
-    }
-    const DatabaseLocation& own = category == base::kCategoryCalls ? kCallHistory : kSms;
-    if (base::Status looked = Locate(own, ownPath_); !looked.Ok()) return looked;
-    return ownPath_.empty() ? base::Status::NotFound(own.manifestPath, "not in the backup") : base::Status();
+    if (category == base::kCategoryContacts || contacts.Kind() == base::Status::Code::kUnreadable) return contacts;
+    return Locate(category == base::kCategoryCalls ? kCallHistory : kSms, ownPath_);
   }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
