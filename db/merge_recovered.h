@@ -51,10 +51,17 @@ namespace db {
 // pointer to it (the record does not move in memory).
 template <class Record, class IsNew>
 std::vector<std::unique_ptr<Record>> KeepRecovered(std::vector<std::unique_ptr<Record>> recovered, IsNew&& isNew) {
+  // Most recovered records are usually copies of live ones (the scan meets
+  // every live record): each dropped one is freed at once, and no room is
+  // set aside for them, so the merge needs little more memory than the
+  // records themselves.
   std::vector<std::unique_ptr<Record>> kept;
-  kept.reserve(recovered.size());
   for (auto it = recovered.rbegin(); it != recovered.rend(); ++it) {
-    if (*it != nullptr && isNew(**it)) kept.push_back(std::move(*it));
+    if (*it != nullptr && isNew(**it)) {
+      kept.push_back(std::move(*it));
+    } else {
+      it->reset();
+    }
   }
   std::reverse(kept.begin(), kept.end());
   return kept;
