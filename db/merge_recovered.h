@@ -9,9 +9,9 @@
 //  2. Of recovered records that repeat one another, the one the scan found
 //     LAST is kept and the earlier ones are dropped. They are taken for
 //     copies of one record (the scan can meet a freed record twice, or the
-//     old copy SQLite left behind when it moved the record), so only the
-//     fields outside the key can differ, and one rule for every category
-//     means a record looks the same wherever it is shown.
+//     old copy SQLite left behind when it moved the record); which copy is
+//     shown decides only the fields outside the key, and one rule makes
+//     that choice the same in every category.
 //  3. The kept recovered records stand in front of the live ones, in the
 //     order the scan found them; the live records keep their own order.
 //     Deleted records are what the user came for, so they lead.
@@ -21,13 +21,15 @@
 // recovered records move to the front of the group list; see
 // MergeRecoveredIntoGroups.
 //
-// Cost: one hash lookup per record and one move of each list, never an
+// Cost: one key lookup per record and one move of each list, never an
 // insertion per record at the front of a list.
 //
 // Ownership: the recovered records are handed over by value; the dropped ones
 // are destroyed before the function returns, the kept ones end up owned by
-// the list (or, through prepend, the group) they were filed into. Nothing is
-// shared between calls, so it may run on any thread that owns the lists.
+// the list (or, through prepend, the group) they were filed into.
+//
+// Threads: any thread, on lists and key sets no other thread touches
+// meanwhile; the functions keep no state of their own.
 
 #include <algorithm>
 #include <cstddef>
@@ -44,11 +46,13 @@ namespace db {
 // Rules 1 and 2. Asks isNew(record) about each recovered record, from the
 // last found to the first: isNew answers whether the record repeats nothing
 // known so far and, when it repeats nothing, remembers it, so that the
-// records asked about after it are checked against it too. Before the call
-// the caller has it know the live records. Returns the records isNew
-// accepted, in the order the scan found them; the others (and null entries)
-// are destroyed. isNew is called once per non-null record and may keep a
-// pointer to it (the record does not move in memory).
+// records asked about after it are checked against it too. isNew starts out
+// knowing the live records (the caller seeds its key set); a reader whose
+// records can repeat one another by more than one key (a message by its
+// MessageKey or by its guid) tests them all there. Returns the records isNew
+// accepted, in the order the scan found them. Each one isNew rejects (and
+// each null entry) is destroyed at once, so isNew may keep a pointer only to
+// a record it accepts; those do not move in memory.
 template <class Record, class IsNew>
 std::vector<std::unique_ptr<Record>> KeepRecovered(std::vector<std::unique_ptr<Record>> recovered, IsNew&& isNew) {
   // Most recovered records are usually copies of live ones (the scan meets
