@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "db/item_time.h"
+#include "db/merge_recovered.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
@@ -210,49 +211,23 @@ void CWhatsAppDB::RecoverDeletedMessages() {
 }
 
 void CWhatsAppDB::MergeRecoveredMessages() {
-  // The recovered messages are walked from the last found to the first, and
-  // each kept one goes in front of its conversation, and its conversation in
-  // front of the list when it is the conversation's first: so of two with one
-  // key the later found is kept, a conversation lists its kept ones in scan
-  // order, and the conversations are listed in the reverse of the order in
-  // which they got their first. Collected here and placed once at the end, so
-  // that a large file does not cost a front insertion per message.
-  struct Touched {
-    DBITEM_WhatsAppFriend* conversation;
-    std::vector<std::unique_ptr<DBITEM_WhatsApp>> messages;  // last found first
-  };
-  std::vector<Touched> touched;
-  std::unordered_map<const DBITEM_WhatsAppFriend*, std::size_t> touchedAt;
-
-  for (auto it = recoveredMessages_.rbegin(); it != recoveredMessages_.rend(); ++it) {
-    std::unique_ptr<DBITEM_WhatsApp> message = std::move(*it);
-    // A copy of a live (or an already kept) message: the scan meets every
-    // live record as well, and may meet a record twice.
-    if (!messageKeys_.insert(MessageKey(*message)).second) continue;
-    if (message->fromJid.empty()) message->fromJid = kUnknownSender;
-    DBITEM_WhatsAppFriend& conversation = ConversationFor(message->toJid);
-    const auto [at, first] = touchedAt.try_emplace(&conversation, touched.size());
-    if (first) touched.push_back({&conversation, {}});
-    conversation.deleted = 1;
-    ++conversation.deletedMessageCount;
-    conversation.time = message->time;
-    touched[at->second].messages.push_back(std::move(message));
-  }
+  db::MergeRecoveredIntoGroups(
+      conversations_, std::move(recoveredMessages_),
+      // A copy of a live (or an already kept) message: the scan meets every
+      // live record as well, and may meet a record twice.
+      [this](const DBITEM_WhatsApp& message) { return messageKeys_.insert(MessageKey(message)).second; },
+      [this](DBITEM_WhatsApp& message) -> DBITEM_WhatsAppFriend& {
+        if (message.fromJid.empty()) message.fromJid = kUnknownSender;
+        DBITEM_WhatsAppFriend& conversation = ConversationFor(message.toJid);
+        conversation.deleted = 1;
+        ++conversation.deletedMessageCount;
+        conversation.time = message.time;
+        return conversation;
+      },
+      [](DBITEM_WhatsAppFriend& conversation, std::vector<std::unique_ptr<DBITEM_WhatsApp>> messages) {
+        conversation.Prepend(std::move(messages));
+      });
   recoveredMessages_.clear();
-  if (touched.empty()) return;
-
-  for (Touched& t : touched) {
-    std::reverse(t.messages.begin(), t.messages.end());
-    t.conversation->Prepend(std::move(t.messages));
-  }
-  std::vector<std::unique_ptr<DBITEM_WhatsAppFriend>> ordered(conversations_.size());
-  std::size_t nextUntouched = touched.size();
-  for (auto& conversation : conversations_) {
-    const auto at = touchedAt.find(conversation.get());
-    const std::size_t slot = at != touchedAt.end() ? touched.size() - 1 - at->second : nextUntouched++;
-    ordered[slot] = std::move(conversation);
-  }
-  conversations_ = std::move(ordered);
 }
 
 void WriteWhatsAppCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection) {

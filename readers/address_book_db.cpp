@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "db/merge_recovered.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
@@ -284,9 +285,9 @@ void CAddressBookDB::RecoverDeletedPersons() {
     contactByRowId_[rowId] = contact.get();
     found.push_back(std::move(contact));
   }));
-  // Each found row goes to the front in turn: the last found leads.
-  contacts_.insert(contacts_.begin(), std::make_move_iterator(found.rbegin()),
-                   std::make_move_iterator(found.rend()));
+  // The scan above already passed over every ROWID known before it; the
+  // merge puts the rest in front in the order they were found.
+  db::MergeRecovered(contacts_, std::move(found), [](const DBITEM_AdrBFriend& contact) { return contact.rowId; });
 }
 
 void CAddressBookDB::RecoverFullTextRows() {
@@ -330,15 +331,24 @@ bool CAddressBookDB::RepeatsLiveContact(const DBITEM_AdrBFriend& recovered, cons
 }
 
 void CAddressBookDB::MergeRecoveredContacts() {
-  for (std::size_t i = recoveredContacts_.size(); i-- > 0;) {
-    std::unique_ptr<DBITEM_AdrBFriend>& contact = recoveredContacts_[i];
-    if (RepeatsLiveContact(*contact, recoveredPhoneTexts_[i])) continue;
-    contactByRowId_[contact->rowId] = contact.get();
-    contactByKey_[ContactKey(*contact)] = contact.get();
-    contacts_.insert(contacts_.begin(), std::move(contact));
+  // The index-row test looks at live contacts only, so it can sort those
+  // rows out before the merge; the ContactKey test then runs in the merge,
+  // against the live contacts and the rows kept after it.
+  std::vector<std::unique_ptr<DBITEM_AdrBFriend>> candidates;
+  candidates.reserve(recoveredContacts_.size());
+  for (std::size_t i = 0; i < recoveredContacts_.size(); ++i) {
+    if (!RepeatsLiveContact(*recoveredContacts_[i], recoveredPhoneTexts_[i])) {
+      candidates.push_back(std::move(recoveredContacts_[i]));
+    }
   }
   recoveredContacts_.clear();
   recoveredPhoneTexts_.clear();
+  auto kept = db::KeepRecovered(std::move(candidates), [this](DBITEM_AdrBFriend& contact) {
+    if (!contactByKey_.try_emplace(ContactKey(contact), &contact).second) return false;
+    contactByRowId_[contact.rowId] = &contact;
+    return true;
+  });
+  db::PrependRecords(contacts_, std::move(kept));
 }
 
 DBITEM_AdrBFriend* CAddressBookDB::FindContactByNumber(const std::string& number) const {

@@ -71,7 +71,9 @@ class CAddressBookDB : public db::CDbSqlite {
   // nullptr. The contact belongs to this reader.
   DBITEM_AdrBFriend* FindContactByNumber(const std::string& number) const;
 
-  // The contacts, deleted ones (rebuilt from the file) first; owned here.
+  // The contacts: those rebuilt from deleted full-text rows, then those
+  // rebuilt from deleted ABPerson rows, each in the order the scan found
+  // them, then the live ones; owned here.
   const std::vector<std::unique_ptr<DBITEM_AdrBFriend>>& Contacts() const { return contacts_; }
 
  private:
@@ -92,8 +94,9 @@ class CAddressBookDB : public db::CDbSqlite {
   void RecoverDeletedContacts();
   void RecoverDeletedPersons();
   void RecoverFullTextRows();
-  // Moves the recovered full-text contacts that repeat no live one to the
-  // front of contacts_.
+  // Moves the recovered full-text contacts that repeat neither a live one
+  // nor one found after them (db::KeepRecovered) to the front of contacts_,
+  // in the order the scan found them.
   void MergeRecoveredContacts();
   // True when a contact rebuilt from a full-text row is a live contact's own
   // index row (see the .cpp for why the ContactKey alone misses some).

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "db/item_time.h"
+#include "db/merge_recovered.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
@@ -111,7 +112,6 @@ void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
 base::Status CCalendarDB::Open(const std::string& path, int param) {
   entries_.clear();
   recoveredItems_.clear();
-  itemKeyIndex_.clear();
   columnCount_ = 0;
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam == 0) {
@@ -123,7 +123,6 @@ base::Status CCalendarDB::Open(const std::string& path, int param) {
     }
     AttachLocations();
   }
-  for (const auto& item : entries_) itemKeyIndex_[CalendarKey(*item)] = item.get();
   RecoverCalendarItems();
   MergeRecoveredItems();
   return {};
@@ -183,19 +182,8 @@ void CCalendarDB::RecoverCalendarItems() {
 }
 
 void CCalendarDB::MergeRecoveredItems() {
-  // Walked from the last found to the first, so of two recovered rows with
-  // one key the later is kept; the kept ones stand before the live items in
-  // the order the scan found them.
-  std::vector<std::unique_ptr<DBITEM_CalendarFriend>> merged;
-  for (auto it = recoveredItems_.rbegin(); it != recoveredItems_.rend(); ++it) {
-    const auto [entry, inserted] = itemKeyIndex_.try_emplace(CalendarKey(**it), it->get());
-    if (!inserted) continue;  // repeats a live item or a later recovered one
-    merged.push_back(std::move(*it));
-  }
+  db::MergeRecovered(entries_, std::move(recoveredItems_), CalendarKey);
   recoveredItems_.clear();
-  std::reverse(merged.begin(), merged.end());
-  for (auto& item : entries_) merged.push_back(std::move(item));
-  entries_ = std::move(merged);
 }
 
 std::string CalendarKey(const DBITEM_CalendarFriend& item) {

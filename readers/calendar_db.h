@@ -20,7 +20,6 @@
 // read (by the browser and the recovery run) until the reader is destroyed.
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -84,7 +83,8 @@ class CCalendarDB : public db::CDbSqlite {
   // opens with none.
   base::Status Open(const std::string& path, int param) override;
 
-  // Rebuilt items first (in the order the scan found them), then the live
+  // Rebuilt items first (in the order the scan found them; of two with one
+  // CalendarKey the later found, see db/merge_recovered.h), then the live
   // items in table order; other-type items stay, marked -1. Owned here;
   // they outlive Close.
   const std::vector<std::unique_ptr<DBITEM_CalendarFriend>>& Entries() const { return entries_; }
@@ -106,7 +106,6 @@ class CCalendarDB : public db::CDbSqlite {
   [[maybe_unused]] backup::CFileListDB* index_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> entries_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> recoveredItems_;
-  std::map<std::string, DBITEM_CalendarFriend*> itemKeyIndex_;
   int columnCount_ = 0;
   DBITEM_CalendarFriend* currentItem_ = nullptr;  // whose Location row is being read
 };

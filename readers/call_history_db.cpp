@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "db/item_time.h"
+#include "db/merge_recovered.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
@@ -82,7 +83,6 @@ base::Status CCallHistoryDB::Open(const std::string& path, int param) {
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   calls_.clear();
   recoveredCalls_.clear();
-  callByKey_.clear();
   callColumnCount_ = 0;
   if (openParam == 0) {
     db::ItemList loaded;
@@ -93,7 +93,6 @@ base::Status CCallHistoryDB::Open(const std::string& path, int param) {
     }
   }
   RecoverDeletedCalls();
-  for (const auto& call : calls_) callByKey_[CallKey(*call)] = call.get();
   MergeRecoveredCalls();
   NameCalls();
   return {};
@@ -139,19 +138,8 @@ void CCallHistoryDB::RecoverDeletedCalls() {
 }
 
 void CCallHistoryDB::MergeRecoveredCalls() {
-  // Walked from the last found to the first, so of two recovered rows with
-  // one key the later is kept; the kept ones stand before the live calls in
-  // the order the scan found them.
-  std::vector<std::unique_ptr<DBITEM_CallHistory>> merged;
-  for (auto it = recoveredCalls_.rbegin(); it != recoveredCalls_.rend(); ++it) {
-    auto [entry, inserted] = callByKey_.try_emplace(CallKey(**it), it->get());
-    if (!inserted) continue;  // repeats a live call or a later recovered one
-    merged.push_back(std::move(*it));
-  }
+  db::MergeRecovered(calls_, std::move(recoveredCalls_), CallKey);
   recoveredCalls_.clear();
-  std::reverse(merged.begin(), merged.end());
-  for (auto& call : calls_) merged.push_back(std::move(call));
-  calls_ = std::move(merged);
 }
 
 void CCallHistoryDB::NameCalls() {

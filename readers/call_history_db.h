@@ -19,7 +19,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,8 +85,9 @@ class CCallHistoryDB : public db::CDbSqlite {
   // store without ZCALLRECORD opens with no calls.
   base::Status Open(const std::string& path, int param) override;
 
-  // Recovered calls first (in the order the scan found them), then the live
-  // calls in table order. Owned here; they outlive Close.
+  // Recovered calls first (in the order the scan found them; of two with one
+  // CallKey the later found, see db/merge_recovered.h), then the live calls
+  // in table order. Owned here; they outlive Close.
   const std::vector<std::unique_ptr<DBITEM_CallHistory>>& Calls() const { return calls_; }
   // The same calls as plain pointers, for the browser and the export.
   std::vector<db::BaseItem*> CallItems() const;
@@ -108,7 +108,6 @@ class CCallHistoryDB : public db::CDbSqlite {
   CAddressBookDB* contacts_;
   std::vector<std::unique_ptr<DBITEM_CallHistory>> calls_;
   std::vector<std::unique_ptr<DBITEM_CallHistory>> recoveredCalls_;
-  std::map<std::string, DBITEM_CallHistory*> callByKey_;
   int callColumnCount_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "db/item_time.h"
+#include "db/merge_recovered.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
@@ -214,12 +215,12 @@ DBITEM_MsgFriend& CMessageDB::PrepareForFiling(DBITEM_Message& message) {
   message.parent = &conversation;
   message.sender = message.isSent != 0 ? ownNumberFriend_.get() : &conversation;
   conversation.time = message.time;
-  messageByKey_[MessageKey(message)] = &message;
-  if (!message.guid.empty()) knownGuids_.insert(message.guid);
   return conversation;
 }
 
 void CMessageDB::AddToConversation(std::unique_ptr<DBITEM_Message> message) {
+  messageByKey_[MessageKey(*message)] = message.get();
+  if (!message->guid.empty()) knownGuids_.insert(message->guid);
   PrepareForFiling(*message).File(std::move(message), false);
 }
 
@@ -235,66 +236,43 @@ void CMessageDB::RecoverDeletedMessages() {
 }
 
 void CMessageDB::MergeDeletedMessages() {
-  std::map<std::int32_t, std::string> addressByHandle;
-  // Walked last to first, each message as if filed at the front of its
-  // conversation and the conversation moved to the front of the list when
-  // its first recovered message comes: recovered messages end up in the
-  // order the scan found them, and the conversation marked last stands
-  // first. Both orders are built once at the end.
-  std::unordered_map<DBITEM_MsgFriend*, std::vector<std::unique_ptr<DBITEM_Message>>> filedInFront;
-  std::vector<DBITEM_MsgFriend*> movedToFront;
-  for (auto it = recoveredMessages_.rbegin(); it != recoveredMessages_.rend(); ++it) {
-    std::unique_ptr<DBITEM_Message> message = std::move(*it);
-    // A copy of a live (or already merged) message: the scanner finds live
+  const auto isNew = [this](DBITEM_Message& message) {
+    // A copy of a live (or already kept) message: the scanner finds live
     // records too, and a record can be found twice.
-    if (messageByKey_.count(MessageKey(*message)) != 0) continue;
+    std::string key = MessageKey(message);
+    if (messageByKey_.count(key) != 0) return false;
     // The guid is unique in the table, so a record with a known guid is an
     // older copy of that message, left behind when SQLite moved or rewrote
     // the record. Parts of such a copy may since have been overwritten (a
     // date read from foreign bytes), so its key need not match.
-    if (knownGuids_.count(message->guid) != 0) continue;
-
-    auto known = addressByHandle.find(message->handleId);
+    if (knownGuids_.count(message.guid) != 0) return false;
+    messageByKey_.emplace(std::move(key), &message);
+    if (!message.guid.empty()) knownGuids_.insert(message.guid);
+    return true;
+  };
+  std::map<std::int32_t, std::string> addressByHandle;
+  const auto conversationOf = [&](DBITEM_Message& message) -> DBITEM_MsgFriend& {
+    auto known = addressByHandle.find(message.handleId);
     if (known == addressByHandle.end()) {
       db::ItemList handles;
-      QueryKindOne(kHandleLookupSql, handles, {db::SqlValue(std::int64_t{message->handleId})});
+      QueryKindOne(kHandleLookupSql, handles, {db::SqlValue(std::int64_t{message.handleId})});
       std::string address;
       if (!handles.empty()) address = static_cast<const DBITEM_handle&>(*handles.front()).address;
-      known = addressByHandle.emplace(message->handleId, std::move(address)).first;
+      known = addressByHandle.emplace(message.handleId, std::move(address)).first;
     }
-    message->address = known->second;
-    if (message->address.empty()) message->address = kUnknownAddressPrefix + std::to_string(message->handleId);
-    DBITEM_MsgFriend& conversation = PrepareForFiling(*message);
+    message.address = known->second;
+    if (message.address.empty()) message.address = kUnknownAddressPrefix + std::to_string(message.handleId);
+    DBITEM_MsgFriend& conversation = PrepareForFiling(message);
     ++conversation.deletedMessageCount;
-    if (conversation.deleted == 0) {
-      conversation.deleted = 1;
-      movedToFront.push_back(&conversation);
-    }
-    filedInFront[&conversation].push_back(std::move(message));
-  }
+    conversation.deleted = 1;
+    return conversation;
+  };
+  db::MergeRecoveredIntoGroups(
+      conversations_, std::move(recoveredMessages_), isNew, conversationOf,
+      [](DBITEM_MsgFriend& conversation, std::vector<std::unique_ptr<DBITEM_Message>> messages) {
+        conversation.FileAtFront(std::move(messages));
+      });
   recoveredMessages_.clear();
-
-  for (auto& [conversation, messages] : filedInFront) {
-    std::reverse(messages.begin(), messages.end());
-    conversation->FileAtFront(std::move(messages));
-  }
-  // The conversations moved to the front, the one moved last first, then
-  // the others in the order they were made.
-  std::unordered_map<const DBITEM_MsgFriend*, std::unique_ptr<DBITEM_MsgFriend>> owned;
-  std::vector<std::unique_ptr<DBITEM_MsgFriend>> ordered;
-  ordered.reserve(conversations_.size());
-  for (auto& conversation : conversations_) {
-    if (conversation->deleted != 0) {
-      owned.emplace(conversation.get(), std::move(conversation));
-    }
-  }
-  for (auto it = movedToFront.rbegin(); it != movedToFront.rend(); ++it) {
-    if (auto found = owned.find(*it); found != owned.end()) ordered.push_back(std::move(found->second));
-  }
-  for (auto& conversation : conversations_) {
-    if (conversation) ordered.push_back(std::move(conversation));
-  }
-  conversations_ = std::move(ordered);
 }
 
 void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection) {

@@ -128,8 +128,8 @@ class CMessageDB : public db::CDbSqlite {
  private:
   void Reset();
   DBITEM_MsgFriend& ConversationFor(const std::string& address);
-  // Links a message to its conversation (made when new) and records its key
-  // and guid; the caller files it.
+  // Links a message to its conversation (made when new); the caller records
+  // its key and guid and files it.
   DBITEM_MsgFriend& PrepareForFiling(DBITEM_Message& message);
   void AddToConversation(std::unique_ptr<DBITEM_Message> message);
   void RecoverDeletedMessages();

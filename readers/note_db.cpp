@@ -10,6 +10,7 @@
 
 #include "backup/file_list_db.h"
 #include "db/item_time.h"
+#include "db/merge_recovered.h"
 #include "db/progress.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
@@ -215,7 +216,6 @@ void CIphoneNoteDB::ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::Cpp
 base::Status CIphoneNoteDB::Open(const std::string& path, int format) {
   if (base::Status opened = CDbSqlite::Open(path, format); !opened.Ok()) return opened;
   recoveredNotes_.clear();
-  noteKeyIndex_.clear();
   noteDataIndex_.clear();
   pendingAttachments_.clear();
   liveIdentifiers_.clear();
@@ -245,7 +245,6 @@ base::Status CIphoneNoteDB::Open(const std::string& path, int format) {
     LoadNoteStore();
     RecoverNotes();
   }
-  for (const auto& note : collection_.notes_) noteKeyIndex_[NoteKey(*note)] = note.get();
   MergeRecoveredNotes();
   if (openParam == kNoteStoreFormat) CleanUpTexts();
   for (const auto& note : collection_.notes_) {
@@ -355,15 +354,11 @@ void CIphoneNoteDB::RecoverObjectRows() {
 }
 
 void CIphoneNoteDB::MergeRecoveredNotes() {
-  // Walked from the last found to the first while putting each in front,
-  // so the kept ones stand first in scan order; of two with one key the
-  // later found is kept.
-  for (auto it = recoveredNotes_.rbegin(); it != recoveredNotes_.rend(); ++it) {
-    DBITEM_Note* note = it->get();
-    if (note->body.empty() && note->titleText.empty()) continue;
-    if (!noteKeyIndex_.emplace(NoteKey(*note), note).second) continue;
-    collection_.notes_.push_front(std::move(*it));
-  }
+  // A rebuilt note without text has nothing to show.
+  std::erase_if(recoveredNotes_, [](const auto& note) { return note->body.empty() && note->titleText.empty(); });
+  // Keyed against every note of the collection, the other file's too, so a
+  // rebuilt note that either file still lists is not shown twice.
+  db::MergeRecovered(collection_.notes_, std::move(recoveredNotes_), NoteKey);
   recoveredNotes_.clear();
 }
 

@@ -132,7 +132,6 @@ class CIphoneNoteDB : public db::CDbSqlite {
   backup::CFileListDB* index_;
   NoteCollection& collection_;
   std::vector<std::unique_ptr<DBITEM_Note>> recoveredNotes_;  // empty outside Open
-  std::map<std::string, DBITEM_Note*> noteKeyIndex_;
   std::map<std::int32_t, DBITEM_Note*> noteDataIndex_;
   int objectColumnCount_ = 0;
   // The entity number Z_PRIMARYKEY gives "ICNote", when it names one.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "backup/file_list_db.h"
+#include "db/merge_recovered.h"
 #include "db/progress.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
@@ -113,7 +114,6 @@ base::Status CSafariDB::Open(const std::string& path, int which) {
   entries_.clear();
   recoveredVisits_.clear();
   urlById_.clear();
-  visitKeyIndex_.clear();
   db::ItemList loaded;
   LoadTable(kRecordsKind, loaded);
   for (auto& item : loaded) {
@@ -124,7 +124,6 @@ base::Status CSafariDB::Open(const std::string& path, int which) {
     SeedPageAddresses();
     RecoverSafariHistory();
   }
-  for (const auto& entry : entries_) visitKeyIndex_[VisitKey(*entry)] = entry.get();
   MergeRecoveredVisits();
   return {};
 }
@@ -158,12 +157,12 @@ void CSafariDB::RecoverSafariHistory() {
 }
 
 void CSafariDB::MergeRecoveredVisits() {
-  for (auto it = recoveredVisits_.rbegin(); it != recoveredVisits_.rend(); ++it) {
-    DBITEM_Safari& visit = **it;
-    if (const auto url = urlById_.find(visit.historyItemId); url != urlById_.end()) visit.pageUrl = url->second;
-    if (!visitKeyIndex_.try_emplace(VisitKey(visit), &visit).second) continue;  // repeats a known record
-    entries_.push_back(std::move(*it));
+  // A visit is keyed by its page's address as well, so every visit gets it
+  // first.
+  for (const auto& visit : recoveredVisits_) {
+    if (const auto url = urlById_.find(visit->historyItemId); url != urlById_.end()) visit->pageUrl = url->second;
   }
+  db::MergeRecovered(entries_, std::move(recoveredVisits_), VisitKey);
   recoveredVisits_.clear();
 }
 

@@ -8,6 +8,14 @@
 //                   layout 10 the visits (history_item, title); a rebuilt
 //                   visit that repeats a known one is dropped
 //   1 Bookmarks.db  every row of "bookmarks"
+// The rebuilt visits are merged as every other reader merges (see
+// db/merge_recovered.h): they stand in front of the live visits, in the
+// order the scan found them, and of two with one VisitKey the later found is
+// kept. Listing them after the live visits, last found first, would put what
+// the user came to recover behind the whole live history, in an order no
+// other category has; and that reversed order would tell nothing the scan
+// order does not: both follow the layout of the file, not the time of the
+// visits.
 // SafariCollection finds both in a backup (in a folder backup under their
 // relative paths), keeps both readers and one list: history first, then
 // bookmarks.
@@ -64,8 +72,8 @@ class CSafariDB : public db::CDbSqlite {
   // cannot be opened, else ok.
   base::Status Open(const std::string& path, int which) override;
 
-  // Live records in table order, then the rebuilt visits that were kept, in
-  // reverse scan order. Owned here; they outlive Close.
+  // The rebuilt visits that were kept, in the order the scan found them,
+  // then the live records in table order. Owned here; they outlive Close.
   const std::vector<std::unique_ptr<DBITEM_Safari>>& Entries() const { return entries_; }
 
  private:
@@ -78,7 +86,6 @@ class CSafariDB : public db::CDbSqlite {
   std::vector<std::unique_ptr<DBITEM_Safari>> entries_;
   std::vector<std::unique_ptr<DBITEM_Safari>> recoveredVisits_;
   std::map<std::int64_t, std::string> urlById_;  // history_items id -> address
-  std::map<std::string, DBITEM_Safari*> visitKeyIndex_;
 };
 
 // Where the two databases are in a backup. History.db moved between iOS

@@ -80,7 +80,8 @@ class AddressBookSample : public ::testing::Test {
 };
 
 // The whole table: deleted contacts first (full-text rows, then ABPerson
-// rows), the live ones in ROWID order. Shows the display-name fallbacks
+// rows, each in the order the scan found them), the live ones in ROWID
+// order. Shows the display-name fallbacks
 // (last + first, the nickname, 未知联系人), FirstPhonetic kept in the mobile
 // column (李娜), non-breaking spaces gone from numbers, the second number in
 // the next column, and the live contacts' own full-text rows dropped: by the
@@ -92,9 +93,9 @@ TEST_F(AddressBookSample, WritesDeletedThenLiveContacts) {
                 "王芳,15988886666,,,,,,,,,,,,,,\r\n"
                 "BakerTom,+1,,,,,,tom.baker@example.com,,,,,,,,\r\n"
                 "刘洋,18610102020,,,,,,,,,,,,,,\r\n"
-                "刘洋,,,,,,,,,,,,,,,\r\n"
-                "BakerTom,,,,,,,,,,,,,,,\r\n"
                 "王芳,,,,,,,,,,,,,,,\r\n"
+                "BakerTom,,,,,,,,,,,,,,,\r\n"
+                "刘洋,,,,,,,,,,,,,,,\r\n"
                 "张伟,+8613800138000,01065529988,,,,,zhangwei@163.com,,,http://weibo.com/zhangwei,,,,,\r\n"
                 "ChenEmily,+1 (415) 555-0132,,,,,,emily.chen@example.com,,,,,,,,\r\n"
                 "李娜,Na,,,,,,,,,,,,,,\r\n"
@@ -131,7 +132,7 @@ TEST_F(AddressBookSample, KeepsPersonFields) {
   EXPECT_EQ(chen.imageUri, "https://p52-contacts.icloud.com/17193901029/wbs/0146a3c5e8f1d2b4a6c8e0f2d4b6a8c0e2f4");
 
   // 刘洋 rebuilt from his ABPerson row keeps its ROWID and dates.
-  const DBITEM_AdrBFriend& liu = *contacts[3];
+  const DBITEM_AdrBFriend& liu = *contacts[5];
   EXPECT_EQ(liu.rowId, 7);
   EXPECT_EQ(liu.creationDate, 690000600);
   EXPECT_EQ(liu.time, 690000600.0);

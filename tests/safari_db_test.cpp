@@ -58,7 +58,7 @@ std::vector<Shown> OpenHistory(const std::vector<SamplePage>& pages, const std::
   return ShownEntries(reader);
 }
 
-TEST(CSafariDB, ListsLiveVisitsThenDeletedOnesEachOnce) {
+TEST(CSafariDB, ListsDeletedVisitsThenLiveOnesEachOnce) {
   const std::vector<SamplePage> pages = sample::SampleHistoryPages();
   const std::vector<SampleVisit> visits = sample::SampleHistoryVisits();
   const std::vector<Shown> shown = OpenHistory(pages, visits);
@@ -74,20 +74,22 @@ TEST(CSafariDB, ListsLiveVisitsThenDeletedOnesEachOnce) {
     if (!visit.deleted) live.push_back({visit.title, urlOf(visit.page), 0});
   }
   ASSERT_EQ(shown.size(), live.size() + 3);
-  // The join's rows, in whatever order SQLite gives them, each once: the
-  // scan finds the live visits too, and their repeats are dropped.
-  std::vector<Shown> liveShown(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(live.size()));
+  // The deleted visits lead, in the order the scan found them. A visit of a
+  // page that is still there gets its address; the deleted page's freed cell
+  // lost its id, so its visit keeps an empty address rather than another
+  // page's.
+  EXPECT_EQ(shown[0], (Shown{"北京南站_百度地图", urlOf(8), 1}));
+  EXPECT_EQ(shown[1].title, "Apple iPhone 12 (A2404) 128GB 京东");
+  EXPECT_EQ(shown[1].deleted, 1);
+  EXPECT_TRUE(shown[1].url.empty() || shown[1].url == urlOf(6));
+  EXPECT_EQ(shown[2], (Shown{"如何评价 iPhone 12？ - 知乎", urlOf(4), 1}));
+  // The join's rows follow, in whatever order SQLite gives them, each once:
+  // the scan finds the live visits too, and their repeats are dropped.
+  std::vector<Shown> liveShown(shown.begin() + 3, shown.end());
   for (const Shown& wanted : live) {
     EXPECT_EQ(std::count(liveShown.begin(), liveShown.end(), wanted), std::count(live.begin(), live.end(), wanted))
         << wanted.title;
   }
-  // The deleted visits follow. A visit of a page that is still there gets
-  // its address; the deleted page's freed cell lost its id, so its visit
-  // keeps an empty address rather than another page's.
-  EXPECT_EQ(shown[live.size()], (Shown{"如何评价 iPhone 12？ - 知乎", urlOf(4), 1}));
-  EXPECT_EQ(shown[live.size() + 1].title, "Apple iPhone 12 (A2404) 128GB 京东");
-  EXPECT_TRUE(shown[live.size() + 1].url.empty() || shown[live.size() + 1].url == urlOf(6));
-  EXPECT_EQ(shown[live.size() + 2], (Shown{"北京南站_百度地图", urlOf(8), 1}));
 }
 
 TEST(CSafariDB, DropsDeletedVisitsThatRepeatAKnownOne) {
@@ -97,9 +99,11 @@ TEST(CSafariDB, DropsDeletedVisitsThatRepeatAKnownOne) {
                                                 {3, 2, 626000200.5, "B", true},
                                                 {4, 2, 626000300.5, "B", true},
                                                 {5, 2, 626000400.5, "", true}});
-  // Deleted visits follow in reverse scan order (the freed cells of later
-  // rows lie lower in the page, so that is the order they were written in).
-  EXPECT_EQ(shown, (std::vector<Shown>{{"A", "https://a.cn/", 0}, {"B", "https://b.cn/", 1}, {"", "https://b.cn/", 1}}));
+  // Deleted visits lead, in the order the scan found them (the freed cells
+  // of later rows lie lower in the page, so the last written comes first);
+  // the one repeating the live visit is dropped, and the two of page B with
+  // one title give one record.
+  EXPECT_EQ(shown, (std::vector<Shown>{{"", "https://b.cn/", 1}, {"B", "https://b.cn/", 1}, {"A", "https://a.cn/", 0}}));
 }
 
 TEST(CSafariDB, KeepsDeletedVisitsThatDifferOnlyAfterTheirFirst256Characters) {
@@ -117,9 +121,9 @@ TEST(CSafariDB, DeletedVisitOfAPageLongerThanADatabasePageGetsItsAddress) {
   const std::vector<Shown> shown = OpenHistory({{1, url, false}}, {{1, 1, 626000000.5, "头条搜索", false},
                                                                    {2, 1, 626000100.5, "头条搜索 2", true}});
   ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[0].title, "头条搜索");
-  EXPECT_EQ(shown[1].title, "头条搜索 2");
-  EXPECT_EQ(shown[1].deleted, 1);
+  EXPECT_EQ(shown[0].title, "头条搜索 2");
+  EXPECT_EQ(shown[0].deleted, 1);
+  EXPECT_EQ(shown[1].title, "头条搜索");
   EXPECT_TRUE(shown[0].url == url && shown[1].url == url);
 }
 
