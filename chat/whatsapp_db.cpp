@@ -11,6 +11,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/table_rows.h"
 
 namespace chat {
 namespace {
@@ -32,14 +33,10 @@ constexpr std::size_t kStanzaIdValue = 31;
 constexpr std::size_t kTextValue = 32;
 constexpr std::size_t kToJidValue = 33;
 
-struct ColumnAt {
-  std::size_t position;
-  const char* name;
-};
 // The columns a recovered row is read by, and ZSTANZAID, which the layout
 // checks. A store that has other columns there would have its values read
 // into the wrong fields.
-constexpr ColumnAt kRecoveredColumns[] = {
+constexpr readers::RecoveredColumn kRecoveredColumns[] = {
     {kIsFromMeValue, "ZISFROMME"}, {kMessageDateValue, "ZMESSAGEDATE"}, {kFromJidValue, "ZFROMJID"},
     {kPushNameValue, "ZPUSHNAME"}, {kStanzaIdValue, "ZSTANZAID"},       {kTextValue, "ZTEXT"},
     {kToJidValue, "ZTOJID"},
@@ -190,24 +187,13 @@ void CWhatsAppDB::AddLiveMessage(std::unique_ptr<DBITEM_WhatsApp> message) {
   ConversationFor(message->toJid).Append(std::move(message));
 }
 
-bool CWhatsAppDB::RecoveredRowsMatchTable() {
-  if (columnCount_ < kWhatsAppMessageColumns) return false;
-  const std::vector<std::string> columns = ColumnNames(kMessageTable);
-  if (columns.size() != static_cast<std::size_t>(columnCount_)) return false;
-  return std::all_of(std::begin(kRecoveredColumns), std::end(kRecoveredColumns),
-                     [&columns](const ColumnAt& c) { return columns[c.position] == c.name; });
-}
-
 void CWhatsAppDB::RecoverDeletedMessages() {
   recoveredMessages_.clear();
-  // Without the live table's shape no recovered row could be told from a
-  // partial match, nor its values from one another: nothing is rebuilt.
-  if (!RecoveredRowsMatchTable()) return;
-  const auto expected = static_cast<std::size_t>(columnCount_);
-  NoteProblem(db::undark::UndarkScan(dbPath, kWhatsAppMessageLayout, columnCount_, [&](UndarkRow& row) {
-    if (row.size() != expected || !LooksLikeMessage(row)) return;
-    recoveredMessages_.push_back(MessageFromRow(row));
-  }));
+  if (columnCount_ < kWhatsAppMessageColumns) return;
+  readers::ScanTableRows(*this, kMessageTable, kWhatsAppMessageLayout, columnCount_, kRecoveredColumns,
+                         [&](UndarkRow& row) {
+                           if (LooksLikeMessage(row)) recoveredMessages_.push_back(MessageFromRow(row));
+                         });
 }
 
 void CWhatsAppDB::MergeRecoveredMessages() {

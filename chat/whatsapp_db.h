@@ -108,9 +108,6 @@ class CWhatsAppDB : public db::CDbSqlite {
   // The conversation of jid, made at the end of the list when there is none.
   DBITEM_WhatsAppFriend& ConversationFor(const std::string& jid);
   void AddLiveMessage(std::unique_ptr<DBITEM_WhatsApp> message);
-  // True when the message table has the columns a recovered row is read by
-  // at the places the recovered values stand.
-  bool RecoveredRowsMatchTable();
   void RecoverDeletedMessages();
   void MergeRecoveredMessages();
 

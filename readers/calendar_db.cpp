@@ -11,6 +11,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -26,10 +27,6 @@ constexpr std::size_t kKeySummaryUnits = 12;
 
 // The positions of the recovered values the reader takes, by the column
 // each holds in the live table.
-struct RecoveredColumn {
-  std::size_t index;
-  const char* name;
-};
 constexpr std::size_t kRowIdValue = 0;
 constexpr RecoveredColumn kSummary{1, "summary"};
 constexpr RecoveredColumn kLocationId{2, "location_id"};
@@ -144,23 +141,12 @@ void CCalendarDB::AttachLocations() {
   db::DeleteAll(rows);
 }
 
-bool CCalendarDB::RecoveredRowsMatchStore() {
-  const std::vector<std::string> columns = ColumnNames(kCalendarItemTable);
-  if (columns.size() != static_cast<std::size_t>(columnCount_)) return false;
-  for (const RecoveredColumn& column : kRecoveredColumns) {
-    if (column.index >= columns.size() || columns[column.index] != column.name) return false;
-  }
-  return true;
-}
-
 void CCalendarDB::RecoverCalendarItems() {
   // Without the live table's shape a recovered row could neither be told
   // from a partial match nor be mapped to the right fields: nothing is
   // rebuilt.
-  if (columnCount_ <= static_cast<int>(kCompletionDate.index) || !RecoveredRowsMatchStore()) return;
-  const auto expected = static_cast<std::size_t>(columnCount_);
-  NoteProblem(db::undark::UndarkScan(dbPath, kCalendarItemLayout, columnCount_, [&](db::undark::UndarkRow& row) {
-    if (row.size() != expected) return;
+  if (columnCount_ <= static_cast<int>(kCompletionDate.index)) return;
+  const auto rebuild = [&](db::undark::UndarkRow& row) {
     auto item = std::make_unique<DBITEM_CalendarFriend>();
     item->rowId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kRowIdValue]));
     item->summary = db::undark::UndarkValueText(row[kSummary.index]);
@@ -178,7 +164,8 @@ void CCalendarDB::RecoverCalendarItems() {
     item->completionDate = ValueDouble(row[kCompletionDate.index]);
     item->deleted = 1;
     recoveredItems_.push_back(std::move(item));
-  }));
+  };
+  ScanTableRows(*this, kCalendarItemTable, kCalendarItemLayout, columnCount_, kRecoveredColumns, rebuild);
 }
 
 void CCalendarDB::MergeRecoveredItems() {

@@ -96,9 +96,6 @@ class CCalendarDB : public db::CDbSqlite {
 
  private:
   void AttachLocations();
-  // Whether the live table has the columns the recovered values are mapped
-  // to by position.
-  bool RecoveredRowsMatchStore();
   void RecoverCalendarItems();
   void MergeRecoveredItems();
 

@@ -11,6 +11,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "readers/address_book_db.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -25,6 +26,11 @@ constexpr int kStoreWithoutDeviceColumns = 23;
 // A recovered row needs the values up to ZUNIQUE_ID (index 19 in the
 // 21-column store).
 constexpr std::size_t kMinRecoveredValues = 20;
+
+// The columns the recovered values are read from by position (the same in
+// both store shapes).
+constexpr RecoveredColumn kRecoveredColumns[] = {
+    {kCallOutgoingField, "ZORIGINATED"}, {12, "ZDATE"}, {13, "ZDURATION"}};
 
 // The integer columns of a live row, in the order of intFields.
 constexpr std::array<const char*, kCallIntFieldCount> kIntColumns = {
@@ -100,21 +106,13 @@ base::Status CCallHistoryDB::Open(const std::string& path, int param) {
 
 std::vector<db::BaseItem*> CCallHistoryDB::CallItems() const { return db::ItemPointers(calls_); }
 
-bool CCallHistoryDB::RecoveredRowsMatchStore() {
-  const std::vector<std::string> columns = ColumnNames(kCallRecordTable);
-  if (columns.size() != static_cast<std::size_t>(callColumnCount_)) return false;
-  return columns[kCallOutgoingField] == "ZORIGINATED" && columns[12] == "ZDATE" && columns[13] == "ZDURATION";
-}
-
 void CCallHistoryDB::RecoverDeletedCalls() {
   // Without the live table's column count no recovered row could be told
   // from a partial match: nothing is rebuilt.
-  if (callColumnCount_ < static_cast<int>(kMinRecoveredValues) || !RecoveredRowsMatchStore()) return;
+  if (callColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
   const bool noDeviceColumn = callColumnCount_ == kStoreWithoutDeviceColumns;
   const std::size_t i = noDeviceColumn ? 14 : 15;  // ZISO_COUNTRY_CODE
-  const std::size_t expected = static_cast<std::size_t>(callColumnCount_);
-  NoteProblem(db::undark::UndarkScan(dbPath, kCallRecordLayout, callColumnCount_, [&](db::undark::UndarkRow& row) {
-    if (row.size() != expected || row.size() < kMinRecoveredValues) return;
+  const auto rebuild = [&](db::undark::UndarkRow& row) {
     auto call = std::make_unique<DBITEM_CallHistory>();
     for (std::size_t k = 0; k < kCallIntFieldCount; ++k) {
       call->intFields[k] = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[k]));
@@ -134,7 +132,8 @@ void CCallHistoryDB::RecoverDeletedCalls() {
     }
     call->deleted = 1;
     recoveredCalls_.push_back(std::move(call));
-  }));
+  };
+  ScanTableRows(*this, kCallRecordTable, kCallRecordLayout, callColumnCount_, kRecoveredColumns, rebuild);
 }
 
 void CCallHistoryDB::MergeRecoveredCalls() {

@@ -99,9 +99,6 @@ class CCallHistoryDB : public db::CDbSqlite {
   void RecoverDeletedCalls();
   void MergeRecoveredCalls();
   void NameCalls();
-  // Whether the live table has the columns the recovered values are mapped
-  // to by position; a store of another shape would give mismatched fields.
-  bool RecoveredRowsMatchStore();
 
   // The analysis's index, kept for lookups of the files a record names.
   [[maybe_unused]] backup::CFileListDB* index_;

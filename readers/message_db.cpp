@@ -11,6 +11,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "readers/address_book_db.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -228,11 +229,9 @@ void CMessageDB::RecoverDeletedMessages() {
   recoveredMessages_.clear();
   // Without the live column count no recovered row could be told from junk.
   if (messageColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
-  const auto expected = static_cast<std::size_t>(messageColumnCount_);
-  NoteProblem(db::undark::UndarkScan(dbPath, kMessageLayout, messageColumnCount_, [&](UndarkRow& row) {
-    if (row.size() != expected || !IsUuidText(row[kGuidColumn])) return;
-    recoveredMessages_.push_back(MessageFromRow(row));
-  }));
+  ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, {}, [&](UndarkRow& row) {
+    if (IsUuidText(row[kGuidColumn])) recoveredMessages_.push_back(MessageFromRow(row));
+  });
 }
 
 void CMessageDB::MergeDeletedMessages() {

@@ -1,0 +1,32 @@
+#pragma once
+// The one scan step of a reader whose deleted rows are read by position: the
+// rows of the live table's layout found in the database file, checked
+// against the live table's shape first.
+
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "db/db_sqlite.h"
+#include "db/undark/undark.h"
+
+namespace readers {
+
+// A column a reader takes a recovered value from, by its position in the
+// live table.
+struct RecoveredColumn {
+  std::size_t index;
+  const char* name;
+};
+
+// Hands sink every row of layout in reader's database file that has exactly
+// liveColumns values (the live table's column count, as LoadTable gave it),
+// in the order the scan finds them. Nothing is scanned when the live table
+// has another column count or other names at the positions of columns: a
+// row of another shape could not be told from a partial match, nor its
+// values put into the right fields. A scan that cannot run is kept among
+// reader's problems. Returns whether the scan ran.
+bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, int liveColumns,
+                   std::span<const RecoveredColumn> columns, const db::undark::UndarkRowSink& sink);
+
+}  // namespace readers
