@@ -22,8 +22,6 @@ void CDbSqlite::ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLit
   out = std::move(item);
 }
 
-void CDbSqlite::RowHook(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
-
 int CDbSqlite::Open(const std::string& path, int param) {
   openParam = param;
   dbPath = path;

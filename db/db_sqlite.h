@@ -39,9 +39,7 @@ class CDbSqlite {
   // Slot 1: turns the current row into a new record handed back through
   // out, or hands back none. The base handles kSchemaTableKind only.
   virtual void ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLite3Query& query);
-  // Slot 2: unused by every reader; kept as an extension point.
-  virtual void RowHook(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d);
-  // Slot 3: opens the database at path. Returns 1, or 0 when the path is
+  // Slot 2: opens the database at path. Returns 1, or 0 when the path is
   // empty, names no regular file or SQLite cannot open it. Readers override
   // it to open through the base and then load what they need.
   virtual int Open(const std::string& path, int param);

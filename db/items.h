@@ -37,7 +37,6 @@ class BaseItem {
   double time = 0;               // Unix seconds, or the stored iOS value where a reader keeps it
   FriendItem* sender = nullptr;  // who authored the record; not owned
   FriendItem* parent = nullptr;  // the group that holds the record; not owned
-  std::int32_t reserved = 0;
 };
 
 // Deletes every record of a list, last to first, and empties it.
@@ -60,11 +59,8 @@ class FriendItem : public BaseItem {
   std::string keyText;           // the display name, where a reader keeps it here
   std::string keyTextNarrow;     // an identifier or address, e.g. the avatar's
   std::int32_t subListIndex = 0; // which of subLists the browser shows
-  std::int32_t extra1 = 0;
-  std::int32_t extra2 = -1;
   std::vector<BaseItem*> items;
   std::array<std::vector<BaseItem*>, kSubListCount> subLists;
-  std::vector<std::uint8_t> buffer;
 };
 
 // One row of a database's schema table (sqlite_master).
