@@ -6,7 +6,6 @@
 #include "chat/wechat_contacts.h"
 #include "chat/wechat_messages.h"
 #include "chat/whatsapp_db.h"
-#include "db/item_time.h"
 #include "readers/address_book_db.h"
 #include "readers/attachment_db.h"
 #include "readers/calendar_db.h"
@@ -20,9 +19,10 @@
 namespace cli {
 namespace {
 
+// A record time (Unix seconds) as a number; null for no time.
 nlohmann::ordered_json TimeJson(double time) {
   if (time == 0) return nullptr;
-  return db::NormalizeAppleTime(time);
+  return time;
 }
 
 // The fields of each record type, under the names the code uses.

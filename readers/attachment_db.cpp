@@ -72,7 +72,7 @@ const CategoryFiles* FilesOf(int category) {
 // local-time conversion accepts, as on the system's first platform.
 constexpr std::int64_t kLastLocalSecond = 32535215999;
 // Before this year a file's time is no Unix time a phone wrote but seconds
-// since 2001: the boundary every stored time is read with (item_time.h).
+// since 2001, for the day groups (AttachmentDateKey).
 constexpr int kFirstUnixYear = 2001;
 
 // Deeper folders are not walked: no backup nests so deep, and the walk
