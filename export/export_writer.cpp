@@ -274,7 +274,9 @@ void CExportWriter::BeginList(int count) {
   listPage_ = kListPage;
   ReplaceAll(listPage_, "$titleValue", EscapeHtml(label_ + " " + std::string(CategoryDisplayName(category_))));
   SetProgress(4);
-  lineStep_ = count > 0 ? static_cast<float>(56 / count) : 0;
+  // The lines share 56 points of the bar; a whole-number share would stop
+  // the bar for any list longer than 56 lines.
+  lineStep_ = count > 0 ? 56.0f / static_cast<float>(count) : 0;
 }
 
 void CExportWriter::SetHeader(const std::string& header) {
