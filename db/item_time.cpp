@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <optional>
+
+#include "platform/local_time.h"
 
 namespace db {
 namespace {
@@ -28,9 +31,9 @@ double UnixFromAppleDate(std::int64_t stored) {
 std::string FormatItemTime(double unixSeconds) {
   const double shown = unixSeconds == 0 ? static_cast<double>(kAppleEpochOffsetSeconds) : unixSeconds;
   if (!std::isfinite(shown) || shown < 0 || shown >= kLastLocalSecond + 1) return {};
-  const std::time_t seconds = static_cast<std::time_t>(shown);
-  std::tm local{};
-  if (::localtime_r(&seconds, &local) == nullptr) return {};
+  const std::optional<std::tm> converted = platform::LocalTime(static_cast<std::int64_t>(shown));
+  if (!converted) return {};
+  const std::tm& local = *converted;
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d ", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);

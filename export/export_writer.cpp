@@ -10,6 +10,7 @@
 
 #include "db/text.h"
 #include "platform/fs.h"
+#include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 
@@ -118,9 +119,7 @@ std::string HtmlCell(std::string_view cell) {
 }
 
 std::string TodayText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(static_cast<std::int64_t>(std::time(nullptr))).value_or(std::tm{});
   char text[48];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   return text;
