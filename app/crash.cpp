@@ -1,21 +1,18 @@
 #include "app/crash.h"
 
-#include <signal.h>
-
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <system_error>
 #include <vector>
 
+#include "platform/crash_signal.h"
+
 namespace app {
 namespace {
-
-constexpr std::array<int, 5> kCrashSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
 // The armed report, written only by ArmCrashReport while no crash is being
 // handled; the handler reads it after seeing armed set.
@@ -24,36 +21,9 @@ ReportServer crashServer;
 std::atomic<bool> crashArmed{false};
 std::atomic<bool> crashHandled{false};
 
-// A stack of its own for the handler, so that a stack overflow can still
-// be reported.
-std::array<char, 64 * 1024> handlerStack{};
-
-void OnCrashSignal(int signalNumber) {
-  HandleCrash();
-  // SA_RESETHAND restored the default action: raising again ends the
-  // process with the original signal once the handler returns.
-  ::raise(signalNumber);
-}
-
 }  // namespace
 
-void InstallCrashHandler() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    stack_t current{};
-    if (::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) != 0) {
-      stack_t own{};
-      own.ss_sp = handlerStack.data();
-      own.ss_size = handlerStack.size();
-      ::sigaltstack(&own, nullptr);
-    }
-    struct sigaction action{};
-    action.sa_handler = OnCrashSignal;
-    action.sa_flags = SA_RESETHAND | SA_ONSTACK;
-    sigemptyset(&action.sa_mask);
-    for (const int signalNumber : kCrashSignals) ::sigaction(signalNumber, &action, nullptr);
-  });
-}
+void InstallCrashHandler() { platform::InstallCrashSignalHandler(&HandleCrash); }
 
 void ArmCrashReport(const std::optional<ReportServer>& server, bool consent, std::string_view machineId) {
   crashArmed.store(false);

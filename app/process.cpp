@@ -1,25 +1,14 @@
 #include "app/process.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <array>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <random>
 
 #include "platform/digest.h"
+#include "platform/environment.h"
+#include "platform/system_info.h"
 
 namespace app {
 namespace {
-
-std::string FirstLine(const char* file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
 
 // Parses up to count dot-separated unsigned numbers; missing parts are 0.
 template <std::size_t count>
@@ -63,13 +52,7 @@ std::string MakeMachineId(std::string_view machineSerial, std::string_view hostN
          platform::Sha1Hex("velmora host:" + std::string(hostName)).substr(0, 16);
 }
 
-std::string LocalMachineId() {
-  std::string serial = FirstLine("/etc/machine-id");
-  if (serial.empty()) serial = FirstLine("/var/lib/dbus/machine-id");
-  std::array<char, 256> host{};
-  if (::gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
-  return MakeMachineId(serial, host.data());
-}
+std::string LocalMachineId() { return MakeMachineId(platform::MachineSerial(), platform::HostName()); }
 
 std::uint16_t LanguageIdOfLocale(std::string_view locale) {
   if (locale.substr(0, 2) != "zh") return 1033;
@@ -80,8 +63,7 @@ std::uint16_t LanguageIdOfLocale(std::string_view locale) {
 
 std::uint16_t UserLanguageId() {
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return LanguageIdOfLocale(value);
+    if (const std::string value = platform::EnvironmentValue(name); !value.empty()) return LanguageIdOfLocale(value);
   }
   return 1033;
 }
@@ -119,9 +101,7 @@ std::string ProgramFileVersion() {
 unsigned ProgramBuildNumber() { return VersionParts<4>(VELMORA_VERSION)[3] & 0xFFFFu; }
 
 std::string SystemVersion() {
-  utsname name{};
-  if (::uname(&name) != 0) return "0.0.0";
-  const auto parts = VersionParts<3>(name.release);
+  const auto parts = VersionParts<3>(platform::KernelRelease());
   return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
 }
 

@@ -42,8 +42,8 @@ std::string MakeRunId(std::uint32_t seed);
 // its owner. Empty when both inputs are empty.
 std::string MakeMachineId(std::string_view machineSerial, std::string_view hostName);
 
-// The machine identifier of this machine, from /etc/machine-id (or
-// /var/lib/dbus/machine-id) and the host name.
+// The machine identifier of this machine, from the installation's
+// identifier (platform::MachineSerial) and the host name.
 std::string LocalMachineId();
 
 // The Windows language id of a POSIX locale name ("zh_CN.UTF-8" -> 2052,

@@ -1,15 +1,9 @@
 #include "app/reports.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstring>
+
+#include "platform/tcp_send.h"
 
 namespace app {
 namespace {
@@ -28,31 +22,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   return text;
-}
-
-bool WriteAll(int socket, const std::uint8_t* bytes, std::size_t size) noexcept {
-  while (size > 0) {
-    const ssize_t sent = ::send(socket, bytes, size, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    bytes += sent;
-    size -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-bool ConnectWithin(int socket, const sockaddr_in& address) noexcept {
-  const int flags = ::fcntl(socket, F_GETFL, 0);
-  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return false;
-  if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINPROGRESS) return false;
-    pollfd wait{socket, POLLOUT, 0};
-    if (::poll(&wait, 1, kConnectTimeoutMs) != 1) return false;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
-  }
-  return ::fcntl(socket, F_SETFL, flags) == 0;
 }
 
 }  // namespace
@@ -93,23 +62,15 @@ std::optional<ReportServer> ParseReportServer(std::string_view text) {
     text = text.substr(0, colon);
   }
   if (text.empty()) return std::nullopt;
-  in_addr address{};
-  if (::inet_pton(AF_INET, std::string(text).c_str(), &address) != 1) return std::nullopt;
-  server.addressNetworkOrder = address.s_addr;
+  const std::optional<std::uint32_t> address = platform::ParseIpv4Address(text);
+  if (!address) return std::nullopt;
+  server.addressNetworkOrder = *address;
   return server;
 }
 
 bool SendPacket(const ReportServer& server, const std::uint8_t* bytes, std::size_t size) noexcept {
   if (size < 4) return false;
-  const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(server.port);
-  address.sin_addr.s_addr = server.addressNetworkOrder;
-  const bool sent = ConnectWithin(socket, address) && WriteAll(socket, bytes, size);
-  ::close(socket);
-  return sent;
+  return platform::SendOverTcp(server.addressNetworkOrder, server.port, bytes, size, kConnectTimeoutMs);
 }
 
 CReportSender::~CReportSender() { Stop(); }

@@ -1,9 +1,5 @@
 #include "app/settings.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -12,6 +8,7 @@
 
 #include "platform/fs.h"
 #include "platform/paths.h"
+#include "platform/replace_file.h"
 
 namespace app {
 namespace {
@@ -106,27 +103,6 @@ std::string WithValue(std::string_view oldText, std::string_view section, std::s
   return out + "[" + std::string(Trim(section)) + "]\n" + entry + "\n";
 }
 
-// Writes text to a fresh file beside target, flushes it to the disk and
-// renames it over target, so an interruption leaves the old file whole.
-bool ReplaceFile(const std::filesystem::path& target, const std::string& text) {
-  static std::atomic<unsigned> counter{0};
-  std::filesystem::path temp = target;
-  temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (out == nullptr) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  ok = std::fflush(out) == 0 && ok;
-  ok = ::fsync(::fileno(out)) == 0 && ok;
-  ok = std::fclose(out) == 0 && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temp, target, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::filesystem::path SettingsFilePath() { return platform::ConfigFolder() / "Velmora.ini"; }
@@ -164,7 +140,8 @@ bool WriteIniValue(const std::filesystem::path& file, std::string_view section, 
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
   if (ec) return false;
   if (std::filesystem::exists(file, ec) && !std::ifstream(file, std::ios::binary)) return false;
-  return ReplaceFile(file, WithValue(ReadText(file), section, key, value));
+  // Written whole or not at all: an interruption leaves the old file.
+  return !platform::ReplaceFile(file, WithValue(ReadText(file), section, key, value));
 }
 
 std::string ReadSetting(std::string_view section, std::string_view key, std::string_view fallback) {

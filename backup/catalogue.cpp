@@ -1,14 +1,9 @@
 #include "backup/catalogue.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <ctime>
 #include <limits>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -16,6 +11,8 @@
 
 #include "backup/backup_info.h"
 #include "platform/fs.h"
+#include "platform/local_time.h"
+#include "platform/mounts.h"
 #include "platform/paths.h"
 
 namespace backup {
@@ -31,9 +28,9 @@ std::string FormatBackupTime(const BackupTime& time) {
 
 BackupTime LocalBackupTime(std::int64_t unixSeconds) {
   BackupTime time;
-  const std::time_t seconds = static_cast<std::time_t>(unixSeconds);
-  std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return time;
+  const std::optional<std::tm> converted = platform::LocalTime(unixSeconds);
+  if (!converted) return time;
+  const std::tm& local = *converted;
   time.year = local.tm_year + 1900;
   time.month = local.tm_mon + 1;
   time.day = local.tm_mday;
@@ -240,7 +237,7 @@ std::filesystem::path DefaultBackupFolder(const std::vector<std::filesystem::pat
   std::uintmax_t bestMiB = 0;
   for (const std::filesystem::path& candidate : candidates) {
     std::error_code error;
-    if (!std::filesystem::is_directory(candidate, error) || ::access(candidate.c_str(), W_OK) != 0) continue;
+    if (!std::filesystem::is_directory(candidate, error) || !platform::CanWriteInto(candidate)) continue;
     const std::filesystem::space_info space = std::filesystem::space(candidate, error);
     if (error) continue;
     const std::uintmax_t freeMiB = space.available / kMiB;
@@ -254,18 +251,13 @@ std::filesystem::path DefaultBackupFolder(const std::vector<std::filesystem::pat
 
 std::vector<std::filesystem::path> BackupFolderCandidates() {
   std::vector<std::filesystem::path> candidates;
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') candidates.emplace_back(home);
+  if (std::filesystem::path home = platform::HomeFolder(); !home.empty()) candidates.push_back(std::move(home));
   // Pseudo and memory file systems hold no backups worth keeping.
   static const std::set<std::string> kPseudo = {"proc",     "sysfs", "devtmpfs", "devpts", "tmpfs",  "cgroup",
                                                 "cgroup2",  "mqueue", "securityfs", "debugfs", "tracefs", "pstore",
                                                 "bpf",      "autofs", "hugetlbfs",  "configfs", "fusectl", "overlay"};
-  std::ifstream mounts("/proc/self/mounts");
-  std::string line;
-  while (std::getline(mounts, line)) {
-    std::istringstream fields(line);
-    std::string device, mountPoint, type;
-    if (!(fields >> device >> mountPoint >> type) || kPseudo.count(type) != 0) continue;
-    candidates.emplace_back(mountPoint);
+  for (const platform::MountedFileSystem& mount : platform::MountedFileSystems()) {
+    if (kPseudo.count(mount.type) == 0) candidates.push_back(mount.folder);
   }
   return candidates;
 }

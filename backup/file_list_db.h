@@ -54,7 +54,6 @@ class DBITEM_FileList : public db::BaseItem {
   std::vector<std::uint8_t> fileBlob;  // the manifest's "file" column, a binary property list
   std::string storedPath;    // full path of the stored file
   std::string fileName;      // relativePath after its last '/'; in folder mode the found path
-  void* reservedPointer = nullptr;
   std::int64_t lastModified = 0;  // Unix seconds, from the manifest (mode 0)
   std::int64_t lastStatusChange = 0;
   std::int64_t birth = 0;

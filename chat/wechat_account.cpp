@@ -25,8 +25,8 @@ using backup::PlistValue;
 constexpr std::size_t kMinArchiveObjects = 7;
 constexpr std::size_t kUserNameObject = 2;
 constexpr std::size_t kDisplayNameObject = 3;
-constexpr std::size_t kSetting4Object = 4;
-constexpr std::size_t kSetting5Object = 5;
+constexpr std::size_t kPhoneNumberObject = 4;
+constexpr std::size_t kEmailObject = 5;
 // The WeChat ID follows a "0" marker somewhere in this range.
 constexpr std::size_t kWeChatIdFirst = 15;
 constexpr std::size_t kWeChatIdLast = 24;
@@ -314,16 +314,16 @@ std::unique_ptr<CWxLocalUser> CLocalUserList::ReadSettingsArchive(const std::str
   if (objects.size() < kMinArchiveObjects) return nullptr;
   const std::string* name = TextAt(objects, kUserNameObject);
   const std::string* display = TextAt(objects, kDisplayNameObject);
-  const std::string* setting4 = TextAt(objects, kSetting4Object);
-  const std::string* setting5 = TextAt(objects, kSetting5Object);
-  if (name == nullptr || display == nullptr || setting4 == nullptr || setting5 == nullptr) return nullptr;
+  const std::string* phoneNumber = TextAt(objects, kPhoneNumberObject);
+  const std::string* email = TextAt(objects, kEmailObject);
+  if (name == nullptr || display == nullptr || phoneNumber == nullptr || email == nullptr) return nullptr;
 
   auto account = std::make_unique<CWxLocalUser>();
   account->userName = *name;
   account->userMd5 = Md5Hex(*name);
   account->DisplayName() = *display;
-  account->settingText4 = *setting4;
-  account->settingText5 = *setting5;
+  account->phoneNumber = *phoneNumber;
+  account->email = *email;
   account->alias = WeChatIdOf(objects);
   if (account->alias.empty()) account->alias = account->userName;
   for (std::size_t i = kAvatarFirst; i < objects.size(); ++i) {

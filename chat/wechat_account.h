@@ -13,7 +13,7 @@
 // The settings archive is a keyed archive whose "$objects" list holds the
 // account's values by position:
 //   2        user name (text)          3   display name (text)
-//   4, 5     setting texts, kept as stored (phone number, e-mail)
+//   4        phone number (text)       5   e-mail address (text)
 //   15..24   the text "0" followed by a text: the WeChat ID
 //   40..     texts beginning "http": avatar URLs, ending "0" (large) or "2"
 //            (small, the one shown)
@@ -138,8 +138,8 @@ class CWxLocalUser : public DBITEM_WxFriend {
   std::vector<std::string> friendColumns;  // the Friend table's columns as first seen; kept across Reset
   db::CDbSqlite* attachmentReader = nullptr;  // attached by the attachment reader; not owned
   std::int32_t index = 0;         // position in the list's wxUsers
-  std::string settingText4;       // settings archive element 4, as stored
-  std::string settingText5;       // element 5
+  std::string phoneNumber;        // the number the account is bound to, as the archive stores it
+  std::string email;              // the account's e-mail address, as the archive stores it
   std::string avatarLargeUrl;     // the archive's avatar URL ending in "0"
   std::string archiveFolder;      // folder mode: the archive's folder with a trailing separator; else ""
   backup::CFileListDB* fileIndex = nullptr;  // not owned

@@ -49,21 +49,21 @@ void ReadChatRow(DBITEM_WxChat& m, const db::CppSQLite3Query& query) {
   if (order == "TableVer") {
     m.tableVer = IntColumn(query, 0);
     m.localId = IntColumn(query, 1);
-    m.columnValue2 = IntColumn(query, 2);
+    m.mesSvrId = IntColumn(query, 2);
     m.createTime = IntColumn(query, 3);
     m.text = db::FieldText(query, 4);
-    m.columnValue5 = IntColumn(query, 5);
-    m.columnValue6 = IntColumn(query, 6);
+    m.status = IntColumn(query, 5);
+    m.imgStatus = IntColumn(query, 6);
     m.msgType = IntColumn(query, 7);
     m.direction = IntColumn(query, 8);
   } else if (order == "CreateTime") {
     m.createTime = IntColumn(query, 0);
     m.direction = IntColumn(query, 1);
-    m.columnValue6 = IntColumn(query, 2);
+    m.imgStatus = IntColumn(query, 2);
     m.localId = IntColumn(query, 3);
     m.text = db::FieldText(query, 4);
-    m.columnValue2 = IntColumn(query, 5);
-    m.columnValue5 = IntColumn(query, 6);
+    m.mesSvrId = IntColumn(query, 5);
+    m.status = IntColumn(query, 6);
     m.tableVer = IntColumn(query, 7);
     m.msgType = IntColumn(query, 8);
   }

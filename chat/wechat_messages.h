@@ -97,11 +97,11 @@ class DBITEM_WxChat : public db::BaseItem {
 
   std::int32_t tableVer = 0;
   std::int32_t localId = -1;      // MesLocalID, the number within its table
-  std::int32_t columnValue2 = 0;  // MesSvrID, kept
+  std::int32_t mesSvrId = 0;      // MesSvrID, kept
   std::int32_t createTime = 0;    // seconds since 1970
   std::string text;               // UTF-8, without a room member's "name:\n" prefix
-  std::int32_t columnValue5 = 0;  // Status, kept
-  std::int32_t columnValue6 = 0;  // ImgStatus, kept
+  std::int32_t status = 0;        // Status, kept
+  std::int32_t imgStatus = 0;     // ImgStatus, kept
   std::int32_t msgType = -1;
   std::int32_t direction = -1;    // 0 when the account sent it
   std::string mediaPath;          // stored picture or video file, or an emoji image URL

@@ -42,14 +42,10 @@ constexpr readers::RecoveredColumn kRecoveredColumns[] = {
     {kToJidValue, "ZTOJID"},
 };
 
-// ZMESSAGEDATE counts whole seconds from 2001 (the fraction is dropped
-// before), the record's time is Unix seconds. Kept as the stored count,
-// every message from 2024 on (counts above 725,800,000) would be taken for
-// Unix seconds of 1993 and later and shown 31 years early. Added as doubles:
-// a damaged count may be anywhere in 64 bits.
-double UnixSeconds(std::int64_t appleSeconds) {
-  return static_cast<double>(appleSeconds) + static_cast<double>(db::kAppleEpochOffsetSeconds);
-}
+// ZMESSAGEDATE counts seconds from 2001; the fraction is dropped before the
+// count becomes Unix seconds. Converted as a double: a damaged count may be
+// anywhere in 64 bits.
+double UnixSeconds(std::int64_t appleSeconds) { return db::UnixFromAppleSeconds(static_cast<double>(appleSeconds)); }
 
 bool IsTextOrNull(const UndarkValue& value) {
   return value.type == db::undark::kTypeNull || value.type == db::undark::kTypeText;

@@ -41,8 +41,8 @@ class DBITEM_WhatsApp : public db::BaseItem {
   std::string pushName;      // ZPUSHNAME, the sender's name as sent with the message
   std::string toJid;         // the peer, the key of the conversation: ZTOJID, else ZFROMJID, else pushName
   // time: ZMESSAGEDATE (seconds since 2001) cut to whole seconds, as Unix
-  // seconds. deleted: 1 when rebuilt from deleted rows. sender and parent
-  // are not set.
+  // seconds; 0 when the row has no date. deleted: 1 when rebuilt from
+  // deleted rows. sender and parent are not set.
 };
 
 // One conversation: the messages whose toJid is jid. It owns its messages;

@@ -2,6 +2,9 @@
 
 #include <ctime>
 #include <iostream>
+#include <optional>
+
+#include "platform/local_time.h"
 
 namespace cli {
 
@@ -10,11 +13,10 @@ void PrintJson(std::ostream& out, const nlohmann::ordered_json& value) {
 }
 
 std::string FormatUtc(std::int64_t unixSeconds) {
-  const std::time_t t = static_cast<std::time_t>(unixSeconds);
-  std::tm utc{};
-  if (::gmtime_r(&t, &utc) == nullptr) return std::to_string(unixSeconds);
+  const std::optional<std::tm> utc = platform::UtcTime(unixSeconds);
+  if (!utc) return std::to_string(unixSeconds);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &*utc);
   return text;
 }
 

@@ -24,8 +24,6 @@ void CDbSqlite::ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLit
   out = std::move(item);
 }
 
-void CDbSqlite::RowHook(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {}
-
 base::Status CDbSqlite::Open(const std::string& path, int param) {
   openParam = param;
   dbPath = path;

@@ -44,9 +44,7 @@ class CDbSqlite {
   // Slot 1: turns the current row into a new record handed back through
   // out, or hands back none. The base handles kSchemaTableKind only.
   virtual void ParseRow(int tableKind, std::unique_ptr<BaseItem>& out, CppSQLite3Query& query);
-  // Slot 2: unused by every reader; kept as an extension point.
-  virtual void RowHook(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d);
-  // Slot 3: opens the database at path (with the log SetWalCompanion named,
+  // Slot 2: opens the database at path (with the log SetWalCompanion named,
   // else a "-wal" file right beside it). Returns ok; not found when the path
   // is empty or names no regular file; corrupt when SQLite finds no database
   // in it or a damaged one; unreadable when it cannot be read otherwise.
@@ -61,8 +59,9 @@ class CDbSqlite {
 
   // What went wrong with this reader's file since the last Open began: the
   // Open itself when it failed, damaged pages met by SQL, scans of the file
-  // for deleted rows that could not run. Each names the file. A table or column the database lacks is no
-  // problem: phones of other versions differ so.
+  // for deleted rows that could not run. Each names the file. A table or
+  // column the database lacks is no problem: phones of other versions differ
+  // so.
   const std::vector<base::Status>& Problems() const { return problems_; }
   // Keeps status among the problems unless it is ok.
   void NoteProblem(const base::Status& status);

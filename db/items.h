@@ -3,6 +3,12 @@
 // a record derived from BaseItem; records that group others derive from
 // FriendItem.
 //
+// Times: every record time (BaseItem::time, and any other time a record type
+// exposes, such as a calendar item's endDate) is Unix seconds, with the
+// fraction where the phone keeps one; 0 means the record has no time.
+// Readers convert what the phone stores as they read a row, live or rebuilt
+// (db/item_time.h), so output and comparisons never have to tell units apart.
+//
 // Ownership: a reader owns the records it made (ItemList holds them); group
 // records list their members by plain pointer and do not own them unless a
 // derived group type says so. Records are used on the analysis worker while
@@ -34,10 +40,9 @@ class BaseItem {
   void* row = nullptr;           // the browser's list row showing this record; set by the browser
   std::int32_t deleted = 0;      // 1 when rebuilt from deleted rows
   std::int32_t checked = 0;      // 1 when ticked for recovery
-  double time = 0;               // Unix seconds, or the stored iOS value where a reader keeps it
+  double time = 0;               // Unix seconds; 0 for none (see Times above)
   FriendItem* sender = nullptr;  // who authored the record; not owned
   FriendItem* parent = nullptr;  // the group that holds the record; not owned
-  std::int32_t reserved = 0;
 };
 
 // Deletes every record of a list, last to first, and empties it.
@@ -60,11 +65,8 @@ class FriendItem : public BaseItem {
   std::string keyText;           // the display name, where a reader keeps it here
   std::string keyTextNarrow;     // an identifier or address, e.g. the avatar's
   std::int32_t subListIndex = 0; // which of subLists the browser shows
-  std::int32_t extra1 = 0;
-  std::int32_t extra2 = -1;
   std::vector<BaseItem*> items;
   std::array<std::vector<BaseItem*>, kSubListCount> subLists;
-  std::vector<std::uint8_t> buffer;
 };
 
 // One row of a database's schema table (sqlite_master).

@@ -11,6 +11,7 @@
 #include "base/categories.h"
 #include "db/text.h"
 #include "platform/fs.h"
+#include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/text_codec.h"
 
@@ -92,9 +93,7 @@ std::string HtmlCell(std::string_view cell) {
 }
 
 std::string TodayText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(static_cast<std::int64_t>(std::time(nullptr))).value_or(std::tm{});
   char text[48];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   return text;
@@ -239,7 +238,9 @@ void CExportWriter::BeginList(int count) {
   listPage_ = kListPage;
   ReplaceAll(listPage_, "$titleValue", EscapeHtml(label_ + " " + std::string(category_.displayName)));
   SetProgress(4);
-  lineStep_ = count > 0 ? static_cast<float>(56 / count) : 0;
+  // The lines share 56 points of the bar; a whole-number share would stop
+  // the bar for any list longer than 56 lines.
+  lineStep_ = count > 0 ? 56.0f / static_cast<float>(count) : 0;
 }
 
 void CExportWriter::SetHeader(const std::string& header) {

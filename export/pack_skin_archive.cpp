@@ -17,6 +17,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/replace_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -76,18 +78,17 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
 
   fs::create_directories(target.parent_path(), ec);
-  const fs::path partial = target.string() + ".part";
   std::unique_ptr<archive, WriterDeleter> writer(archive_write_new());
-  bool ok = archive_write_set_format_7zip(writer.get()) == ARCHIVE_OK &&
-            archive_write_open_filename(writer.get(), partial.c_str()) == ARCHIVE_OK;
-  for (const fs::path& file : files) ok = ok && AddEntry(writer.get(), folder, file);
-  ok = archive_write_close(writer.get()) == ARCHIVE_OK && ok;
-  if (ok) fs::rename(partial, target, ec);
-  if (!ok || ec) {
+  const std::error_code error = platform::ReplaceFileWith(target, [&](int descriptor) {
+    bool ok = archive_write_set_format_7zip(writer.get()) == ARCHIVE_OK &&
+              archive_write_open_fd(writer.get(), descriptor) == ARCHIVE_OK;
+    for (const fs::path& file : files) ok = ok && AddEntry(writer.get(), folder, file);
+    return archive_write_close(writer.get()) == ARCHIVE_OK && ok;
+  });
+  if (error) {
     const char* reason = archive_error_string(writer.get());
     std::fprintf(stderr, "pack_skin_archive: cannot write %s: %s\n", target.c_str(),
-                 reason != nullptr ? reason : ec.message().c_str());
-    fs::remove(partial, ec);
+                 reason != nullptr ? reason : error.message().c_str());
     return 1;
   }
   return 0;

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/environment.h"
+
 namespace platform {
 
 std::vector<FolderEntry> ListFolder(const fs::path& folder) {
@@ -84,9 +86,7 @@ std::optional<fs::path> FindIgnoringCase(const fs::path& base, const std::string
 }
 
 fs::path TempRoot() {
-  if (const char* root = std::getenv("VELMORA_TEMP_DIR"); root != nullptr && *root != '\0') {
-    return fs::path(root);
-  }
+  if (const std::string root = EnvironmentValue("VELMORA_TEMP_DIR"); !root.empty()) return fs::path(root);
   std::error_code ec;
   fs::path root = fs::temp_directory_path(ec);
   return ec ? fs::path("/tmp") : root;

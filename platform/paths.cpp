@@ -1,7 +1,8 @@
 #include "platform/paths.h"
 
-#include <cstdlib>
 #include <system_error>
+
+#include "platform/environment.h"
 
 namespace platform {
 
@@ -14,10 +15,7 @@ std::filesystem::path ExecutableFolder() {
 namespace {
 
 // An environment value, or an empty path when it is unset or empty.
-std::filesystem::path FromEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? std::filesystem::path(value) : std::filesystem::path();
-}
+std::filesystem::path FromEnvironment(const char* name) { return EnvironmentValue(name); }
 
 // A folder the program ships: the variable when set, else
 // <prefix>/share/velmora/<name> beside the installed executable, else the
@@ -35,11 +33,13 @@ std::filesystem::path ShippedFolder(const char* variable, const char* name, cons
 // (the current folder as a last resort, so a bare environment still works).
 std::filesystem::path XdgRoot(const char* variable, const char* belowHome) {
   if (auto root = FromEnvironment(variable); !root.empty()) return root;
-  if (auto home = FromEnvironment("HOME"); !home.empty()) return home / belowHome;
+  if (auto home = HomeFolder(); !home.empty()) return home / belowHome;
   return std::filesystem::path(belowHome);
 }
 
 }  // namespace
+
+std::filesystem::path HomeFolder() { return FromEnvironment("HOME"); }
 
 std::filesystem::path SkinFolder() { return ShippedFolder("VELMORA_SKIN_DIR", "skin", VELMORA_SOURCE_SKIN_DIR); }
 

@@ -23,6 +23,9 @@ std::filesystem::path ProgramDataFolder();
 // The folder of the running executable; empty when it cannot be told.
 std::filesystem::path ExecutableFolder();
 
+// The user's home folder ($HOME); empty when it is unset.
+std::filesystem::path HomeFolder();
+
 // The user's configuration folder, where the settings file and the
 // program's persistent values live: $VELMORA_CONFIG_DIR, else
 // $XDG_CONFIG_HOME/velmora, else $HOME/.config/velmora. Not created here.

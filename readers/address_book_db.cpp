@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "db/item_time.h"
 #include "db/merge_recovered.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
@@ -157,7 +158,8 @@ void CAddressBookDB::ParsePerson(std::unique_ptr<db::BaseItem>& out, db::CppSQLi
   contact->jobTitle = text("JobTitle");
   contact->displayName = DisplayNameOf(text("Nickname"), contact->firstName, contact->lastName);
   contact->creationDate = query.GetIntField(query.FieldIndex("CreationDate"));
-  contact->time = static_cast<double>(query.GetInt64Field(query.FieldIndex("ModificationDate")));
+  const std::int64_t modified = query.GetInt64Field(query.FieldIndex("ModificationDate"));
+  contact->time = db::UnixFromAppleSeconds(static_cast<double>(modified));
   contact->imageUri = text("ImageURI");
   out = std::move(contact);
 }
@@ -279,7 +281,8 @@ void CAddressBookDB::RecoverDeletedPersons() {
     contact->displayName =
         DisplayNameOf(RecoveredText(row, kNickname), contact->firstName, contact->lastName);
     contact->creationDate = ParseDecimal<int>(row[kCreationDate].text);
-    contact->time = static_cast<double>(ParseDecimal<std::int64_t>(row[kModificationDate].text));
+    const auto modified = ParseDecimal<std::int64_t>(row[kModificationDate].text);
+    contact->time = db::UnixFromAppleSeconds(static_cast<double>(modified));
     contact->imageUri = RecoveredText(row, kImageUri);
     contact->deleted = 1;
     contactByRowId_[rowId] = contact.get();

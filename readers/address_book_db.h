@@ -51,7 +51,8 @@ class DBITEM_AdrBFriend : public db::BaseItem {
   std::string imageUri;
   std::vector<std::string> phones;  // in the order read
   std::map<int, std::array<std::string, 16>> propertyValues;
-  // time: ModificationDate as stored (an iOS time; FormatItemTime normalises)
+  // time: ModificationDate (whole seconds) as Unix seconds; 0 for a contact
+  // rebuilt from the full-text table, which keeps no date
 };
 
 class CAddressBookDB : public db::CDbSqlite {

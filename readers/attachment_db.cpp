@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -13,6 +14,7 @@
 #include "db/text.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "platform/local_time.h"
 
 namespace readers {
 namespace {
@@ -72,7 +74,7 @@ const CategoryFiles* FilesOf(int category) {
 // local-time conversion accepts, as on the system's first platform.
 constexpr std::int64_t kLastLocalSecond = 32535215999;
 // Before this year a file's time is no Unix time a phone wrote but seconds
-// since 2001: the boundary every stored time is read with (item_time.h).
+// since 2001, for the day groups (AttachmentDateKey).
 constexpr int kFirstUnixYear = 2001;
 
 // Deeper folders are not walked: no backup nests so deep, and the walk
@@ -83,8 +85,9 @@ constexpr char kFallbackName[] = "文件";
 
 bool LocalTime(std::int64_t seconds, std::tm& out) {
   if (seconds < 0 || seconds > kLastLocalSecond) return false;
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  return ::localtime_r(&t, &out) != nullptr;
+  const std::optional<std::tm> local = platform::LocalTime(seconds);
+  if (local) out = *local;
+  return local.has_value();
 }
 
 char AsciiLowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -55,6 +55,18 @@ double ValueDouble(const db::undark::UndarkValue& value) {
   return static_cast<double>(ValueInt(value));
 }
 
+// The stored end_date, or last_modified when it is not above 0 (an event
+// saved without an end shows when it was last changed), as Unix seconds.
+double EndTime(double endDate, double lastModified) {
+  return db::UnixFromAppleSeconds(endDate > 0 ? endDate : lastModified);
+}
+
+// A stored completion_date as Unix seconds; 0 while the reminder is open
+// (the store holds none above 0).
+double CompletionTime(double completionDate) {
+  return completionDate > 0 ? db::UnixFromAppleSeconds(completionDate) : 0;
+}
+
 std::string EventLine(const DBITEM_CalendarFriend& item) {
   return db::CsvField(item.summary) + "," + db::FormatItemTime(item.time) + "," + db::FormatItemTime(item.endDate) + "," +
          db::CsvField(item.locationTitle) + "," + db::CsvQuoteField(item.description) + "\r\n";
@@ -86,16 +98,17 @@ void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
     item->summary = db::FieldText(query, "summary");
     item->locationId = query.GetIntField(query.FieldIndex("location_id"));
     item->description = db::FieldText(query, "description");
-    item->time = query.GetFloatField(query.FieldIndex("start_date"));
-    item->endDate = query.GetFloatField(query.FieldIndex("end_date"));
-    if (!(item->endDate > 0)) item->endDate = query.GetFloatField(query.FieldIndex("last_modified"));
+    // A reminder without a due date has no start: it is listed at its
+    // creation.
+    double start = query.GetFloatField(query.FieldIndex("start_date"));
+    if (!(start > 0)) start = query.GetFloatField(query.FieldIndex("creation_date"));
+    item->time = db::UnixFromAppleSeconds(start);
+    item->endDate = EndTime(query.GetFloatField(query.FieldIndex("end_date")),
+                            query.GetFloatField(query.FieldIndex("last_modified")));
     item->entityType = query.GetIntField(query.FieldIndex("entity_type"));
     if (item->entityType != wantedEntityType) item->listMark = -1;
     item->priority = query.GetIntField(query.FieldIndex("priority"));
-    item->completionDate = query.GetFloatField(query.FieldIndex("completion_date"));
-    // A reminder without a due date has no start: it is listed at its
-    // creation.
-    if (!(item->time > 0)) item->time = query.GetFloatField(query.FieldIndex("creation_date"));
+    item->completionDate = CompletionTime(query.GetFloatField(query.FieldIndex("completion_date")));
     out = std::move(item);
     return;
   }
@@ -152,16 +165,16 @@ void CCalendarDB::RecoverCalendarItems() {
     item->summary = db::undark::UndarkValueText(row[kSummary.index]);
     item->description = db::undark::UndarkValueText(row[kDescription.index]);
     item->locationId = static_cast<std::int32_t>(ValueInt(row[kLocationId.index]));
-    item->time = static_cast<double>(db::undark::UndarkValueToInt64(row[kStartDate.index]));
-    item->endDate = static_cast<double>(ValueInt(row[kEndDate.index]));
-    // As for a live item: an event saved without an end shows when it was
-    // last changed, not a date before 2001 made of the NULL.
-    if (!(item->endDate > 0)) item->endDate = ValueDouble(row[kLastModified.index]);
+    const std::int64_t start = db::undark::UndarkValueToInt64(row[kStartDate.index]);
+    item->time = db::UnixFromAppleSeconds(static_cast<double>(start));
+    // As for a live item, a NULL end_date (read as 0) gives last_modified.
+    const double end = static_cast<double>(ValueInt(row[kEndDate.index]));
+    item->endDate = EndTime(end, ValueDouble(row[kLastModified.index]));
     item->entityType = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kEntityType.index]));
     if (item->entityType != wantedEntityType) item->listMark = -1;
     item->priority = static_cast<std::int32_t>(ValueInt(row[kPriority.index]));
     // The row still says whether a deleted reminder was done.
-    item->completionDate = ValueDouble(row[kCompletionDate.index]);
+    item->completionDate = CompletionTime(ValueDouble(row[kCompletionDate.index]));
     item->deleted = 1;
     recoveredItems_.push_back(std::move(item));
   };

@@ -53,10 +53,10 @@ class DBITEM_CalendarFriend : public db::BaseItem {
   std::string summary;
   std::string description;
   std::string locationTitle;    // empty when the item has no Location row
-  double completionDate = 0;    // seconds since 2001 as stored; not above 0 while a reminder is open
-  double endDate = 0;           // end_date, or last_modified when end_date is not above 0
-  // time: start_date, or creation_date when start_date is not above 0; as
-  // stored (seconds since 2001), FormatItemTime normalises it.
+  double completionDate = 0;    // completion_date as Unix seconds; 0 while a reminder is open
+  double endDate = 0;           // end_date, or last_modified when end_date is not above 0; Unix seconds
+  // time: start_date, or creation_date when start_date is not above 0; Unix
+  // seconds.
 };
 
 class CCalendarDB : public db::CDbSqlite {

@@ -70,7 +70,7 @@ void CCallHistoryDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out,
     for (std::size_t i = 0; i < kCallIntFieldCount; ++i) {
       call->intFields[i] = query.GetIntField(query.FieldIndex(kIntColumns[i]));
     }
-    call->time = query.GetFloatField(query.FieldIndex("ZDATE"));
+    call->time = db::UnixFromAppleSeconds(query.GetFloatField(query.FieldIndex("ZDATE")));
     call->duration = query.GetFloatField(query.FieldIndex("ZDURATION"));
     call->deviceId = db::FieldText(query, "ZDEVICE_ID");
     call->countryCode = db::FieldText(query, "ZISO_COUNTRY_CODE");
@@ -117,7 +117,7 @@ void CCallHistoryDB::RecoverDeletedCalls() {
     for (std::size_t k = 0; k < kCallIntFieldCount; ++k) {
       call->intFields[k] = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[k]));
     }
-    call->time = ValueDouble(row[12]);
+    call->time = db::UnixFromAppleSeconds(ValueDouble(row[12]));
     call->duration = RecoveredDuration(row[13]);
     if (!noDeviceColumn) call->deviceId = db::undark::UndarkValueText(row[14]);
     call->countryCode = db::undark::UndarkValueText(row[i]);

@@ -63,7 +63,7 @@ class DBITEM_CallHistory : public db::BaseItem {
   std::string serviceProvider;
   std::string uniqueId;
   std::string address;  // the peer's number or address
-  // time: ZDATE as stored (seconds since 2001); FormatItemTime normalises it.
+  // time: ZDATE as Unix seconds, its fraction kept.
 
   bool Outgoing() const { return intFields[kCallOutgoingField] != 0; }
 };

@@ -2,7 +2,6 @@
 
 #include "backup/file_list_db.h"
 #include "db/db_sqlite.h"
-#include "db/item_time.h"
 
 namespace readers {
 
@@ -64,7 +63,7 @@ std::vector<const db::BaseItem*> Members(const db::BaseItem& record) {
 
 nlohmann::ordered_json TimeJson(double time) {
   if (time == 0) return nullptr;
-  return db::NormalizeAppleTime(time);
+  return time;
 }
 
 base::Status LocateDatabase(backup::CFileListDB& index, const DatabaseLocation& location, std::string& path) {

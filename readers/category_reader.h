@@ -154,7 +154,7 @@ class ICategoryReader {
 // records).
 std::vector<const db::BaseItem*> Members(const db::BaseItem& record);
 
-// A record time as JSON: null for 0, else the time in Unix seconds.
+// A record time (Unix seconds) as JSON: null for 0 (no time).
 nlohmann::ordered_json TimeJson(double time);
 
 // The stored path of a database, found through index: the first path the

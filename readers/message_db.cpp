@@ -46,10 +46,6 @@ std::string TextField(const db::CppSQLite3Query& query, const char* name) {
   return db::RepairUtf8(query.GetStringField(query.FieldIndex(name)));
 }
 
-// A stored date (seconds or, from iOS 11 on, nanoseconds since 2001) as Unix
-// seconds; the floating form keeps the fraction of a nanosecond date.
-double MessageTime(std::int64_t stored) { return db::NormalizeAppleTime(static_cast<double>(stored)); }
-
 // Text of a recovered value. Only a TEXT value is a text: the number a
 // damaged header might put in a text column is no message body.
 std::string ValueText(const UndarkValue& value) {
@@ -83,7 +79,7 @@ std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
   message->text = ValueText(row[kTextColumn]);
   message->handleId = ValueInt32(row[kHandleIdColumn]);
   message->account = ValueText(row[kAccountColumn]);
-  message->time = MessageTime(db::undark::UndarkValueToInt64(row[kDateColumn]));
+  message->time = db::UnixFromAppleDate(db::undark::UndarkValueToInt64(row[kDateColumn]));
   // A NULL is_sent reads as 0 here as in a live row; the scanner's -1 for
   // NULL would turn a received message into a sent one.
   const UndarkValue& isSent = row[kIsSentColumn];
@@ -138,7 +134,7 @@ void CMessageDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db:
     message->text = db::RepairUtf8(query.GetStringField(2));
     message->handleId = query.GetIntField(query.FieldIndex("handle_id"));
     message->account = TextField(query, "account");
-    message->time = MessageTime(query.GetInt64Field(query.FieldIndex("date")));
+    message->time = db::UnixFromAppleDate(query.GetInt64Field(query.FieldIndex("date")));
     message->isSent = query.GetIntField(query.FieldIndex("is_sent"), 0);
     message->destinationCallerId = TextField(query, "destination_caller_id");
     message->address = TextField(query, "uncanonicalized_id");

@@ -47,7 +47,7 @@ class DBITEM_Message : public db::BaseItem {
   std::string destinationCallerId;
   std::string handleText;  // the handle's id column
   std::string address;     // the peer: uncanonicalized_id, else handleText
-  // time: the message date as Unix seconds (NormalizeAppleTime)
+  // time: the message date as Unix seconds (db::UnixFromAppleDate)
 };
 
 // One handle row, as the handle lookups hand it back.

@@ -188,7 +188,8 @@ void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQ
   if (note->createdValue == 0 && noteEntity_ && note->entity == *noteEntity_) {
     note->createdValue = FieldInt(query, "ZCREATIONDATE3");
   }
-  note->time = static_cast<double>(query.GetInt64Field(query.FieldIndex("ZMODIFICATIONDATE1")));
+  const std::int64_t modified = query.GetInt64Field(query.FieldIndex("ZMODIFICATIONDATE1"));
+  note->time = db::UnixFromAppleSeconds(static_cast<double>(modified));
   note->snippet = db::FieldText(query, "ZSNIPPET");
   note->titleText = db::FieldText(query, "ZTITLE1");
   out = std::move(note);
@@ -346,7 +347,7 @@ void CIphoneNoteDB::RecoverObjectRows() {
     }
     auto note = std::make_unique<DBITEM_Note>();
     note->noteId = ValueInt32(row[kObjectNoteIdValue]);
-    note->time = static_cast<double>(db::undark::UndarkValueToInt64(row[kObjectTimeValue]));
+    note->time = db::UnixFromAppleSeconds(static_cast<double>(db::undark::UndarkValueToInt64(row[kObjectTimeValue])));
     note->body = ValueText(row[kObjectFirstTextValue]) + ValueText(row[kObjectSecondTextValue]);
     note->deleted = 1;
     recoveredNotes_.push_back(std::move(note));

@@ -81,7 +81,8 @@ class DBITEM_Note : public db::BaseItem {
   std::string titleText;                 // ZTITLE1 (NoteStore)
   std::string snippet;                   // ZSNIPPET (NoteStore)
   std::vector<std::string> attachments;  // stored paths of the note's attachment files
-  // time: ZMODIFICATIONDATE1 in whole seconds since 2001 (0 for notes.sqlite);
+  // time: ZMODIFICATIONDATE1 (whole seconds) as Unix seconds; 0 for a note
+  // of notes.sqlite or a text without a note object, which keep no date;
   // deleted: 1 for a rebuilt note and for one marked for deletion.
 };
 

@@ -14,6 +14,7 @@
 #include "db/text.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "platform/local_time.h"
 
 namespace readers {
 
@@ -486,8 +487,7 @@ std::int64_t ParseDateText(const std::string& text) {
   local.tm_min = minute;
   local.tm_sec = second;
   local.tm_isdst = -1;
-  const std::time_t seconds = std::mktime(&local);
-  return seconds == static_cast<std::time_t>(-1) ? 0 : static_cast<std::int64_t>(seconds);
+  return platform::UnixFromLocalTime(local).value_or(0);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "backup/file_list_db.h"
+#include "db/item_time.h"
 #include "db/text.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
@@ -37,7 +38,7 @@ void CNoteVoiceDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, d
   }
   auto recording = std::make_unique<DBITEM_NoteVoice>();
   recording->recordedValue = query.GetIntField(query.FieldIndex("ZDATE"));
-  recording->time = recording->recordedValue;
+  recording->time = db::UnixFromAppleSeconds(recording->recordedValue);
   recording->duration = static_cast<float>(query.GetFloatField(query.FieldIndex("ZDURATION")));
   recording->label = db::FieldText(query, "ZCUSTOMLABEL");
   const std::string path = db::FieldText(query, "ZPATH");

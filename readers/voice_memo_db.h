@@ -39,7 +39,7 @@ class DBITEM_NoteVoice : public db::BaseItem {
   std::string fileName;            // the last component of ZPATH, e.g. "20131210 093012.m4a"; may be empty
   std::string audioPath;           // where the audio file is stored in the backup; empty when not found
   std::int64_t audioSize = 0;      // its size in bytes (from the manifest where it has one)
-  // time: recordedValue.
+  // time: recordedValue as Unix seconds.
 };
 
 class CNoteVoiceDB : public db::CDbSqlite {

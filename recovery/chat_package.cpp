@@ -1,14 +1,11 @@
 #include "recovery/chat_package.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <set>
 #include <system_error>
 
@@ -17,6 +14,7 @@
 
 #include "backup/file_list_db.h"
 #include "platform/fs.h"
+#include "platform/replace_file.h"
 
 namespace recovery {
 namespace {
@@ -33,10 +31,11 @@ struct EntryDeleter {
 // Feeds one archive and remembers the folders already in it.
 class PackageWriter {
  public:
-  bool Open(const fs::path& path) {
+  // Writes to the open file descriptor, which stays the caller's.
+  bool Open(int descriptor) {
     writer_.reset(archive_write_new());
     return writer_ != nullptr && archive_write_set_format_7zip(writer_.get()) == ARCHIVE_OK &&
-           archive_write_open_filename(writer_.get(), path.c_str()) == ARCHIVE_OK;
+           archive_write_open_fd(writer_.get(), descriptor) == ARCHIVE_OK;
   }
 
   // Adds name (with '/' separators) and every folder above it.
@@ -167,13 +166,6 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
   return true;
 }
 
-fs::path PartialName(const fs::path& archivePath) {
-  std::random_device random;
-  return archivePath.parent_path() /
-         ("." + archivePath.filename().string() + ".partial-" + std::to_string(::getpid()) + "-" +
-          std::to_string(random()));
-}
-
 struct RunState {
   PackageWriter writer;
   ChatPackageResult result;
@@ -231,6 +223,29 @@ void PackBackup(RunState& state, ChatPackageApp app, const fs::path& backup, std
   ++state.result.backupsPacked;
 }
 
+// Packs every backup into an archive written to descriptor (which stays the
+// caller's). Returns whether the whole archive was written; otherwise
+// writeError says why.
+bool PackArchive(RunState& state, ChatPackageApp app, const std::vector<fs::path>& backups, int descriptor,
+                 exporting::IExportProgress* progress, std::string& writeError) {
+  if (!state.writer.Open(descriptor)) {
+    writeError = state.writer.Error();
+    return false;
+  }
+  SetProgress(progress, 2);
+  const float count = static_cast<float>(backups.size()) + 0.0001f;
+  const float step1 = 8 / count;
+  const float step2 = 80 / count;
+  state.broken = !state.writer.AddFolder("backup");
+  for (std::size_t i = 0; i < backups.size() && !state.broken; ++i) {
+    PackBackup(state, app, backups[i], i + 1, step1, step2, progress);
+  }
+  SetProgress(progress, 90);
+  writeError = state.writer.Error();
+  const bool closed = state.writer.Close();
+  return !state.broken && closed;
+}
+
 }  // namespace
 
 std::vector<std::string> ChatPackageDomains(ChatPackageApp app) {
@@ -250,34 +265,22 @@ ChatPackageResult RunChatPackage(ChatPackageApp app, const std::vector<fs::path>
       return state.result;
     }
   }
-  const fs::path partial = PartialName(archivePath);
-  if (!state.writer.Open(partial)) {
-    state.result.error = "cannot write " + partial.string() + ": " + state.writer.Error();
-    std::error_code ec;
-    fs::remove(partial, ec);
-    SetProgress(progress, 100);
-    return state.result;
+  // The archive is filled in a new file beside archivePath and put in its
+  // place only once it is whole (platform/replace_file.h).
+  enum class Stage { kNotStarted, kFailed, kPacked };
+  Stage stage = Stage::kNotStarted;
+  std::string writeError;
+  const std::error_code error = platform::ReplaceFileWith(archivePath, [&](int descriptor) {
+    const bool packed = PackArchive(state, app, backups, descriptor, progress, writeError);
+    stage = packed ? Stage::kPacked : Stage::kFailed;
+    return packed;
+  });
+  state.result.written = !error;
+  if (error) {
+    const std::string reason = stage == Stage::kFailed ? writeError : error.message();
+    state.result.error =
+        (stage == Stage::kPacked ? "cannot replace " : "cannot write ") + archivePath.string() + ": " + reason;
   }
-  SetProgress(progress, 2);
-  const float count = static_cast<float>(backups.size()) + 0.0001f;
-  const float step1 = 8 / count;
-  const float step2 = 80 / count;
-  state.broken = !state.writer.AddFolder("backup");
-  for (std::size_t i = 0; i < backups.size() && !state.broken; ++i) {
-    PackBackup(state, app, backups[i], i + 1, step1, step2, progress);
-  }
-  SetProgress(progress, 90);
-  const std::string writeError = state.writer.Error();
-  const bool closed = state.writer.Close();
-  std::error_code ec;
-  if (!state.broken && closed) {
-    fs::rename(partial, archivePath, ec);
-    if (ec) state.result.error = "cannot replace " + archivePath.string() + ": " + ec.message();
-  } else {
-    state.result.error = "cannot write " + archivePath.string() + ": " + writeError;
-  }
-  state.result.written = !state.broken && closed && !ec;
-  if (!state.result.written) fs::remove(partial, ec);
   SetProgress(progress, 100);
   return state.result;
 }

@@ -43,7 +43,7 @@ struct ChatPackageResult {
 // into archivePath. The archive is written under a temporary name beside it
 // and renamed over an older archive only once it is complete, so a failed run
 // leaves an older archive as it was. Refuses an archivePath inside one of the
-// backups. Progress (may be null) goes from 2 to 100; 100 also after a
+// backups, or one whose path holds a symbolic link. Progress (may be null) goes from 2 to 100; 100 also after a
 // failure, which closes a progress window. Blocking; call it from a worker
 // thread.
 ChatPackageResult RunChatPackage(ChatPackageApp app, const std::vector<std::filesystem::path>& backups,

@@ -117,7 +117,7 @@ TEST_F(AddressBookSample, KeepsPersonFields) {
   EXPECT_EQ(zhang.lastName, "张");
   EXPECT_EQ(zhang.note, "大学同学");
   EXPECT_EQ(zhang.creationDate, 690000000);
-  EXPECT_EQ(zhang.time, 690000000.0);
+  EXPECT_EQ(zhang.time, 1668307200.0);  // stored 690000000: 2022-11-13 02:40:00 UTC
   EXPECT_EQ(zhang.phones, (std::vector<std::string>{"+8613800138000", "01065529988"}));
   // The address parts are kept by entry key.
   ASSERT_EQ(zhang.propertyValues.count(5), 1u);
@@ -128,14 +128,15 @@ TEST_F(AddressBookSample, KeepsPersonFields) {
   EXPECT_EQ(li.phones, (std::vector<std::string>{"13912345678"}));
 
   const DBITEM_AdrBFriend& chen = *contacts[11];
-  EXPECT_EQ(chen.time, 690100000.0);
+  EXPECT_EQ(chen.time, 1668407200.0);
   EXPECT_EQ(chen.imageUri, "https://p52-contacts.icloud.com/17193901029/wbs/0146a3c5e8f1d2b4a6c8e0f2d4b6a8c0e2f4");
 
-  // 刘洋 rebuilt from his ABPerson row keeps its ROWID and dates.
+  // 刘洋 rebuilt from his ABPerson row keeps its ROWID and dates, its time
+  // in the unit of a live contact's.
   const DBITEM_AdrBFriend& liu = *contacts[5];
   EXPECT_EQ(liu.rowId, 7);
   EXPECT_EQ(liu.creationDate, 690000600);
-  EXPECT_EQ(liu.time, 690000600.0);
+  EXPECT_EQ(liu.time, 1668307800.0);
 }
 
 TEST_F(AddressBookSample, FindsLiveContactsByNumber) {

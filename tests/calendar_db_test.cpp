@@ -74,11 +74,15 @@ TEST(CCalendarDB, ListsRecoveredItemsOnceAndFirstThenLiveItemsWithTheirLocations
   const DBITEM_CalendarFriend& recoveredReminder = *entries[0];
   EXPECT_EQ(recoveredReminder.entityType, kCalendarReminder);
   EXPECT_EQ(recoveredReminder.priority, 1);
-  EXPECT_EQ(recoveredReminder.completionDate, 626524800);
+  // Every date as Unix seconds, a rebuilt item's as a live one's.
+  EXPECT_EQ(recoveredReminder.completionDate, 1604832000);  // stored 626524800
+  EXPECT_EQ(recoveredReminder.time, 1604797200);
   EXPECT_EQ(entries[2]->locationTitle, "公司3楼会议室");
-  EXPECT_EQ(entries[2]->endDate, 625980600);
-  EXPECT_EQ(entries[5]->endDate, 626187600);  // no end_date: last_modified
-  EXPECT_EQ(entries[6]->time, 626013000);     // no start_date: creation_date
+  EXPECT_EQ(entries[2]->endDate, 1604287800);
+  EXPECT_EQ(entries[5]->endDate, 1604494800);  // no end_date: last_modified
+  EXPECT_EQ(entries[6]->time, 1604320200);     // no start_date: creation_date
+  EXPECT_EQ(entries[6]->completionDate, 1604405700);
+  EXPECT_EQ(entries[7]->completionDate, 0);  // open
 
   // The location title of a deleted event went with its Location row.
   EXPECT_EQ(CsvOf(Shown(reader), kCalendarEvent),
@@ -145,8 +149,8 @@ TEST(CCalendarDB, RecoveredEventWithoutEndTakesItsLastModification) {
   ASSERT_TRUE(reader.Open(path, 0).Ok());
   ASSERT_EQ(Summaries(reader), (std::vector<std::string>{"吃饭", "看电影"}));
   // last_modified stored as an integer and as a double.
-  EXPECT_EQ(reader.Entries()[0]->endDate, 626187600);
-  EXPECT_EQ(reader.Entries()[1]->endDate, 626187600.5);
+  EXPECT_EQ(reader.Entries()[0]->endDate, 1604494800);
+  EXPECT_EQ(reader.Entries()[1]->endDate, 1604494800.5);
   EXPECT_EQ(reader.Entries()[1]->completionDate, 0);
   EXPECT_EQ(reader.Entries()[1]->priority, 0);
   EXPECT_EQ(reader.Entries()[1]->locationId, 0);
@@ -157,12 +161,12 @@ TEST(WriteCalendarCsv, WritesExactLinesKeepingTheColumnsOfTextsWithCommas) {
   event.summary = "Lunch, with \"Li\"";
   event.locationTitle = "Beijing, Chaoyang";
   event.description = "a, b";
-  event.time = 500000000;  // stored iOS seconds: 2016-11-05 00:53:20 UTC
-  event.endDate = 1478307200;  // already Unix seconds
+  event.time = 1478307200;  // 2016-11-05 00:53:20 UTC
+  event.endDate = 1478307200;
   event.deleted = 1;
   DBITEM_CalendarFriend reminder;
   reminder.summary = "买牛奶";
-  reminder.time = 500000000;
+  reminder.time = 1478307200;
   reminder.completionDate = 1;
   reminder.priority = 5;
   db::DBITEM_TbNameList notAnItem;
@@ -224,9 +228,9 @@ TEST(CCalendarDB, OtherStoreShapesGiveTheirLiveItemsByColumnName) {
   ASSERT_EQ(ios7.Entries().size(), 2u);  // the deleted one is not rebuilt from this shape
   EXPECT_EQ(ios7.Entries()[0]->description, "二楼");
   EXPECT_EQ(ios7.Entries()[0]->locationTitle, "国家大剧院");
-  EXPECT_EQ(ios7.Entries()[0]->time, 626180400);
+  EXPECT_EQ(ios7.Entries()[0]->time, 1604487600);
   EXPECT_EQ(ios7.Entries()[1]->locationTitle, "");  // its Location row is missing
-  EXPECT_EQ(ios7.Entries()[1]->endDate, 626098500);
+  EXPECT_EQ(ios7.Entries()[1]->endDate, 1604405700);
 
   // iOS 14 keeps its columns at the same places and adds nine: its deleted
   // items are rebuilt with 76 values.
@@ -301,8 +305,8 @@ TEST(CCalendarDB, ReadsTheRealIos7Calendar) {
   const DBITEM_CalendarFriend& first = *events.Entries()[0];
   EXPECT_EQ(first.rowId, 1);
   EXPECT_EQ(first.summary, "Tax Day");
-  EXPECT_EQ(first.time, 482371200);
-  EXPECT_EQ(first.endDate, 482457599);
+  EXPECT_EQ(first.time, 1460678400);
+  EXPECT_EQ(first.endDate, 1460764799);
   EXPECT_EQ(first.deleted, 0);
   const std::string csv = CsvOf(Shown(events), kCalendarEvent);
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 131);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "db/item_time.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "readers/address_book_db.h"
@@ -34,6 +35,9 @@ std::string StorePath(const platform::TempFolder& folder, CallStoreShape shape, 
   const sample::SqliteFile database(sample::CallHistorySql(shape, calls));
   return WriteDatabase(folder, "CallHistory.storedata", database);
 }
+
+// A stored ZDATE as the Unix seconds a call's time holds.
+double UnixOf(double appleSeconds) { return appleSeconds + static_cast<double>(db::kAppleEpochOffsetSeconds); }
 
 std::string CsvOf(const std::vector<db::BaseItem*>& calls) {
   exporting::CExportWriter writer(nullptr, 3);
@@ -76,7 +80,7 @@ TEST_P(CallStoreShapes, ListsDeletedCallsFirstEachOnceThenLiveCallsInTableOrder)
     if (isRecovered) {
       // Found among the deleted sample calls by its date and number.
       const auto match = std::find_if(deleted.begin(), deleted.end(), [&](const SampleCall* wanted) {
-        return wanted->appleSeconds == call.time && wanted->address == call.address;
+        return UnixOf(wanted->appleSeconds) == call.time && wanted->address == call.address;
       });
       ASSERT_NE(match, deleted.end()) << call.address;
       EXPECT_EQ(call.duration, (*match)->durationSeconds);
@@ -86,7 +90,7 @@ TEST_P(CallStoreShapes, ListsDeletedCallsFirstEachOnceThenLiveCallsInTableOrder)
       deleted.erase(match);
     } else {
       const SampleCall& wanted = *live[i - recoveredCount];
-      EXPECT_EQ(call.time, wanted.appleSeconds);
+      EXPECT_EQ(call.time, UnixOf(wanted.appleSeconds));
       EXPECT_EQ(call.address, wanted.address);
       EXPECT_EQ(call.duration, wanted.durationSeconds);
       EXPECT_EQ(call.Outgoing(), wanted.outgoing);
@@ -123,6 +127,10 @@ TEST(CCallHistoryDB, RecoveredCallRepeatingALiveOneIsDroppedAndOneWithAnotherNum
   EXPECT_EQ(reader.Calls()[0]->deleted, 1);
   EXPECT_EQ(reader.Calls()[1]->address, "13800138000");
   EXPECT_EQ(reader.Calls()[1]->deleted, 0);
+  // Live and recovered rows of one moment give one Unix time, which is what
+  // lets the repeat of the live call be dropped.
+  EXPECT_EQ(reader.Calls()[0]->time, 1478307200.5);
+  EXPECT_EQ(reader.Calls()[1]->time, 1478307200.5);
   // A recovered duration keeps its fraction, as the live row would show it.
   EXPECT_EQ(CsvOf(reader.CallItems()),
             "名字,手机,日期,类型,持续时间\r\n"
@@ -134,18 +142,18 @@ TEST(WriteCallsCsv, WritesOneExactLinePerCall) {
   DBITEM_CallHistory cancelled;
   cancelled.name = "王芳";
   cancelled.address = "13700002222";
-  cancelled.time = 500000000.5;  // stored iOS seconds: 2016-11-05 00:53:20 UTC
+  cancelled.time = 1478307200.5;  // 2016-11-05 00:53:20 UTC
   DBITEM_CallHistory outgoing;
   outgoing.name = "未知联系人";
   outgoing.address = "+14155550123";
-  outgoing.time = 1478307200;  // already Unix seconds
+  outgoing.time = 1478307200;
   outgoing.duration = 421;
   outgoing.intFields[kCallOutgoingField] = 1;
   outgoing.deleted = 1;
   DBITEM_CallHistory commaName;
   commaName.name = "Doe, \"JJ\"";
   commaName.address = "10086";
-  commaName.time = 500000000.5;
+  commaName.time = 1478307200.5;
   commaName.duration = 0.25;
   db::DBITEM_TbNameList notACall;
 
@@ -223,7 +231,7 @@ TEST_P(OtherCallStores, GiveTheirLiveCallsOnly) {
   // Live rows are read by column name whatever the shape.
   const DBITEM_CallHistory& first = *reader.Calls()[0];
   EXPECT_EQ(first.address, "+8613812345678");
-  EXPECT_EQ(first.time, 626000000.418);
+  EXPECT_DOUBLE_EQ(first.time, 1604307200.418);
   EXPECT_EQ(first.duration, 64);
   EXPECT_EQ(first.location, "北京");
 }

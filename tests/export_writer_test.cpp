@@ -70,19 +70,26 @@ TEST(LinkRow, EscapesAddressAndTitle) {
             "<a href=\"http://javascript:alert(1)\" target=\"_blank\" title=\"j\">j</a><br/>");
 }
 
-TEST(CExportWriter, ProgressStepsPerLine) {
+// The lines of a list share 56 points of the bar, from 6 after the header
+// to 62, however many there are.
+TEST(CExportWriter, ProgressReachesItsShareThroughTheLines) {
   struct Case {
     int count;
-    float perLine;
+    float afterFirstLine;
   };
-  for (const Case& c : {Case{8, 7}, Case{100, 0}, Case{56, 1}}) {
+  for (const Case& c : {Case{1, 62}, Case{8, 13}, Case{56, 7}, Case{100, 6.56f}, Case{1000, 6.056f}}) {
     RecordingProgress progress;
     CExportWriter writer(&progress, 4);
     writer.BeginList(c.count);
     writer.SetHeader("a\r\n");
-    const float before = progress.value;
-    writer.AddLine(exporting::kToCsvAndHtml, "x\r\n", false);
-    EXPECT_FLOAT_EQ(progress.value - before, c.perLine) << c.count;
+    EXPECT_FLOAT_EQ(progress.value, 6) << c.count;
+    for (int line = 0; line < c.count; ++line) {
+      writer.AddLine(exporting::kToCsvAndHtml, "x\r\n", false);
+      if (line == 0) {
+        EXPECT_FLOAT_EQ(progress.value, c.afterFirstLine) << c.count;
+      }
+    }
+    EXPECT_NEAR(progress.value, 62, 0.01) << c.count;
   }
 }
 

@@ -4,55 +4,66 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
 
-TEST(NormalizeAppleTime, TellsUnixSecondsFromAppleSecondsAndNanoseconds) {
+TEST(UnixFromAppleSeconds, CountsFrom2001AndKeepsTheFraction) {
   struct Case {
     const char* name;
-    std::int64_t value;
-    std::int64_t expected;
+    double stored;
+    double expected;
   };
   const Case cases[] = {
-      {"apple epoch", 0, 978307200},
-      {"apple seconds", 500000000, 1478307200},
-      {"apple nanoseconds", 500000000000000000, 1478307200},
-      {"unix seconds kept", 1480000000, 1480000000},
+      {"seconds of 2016", 500000000, 1478307200},
+      {"with a fraction", 500000000.5, 1478307200.5},
+      // Dates of 2024 on are counts that would pass for Unix seconds of
+      // 1993 and later: they are still seconds since 2001.
+      {"seconds of 2026", 820000000, 820000000.0 + 978307200},
+      {"past 2032, beyond the Unix seconds of 2001", 1000000000, 1978307200},
       {"before 2001", -100, 978307100},
-      // Phones store dates of 2024 and later as values that read as Unix
-      // seconds of 1993-2000: they are Apple seconds.
-      {"apple seconds of 2024", 733536000, 733536000 + 978307200},
-      {"apple seconds of 2026", 820000000, 820000000 + 978307200},
-      // 2001-01-01 00:00 in UTC+8 is 2000-12-31 16:00 UTC: the local year decides.
-      {"first local second of 2001", 978278400, 978278400},
-      {"last local second of 2000", 978278399, 978278399 + 978307200},
-      {"end of the year 3000", 32535215999, 32535215999},
-      {"past the year 3000, nanoseconds", 32535216000, 32 + 978307200},
+      {"the empty date is no time", 0, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(db::NormalizeAppleTime(c.value), c.expected) << c.name;
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(db::UnixFromAppleSeconds(c.stored), c.expected) << c.name;
+  EXPECT_TRUE(std::isnan(db::UnixFromAppleSeconds(std::numeric_limits<double>::quiet_NaN())));
 }
 
-TEST(NormalizeAppleTime, FloatingFormDividesWithoutTruncating) {
-  EXPECT_DOUBLE_EQ(db::NormalizeAppleTime(500000000.5), 1478307200.5);
-  EXPECT_DOUBLE_EQ(db::NormalizeAppleTime(500000000500000000.0), 1478307200.5);
-  EXPECT_DOUBLE_EQ(db::NormalizeAppleTime(1480000000.25), 1480000000.25);
-  EXPECT_TRUE(std::isnan(db::NormalizeAppleTime(std::numeric_limits<double>::quiet_NaN())));
+TEST(UnixFromAppleDate, TellsNanosecondsFromSecondsBySize) {
+  struct Case {
+    const char* name;
+    std::int64_t stored;
+    double expected;
+  };
+  const Case cases[] = {
+      {"seconds", 500000000, 1478307200},
+      {"nanoseconds", 500000000500000000, 1478307200.5},
+      {"largest count of seconds", 4294967295, 4294967295.0 + 978307200},
+      {"smallest count of nanoseconds", 4294967296, 4.294967296 + 978307200},
+      {"the empty date is no time", 0, 0},
+  };
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(db::UnixFromAppleDate(c.stored), c.expected) << c.name;
 }
 
-TEST(FormatItemTime, LocalTimeWithATrailingBlankForEitherForm) {
+TEST(FormatItemTime, LocalTimeOfUnixSecondsWithATrailingBlank) {
   EXPECT_EQ(db::FormatItemTime(1478307200), "2016-11-05 08:53:20 ");
-  EXPECT_EQ(db::FormatItemTime(500000000), "2016-11-05 08:53:20 ");
-  EXPECT_EQ(db::FormatItemTime(500000000000000000.0), "2016-11-05 08:53:20 ");
+  EXPECT_EQ(db::FormatItemTime(1478307200.99), "2016-11-05 08:53:20 ");
+  // No unit is guessed: a count that would be a 2016 date from 2001 is a
+  // date of 1985 here.
+  EXPECT_EQ(db::FormatItemTime(500000000), "1985-11-05 08:53:20 ");
+  EXPECT_EQ(db::FormatItemTime(1), "1970-01-01 08:00:01 ");
+  // No time reads as the phone's empty date.
   EXPECT_EQ(db::FormatItemTime(0), "2001-01-01 08:00:00 ");
+  EXPECT_EQ(db::FormatItemTime(0), db::FormatItemTime(static_cast<double>(db::kAppleEpochOffsetSeconds)));
 }
 
 TEST(FormatItemTime, EmptyWhenTheTimeCannotBeConverted) {
   EXPECT_EQ(db::FormatItemTime(std::numeric_limits<double>::quiet_NaN()), "");
   EXPECT_EQ(db::FormatItemTime(std::numeric_limits<double>::infinity()), "");
   EXPECT_EQ(db::FormatItemTime(1e300), "");
-  // Far before 1970 even after adding the 2001 offset.
-  EXPECT_EQ(db::FormatItemTime(-2e9), "");
+  EXPECT_EQ(db::FormatItemTime(-1), "");
+  EXPECT_EQ(db::FormatItemTime(32535216000.0), "");  // past the year 3000
+  EXPECT_EQ(db::FormatItemTime(32535215999.0), "3001-01-01 07:59:59 ");
 }
 
 }  // namespace

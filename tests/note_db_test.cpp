@@ -238,12 +238,12 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
   EXPECT_EQ(notes[0]->time, 0);
   if (param.objectsRecovered) {
     EXPECT_EQ(notes[1]->noteId, sample::NotePk(store, 6));  // ZCLOUDSTATE
-    EXPECT_EQ(notes[1]->time, 626600500);                   // whole seconds
+    EXPECT_EQ(notes[1]->time, 1604907700);                  // whole seconds, as Unix seconds
   }
   const DBITEM_Note& marked = *notes[recovered];
   EXPECT_EQ(marked.titleText, "待办");
   EXPECT_EQ(marked.snippet, "交电费");
-  EXPECT_EQ(marked.time, 626500100);
+  EXPECT_EQ(marked.time, 1604807300);
   EXPECT_EQ(marked.createdValue, 626500000);
   EXPECT_EQ(marked.entity, sample::kNoteEntity);
   const DBITEM_Note& shopping = *notes[recovered + 2];
@@ -490,7 +490,7 @@ TEST(WriteNotesCsv, WritesOneExactLinePerNote) {
   DBITEM_Note titled;
   titled.titleText = "Doe, \"JJ\"";
   titled.body = "Doe, \"JJ\"\nline two";
-  titled.time = 626500100;
+  titled.time = 1604807300;
   titled.deleted = 1;
   DBITEM_Note untitled;
   untitled.body = std::string(15, 'x') + "\xF0\x9F\x98\x80" + "after";  // a pair across the 16th unit
@@ -561,7 +561,7 @@ TEST(RealFiles, Ios17NoteStoreWithItsLogListsItsFourteenNotes) {
   EXPECT_EQ(notes[1]->deleted, 1);
   for (std::size_t i = 2; i < notes.size(); ++i) EXPECT_EQ(notes[i]->deleted, 0) << i;
   EXPECT_EQ(notes[11]->body, "My iOS 17 Note\nTest note 1");
-  EXPECT_EQ(notes[11]->time, 743869279);
+  EXPECT_EQ(notes[11]->time, 1722176479);
   EXPECT_EQ(notes[11]->createdValue, 743869250);  // ZCREATIONDATE3
   EXPECT_EQ(notes[4]->body.rfind("iOS 14 Note\n\nThis is a note created for iOS 14.", 0), 0u);
   // Z_OPT of Z_PK 43 is 4 in the main file and 6 after the log's frames:

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "backup/file_list_db.h"
+#include "db/item_time.h"
 #include "platform/fs.h"
 #include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
@@ -78,7 +79,7 @@ TEST_P(VoiceMemoForms, ListsEveryMemoWithItsAudioAndExportsEachOnce) {
     const DBITEM_NoteVoice& recording = *recordings[i];
     EXPECT_EQ(recording.label, memos[i].label);
     EXPECT_EQ(recording.recordedValue, static_cast<std::int32_t>(memos[i].appleSeconds));
-    EXPECT_EQ(recording.time, memos[i].appleSeconds);
+    EXPECT_EQ(recording.time, memos[i].appleSeconds + static_cast<double>(db::kAppleEpochOffsetSeconds));
     EXPECT_EQ(recording.duration, static_cast<float>(memos[i].durationSeconds));
     EXPECT_EQ(recording.Title(), memos[i].label);
     if (memos[i].audioInBackup) {

@@ -350,7 +350,8 @@ TEST(FindWxUsers, ReadsEachArchiveOnItsOwn) {
       if (account->userName == "wxid_velmora01") {
         EXPECT_EQ(account->alias, "lin_xiaoyu");
         EXPECT_EQ(account->DisplayName(), "林小雨");
-        EXPECT_EQ(account->settingText4, "13800138000");
+        EXPECT_EQ(account->phoneNumber, "13800138000");
+        EXPECT_EQ(account->email, "lin@example.com");
         EXPECT_EQ(account->avatarLargeUrl, settings.avatarLarge);
         EXPECT_EQ(account->AvatarUrl(), settings.avatarSmall);
         EXPECT_EQ(account->userMd5, sample::WxUserMd5("wxid_velmora01"));

@@ -154,8 +154,8 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
     const DBITEM_WxChat& roomFirst = MessageAt(room, 0);
     EXPECT_EQ(roomFirst.localId, 1);
     EXPECT_EQ(roomFirst.direction, 1);
-    EXPECT_EQ(roomFirst.columnValue5, 2);
-    EXPECT_EQ(roomFirst.columnValue6, 1);
+    EXPECT_EQ(roomFirst.status, 2);
+    EXPECT_EQ(roomFirst.imgStatus, 1);
     EXPECT_EQ(roomFirst.tableVer, 1);
     ASSERT_NE(roomFirst.extension, nullptr);  // the ConIntRes1-first order
     EXPECT_EQ(roomFirst.extension->localId, 1);
@@ -236,9 +236,9 @@ TEST(LoadContactMessages, ReadsBothOrdersAndSkipsMissingOrShortTables) {
     EXPECT_EQ(m->text, "同一行");
     EXPECT_EQ(m->msgType, 49);
     EXPECT_EQ(m->direction, 1);
-    EXPECT_EQ(m->columnValue2, 123456);
-    EXPECT_EQ(m->columnValue5, 4);
-    EXPECT_EQ(m->columnValue6, 5);
+    EXPECT_EQ(m->mesSvrId, 123456);
+    EXPECT_EQ(m->status, 4);
+    EXPECT_EQ(m->imgStatus, 5);
     EXPECT_EQ(m->tableVer, 6);
   }
   EXPECT_TRUE(analysed.Contact("wxid_short").items.empty());

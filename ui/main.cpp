@@ -2,7 +2,6 @@
 // opens the main window; with --render it draws one skin window to a PNG
 // file instead (headless), so that every window can be looked at.
 
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 
 #include "app/process.h"
 #include "app/startup.h"
+#include "platform/environment.h"
 #include "toolkit/application.h"
 #include "toolkit/window.h"
 #include "ui/main_frame.h"
@@ -55,7 +55,7 @@ bool ApplyChanges(toolkit::CWindow& window, const RenderChanges& changes) {
 int RenderSkin(int& argc, char** argv, const std::string& skin, const std::string& out,
                const RenderChanges& changes) {
   // Rendering needs no screen: the offscreen platform draws the same pixels.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  platform::SetEnvironmentDefault("QT_QPA_PLATFORM", "offscreen");
   toolkit::CApplication application(argc, argv);
   toolkit::CWindow window;
   if (!window.Create(skin, "")) {
