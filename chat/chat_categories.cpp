@@ -68,7 +68,9 @@ void DescribeWxRecord(const db::BaseItem& record, nlohmann::ordered_json& out) {
 
 std::vector<AccountSummary> WxAccountSummaries(const CLocalUserList& users) {
   std::vector<AccountSummary> accounts;
-  for (const auto& account : users.wxUsers) accounts.push_back({account->userName, account->DisplayName(), account->alias});
+  for (const auto& account : users.wxUsers) {
+    accounts.push_back({account->userName, account->DisplayName(), account->alias});
+  }
   return accounts;
 }
 
@@ -181,7 +183,9 @@ class QqReader : public ChatAccountsReader {
 
   std::vector<AccountSummary> Accounts() const override {
     std::vector<AccountSummary> accounts;
-    for (const auto& account : users_.qqUsers) accounts.push_back({account->userName, account->DisplayName(), account->uin});
+    for (const auto& account : users_.qqUsers) {
+      accounts.push_back({account->userName, account->DisplayName(), account->uin});
+    }
     return accounts;
   }
 

@@ -403,9 +403,10 @@ void RecoverQqDeletedMessages(CQqLocalUser& account, const std::string& messageP
   }
   if (!messagePath.empty()) {
     const std::size_t contentValue = OneToOneContentValue(account);
-    NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kOneToOneLayout, -1, [&recovered, contentValue](UndarkRow& row) {
+    const auto oneToOne = [&recovered, contentValue](UndarkRow& row) {
       if (row.size() == kOneToOneValues) recovered.push_back(OneToOneMessage(row, contentValue));
-    }));
+    };
+    NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kOneToOneLayout, -1, oneToOne));
     NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kGroupLayout, -1, [&recovered](UndarkRow& row) {
       if (row.size() == kGroupValues) recovered.push_back(GroupMessage(row));
     }));

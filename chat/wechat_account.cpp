@@ -259,7 +259,8 @@ int CLocalUserList::FindLocalUsers(backup::CFileListDB* index, int requestedCate
     }
     return AddQqFolderModeFallbackAccount() ? 1 : 0;
   }
-  if (category != base::kCategoryWeChatContacts && category != base::kCategoryWeChat && category != base::kCategoryWeChatAttachments) {
+  if (category != base::kCategoryWeChatContacts && category != base::kCategoryWeChat &&
+      category != base::kCategoryWeChatAttachments) {
     db::ReportProgress(progress, false, kAnalysisStartPercent);
     return 1;
   }

@@ -181,17 +181,18 @@ int RecoverDeletedContacts(CWxLocalUser& account) {
   if (columns[nameIndex] != kUserNameColumn) return 0;
   const int layout = nameLast ? kFriendLayoutNameLast : kFriendLayoutNameFirst;
   int recovered = 0;
-  account.contactDb->NoteProblem(db::undark::UndarkScan(account.contactDb->DbPath(), layout, static_cast<int>(columns.size()),
-                         [&](db::undark::UndarkRow& row) {
-                           if (row.size() <= nameIndex) return;
-                           const std::string name = db::undark::UndarkValueText(row[nameIndex]);
-                           if (name.empty() || account.FindContact(name) != nullptr) return;
-                           auto contact = std::make_unique<DBITEM_WxFriend>();
-                           const std::size_t count = std::min(row.size(), columns.size());
-                           for (std::size_t j = 0; j < count; ++j) ApplyFriendValue(*contact, columns[j], row[j]);
-                           contact->deleted = 1;
-                           if (account.RegisterContact(contact, kWxKindRecovered, false) == 1) ++recovered;
-                         }));
+  const auto rebuild = [&](db::undark::UndarkRow& row) {
+    if (row.size() <= nameIndex) return;
+    const std::string name = db::undark::UndarkValueText(row[nameIndex]);
+    if (name.empty() || account.FindContact(name) != nullptr) return;
+    auto contact = std::make_unique<DBITEM_WxFriend>();
+    const std::size_t count = std::min(row.size(), columns.size());
+    for (std::size_t j = 0; j < count; ++j) ApplyFriendValue(*contact, columns[j], row[j]);
+    contact->deleted = 1;
+    if (account.RegisterContact(contact, kWxKindRecovered, false) == 1) ++recovered;
+  };
+  account.contactDb->NoteProblem(
+      db::undark::UndarkScan(account.contactDb->DbPath(), layout, static_cast<int>(columns.size()), rebuild));
   return recovered;
 }
 

@@ -516,14 +516,16 @@ void LoadSearchIndex(CWxLocalUser& account) {
   db::ItemList handedBack;  // stays empty: rows are registered, not handed back
   account.ftsDb->LoadTable(0, handedBack);
   const std::string path = account.ftsDb->DbPath();
-  account.ftsDb->NoteProblem(db::undark::UndarkScan(path, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout),
-                         [&account](UndarkRow& row) {
-                           if (row.size() == kIndexNamesValues) RecoverIndexName(account, row);
-                         }));
-  account.ftsDb->NoteProblem(db::undark::UndarkScan(path, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout),
-                         [&account](UndarkRow& row) {
-                           if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row);
-                         }));
+  const auto names = [&account](UndarkRow& row) {
+    if (row.size() == kIndexNamesValues) RecoverIndexName(account, row);
+  };
+  const auto contents = [&account](UndarkRow& row) {
+    if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row);
+  };
+  account.ftsDb->NoteProblem(
+      db::undark::UndarkScan(path, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout), names));
+  account.ftsDb->NoteProblem(
+      db::undark::UndarkScan(path, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout), contents));
 }
 
 void MatchIndexRecords(CWxLocalUser& account) {

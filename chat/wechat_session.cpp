@@ -214,8 +214,8 @@ void LoadSessionSummaries(CWxLocalUser& account) {
   account.sessionDb->LoadTable(0, handedBack);
   db::ReportProgress(account.progress, true, 0.02f * share);
   db::undark::UndarkRowList rows;
-  account.sessionDb->NoteProblem(db::undark::UndarkScan(account.sessionDb->DbPath(), kSessionLayout, db::undark::LayoutColumnCount(kSessionLayout),
-                         rows));
+  account.sessionDb->NoteProblem(db::undark::UndarkScan(account.sessionDb->DbPath(), kSessionLayout,
+                                                        db::undark::LayoutColumnCount(kSessionLayout), rows));
   for (const auto& row : rows) {
     if (row.size() > kSessionPathValue) {
       RegisterRowFile(account, db::undark::UndarkValueText(row[kSessionPathValue]),
