@@ -42,7 +42,7 @@ std::string ReadSetting(std::string_view section, std::string_view key, std::str
 // Stores value under (section, key) in Velmora.ini, creating the folder,
 // the file, the section or the key as needed and keeping every other line.
 // Returns false, leaving the file as it was, when the folder cannot be
-// made, the file cannot be written (a symbolic link in its path is refused,
+// made, the file cannot be written (a link in place of the file is refused,
 // platform/replace_file.h), or a name or the value cannot be stored
 // in an INI line (a line break anywhere, "=" in the key, "]" in the
 // section, an empty section or key).

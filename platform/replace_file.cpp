@@ -137,8 +137,14 @@ std::error_code ReplaceFileWith(const fs::path& target, const std::function<bool
   const std::string name = absolute.filename().string();
   if (name.empty() || name == "." || name == "..") return std::make_error_code(std::errc::invalid_argument);
 
+  // The folder as the user's own links lead to it (a configuration folder
+  // kept elsewhere, /home itself a link on some systems), resolved once; it
+  // is then opened without following any link, so none can be swapped in
+  // meanwhile.
+  const fs::path folderPath = fs::canonical(absolute.parent_path(), error);
+  if (error) return error;
   Descriptor folder;
-  if ((error = OpenFolderWithoutLinks(absolute.parent_path(), folder))) return error;
+  if ((error = OpenFolderWithoutLinks(folderPath, folder))) return error;
   struct stat status {};
   if (::fstatat(folder.Get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode)) {
     return std::make_error_code(std::errc::too_many_symbolic_link_levels);

@@ -7,9 +7,11 @@
 // mixture. A failure seen here removes the temporary file; only a process
 // killed while writing leaves one (".<name>.tmp-<process>-<n>").
 //
-// A target whose path holds a symbolic link (in a folder above it or as the
-// target itself) is refused: a file the program writes for itself must not
-// land wherever a link planted in its way points.
+// A target that is itself a symbolic link is refused: a file the program
+// writes for itself must not land wherever a link planted in its place
+// points. The folders above it are taken as their links lead (the user's own
+// layout: a configuration folder kept elsewhere, /home a link on some
+// systems), resolved once and then opened without following links.
 //
 // Threads: any thread. Two writers of one target each write their own
 // temporary file; the target ends up holding one of the two contents whole.
@@ -24,7 +26,8 @@ namespace platform {
 // Replaces target's content by bytes (a new file when target does not
 // exist; its folder must). Returns an empty error code when target now
 // holds exactly bytes. Otherwise target is as it was and the code says why:
-//   std::errc::too_many_symbolic_link_levels  a link in target's path
+//   std::errc::too_many_symbolic_link_levels  target is a link, or a folder
+//                                             became one while it was opened
 //   std::errc::invalid_argument               target names no file
 //   any other code                            the operating system's reason
 //       the folder could not be opened or the file made, written, flushed or
