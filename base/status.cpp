@@ -8,14 +8,4 @@ std::string Status::Text() const {
   return file_ + ": " + message_;
 }
 
-const char* CodeName(Status::Code code) {
-  switch (code) {
-    case Status::Code::kOk: return "ok";
-    case Status::Code::kNotFound: return "not found";
-    case Status::Code::kCorrupt: return "corrupt";
-    case Status::Code::kUnreadable: return "unreadable";
-  }
-  return "unknown";
-}
-
 }  // namespace base

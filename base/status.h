@@ -49,7 +49,4 @@ class Status {
   std::string message_;
 };
 
-// "not found", "corrupt", "unreadable" or "ok".
-const char* CodeName(Status::Code code);
-
 }  // namespace base

@@ -333,7 +333,7 @@ bool LoadQqAccount(int index, CQqLocalUser& account, backup::CFileListDB* fileIn
     account.ftsDb = std::make_unique<CTencentQQDB>(&account);
     fileIndex->OpenDatabase(*account.ftsDb, indexPath, kQqIndexDb);
   }
-  RecoverQqDeletedMessages(account, messagePath, indexPath);
+  RecoverQqDeletedMessages(account);
   return true;
 }
 

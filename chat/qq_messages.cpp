@@ -15,14 +15,10 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/paths.h"
+#include "readers/table_rows.h"
 
 namespace chat {
 namespace {
-
-// Keeps a scan's failure with the reader of the file scanned, when it has one.
-void NoteScan(CTencentQQDB* reader, const base::Status& status) {
-  if (reader != nullptr) reader->NoteProblem(status);
-}
 
 using db::undark::UndarkRow;
 using db::undark::UndarkValueText;
@@ -394,22 +390,21 @@ void LoadQqConversations(CQqLocalUser& account) {
   }
 }
 
-void RecoverQqDeletedMessages(CQqLocalUser& account, const std::string& messagePath, const std::string& indexPath) {
+void RecoverQqDeletedMessages(CQqLocalUser& account) {
   std::vector<std::unique_ptr<DBITEM_QqChat>> recovered;
-  if (!indexPath.empty()) {
-    NoteScan(account.ftsDb.get(), db::undark::UndarkScan(indexPath, kIndexLayout, -1, [&recovered](UndarkRow& row) {
+  if (account.ftsDb) {
+    readers::ScanRows(*account.ftsDb, kIndexLayout, -1, [&recovered](UndarkRow& row) {
       if (row.size() == kIndexValues) recovered.push_back(IndexMessage(row));
-    }));
+    });
   }
-  if (!messagePath.empty()) {
+  if (account.qqDb) {
     const std::size_t contentValue = OneToOneContentValue(account);
-    const auto oneToOne = [&recovered, contentValue](UndarkRow& row) {
+    readers::ScanRows(*account.qqDb, kOneToOneLayout, -1, [&recovered, contentValue](UndarkRow& row) {
       if (row.size() == kOneToOneValues) recovered.push_back(OneToOneMessage(row, contentValue));
-    };
-    NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kOneToOneLayout, -1, oneToOne));
-    NoteScan(account.qqDb.get(), db::undark::UndarkScan(messagePath, kGroupLayout, -1, [&recovered](UndarkRow& row) {
+    });
+    readers::ScanRows(*account.qqDb, kGroupLayout, -1, [&recovered](UndarkRow& row) {
       if (row.size() == kGroupValues) recovered.push_back(GroupMessage(row));
-    }));
+    });
   }
   for (std::size_t i = recovered.size(); i-- > 0;) FileRecoveredMessage(account, recovered[i]);
 }

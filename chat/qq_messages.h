@@ -83,9 +83,9 @@ std::unique_ptr<DBITEM_QqChat> ReadQqMessageRow(int tableKind, const db::CppSQLi
 void FileQqIndexRow(CQqLocalUser& account, int tableKind, const db::CppSQLite3Query& query);
 // Loads the one-to-one and the group table of every listed contact.
 void LoadQqConversations(CQqLocalUser& account);
-// Rebuilds messages from deleted rows of the search index (at indexPath,
-// when not empty) and of the message database (at messagePath), and files
-// them from the last found to the first.
-void RecoverQqDeletedMessages(CQqLocalUser& account, const std::string& messagePath, const std::string& indexPath);
+// Rebuilds messages from deleted rows of the account's search index and
+// message database (those of its readers that were opened), and files them
+// from the last found to the first.
+void RecoverQqDeletedMessages(CQqLocalUser& account);
 
 }  // namespace chat

@@ -15,6 +15,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "readers/table_rows.h"
 
 namespace chat {
 namespace {
@@ -191,8 +192,7 @@ int RecoverDeletedContacts(CWxLocalUser& account) {
     contact->deleted = 1;
     if (account.RegisterContact(contact, kWxKindRecovered, false) == 1) ++recovered;
   };
-  account.contactDb->NoteProblem(
-      db::undark::UndarkScan(account.contactDb->DbPath(), layout, static_cast<int>(columns.size()), rebuild));
+  readers::ScanRows(*account.contactDb, layout, static_cast<int>(columns.size()), rebuild);
   return recovered;
 }
 

@@ -13,6 +13,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "readers/table_rows.h"
 
 namespace chat {
 namespace {
@@ -515,17 +516,15 @@ void LoadSearchIndex(CWxLocalUser& account) {
   if (!account.ftsDb) return;
   db::ItemList handedBack;  // stays empty: rows are registered, not handed back
   account.ftsDb->LoadTable(0, handedBack);
-  const std::string path = account.ftsDb->DbPath();
   const auto names = [&account](UndarkRow& row) {
     if (row.size() == kIndexNamesValues) RecoverIndexName(account, row);
   };
   const auto contents = [&account](UndarkRow& row) {
     if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row);
   };
-  account.ftsDb->NoteProblem(
-      db::undark::UndarkScan(path, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout), names));
-  account.ftsDb->NoteProblem(
-      db::undark::UndarkScan(path, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout), contents));
+  readers::ScanRows(*account.ftsDb, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout), names);
+  readers::ScanRows(*account.ftsDb, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout),
+                    contents);
 }
 
 void MatchIndexRecords(CWxLocalUser& account) {

@@ -12,6 +12,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "platform/fs.h"
+#include "readers/table_rows.h"
 
 namespace chat {
 namespace {
@@ -214,8 +215,8 @@ void LoadSessionSummaries(CWxLocalUser& account) {
   account.sessionDb->LoadTable(0, handedBack);
   db::ReportProgress(account.progress, true, 0.02f * share);
   db::undark::UndarkRowList rows;
-  account.sessionDb->NoteProblem(db::undark::UndarkScan(account.sessionDb->DbPath(), kSessionLayout,
-                                                        db::undark::LayoutColumnCount(kSessionLayout), rows));
+  readers::ScanRows(*account.sessionDb, kSessionLayout, db::undark::LayoutColumnCount(kSessionLayout),
+                    [&rows](db::undark::UndarkRow& row) { rows.push_back(std::move(row)); });
   for (const auto& row : rows) {
     if (row.size() > kSessionPathValue) {
       RegisterRowFile(account, db::undark::UndarkValueText(row[kSessionPathValue]),

@@ -41,8 +41,8 @@ int RunAnalyse(const AnalyseOptions& options) {
   // A file the category needs could not be read: what is shown is only part
   // of what the phone holds, and the exit status says so.
   const int done = RequiredFileFailed(analysis) ? kExitUnreadable : kExitDone;
-  const base::CategoryInfo& info = base::CategoryOf(category);
   const readers::ICategoryReader& reader = *analysis.reader;
+  const base::CategoryInfo& info = reader.Category();
   if (analysis.chooseAccount) {
     if (options.json) {
       nlohmann::ordered_json out;

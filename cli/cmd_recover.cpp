@@ -30,7 +30,7 @@ int RunRecover(const RecoverOptions& options) {
   // records of a list, or the files of one top group of a media category.
   std::vector<db::BaseItem*> selection;
   const db::FriendItem* top = nullptr;
-  if (base::CategoryOf(category).kind == base::CategoryKind::kMedia) {
+  if (analysis.reader->Category().kind == base::CategoryKind::kMedia) {
     if (options.group < 0 || static_cast<std::size_t>(options.group) >= analysis.list.size()) {
       if (!analysis.list.empty()) {
         std::cerr << "velmora: --group is 0-" << analysis.list.size() - 1 << " here\n";

@@ -90,7 +90,6 @@ class CExportWriter {
   const std::filesystem::path& Folder() const { return folder_; }
   const std::string& CsvText() const { return csvText_; }
   int Category() const { return category_.number; }
-  const base::CategoryInfo& CategoryRow() const { return category_; }
   // The categories written as a chat site (QQ and WeChat chats).
   bool IsChatCategory() const { return category_.exportForm == base::ExportForm::kChatSite; }
 

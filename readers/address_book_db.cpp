@@ -12,6 +12,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -261,7 +262,7 @@ void CAddressBookDB::RecoverDeletedPersons() {
   // full-text rows are still recovered below.
   if (personColumns_ != static_cast<int>(kPersonValues)) return;
   std::vector<std::unique_ptr<DBITEM_AdrBFriend>> found;
-  NoteProblem(db::undark::UndarkScan(dbPath, kPersonLayout, -1, [&](db::undark::UndarkRow& row) {
+  ScanRows(*this, kPersonLayout, -1, [&](db::undark::UndarkRow& row) {
     if (row.size() != kPersonValues) return;
     const int rowId = ParseDecimal<int>(row[0].text);
     // Live rows are found too; a row whose ROWID is live is that contact or
@@ -287,14 +288,14 @@ void CAddressBookDB::RecoverDeletedPersons() {
     contact->deleted = 1;
     contactByRowId_[rowId] = contact.get();
     found.push_back(std::move(contact));
-  }));
+  });
   // The scan above already passed over every ROWID known before it; the
   // merge puts the rest in front in the order they were found.
   db::MergeRecovered(contacts_, std::move(found), [](const DBITEM_AdrBFriend& contact) { return contact.rowId; });
 }
 
 void CAddressBookDB::RecoverFullTextRows() {
-  NoteProblem(db::undark::UndarkScan(dbPath, kFullTextLayout, -1, [&](db::undark::UndarkRow& row) {
+  ScanRows(*this, kFullTextLayout, -1, [&](db::undark::UndarkRow& row) {
     if (row.size() != kFullTextValues) return;
     auto contact = std::make_unique<DBITEM_AdrBFriend>();
     contact->rowId = static_cast<int>(db::undark::UndarkValueToInt64(row[0]));
@@ -312,7 +313,7 @@ void CAddressBookDB::RecoverFullTextRows() {
     contact->deleted = 1;
     recoveredContacts_.push_back(std::move(contact));
     recoveredPhoneTexts_.push_back(std::move(phoneText));
-  }));
+  });
 }
 
 bool CAddressBookDB::RepeatsLiveContact(const DBITEM_AdrBFriend& recovered, const std::string& phoneText) const {

@@ -18,12 +18,6 @@ void ICategoryReader::OpenAndLoad(db::CDbSqlite& reader, const std::string& stor
   AddProblems(&reader, required);
 }
 
-base::Status ICategoryReader::Locate(const DatabaseLocation& location, std::string& path) {
-  const base::Status looked = LocateDatabase(*index_, location, path);
-  AddProblem(looked, true);
-  if (looked.Ok() && path.empty()) return base::Status::NotFound(location.manifestPath, "not in the backup");
-  return looked;
-}
 
 nlohmann::ordered_json ICategoryReader::RecordJson(const db::BaseItem& record) const {
   nlohmann::ordered_json out;
@@ -66,18 +60,21 @@ nlohmann::ordered_json TimeJson(double time) {
   return time;
 }
 
-base::Status LocateDatabase(backup::CFileListDB& index, const DatabaseLocation& location, std::string& path) {
+base::Status ICategoryReader::Locate(const DatabaseLocation& location, std::string& path) {
   path.clear();
   std::vector<std::string> paths;
-  const bool folderMode = index.Mode() == backup::SourceFolder;
+  const bool folderMode = index_->Mode() == backup::SourceFolder;
   const int result =
-      index.FindFilePaths(folderMode ? location.folderPath : location.manifestPath, location.domain, paths, false);
+      index_->FindFilePaths(folderMode ? location.folderPath : location.manifestPath, location.domain, paths, false);
   if (!folderMode && result == 0) {
-    return base::Status::Unreadable(index.DbPath(), "the backup's manifest could not be searched for " +
-                                                        std::string(location.manifestPath) + " (" +
-                                                        index.LastError() + ")");
+    const base::Status failed = base::Status::Unreadable(
+        index_->DbPath(), "the backup's manifest could not be searched for " + std::string(location.manifestPath) +
+                              " (" + index_->LastError() + ")");
+    AddProblem(failed, true);
+    return failed;
   }
-  if (!paths.empty()) path = paths.front();
+  if (paths.empty()) return base::Status::NotFound(location.manifestPath, "not in the backup");
+  path = paths.front();
   return {};
 }
 

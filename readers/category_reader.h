@@ -133,9 +133,10 @@ class ICategoryReader {
   // the connection (the records stay) and keeps the reader's problems.
   void OpenAndLoad(db::CDbSqlite& reader, const std::string& storedPath, int param, const LoadContext& context,
                    bool required);
-  // Looks a database up (LocateDatabase): ok with its path; not found when
-  // the backup does not hold it; unreadable when the index could not be
-  // asked, which is kept as a required problem.
+  // Looks a database up through the index (the first stored path the lookup
+  // gives): ok with its path; not found (path empty) when the backup does
+  // not hold it; unreadable when the index could not be asked, which is kept
+  // as a required problem.
   base::Status Locate(const DatabaseLocation& location, std::string& path);
 
   void AddProblem(const base::Status& status, bool required);
@@ -156,10 +157,5 @@ std::vector<const db::BaseItem*> Members(const db::BaseItem& record);
 
 // A record time (Unix seconds) as JSON: null for 0 (no time).
 nlohmann::ordered_json TimeJson(double time);
-
-// The stored path of a database, found through index: the first path the
-// lookup gives. Empty when the backup does not hold it; the status is
-// unreadable when the index could not be asked, else ok.
-base::Status LocateDatabase(backup::CFileListDB& index, const DatabaseLocation& location, std::string& path);
 
 }  // namespace readers

@@ -16,6 +16,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -319,14 +320,14 @@ std::optional<std::string> CIphoneNoteDB::FindAttachmentFile(const std::string& 
 }
 
 void CIphoneNoteDB::RecoverNotes() {
-  NoteProblem(db::undark::UndarkScan(dbPath, kNoteDataLayout, -1, [this](db::undark::UndarkRow& row) {
+  ScanRows(*this, kNoteDataLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kNoteDataColumns) return;
     auto note = std::make_unique<DBITEM_Note>();
     note->noteId = ValueInt32(row[kNoteDataNoteColumn]);
     if (auto text = ExtractNoteText(ValueBlob(row[kNoteDataBlobColumn]))) note->body = std::move(*text);
     note->deleted = 1;
     recoveredNotes_.push_back(std::move(note));
-  }));
+  });
   RecoverObjectRows();
 }
 
@@ -336,7 +337,7 @@ void CIphoneNoteDB::RecoverObjectRows() {
   // look for, and the whole file is not read again for nothing.
   if (objectColumnCount_ != db::undark::LayoutColumnCount(layout)) return;
   const auto expected = static_cast<std::size_t>(objectColumnCount_);
-  NoteProblem(db::undark::UndarkScan(dbPath, layout, -1, [&](db::undark::UndarkRow& row) {
+  ScanRows(*this, layout, -1, [&](db::undark::UndarkRow& row) {
     if (row.size() != expected) return;
     // The scan meets the live rows too. Their texts are the title and
     // snippet, never the note's text, so the note key cannot tell them from
@@ -351,7 +352,7 @@ void CIphoneNoteDB::RecoverObjectRows() {
     note->body = ValueText(row[kObjectFirstTextValue]) + ValueText(row[kObjectSecondTextValue]);
     note->deleted = 1;
     recoveredNotes_.push_back(std::move(note));
-  }));
+  });
 }
 
 void CIphoneNoteDB::MergeRecoveredNotes() {

@@ -11,6 +11,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -141,19 +142,19 @@ void CSafariDB::SeedPageAddresses() {
 }
 
 void CSafariDB::RecoverSafariHistory() {
-  NoteProblem(db::undark::UndarkScan(dbPath, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
+  ScanRows(*this, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kPagesValues) return;
     const std::int64_t id = std::strtoll(row[0].text.c_str(), nullptr, 10);
     if (id > 0) urlById_.try_emplace(id, db::undark::UndarkValueText(row[1]));  // ids start at 1
-  }));
-  NoteProblem(db::undark::UndarkScan(dbPath, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
+  });
+  ScanRows(*this, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
     if (row.size() != kVisitsValues || !LooksLikeVisit(row)) return;
     auto visit = std::make_unique<DBITEM_Safari>();
     visit->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1]));
     visit->pageTitle = db::undark::UndarkValueText(row[3]);
     visit->deleted = 1;
     recoveredVisits_.push_back(std::move(visit));
-  }));
+  });
 }
 
 void CSafariDB::MergeRecoveredVisits() {

@@ -4,6 +4,12 @@
 
 namespace readers {
 
+bool ScanRows(db::CDbSqlite& reader, int layout, int expectedColumns, const db::undark::UndarkRowSink& sink) {
+  const base::Status scanned = db::undark::UndarkScan(reader.DbPath(), layout, expectedColumns, sink);
+  reader.NoteProblem(scanned);
+  return scanned.Ok();
+}
+
 bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, int liveColumns,
                    std::span<const RecoveredColumn> columns, const db::undark::UndarkRowSink& sink) {
   if (liveColumns <= 0) return false;
@@ -13,10 +19,9 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
     if (column.index >= names.size() || names[column.index] != column.name) return false;
   }
   const auto expected = static_cast<std::size_t>(liveColumns);
-  reader.NoteProblem(db::undark::UndarkScan(reader.DbPath(), layout, liveColumns, [&](db::undark::UndarkRow& row) {
+  return ScanRows(reader, layout, liveColumns, [&](db::undark::UndarkRow& row) {
     if (row.size() == expected) sink(row);
-  }));
-  return true;
+  });
 }
 
 }  // namespace readers

@@ -1,7 +1,8 @@
 #pragma once
-// The one scan step of a reader whose deleted rows are read by position: the
-// rows of the live table's layout found in the database file, checked
-// against the live table's shape first.
+// The one scan step of every reader: the deleted rows of a layout found in
+// the reader's own database file, the scan's failure kept among the reader's
+// problems; and for readers whose rows are read by position, checked against
+// the live table's shape first.
 
 #include <cstddef>
 #include <span>
@@ -18,6 +19,12 @@ struct RecoveredColumn {
   std::size_t index;
   const char* name;
 };
+
+// Hands sink every row of layout found in reader's database file (its
+// DbPath), in the order the scan finds them; expectedColumns as
+// db::undark::UndarkScan takes it. A scan that cannot run (the file gone,
+// not a database) is kept among reader's problems. Returns whether it ran.
+bool ScanRows(db::CDbSqlite& reader, int layout, int expectedColumns, const db::undark::UndarkRowSink& sink);
 
 // Hands sink every row of layout in reader's database file that has exactly
 // liveColumns values (the live table's column count, as LoadTable gave it),

@@ -245,7 +245,9 @@ TEST_P(DemoBackupTest, QqAccountsAreChosenAndTheirChatsWrittenAsASite) {
   const auto accounts = reader_->Accounts();
   ASSERT_EQ(accounts.size(), folderForm ? 1u : 2u);
   EXPECT_FALSE(accounts[0].userName.ends_with("(TIM)"));
-  if (!folderForm) EXPECT_EQ(accounts[1].userName, accounts[1].id + "(TIM)");
+  if (!folderForm) {
+    EXPECT_EQ(accounts[1].userName, accounts[1].id + "(TIM)");
+  }
   for (std::size_t chosen = 0; chosen < accounts.size(); ++chosen) {
     reader_->ChooseAccount(chosen);
     for (const db::BaseItem* record : reader_->ResultList()) {

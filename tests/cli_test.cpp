@@ -320,8 +320,12 @@ TEST_F(CliTest, AnalyseTellsADamagedDatabaseFromAnAbsentApp) {
     EXPECT_EQ(run.status, c.status) << run.err;
     const bool warned = run.err.find("warning: cannot read") != std::string::npos;
     EXPECT_EQ(warned, c.warned) << run.err;
-    if (c.warned) EXPECT_NE(run.err.find("not a SQLite database"), std::string::npos) << run.err;
-    if (!c.damaged) EXPECT_NE(run.out.find("Records: 0"), std::string::npos) << run.out;
+    if (c.warned) {
+      EXPECT_NE(run.err.find("not a SQLite database"), std::string::npos) << run.err;
+    }
+    if (!c.damaged) {
+      EXPECT_NE(run.out.find("Records: 0"), std::string::npos) << run.out;
+    }
   }
 }
 
