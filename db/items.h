@@ -37,8 +37,17 @@ class BaseItem {
   // The text the browser's search box matches.
   virtual const std::string& SearchText() const;
 
+  // Where a deleted record was found. Read only when deleted is 1.
+  enum class DeletedFrom : std::uint8_t {
+    kFreeSpace,        // rebuilt from the bytes of deleted rows
+    kRecentlyDeleted,  // still a row, kept by the app for a while after the owner deleted it
+    kWal,              // an older version of the row left in the write-ahead log
+  };
+
   void* row = nullptr;           // the browser's list row showing this record; set by the browser
-  std::int32_t deleted = 0;      // 1 when rebuilt from deleted rows
+  std::int32_t deleted = 0;      // 1 when the owner deleted it (see deletedFrom)
+  DeletedFrom deletedFrom = DeletedFrom::kFreeSpace;
+  double deletedAt = 0;          // Unix seconds the app noted the deletion at; 0 when unknown
   std::int32_t checked = 0;      // 1 when ticked for recovery
   double time = 0;               // Unix seconds; 0 for none (see Times above)
   FriendItem* sender = nullptr;  // who authored the record; not owned

@@ -165,7 +165,8 @@ FileNameParts SafeFileNameParts(std::string_view name) {
   return parts;
 }
 
-bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const FileNameParts& name) {
+bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const FileNameParts& name,
+                       fs::path* copiedTo) {
   constexpr int kMaxNumber = 10000;
   for (int number = 1; number <= kMaxNumber; ++number) {
     const std::string stem = number == 1 ? name.stem : name.stem + " " + std::to_string(number);
@@ -174,10 +175,31 @@ bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const Fil
     if (fs::exists(fs::symlink_status(target, error))) continue;
     // copy_options::none refuses an existing target, so a file made between
     // the test and the copy is not replaced either.
-    if (fs::copy_file(source, target, fs::copy_options::none, error)) return true;
+    if (fs::copy_file(source, target, fs::copy_options::none, error)) {
+      if (copiedTo != nullptr) *copiedTo = target;
+      return true;
+    }
     if (error != std::errc::file_exists) return false;
   }
   return false;
+}
+
+std::string FileHref(std::string_view relativePath) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string href;
+  for (const char c : relativePath) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    if (plain) {
+      href += c;
+    } else {
+      href += '%';
+      href += kHex[byte >> 4];
+      href += kHex[byte & 0x0F];
+    }
+  }
+  return href;
 }
 
 std::string LinkRow(const std::string& url, const std::string& title) {
@@ -258,7 +280,7 @@ void CExportWriter::SetHeader(const std::string& header) {
   SetProgress(6);
 }
 
-void CExportWriter::AddLine(int target, const std::string& line, bool deleted) {
+void CExportWriter::AddLine(int target, const std::string& line, bool deleted, std::string_view markup) {
   if (target != kToHtmlOnly) {
     std::string csvLine = line;
     ReplaceAll(csvLine, kFieldMarker, "\"");
@@ -281,6 +303,7 @@ void CExportWriter::AddLine(int target, const std::string& line, bool deleted) {
       row += HtmlCell(cell);
       first = false;
     }
+    row += markup;
     row += kRowEnd;
     listRows_ += row;
     if (deleted) hasDeleted_ = true;

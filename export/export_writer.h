@@ -66,8 +66,11 @@ class CExportWriter {
   // The reader's CSV header line, ending in "\r\n".
   void SetHeader(const std::string& header);
   // A reader's CSV line (ending in "\r\n", free-text fields prepared by
-  // db::CsvQuoteField) to the CSV text, the HTML rows or both.
-  void AddLine(int target, const std::string& line, bool deleted);
+  // db::CsvQuoteField) to the CSV text, the HTML rows or both. markup, when
+  // given, goes raw at the end of the HTML row's last cell (a picture or a
+  // link to a file copied with the record): the caller builds it from
+  // escaped text (EscapeHtml, FileHref).
+  void AddLine(int target, const std::string& line, bool deleted, std::string_view markup = {});
   // Chat categories: the local account whose conversations follow. Its name
   // names the site's folder; pictures are copied only from its mediaRoot.
   void SetAccount(ChatAccountView account);
@@ -157,9 +160,14 @@ FileNameParts SafeFileNameParts(std::string_view name);
 // Copies source into folder as stem + extension, or as "stem N" + extension
 // with the smallest N from 2 whose name is free, so that two records of one
 // name are both kept. Never replaces a file, also one made meanwhile.
-// Returns whether a copy was made.
+// Returns whether a copy was made; copiedTo, when given, gets the file made.
 bool CopyUnderFreeName(const std::filesystem::path& source, const std::filesystem::path& folder,
-                       const FileNameParts& name);
+                       const FileNameParts& name, std::filesystem::path* copiedTo = nullptr);
+
+// A relative file path as the href of a link in a page: every byte outside
+// letters, digits and "-._~/" percent-encoded, so that a name holding '#',
+// '%' or a quote still names the file.
+std::string FileHref(std::string_view relativePath);
 
 // "<a href="URL" target="_blank" title="TITLE">TITLE</a><br/>", with
 // "http://" put in front of a URL that does not begin with "http". Both come

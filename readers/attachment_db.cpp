@@ -1,5 +1,7 @@
 #include "readers/attachment_db.h"
 
+#include "readers/sms_attachments.h"
+
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -22,6 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kFilesKind = 0;
+// The app reader of the messages: a row of sms.db's attachment table.
+constexpr int kSmsAttachmentRowKind = 1;
 constexpr char kSeparator = fs::path::preferred_separator;
 
 // Extensions and the media type they give. The words are distinct across
@@ -33,6 +37,10 @@ struct ExtensionType {
 constexpr ExtensionType kExtensionTypes[] = {
     {"jpg", kAttachmentImage},       {"jpeg", kAttachmentImage},     {"png", kAttachmentImage},
     {"bmp", kAttachmentImage},       {"pic", kAttachmentImage},      {"pic_thum", kAttachmentImage},
+    {"heic", kAttachmentImage},      {"heif", kAttachmentImage},     {"gif", kAttachmentImage},
+    {"webp", kAttachmentImage},      {"m4v", kAttachmentVideo},      {"3gp", kAttachmentVideo},
+    {"caf", kAttachmentVoice},       {"m4a", kAttachmentVoice},      {"amr", kAttachmentVoice},
+    {"aac", kAttachmentVoice},       {"wav", kAttachmentVoice},
     {"pic_hd", kAttachmentImage},    {"thumb", kAttachmentImage},    {"video_thum", kAttachmentImage},
     {"mp4", kAttachmentVideo},       {"mov", kAttachmentVideo},      {"mpg", kAttachmentVideo},
     {"mkv", kAttachmentVideo},       {"mp4_temp", kAttachmentVideo}, {"mp3", kAttachmentVoice},
@@ -53,8 +61,11 @@ struct CategoryFiles {
 constexpr CategoryFiles kCategoryFiles[] = {
     {base::kCategoryNotesAttachments, "Files where flags=1 and domain like '%AppDomainGroup-group.com.apple.notes%'",
      "AppDomainGroup-group.com.apple.notes", "Accounts/"},
-    {base::kCategoryMessageAttachments, "Files where flags=1 and domain like '%MediaDomain%'", "MediaDomain",
-     "Library/SMS/Attachments/"},
+    // MediaDomain holds the voice memos and the messages' sticker cache
+    // too; the attachments are the files of their own folder.
+    {base::kCategoryMessageAttachments,
+     "Files where flags=1 and domain like '%MediaDomain%' and relativePath like 'Library/SMS/Attachments/%'",
+     "MediaDomain", "Library/SMS/Attachments/"},
     // The account folder is a value bound to the one parameter, escaped for
     // LIKE with '\'.
     {base::kCategoryWeChatAttachments,
@@ -197,14 +208,25 @@ std::string CAttachmentDB::GetTableName(int tableKind) {
   return files->clause;
 }
 
+int CAttachmentDB::TypeOf(const std::string& relativePath, bool& png) const {
+  const int byName = AttachmentTypeOf(relativePath, png);
+  const auto named = namedFiles_.find(relativePath);
+  return named != namedFiles_.end() ? named->second : byName;
+}
+
 void CAttachmentDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
+  if (tableKind == kSmsAttachmentRowKind && appMode_ == kAppReaderMode) {
+    const std::unique_ptr<DBITEM_SmsAttachment> attachment = ParseSmsAttachmentRow(query);
+    if (!attachment->relativePath.empty()) namedFiles_[attachment->relativePath] = SmsAttachmentType(*attachment);
+    return;
+  }
   if (tableKind != kFilesKind || openParam != 0) {
     CDbSqlite::ParseRow(tableKind, out, query);
     return;
   }
   std::string relativePath = db::FieldText(query, "relativePath");
   bool png = false;
-  const int mediaType = AttachmentTypeOf(relativePath, png);
+  const int mediaType = TypeOf(relativePath, png);
   if (mediaType == 0) return;
   std::string fileID = db::FieldText(query, "fileID");
   if (!IsStoredFileName(fileID)) return;
@@ -228,8 +250,14 @@ int CAttachmentDB::LoadAttachmentReader(const std::string& path, std::array<void
   if (appMode_ != kManifestReaderMode || sourceMode == backup::SourceManifestDb) {
     const base::Status opened = index_ != nullptr ? index_->OpenDatabase(*this, path, openParameter) : Open(path, openParameter);
     if (!opened.Ok()) return 0;
-    // The app reader only proves the app's database is there; its files
-    // come from the manifest reader.
+    // The app reader only proves the app's database is there, and for the
+    // messages names the files sms.db knows; the files come from the
+    // manifest reader.
+    if (appMode_ == kAppReaderMode && openParameter == 0 && category_ == base::kCategoryMessageAttachments &&
+        HasTable("attachment")) {
+      db::ItemList unused;
+      Query(kSmsAttachmentRowKind, kSmsAttachmentsAloneSql, unused);
+    }
     if (openParameter != 0 || appMode_ != kManifestReaderMode) return 1;
     LoadManifest();
   } else {
@@ -295,8 +323,9 @@ void CAttachmentDB::LoadMbdb() {
   for (const backup::MbdbRecord& entry : manifest->Records()) {
     if (!entry.domain || !entry.path || !entry.IsRegularFile() || !MatchesDomain(*entry.domain)) continue;
     if (category_ == base::kCategoryWeChatAttachments && !ContainsIgnoringAsciiCase(*entry.path, accountPart)) continue;
+    if (category_ == base::kCategoryMessageAttachments && !MatchesFolderPath(*entry.path)) continue;
     bool png = false;
-    const int mediaType = AttachmentTypeOf(*entry.path, png);
+    const int mediaType = TypeOf(*entry.path, png);
     if (mediaType == 0) continue;
     auto record = std::make_unique<DBITEM_Attachment>();
     record->mediaType = mediaType;
@@ -352,7 +381,7 @@ void CAttachmentDB::LoadFolder() {
       std::string relativePath = db::RepairUtf8(current.relative + entry.name);
       if (!MatchesFolderPath(relativePath)) continue;
       bool png = false;
-      const int mediaType = AttachmentTypeOf(relativePath, png);
+      const int mediaType = TypeOf(relativePath, png);
       if (mediaType == 0) continue;
       const fs::path stored = current.folder / entry.name;
       auto record = std::make_unique<DBITEM_Attachment>();
@@ -453,6 +482,7 @@ int LoadAttachments(AttachmentSet& set, backup::CFileListDB& index, std::array<v
     }
   }
   set.manifestReader = std::make_unique<CAttachmentDB>(&index, category, kManifestReaderMode);
+  if (set.appReader) set.manifestReader->NameFiles(set.appReader->NamedFiles());
   set.manifestReader->LoadAttachmentReader(ManifestPathOf(index), rows, 0);
   return 1;
 }

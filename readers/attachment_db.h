@@ -36,6 +36,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "backup/file_list_db.h"
@@ -147,6 +149,14 @@ class CAttachmentDB : public db::CDbSqlite {
   // The day groups by their date key. Owned here.
   const std::map<std::string, DBITEM_AttachmentFriend*>& GroupsByDate() const { return groupsByDate_; }
 
+  // Files the app's own database names (sms.db's attachment table), by
+  // relative path, with their media type. A named file is listed whatever
+  // its extension, as that type; the others by their extension. The app
+  // reader of the messages fills it; the manifest reader is given it before
+  // loading.
+  const std::unordered_map<std::string, int>& NamedFiles() const { return namedFiles_; }
+  void NameFiles(std::unordered_map<std::string, int> files) { namedFiles_ = std::move(files); }
+
   // The column count of the manifest query (0 when it could not run).
   int LoadedColumns() const { return columnCount_; }
   int Category() const { return category_; }
@@ -154,6 +164,9 @@ class CAttachmentDB : public db::CDbSqlite {
 
  private:
   void MakeTopGroups(const std::array<void*, 5>& browserRows);
+  // The media type of a file: the named type, else by extension (0: not
+  // listed). Sets png by the extension.
+  int TypeOf(const std::string& relativePath, bool& png) const;
   // Lists the files through SQL (Manifest.db) or from the index.
   void LoadManifest();
   void LoadMbdb();
@@ -176,6 +189,7 @@ class CAttachmentDB : public db::CDbSqlite {
   std::vector<DBITEM_AttachmentFriend*> topGroups_;
   std::map<std::string, DBITEM_AttachmentFriend*> groupsByDate_;
   std::vector<std::unique_ptr<DBITEM_Attachment>> attachments_;
+  std::unordered_map<std::string, int> namedFiles_;
   int columnCount_ = 0;
 };
 

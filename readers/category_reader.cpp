@@ -23,6 +23,10 @@ nlohmann::ordered_json ICategoryReader::RecordJson(const db::BaseItem& record) c
   nlohmann::ordered_json out;
   out["title"] = record.Title();
   out["deleted"] = record.deleted != 0;
+  if (record.deleted != 0) {
+    out["deletedFrom"] = DeletedFromName(record.deletedFrom);
+    out["deletedAt"] = TimeJson(record.deletedAt);
+  }
   out["time"] = TimeJson(record.time);
   DescribeRecord(record, out);
   return out;
@@ -53,6 +57,15 @@ std::vector<const db::BaseItem*> Members(const db::BaseItem& record) {
     }
   }
   return members;
+}
+
+const char* DeletedFromName(db::BaseItem::DeletedFrom from) {
+  switch (from) {
+    case db::BaseItem::DeletedFrom::kRecentlyDeleted: return "recently-deleted";
+    case db::BaseItem::DeletedFrom::kWal: return "wal";
+    case db::BaseItem::DeletedFrom::kFreeSpace: break;
+  }
+  return "free-space";
 }
 
 nlohmann::ordered_json TimeJson(double time) {

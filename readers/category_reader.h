@@ -111,8 +111,10 @@ class ICategoryReader {
   virtual base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
                               const db::FriendItem* topGroup, exporting::IExportProgress* progress) const = 0;
 
-  // A record as JSON: "title", "deleted", "time" (Unix seconds, or null),
-  // then the fields of its type (DescribeRecord).
+  // A record as JSON: "title", "deleted" (for a deleted record then
+  // "deletedFrom": "free-space", "recently-deleted" or "wal", and
+  // "deletedAt": Unix seconds or null), "time" (Unix seconds, or null), then
+  // the fields of its type (DescribeRecord).
   nlohmann::ordered_json RecordJson(const db::BaseItem& record) const;
   // A group record with its members under "records".
   nlohmann::ordered_json GroupJson(const db::BaseItem& group) const;
@@ -154,6 +156,9 @@ class ICategoryReader {
 // The members of a group record, without null entries (none for other
 // records).
 std::vector<const db::BaseItem*> Members(const db::BaseItem& record);
+
+// Where a deleted record was found, as JSON names it.
+const char* DeletedFromName(db::BaseItem::DeletedFrom from);
 
 // A record time (Unix seconds) as JSON: null for 0 (no time).
 nlohmann::ordered_json TimeJson(double time);

@@ -2,15 +2,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
+#include <span>
 #include <utility>
 
 #include "db/item_time.h"
 #include "db/merge_recovered.h"
 #include "db/text.h"
+#include "db/typedstream.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "readers/address_book_db.h"
+#include "readers/attachment_db.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -20,15 +24,18 @@ using db::undark::UndarkRow;
 using db::undark::UndarkValue;
 
 const char* const kTableNames[] = {
-    "message inner join handle on message.handle_id=handle.ROWID",
+    "message",
     "handle",
 };
 
-constexpr char kHandleLookupSql[] = "Select uncanonicalized_id,id From handle where ROWID=?;";
 constexpr char kUnknownAddressPrefix[] = "未知号码_";
 constexpr std::size_t kKeyTextUnits = 80;
 // The display name the contacts reader gives a person without any name.
 constexpr char kUnnamedContact[] = "未知联系人";
+// chat.style of a group chat (a one-to-one chat has 45).
+constexpr std::int32_t kGroupChatStyle = 43;
+// Between the names of a group's members when the group has no name.
+constexpr char kMemberSeparator[] = "、";
 
 // Message table columns by position, the same from iOS 7 to 17; a recovered
 // row is read by position since it carries no names.
@@ -36,15 +43,26 @@ constexpr std::size_t kRowIdColumn = 0;
 constexpr std::size_t kGuidColumn = 1;
 constexpr std::size_t kTextColumn = 2;
 constexpr std::size_t kHandleIdColumn = 5;
+constexpr std::size_t kAttributedBodyColumn = 8;
 constexpr std::size_t kAccountColumn = 12;
 constexpr std::size_t kDateColumn = 15;
+constexpr std::size_t kIsFromMeColumn = 21;
 constexpr std::size_t kIsSentColumn = 28;
+// The live table's names at those positions; a table of another shape is
+// not scanned.
+constexpr RecoveredColumn kRecoveredColumns[] = {
+    {kRowIdColumn, "ROWID"},
+    {kGuidColumn, "guid"},
+    {kTextColumn, "text"},
+    {kHandleIdColumn, "handle_id"},
+    {kAttributedBodyColumn, "attributedBody"},
+    {kAccountColumn, "account"},
+    {kDateColumn, "date"},
+    {kIsFromMeColumn, "is_from_me"},
+    {kIsSentColumn, "is_sent"},
+};
 // A row must reach is_sent to be read at all.
 constexpr std::size_t kMinRecoveredValues = kIsSentColumn + 1;
-
-std::string TextField(const db::CppSQLite3Query& query, const char* name) {
-  return db::RepairUtf8(query.GetStringField(query.FieldIndex(name)));
-}
 
 // Text of a recovered value. Only a TEXT value is a text: the number a
 // damaged header might put in a text column is no message body.
@@ -55,6 +73,17 @@ std::string ValueText(const UndarkValue& value) {
 // The low 32 bits of a recovered number, as the live columns are read.
 std::int32_t ValueInt32(const UndarkValue& value) {
   return static_cast<std::int32_t>(db::undark::UndarkValueToInt64(value));
+}
+
+// A NULL flag reads as 0 here as in a live row; the scanner's -1 for NULL
+// would turn a received message into a sent one.
+bool ValueFlag(const UndarkValue& value) {
+  return value.type != db::undark::kTypeNull && ValueInt32(value) != 0;
+}
+
+std::span<const std::uint8_t> ValueBytes(const UndarkValue& value) {
+  if (value.type != db::undark::kTypeBlob) return {};
+  return {reinterpret_cast<const std::uint8_t*>(value.text.data()), value.text.size()};
 }
 
 // Every message guid is a textual UUID; a row whose guid is not one is bytes
@@ -77,13 +106,11 @@ std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
   message->rowId = ValueInt32(row[kRowIdColumn]);
   message->guid = ValueText(row[kGuidColumn]);
   message->text = ValueText(row[kTextColumn]);
+  if (message->text.empty()) message->text = db::AttributedBodyText(ValueBytes(row[kAttributedBodyColumn]));
   message->handleId = ValueInt32(row[kHandleIdColumn]);
   message->account = ValueText(row[kAccountColumn]);
   message->time = db::UnixFromAppleDate(db::undark::UndarkValueToInt64(row[kDateColumn]));
-  // A NULL is_sent reads as 0 here as in a live row; the scanner's -1 for
-  // NULL would turn a received message into a sent one.
-  const UndarkValue& isSent = row[kIsSentColumn];
-  message->isSent = isSent.type == db::undark::kTypeNull ? 0 : ValueInt32(isSent);
+  message->isSent = ValueFlag(row[kIsFromMeColumn]) || ValueFlag(row[kIsSentColumn]) ? 1 : 0;
   message->deleted = 1;
   return message;
 }
@@ -127,30 +154,70 @@ std::string CMessageDB::GetTableName(int tableKind) {
 }
 
 void CMessageDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
-  if (tableKind == kMessageJoinKind) {
-    auto message = std::make_unique<DBITEM_Message>();
-    message->rowId = query.GetIntField(0);
-    message->guid = db::RepairUtf8(query.GetStringField(1));
-    message->text = db::RepairUtf8(query.GetStringField(2));
-    message->handleId = query.GetIntField(query.FieldIndex("handle_id"));
-    message->account = TextField(query, "account");
-    message->time = db::UnixFromAppleDate(query.GetInt64Field(query.FieldIndex("date")));
-    message->isSent = query.GetIntField(query.FieldIndex("is_sent"), 0);
-    message->destinationCallerId = TextField(query, "destination_caller_id");
-    message->address = TextField(query, "uncanonicalized_id");
-    message->handleText = TextField(query, "id");
-    if (message->address.empty()) message->address = message->handleText;
-    AddToConversation(std::move(message));
-    return;
+  switch (tableKind) {
+    case kMessageKind:
+      ParseMessageRow(query);
+      return;
+    case kHandleKind: {
+      auto handle = std::make_unique<DBITEM_handle>();
+      handle->rowId = query.GetInt64Field(query.FieldIndex("ROWID"));
+      handle->id = db::FieldText(query, "id");
+      handle->address = db::FieldText(query, "uncanonicalized_id");
+      if (handle->address.empty()) handle->address = handle->id;
+      out = std::move(handle);
+      return;
+    }
+    case kChatKind: {
+      Chat& chat = chats_[query.GetInt64Field(query.FieldIndex("ROWID"))];
+      chat.guid = db::FieldText(query, "guid");
+      chat.identifier = db::FieldText(query, "chat_identifier");
+      chat.displayName = db::FieldText(query, "display_name");
+      chat.style = query.GetIntField(query.FieldIndex("style"));
+      return;
+    }
+    case kChatMemberKind: {
+      const auto chat = chats_.find(query.GetInt64Field(query.FieldIndex("chat_id")));
+      if (chat != chats_.end()) chat->second.members.push_back(query.GetInt64Field(query.FieldIndex("handle_id")));
+      return;
+    }
+    case kChatMessageKind:
+      // A message in two chats (it happens after a chat was merged) stays in
+      // the first.
+      chatOfMessage_.try_emplace(query.GetInt64Field(1), ChatLink{query.GetInt64Field(0), 0});
+      return;
+    case kRecoverableKind: {
+      const std::int64_t deleted = query.GetInt64Field(2);
+      recentlyDeleted_.try_emplace(query.GetInt64Field(1),
+                                   ChatLink{query.GetInt64Field(0), deleted > 0 ? db::UnixFromAppleDate(deleted) : 0});
+      return;
+    }
+    case kSmsAttachmentKind:
+      attachments_.push_back(ParseSmsAttachmentRow(query));
+      return;
+    default:
+      CDbSqlite::ParseRow(tableKind, out, query);
   }
-  if (tableKind == kHandleKind) {
-    auto handle = std::make_unique<DBITEM_handle>();
-    handle->address = TextField(query, "uncanonicalized_id");
-    if (handle->address.empty()) handle->address = TextField(query, "id");
-    out = std::move(handle);
-    return;
+}
+
+void CMessageDB::ParseMessageRow(db::CppSQLite3Query& query) {
+  if (!columnsFound_) {
+    columns_ = {query.FieldIndex("ROWID"),     query.FieldIndex("guid"),       query.FieldIndex("text"),
+                query.FieldIndex("attributedBody"), query.FieldIndex("handle_id"), query.FieldIndex("account"),
+                query.FieldIndex("date"),      query.FieldIndex("is_sent"),    query.FieldIndex("is_from_me"),
+                query.FieldIndex("destination_caller_id")};
+    columnsFound_ = true;
   }
-  CDbSqlite::ParseRow(tableKind, out, query);
+  auto message = std::make_unique<DBITEM_Message>();
+  message->rowId = query.GetIntField(columns_.rowId);
+  message->guid = db::FieldText(query, columns_.guid);
+  message->text = db::FieldText(query, columns_.text);
+  if (message->text.empty()) message->text = db::AttributedBodyText(query.GetFieldBlob(columns_.attributedBody));
+  message->handleId = query.GetIntField(columns_.handleId);
+  message->account = db::FieldText(query, columns_.account);
+  message->time = db::UnixFromAppleDate(query.GetInt64Field(columns_.date));
+  message->isSent = query.GetIntField(columns_.isSent) != 0 || query.GetIntField(columns_.isFromMe) != 0 ? 1 : 0;
+  message->destinationCallerId = db::FieldText(query, columns_.destinationCallerId);
+  AddToConversation(std::move(message));
 }
 
 base::Status CMessageDB::Open(const std::string& path, int param) {
@@ -161,27 +228,91 @@ base::Status CMessageDB::Open(const std::string& path, int param) {
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam != 0) return {};
 
-  const int joinedColumns = LoadTable(kMessageJoinKind, rows);
-  // The joined rows carry the handle's columns after the message's. Their
-  // number grew from five to six with iOS 11 (person_centric_id), so it is
-  // counted rather than assumed: with one column too many the scanner would
-  // read the first body byte as a serial type and shift every value.
   db::ItemList handles;
-  const int handleColumns = joinedColumns > 0 ? LoadTable(kHandleKind, handles) : 0;
-  messageColumnCount_ = handleColumns > 0 && joinedColumns > handleColumns ? joinedColumns - handleColumns : 0;
+  Query(kHandleKind, "SELECT * FROM handle;", handles);
+  for (auto& item : handles) {
+    auto& handle = static_cast<DBITEM_handle&>(*item);
+    handles_.emplace(handle.rowId, Handle{std::move(handle.address), std::move(handle.id)});
+  }
+  handles.clear();
+  LoadChats();
+  LoadAttachments();
 
+  messageColumnCount_ = LoadTable(kMessageKind, rows);
+  // Conversations holding messages from Recently Deleted come first, as
+  // those holding rebuilt ones will.
+  std::stable_partition(conversations_.begin(), conversations_.end(),
+                        [](const auto& conversation) { return conversation->deleted != 0; });
   RecoverDeletedMessages();
   MergeDeletedMessages();
   return {};
+}
+
+void CMessageDB::LoadChats() {
+  db::ItemList none;
+  if (!HasTable("chat")) return;
+  Query(kChatKind, "SELECT * FROM chat;", none);
+  if (HasTable("chat_handle_join")) {
+    Query(kChatMemberKind, "SELECT * FROM chat_handle_join ORDER BY rowid;", none);
+  }
+  if (HasTable("chat_message_join")) {
+    Query(kChatMessageKind, "SELECT chat_id, message_id FROM chat_message_join;", none);
+  }
+  if (HasTable("chat_recoverable_message_join")) {
+    Query(kRecoverableKind, "SELECT chat_id, message_id, delete_date FROM chat_recoverable_message_join;", none);
+  }
+}
+
+void CMessageDB::LoadAttachments() {
+  if (!HasTable("attachment")) return;
+  db::ItemList none;
+  Query(kSmsAttachmentKind, HasTable("message_attachment_join") ? kSmsAttachmentsSql : kSmsAttachmentsAloneSql,
+        none);
+  SmsAttachmentFiles files(index_);
+  for (auto& attachment : attachments_) {
+    attachment->storedPath = files.StoredPathOf(attachment->relativePath);
+    if (attachment->messageId != 0) attachmentsOf_[attachment->messageId].push_back(attachment.get());
+  }
 }
 
 void CMessageDB::Reset() {
   messageByKey_.clear();
   knownGuids_.clear();
   conversationByAddress_.clear();
+  conversationByChat_.clear();
+  handles_.clear();
+  chats_.clear();
+  chatOfMessage_.clear();
+  recentlyDeleted_.clear();
+  attachmentsOf_.clear();
   recoveredMessages_.clear();
   while (!conversations_.empty()) conversations_.pop_back();
+  members_.clear();
+  attachments_.clear();
+  columnsFound_ = false;
   messageColumnCount_ = 0;
+}
+
+bool CMessageDB::IsGroup(const Chat& chat) const {
+  return chat.style == kGroupChatStyle || chat.members.size() > 1;
+}
+
+const std::string& CMessageDB::HandleAddress(std::int64_t handleId) const {
+  static const std::string kNone;
+  const auto found = handles_.find(handleId);
+  return found == handles_.end() ? kNone : found->second.address;
+}
+
+std::string CMessageDB::NameOf(const std::string& address) const {
+  if (contacts_ != nullptr) {
+    const DBITEM_AdrBFriend* contact = contacts_->FindContactByNumber(address);
+    // A contact without a name of its own would hide the number, and give
+    // every such peer the same name in the list and in the export.
+    if (contact != nullptr && !contact->displayName.empty() && contact->displayName != kUnnamedContact) {
+      return contact->displayName;
+    }
+  }
+  return address;
 }
 
 DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address) {
@@ -190,15 +321,7 @@ DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address) {
 
   auto conversation = std::make_unique<DBITEM_MsgFriend>();
   conversation->address = address;
-  conversation->name = address;
-  if (contacts_ != nullptr) {
-    const DBITEM_AdrBFriend* contact = contacts_->FindContactByNumber(address);
-    // A contact without a name of its own would hide the number, and give
-    // every such peer the same name in the list and in the export.
-    if (contact != nullptr && !contact->displayName.empty() && contact->displayName != kUnnamedContact) {
-      conversation->name = contact->displayName;
-    }
-  }
+  conversation->name = NameOf(address);
   DBITEM_MsgFriend& created = *conversation;
   conversationByAddress_.emplace(address, &created);
   // A conversation made for a recovered message goes to the front; the
@@ -207,25 +330,106 @@ DBITEM_MsgFriend& CMessageDB::ConversationFor(const std::string& address) {
   return created;
 }
 
-DBITEM_MsgFriend& CMessageDB::PrepareForFiling(DBITEM_Message& message) {
-  DBITEM_MsgFriend& conversation = ConversationFor(message.address);
-  message.parent = &conversation;
-  message.sender = message.isSent != 0 ? ownNumberFriend_.get() : &conversation;
-  conversation.time = message.time;
-  return conversation;
+DBITEM_MsgFriend& CMessageDB::GroupConversationFor(std::int64_t chatId, const Chat& chat) {
+  const auto found = conversationByChat_.find(chatId);
+  if (found != conversationByChat_.end()) return *found->second;
+
+  auto conversation = std::make_unique<DBITEM_MsgFriend>();
+  conversation->isGroup = true;
+  conversation->address = chat.guid.empty() ? chat.identifier : chat.guid;
+  for (std::int64_t member : chat.members) {
+    const std::string& address = HandleAddress(member);
+    if (!address.empty()) conversation->members.push_back(NameOf(address));
+  }
+  conversation->name = chat.displayName;
+  if (conversation->name.empty()) {
+    for (const std::string& member : conversation->members) {
+      if (!conversation->name.empty()) conversation->name += kMemberSeparator;
+      conversation->name += member;
+    }
+  }
+  if (conversation->name.empty()) conversation->name = chat.identifier;
+  DBITEM_MsgFriend& created = *conversation;
+  conversationByChat_.emplace(chatId, &created);
+  conversations_.push_back(std::move(conversation));
+  return created;
+}
+
+DBITEM_MsgFriend* CMessageDB::MemberFor(const std::string& address) {
+  auto& member = members_[address];
+  if (!member) {
+    member = std::make_unique<DBITEM_MsgFriend>();
+    member->address = address;
+    member->name = NameOf(address);
+  }
+  return member.get();
+}
+
+DBITEM_MsgFriend& CMessageDB::PrepareForFiling(DBITEM_Message& message, const ChatLink* link) {
+  const auto handle = handles_.find(message.handleId);
+  if (handle != handles_.end()) {
+    message.address = handle->second.address;
+    message.handleText = handle->second.id;
+  }
+  const auto chat = link != nullptr ? chats_.find(link->chatId) : chats_.end();
+  DBITEM_MsgFriend* conversation = nullptr;
+  if (chat != chats_.end() && IsGroup(chat->second)) {
+    conversation = &GroupConversationFor(chat->first, chat->second);
+  } else {
+    // A one-to-one chat is its peer's conversation: the member it lists,
+    // else the handle of the message, else the chat's own identifier.
+    std::string address;
+    if (chat != chats_.end() && chat->second.members.size() == 1) address = HandleAddress(chat->second.members[0]);
+    if (address.empty()) address = message.address;
+    if (address.empty() && chat != chats_.end()) address = chat->second.identifier;
+    if (address.empty()) address = kUnknownAddressPrefix + std::to_string(message.handleId);
+    conversation = &ConversationFor(address);
+  }
+  if (message.address.empty()) message.address = conversation->address;
+  message.parent = conversation;
+  if (message.isSent != 0) {
+    message.sender = ownNumberFriend_.get();
+  } else if (conversation->isGroup && handle != handles_.end()) {
+    message.sender = MemberFor(message.address);
+  } else {
+    message.sender = conversation;
+  }
+  conversation->time = message.time;
+  if (message.deleted != 0) {
+    ++conversation->deletedMessageCount;
+    conversation->deleted = 1;
+  }
+  LinkAttachments(message);
+  return *conversation;
+}
+
+void CMessageDB::LinkAttachments(DBITEM_Message& message) const {
+  const auto found = attachmentsOf_.find(message.rowId);
+  if (found != attachmentsOf_.end()) message.attachments = found->second;
 }
 
 void CMessageDB::AddToConversation(std::unique_ptr<DBITEM_Message> message) {
+  const ChatLink* link = nullptr;
+  if (const auto linked = chatOfMessage_.find(message->rowId); linked != chatOfMessage_.end()) {
+    link = &linked->second;
+  } else if (const auto kept = recentlyDeleted_.find(message->rowId); kept != recentlyDeleted_.end()) {
+    // Deleted by the owner and kept by the phone for about a month: a row
+    // like any other, whose chat link moved to the recoverable join.
+    link = &kept->second;
+    message->deleted = 1;
+    message->deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
+    message->deletedAt = kept->second.deletedAt;
+  }
   messageByKey_[MessageKey(*message)] = message.get();
   if (!message->guid.empty()) knownGuids_.insert(message->guid);
-  PrepareForFiling(*message).File(std::move(message), false);
+  PrepareForFiling(*message, link).File(std::move(message), false);
 }
 
 void CMessageDB::RecoverDeletedMessages() {
   recoveredMessages_.clear();
   // Without the live column count no recovered row could be told from junk.
   if (messageColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
-  ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, {}, [&](UndarkRow& row) {
+  ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, kRecoveredColumns, [&](UndarkRow& row) {
     if (IsUuidText(row[kGuidColumn])) recoveredMessages_.push_back(MessageFromRow(row));
   });
 }
@@ -245,22 +449,11 @@ void CMessageDB::MergeDeletedMessages() {
     if (!message.guid.empty()) knownGuids_.insert(message.guid);
     return true;
   };
-  std::map<std::int32_t, std::string> addressByHandle;
+  // A rebuilt message has lost its chat link with its row: its handle's
+  // address decides, or "未知号码_" and the handle number when the handle
+  // went too.
   const auto conversationOf = [&](DBITEM_Message& message) -> DBITEM_MsgFriend& {
-    auto known = addressByHandle.find(message.handleId);
-    if (known == addressByHandle.end()) {
-      db::ItemList handles;
-      QueryKindOne(kHandleLookupSql, handles, {db::SqlValue(std::int64_t{message.handleId})});
-      std::string address;
-      if (!handles.empty()) address = static_cast<const DBITEM_handle&>(*handles.front()).address;
-      known = addressByHandle.emplace(message.handleId, std::move(address)).first;
-    }
-    message.address = known->second;
-    if (message.address.empty()) message.address = kUnknownAddressPrefix + std::to_string(message.handleId);
-    DBITEM_MsgFriend& conversation = PrepareForFiling(message);
-    ++conversation.deletedMessageCount;
-    conversation.deleted = 1;
-    return conversation;
+    return PrepareForFiling(message, nullptr);
   };
   db::MergeRecoveredIntoGroups(
       conversations_, std::move(recoveredMessages_), isNew, conversationOf,
@@ -270,6 +463,71 @@ void CMessageDB::MergeDeletedMessages() {
   recoveredMessages_.clear();
 }
 
+namespace {
+
+// The attachment files of one export, copied once each into the page
+// folder's "附件" (two messages may name one file).
+class AttachmentCopies {
+ public:
+  explicit AttachmentCopies(const std::filesystem::path& exportFolder)
+      : pages_(exportFolder.empty() ? std::filesystem::path() : exportFolder / "网页格式") {}
+
+  // The markup that shows or links a message's attachments in its row.
+  std::string Markup(const DBITEM_Message& message) {
+    std::string markup;
+    // The CSV has no column for who wrote in a group; the page names them.
+    const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(message.parent);
+    const auto* author = dynamic_cast<const DBITEM_MsgFriend*>(message.sender);
+    if (conversation != nullptr && conversation->isGroup && message.isSent == 0 && author != nullptr &&
+        author != conversation) {
+      markup += "<br/><small>" + exporting::EscapeHtml(author->name) + "</small>";
+    }
+    if (message.deleted != 0 && message.deletedFrom == db::BaseItem::DeletedFrom::kRecentlyDeleted) {
+      markup += "<br/><small>最近删除";
+      if (message.deletedAt != 0) markup += " " + exporting::EscapeHtml(db::FormatItemTime(message.deletedAt));
+      markup += "</small>";
+    }
+    for (const DBITEM_SmsAttachment* attachment : message.attachments) {
+      const std::string name = exporting::EscapeHtml(attachment->name);
+      const std::string href = Copy(*attachment);
+      if (href.empty()) {
+        markup += "<br/>附件：" + name + "（备份中没有此文件）";
+      } else if (SmsAttachmentType(*attachment) == kAttachmentImage) {
+        markup += "<br/><a href=\"" + href + "\" target=\"_blank\"><img src=\"" + href +
+                  "\" style=\"max-width:240px;max-height:240px\" alt=\"" + name + "\"/></a>";
+      } else {
+        markup += "<br/>附件：<a href=\"" + href + "\" target=\"_blank\">" + name + "</a>";
+      }
+    }
+    return markup;
+  }
+
+ private:
+  // The href of the attachment's copy, or empty when there is no file to copy
+  // or no folder to copy it to (or the copy failed).
+  std::string Copy(const DBITEM_SmsAttachment& attachment) {
+    if (pages_.empty() || attachment.storedPath.empty()) return {};
+    const auto known = hrefByFile_.find(attachment.storedPath);
+    if (known != hrefByFile_.end()) return known->second;
+    std::string href;
+    const std::filesystem::path folder = pages_ / kAttachmentFolder;
+    std::filesystem::path copied;
+    const exporting::FileNameParts parts = exporting::SafeFileNameParts(attachment.name);
+    if (!parts.stem.empty() && exporting::MakeExportFolder(folder) &&
+        exporting::CopyUnderFreeName(attachment.storedPath, folder, parts, &copied)) {
+      href = exporting::FileHref(std::string(kAttachmentFolder) + "/" + copied.filename().string());
+    }
+    hrefByFile_.emplace(attachment.storedPath, href);
+    return href;
+  }
+
+  static constexpr char kAttachmentFolder[] = "附件";
+  std::filesystem::path pages_;
+  std::unordered_map<std::string, std::string> hrefByFile_;
+};
+
+}  // namespace
+
 void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection) {
   // The list page is laid out by BeginList; without it the page stays empty.
   std::size_t lines = 0;
@@ -278,6 +536,7 @@ void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   }
   writer.BeginList(std::max<int>(1, static_cast<int>(lines)));
   writer.SetHeader("名称,日期,类型,内容\r\n");
+  AttachmentCopies copies(writer.Folder());
   for (const db::BaseItem* item : selection) {
     const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(item);
     if (conversation == nullptr) continue;
@@ -288,7 +547,7 @@ void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
       const std::string line = name + "," + db::FormatItemTime(message->time) + "," +
                                (message->isSent != 0 ? "发送" : "接收") + "," + db::CsvQuoteField(message->text) +
                                "\r\n";
-      writer.AddLine(exporting::kToCsvAndHtml, line, message->deleted != 0);
+      writer.AddLine(exporting::kToCsvAndHtml, line, message->deleted != 0, copies.Markup(*message));
     }
   }
 }

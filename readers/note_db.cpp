@@ -171,7 +171,9 @@ void CIphoneNoteDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, 
 
 void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
   auto note = std::make_unique<DBITEM_Note>();
+  // A note in the trash is still a row; the app keeps it there for a while.
   note->deleted = FieldInt(query, "ZMARKEDFORDELETION") != 0 ? 1 : 0;
+  note->deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
   note->noteId = FieldInt(query, "ZCLOUDSTATE");
   note->pk = query.GetIntField(0);
   note->entity = FieldInt(query, "Z_ENT");

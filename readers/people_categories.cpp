@@ -46,10 +46,25 @@ void DescribeMessage(const db::BaseItem& record, nlohmann::ordered_json& out) {
     out["text"] = message->text;
     out["isSent"] = message->isSent;
     out["account"] = message->account;
+    if (const auto* sender = dynamic_cast<const DBITEM_MsgFriend*>(message->sender)) out["sender"] = sender->name;
+    nlohmann::ordered_json attachments = nlohmann::ordered_json::array();
+    for (const DBITEM_SmsAttachment* attachment : message->attachments) {
+      nlohmann::ordered_json entry;
+      entry["name"] = attachment->name;
+      entry["mimeType"] = attachment->mimeType;
+      entry["size"] = attachment->totalBytes;
+      entry["path"] = attachment->relativePath;
+      entry["file"] = attachment->storedPath.empty() ? nlohmann::ordered_json()
+                                                     : nlohmann::ordered_json(attachment->storedPath);
+      attachments.push_back(std::move(entry));
+    }
+    out["attachments"] = std::move(attachments);
   } else if (const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(&record)) {
     out["name"] = conversation->name;
     out["address"] = conversation->address;
     out["deletedMessageCount"] = conversation->deletedMessageCount;
+    out["isGroup"] = conversation->isGroup;
+    if (conversation->isGroup) out["members"] = conversation->members;
   }
 }
 

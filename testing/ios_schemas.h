@@ -17,4 +17,9 @@ inline constexpr int kSmsMessageIos14Columns = 74;
 extern const char kSmsHandleIos14[];
 inline constexpr int kSmsHandleIos14Columns = 6;
 
+// sms.db as iOS 17 writes it: the columns the reader uses stay where iOS 14
+// has them; attributedBody 8 often holds the only copy of the text.
+extern const char kSmsMessageIos17[];
+inline constexpr int kSmsMessageIos17Columns = 84;
+
 }  // namespace sample

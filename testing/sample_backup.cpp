@@ -313,15 +313,16 @@ void AddAppAttachmentFiles(SampleBackupBuilder& builder) {
     std::int64_t birth;  // Unix seconds
   };
   constexpr char kWhatsApp[] = "AppDomainGroup-group.net.whatsapp.WhatsApp.shared";
-  const File files[] = {
-      {"MediaDomain", "Library/SMS/Attachments/3a/10/A1B2C3D4-0001/IMG_2041.JPG", 1604543400},
-      {"MediaDomain", "Library/SMS/Attachments/3a/10/A1B2C3D4-0002/IMG_2042.MOV", 1604543460},
-      {"MediaDomain", "Library/SMS/Attachments/5c/12/A1B2C3D4-0003/合同.pdf", 1604716200},
-      {"MediaDomain", "Library/SMS/Attachments/5c/12/A1B2C3D4-0004/Audio Message.caf", 1604716260},
+  std::vector<File> files;
+  // The message attachments sms.db names, and one it no longer names.
+  const std::vector<SmsAttachmentFile> smsFiles = SampleSmsAttachmentFiles();
+  for (const SmsAttachmentFile& file : smsFiles) files.push_back({"MediaDomain", file.relativePath.c_str(), file.birth});
+  const File appFiles[] = {
       {kWhatsApp, "Message/Media/8613800138000@s.whatsapp.net/4/a/4a1f0c2e.jpg", 1638322200},
       {kWhatsApp, "Message/Media/8613800138000@s.whatsapp.net/7/c/7c02b9d1.opus", 1638322260},
       {kWhatsApp, "Message/Media/14155550123@s.whatsapp.net/0/e/0e9d3a77.mp4", 1638324000},
   };
+  files.insert(files.end(), std::begin(appFiles), std::end(appFiles));
   int variant = 20;
   for (const File& file : files) {
     BackupFile entry;
@@ -346,7 +347,7 @@ SampleBackupBuilder AppsDemoBackup() {
   }
   builder.AddFolder("HomeDomain", "Library/AddressBook");
   builder.AddDatabase("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb", ContactsDatabase());
-  builder.AddDatabase("HomeDomain", "Library/SMS/sms.db", *MakeSampleSmsDb(SqliteFile::Journal::kWalPending));
+  builder.AddDatabase("HomeDomain", "Library/SMS/sms.db", *MakeSampleSmsDbIos17(SqliteFile::Journal::kWalPending));
   builder.AddFolder("HomeDomain", "Library/CallHistoryDB");
   builder.AddDatabase(kCallHistoryDomain, kCallHistoryRelativePath,
                       SqliteFile(CallHistorySql(CallStoreShape::k21Columns, SampleCallLog())));

@@ -5,6 +5,7 @@
 
 #include "testing/ios_schemas.h"
 #include "testing/sql_literal.h"
+#include "testing/typedstream_writer.h"
 
 namespace sample {
 namespace {
@@ -74,29 +75,58 @@ constexpr char kSmsTablesAroundMessages[] =
     "CREATE TRIGGER set_message_has_attachments AFTER INSERT ON message_attachment_join BEGIN     UPDATE "
     "message       SET cache_has_attachments = 1     WHERE       message.ROWID = new.message_id; END;";
 
-// The phone keeps the body a second time as an archived attributed string
-// (a "streamtyped" archive); its size matters for where records fall in the
-// pages, its exact contents do not to the reader.
-std::string AttributedBody(const std::string& text) {
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(96 + text.size());  // one allocation; also keeps g++ 12 -O3 from a false overflow warning
-  bytes.push_back(0x04);
-  bytes.push_back(0x0B);
-  const std::string head = "streamtyped";
-  bytes.insert(bytes.end(), head.begin(), head.end());
-  const std::uint8_t middle[] = {0x81, 0xE8, 0x03, 0x84, 0x01, 0x40, 0x84, 0x84, 0x84, 0x12};
-  bytes.insert(bytes.end(), std::begin(middle), std::end(middle));
-  const std::string cls = "NSAttributedString";
-  bytes.insert(bytes.end(), cls.begin(), cls.end());
-  const std::uint8_t string[] = {0x00, 0x84, 0x84, 0x08, 'N', 'S', 'O', 'b', 'j', 'e', 'c', 't',
-                                 0x00, 0x85, 0x92, 0x84, 0x84, 0x84, 0x08, 'N', 'S', 'S', 't', 'r',
-                                 'i', 'n', 'g', 0x01, 0x94, 0x84, 0x01, 0x2B};
-  bytes.insert(bytes.end(), std::begin(string), std::end(string));
-  bytes.push_back(static_cast<std::uint8_t>(text.size() < 0x80 ? text.size() : 0x7F));
-  bytes.insert(bytes.end(), text.begin(), text.end());
-  bytes.insert(bytes.end(), {0x86, 0x84, 0x02, 0x69, 0x49, 0x01});
-  return SqlBlob(bytes);
-}
+// The phone keeps the body a second time (from iOS 16 on often only) as an
+// archived attributed string.
+std::string AttributedBody(const std::string& text) { return SqlBlob(ArchivedAttributedString(text)); }
+
+// The tables around message and handle in their iOS 16 and 17 shape, as
+// public write-ups of those phones list their columns (no dump of these
+// statements was at hand): chat with its newer columns, the joins with the
+// message date, the Recently Deleted join, attachment with its newer
+// columns. The trigger that removes a message once no chat links it also
+// looks at the Recently Deleted join, or moving a message there would
+// delete it.
+constexpr char kSmsTablesAroundMessagesIos17[] =
+    "CREATE INDEX message_idx_handle ON message(handle_id, date);"
+    "CREATE INDEX message_idx_is_read ON message(is_read, is_from_me, is_finished);"
+    "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, style INTEGER, "
+    "state INTEGER, account_id TEXT, properties BLOB, chat_identifier TEXT, service_name TEXT, room_name TEXT, "
+    "account_login TEXT, is_archived INTEGER DEFAULT 0, last_addressed_handle TEXT, display_name TEXT, "
+    "group_id TEXT, is_filtered INTEGER DEFAULT 0, successful_query INTEGER, engram_id TEXT, "
+    "server_change_token TEXT, ck_sync_state INTEGER DEFAULT 0, original_group_id TEXT, "
+    "last_read_message_timestamp INTEGER DEFAULT 0, cloudkit_record_id TEXT, last_addressed_sim_id TEXT, "
+    "is_blackholed INTEGER DEFAULT 0, syndication_date INTEGER DEFAULT 0, syndication_type INTEGER DEFAULT 0, "
+    "is_recovered INTEGER DEFAULT 0, is_deleting_incoming_messages INTEGER DEFAULT 0);"
+    "CREATE INDEX chat_idx_chat_identifier ON chat(chat_identifier);"
+    "CREATE TABLE chat_message_join (chat_id INTEGER REFERENCES chat (ROWID) ON DELETE CASCADE, message_id "
+    "INTEGER REFERENCES message (ROWID) ON DELETE CASCADE, message_date INTEGER DEFAULT 0, PRIMARY KEY "
+    "(chat_id, message_id));"
+    "CREATE INDEX chat_message_join_idx_message_id_only ON chat_message_join(message_id);"
+    "CREATE TABLE chat_handle_join (chat_id INTEGER REFERENCES chat (ROWID) ON DELETE CASCADE, handle_id "
+    "INTEGER REFERENCES handle (ROWID) ON DELETE CASCADE, UNIQUE(chat_id, handle_id));"
+    "CREATE TABLE chat_recoverable_message_join (chat_id INTEGER REFERENCES chat (ROWID) ON DELETE CASCADE, "
+    "message_id INTEGER REFERENCES message (ROWID) ON DELETE CASCADE, delete_date INTEGER, ck_sync_state "
+    "INTEGER DEFAULT 0, PRIMARY KEY (chat_id, message_id), CHECK (delete_date != 0));"
+    "CREATE TABLE attachment (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, created_date "
+    "INTEGER DEFAULT 0, start_date INTEGER DEFAULT 0, filename TEXT, uti TEXT, mime_type TEXT, transfer_state "
+    "INTEGER DEFAULT 0, is_outgoing INTEGER DEFAULT 0, user_info BLOB, transfer_name TEXT, total_bytes INTEGER "
+    "DEFAULT 0, is_sticker INTEGER DEFAULT 0, sticker_user_info BLOB, attribution_info BLOB, hide_attachment "
+    "INTEGER DEFAULT 0, ck_sync_state INTEGER DEFAULT 0, ck_server_change_token_blob BLOB, ck_record_id TEXT, "
+    "original_guid TEXT UNIQUE NOT NULL, is_commsafety_sensitive INTEGER DEFAULT 0);"
+    "CREATE TABLE message_attachment_join (message_id INTEGER REFERENCES message (ROWID) ON DELETE CASCADE, "
+    "attachment_id INTEGER REFERENCES attachment (ROWID) ON DELETE CASCADE, UNIQUE(message_id, attachment_id));"
+    "CREATE TABLE _SqliteDatabaseProperties (key TEXT, value TEXT, UNIQUE(key));"
+    "CREATE TRIGGER after_delete_on_chat_message_join AFTER DELETE ON chat_message_join BEGIN DELETE FROM "
+    "message WHERE message.ROWID = old.message_id AND (SELECT 1 FROM chat_message_join WHERE message_id = "
+    "old.message_id LIMIT 1) IS NULL AND (SELECT 1 FROM chat_recoverable_message_join WHERE message_id = "
+    "old.message_id LIMIT 1) IS NULL; END;"
+    "CREATE TRIGGER after_delete_on_chat_recoverable_message_join AFTER DELETE ON chat_recoverable_message_join "
+    "BEGIN DELETE FROM message WHERE message.ROWID = old.message_id AND (SELECT 1 FROM chat_message_join WHERE "
+    "message_id = old.message_id LIMIT 1) IS NULL AND (SELECT 1 FROM chat_recoverable_message_join WHERE "
+    "message_id = old.message_id LIMIT 1) IS NULL; END;"
+    "CREATE TRIGGER clean_orphaned_handles AFTER DELETE ON chat_handle_join BEGIN DELETE FROM handle WHERE "
+    "handle.ROWID = old.handle_id AND (SELECT 1 from chat_handle_join WHERE handle_id = old.handle_id LIMIT 1) "
+    "IS NULL AND (SELECT 1 from message WHERE handle_id = old.handle_id LIMIT 1) IS NULL; END;";
 
 std::string MessageGuid(std::int64_t rowId) {
   char text[40];
@@ -156,6 +186,7 @@ std::int64_t AppleNanoseconds(std::int64_t unixSeconds) {
 }
 
 std::string SmsSchemaSql(SmsLayout layout) {
+  if (layout == SmsLayout::kIos17) return std::string(kSmsMessageIos17) + kSmsHandleIos14 + kSmsTablesAroundMessagesIos17;
   if (layout == SmsLayout::kIos7) return std::string(kSmsMessageIos7) + kSmsHandleIos7 + kSmsTablesAroundMessages;
   return std::string(kSmsMessageIos14) + kSmsHandleIos14 + kSmsTablesAroundMessages;
 }
@@ -171,11 +202,11 @@ std::string InsertMessageSql(const SmsMessage& m, SmsLayout layout) {
   const std::string account = m.account.empty() ? std::string("p:") + kSmsOwnNumber : m.account;
   const std::string caller = m.destinationCallerId.empty() ? kSmsOwnNumber : m.destinationCallerId;
   const char* flag = m.isFromMe ? "1" : "0";
-  const bool withCaller = layout == SmsLayout::kIos14;
+  const bool withCaller = layout != SmsLayout::kIos7;
   return std::string("INSERT INTO message (ROWID, guid, text, handle_id, attributedBody, version, service, account, "
          "account_guid, date, date_read, date_delivered, is_delivered, is_finished, is_from_me, is_read, "
          "is_sent") + (withCaller ? ", destination_caller_id" : "") + ") VALUES (" +
-         Int(m.rowId) + ", " + SqlText(guid) + ", " + SqlText(m.text) + ", " + Int(m.handleId) + ", " +
+         Int(m.rowId) + ", " + SqlText(guid) + ", " + (m.bodyOnly ? "NULL" : SqlText(m.text)) + ", " + Int(m.handleId) + ", " +
          AttributedBody(m.text) + ", 10, " + SqlText(m.service) + ", " + SqlText(account) + ", " +
          SqlText(m.accountGuid) + ", " + Int(m.date) + ", " + Int(m.dateRead) + ", " + Int(m.dateDelivered) +
          ", " + flag + ", 1, " + flag + ", " + (m.isRead ? "1" : "0") + ", " + flag +
@@ -278,6 +309,190 @@ SmsDbScript SampleSmsDbIos14() {
 
 std::unique_ptr<SqliteFile> MakeSampleSmsDb(SqliteFile::Journal journal) {
   const SmsDbScript script = SampleSmsDbIos14();
+  return std::make_unique<SqliteFile>(script.setupSql, script.recentSql, journal);
+}
+
+std::string InsertGroupChatSql(std::int64_t chatId, const std::string& guid, const std::string& displayName,
+                               const std::vector<std::int64_t>& members) {
+  const std::string identifier = guid.substr(guid.rfind(';') + 1);
+  std::string sql =
+      "INSERT INTO chat (ROWID, guid, style, state, account_id, chat_identifier, service_name, room_name, "
+      "account_login, is_archived, last_addressed_handle, display_name, group_id) VALUES (" +
+      Int(chatId) + ", " + SqlText(guid) + ", 43, 3, " + SqlText("9A1B3C5D-7E2F-4A6B-8C0D-1E3F5A7B9C2D") + ", " +
+      SqlText(identifier) + ", 'iMessage', " + SqlText(identifier) + ", " +
+      SqlText(std::string("E:") + kSmsOwnAppleId) + ", 0, " + SqlText(kSmsOwnAppleId) + ", " +
+      SqlTextOrNull(displayName) + ", " + SqlText(MessageGuid(900 + chatId)) + ");";
+  for (std::int64_t member : members) {
+    sql += "INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (" + Int(chatId) + ", " + Int(member) + ");";
+  }
+  return sql;
+}
+
+std::string MoveToRecentlyDeletedSql(std::int64_t chatId, std::int64_t messageId, std::int64_t deleteDate) {
+  return "INSERT INTO chat_recoverable_message_join (chat_id, message_id, delete_date) VALUES (" + Int(chatId) +
+         ", " + Int(messageId) + ", " + Int(deleteDate) + ");DELETE FROM chat_message_join WHERE chat_id = " +
+         Int(chatId) + " AND message_id = " + Int(messageId) + ";";
+}
+
+std::string InsertAttachmentSql(const SmsAttachmentRow& a) {
+  const std::string guid = "AT_0_" + MessageGuid(a.rowId);
+  const std::string name = a.relativePath.substr(a.relativePath.rfind('/') + 1);
+  return "INSERT INTO attachment (ROWID, guid, created_date, start_date, filename, uti, mime_type, "
+         "transfer_state, is_outgoing, transfer_name, total_bytes, original_guid) VALUES (" +
+         Int(a.rowId) + ", " + SqlText(guid) + ", " + Int(a.createdDate) + ", 0, " +
+         SqlText("~/" + a.relativePath) + ", " + SqlTextOrNull(a.uti) + ", " + SqlTextOrNull(a.mimeType) + ", 5, " +
+         (a.outgoing ? "1" : "0") + ", " + SqlText(name) + ", " + Int(a.totalBytes) + ", " + SqlText(guid) +
+         ");INSERT INTO message_attachment_join (message_id, attachment_id) VALUES (" + Int(a.messageId) + ", " +
+         Int(a.rowId) + ");";
+}
+
+namespace {
+
+// 2024-03-09 10:00:00 in UTC+8, the start of the iOS 17 sample.
+constexpr std::int64_t kIos17Start = 1709949600;
+
+std::int64_t At17(int minutes) { return AppleNanoseconds(kIos17Start + minutes * 60LL); }
+
+SmsMessage Message17(std::int64_t rowId, std::int64_t handleId, int minutes, const std::string& text, bool fromMe,
+                     bool bodyOnly) {
+  SmsMessage m;
+  m.rowId = rowId;
+  m.handleId = handleId;
+  m.date = At17(minutes);
+  m.text = text;
+  m.isFromMe = fromMe;
+  if (fromMe) m.dateDelivered = m.date + 2000000000LL;
+  m.bodyOnly = bodyOnly;
+  m.service = "iMessage";
+  m.account = std::string("e:") + kSmsOwnAppleId;
+  m.destinationCallerId = kSmsOwnAppleId;
+  return m;
+}
+
+// The files the iOS 17 sample's attachment rows name, by row.
+struct SampleAttachment {
+  std::int64_t messageId;
+  const char* relativePath;
+  const char* mimeType;
+  const char* uti;
+  std::int64_t totalBytes;
+  bool inBackup;
+};
+constexpr SampleAttachment kIos17Attachments[] = {
+    {103, "Library/SMS/Attachments/4e/14/B6F0E2A1-0001/IMG_4821.HEIC", "image/heic", "public.heic", 1843200, true},
+    {210, "Library/SMS/Attachments/5c/12/A1B2C3D4-0004/Audio Message.caf", "audio/x-caf", "com.apple.coreaudio-format",
+     38912, true},
+    {301, "Library/SMS/Attachments/3a/10/A1B2C3D4-0001/IMG_2041.JPG", "image/jpeg", "public.jpeg", 245123, true},
+    {301, "Library/SMS/Attachments/3a/10/A1B2C3D4-0002/IMG_2042.MOV", "video/quicktime", "com.apple.quicktime-movie",
+     5242880, true},
+    {402, "Library/SMS/Attachments/5c/12/A1B2C3D4-0003/合同.pdf", "application/pdf", "com.adobe.pdf", 88123, true},
+    // Kept in iCloud only: the row is there, the file is not in the backup.
+    {402, "Library/SMS/Attachments/6d/13/C7D8E9F0-0005/IMG_0099.HEIC", "image/heic", "public.heic", 2011136, false},
+};
+
+}  // namespace
+
+std::vector<SmsAttachmentFile> SampleSmsAttachmentFiles() {
+  std::vector<SmsAttachmentFile> files;
+  std::int64_t birth = kIos17Start + 5 * 60;
+  for (const SampleAttachment& a : kIos17Attachments) {
+    if (a.inBackup) files.push_back({a.relativePath, birth});
+    birth += 3600;
+  }
+  // A file the phone still keeps though no row names it any more.
+  files.push_back({"Library/SMS/Attachments/7f/15/D0E1F2A3-0006/IMG_3001.PNG", kIos17Start - 86400});
+  return files;
+}
+
+SmsDbScript SampleSmsDbIos17() {
+  const SmsHandle zhang{1, "+8613800138000", "cn", "SMS", ""};
+  const SmsHandle mei{2, "lin.mei@example.com", "cn", "iMessage", ""};
+  const SmsHandle chen{3, "+8615900001111", "cn", "iMessage", ""};
+  const SmsHandle liu{4, "+8618600002222", "cn", "iMessage", ""};
+  const SmsHandle code{5, "+8613911112222", "cn", "SMS", ""};
+
+  SmsDbScript script;
+  std::string& sql = script.setupSql;
+  sql = "BEGIN;" + SmsSchemaSql(SmsLayout::kIos17);
+  sql += "INSERT INTO _SqliteDatabaseProperties (key, value) VALUES ('_ClientVersion', '17200');";
+  for (const SmsHandle& h : {zhang, mei, chen, liu, code}) sql += InsertHandleSql(h);
+  sql += InsertChatSql(1, zhang);
+  sql += InsertGroupChatSql(2, "iMessage;+;chat381726354910283746", "周末爬山群", {3, 4, 2});
+  sql += InsertGroupChatSql(3, "iMessage;+;chat927364518273645190", "", {2, 3});
+  sql += InsertChatSql(4, mei);
+  sql += InsertChatSql(5, code);
+  const auto add = [&sql](std::int64_t chatId, SmsMessage m) {
+    if (m.handleId == 1 || m.handleId == 5) {
+      m.service = "SMS";
+      m.account = std::string("p:") + kSmsOwnNumber;
+      m.destinationCallerId = kSmsOwnNumber;
+    }
+    sql += InsertMessageSql(m, SmsLayout::kIos17) + JoinMessageToChatSql(chatId, m.rowId);
+  };
+  // A month of history first: a page that deleting one message leaves well
+  // filled keeps that message's bytes where they were.
+  const char* const kHistory[] = {"下班了吗", "快了", "晚饭吃什么", "面条吧", "好", "路上堵车",
+                                  "慢慢来", "到家了", "早点休息", "晚安", "早", "今天降温了",
+                                  "多穿点", "知道啦", "周末有空吗", "有"};
+  for (int i = 0; i < 16; ++i) {
+    add(1, Message17(11 + i, 1, -43200 + i * 1440, kHistory[i], i % 2 == 1, i % 3 == 0));
+  }
+  // Purged below: out of Recently Deleted too; only its bytes stay.
+  add(1, Message17(27, 1, -20000, "这条消息已经彻底删除了", false, true));
+  add(1, Message17(101, 1, 0, "周六去爬山吗？", false, false));
+  add(1, Message17(102, 1, 2, "去！几点出发", true, true));
+  add(1, Message17(103, 1, 5, "早上七点，北门集合", false, true));
+  add(1, Message17(104, 1, 6, "好，我带水", true, false));
+  add(1, Message17(105, 1, 8, "我的新地址是朝阳区望京街8号", false, true));
+  add(1, Message17(106, 1, 9, "收到", true, true));
+  add(1, Message17(108, 1, 12, "别忘了带雨衣", false, true));
+  add(2, Message17(201, 3, 60, "大家好，这周六爬香山", false, true));
+  // What the owner writes to a group carries no handle (handle_id 0).
+  add(2, Message17(202, 0, 61, "我报名", true, true));
+  add(2, Message17(203, 4, 62, "我也去", false, false));
+  add(2, Message17(204, 0, 63, "我开车，能坐四个人", true, true));
+  add(2, Message17(205, 2, 64, "那我坐你的车", false, false));
+  add(2, Message17(206, 0, 65, "下次别叫他了", true, true));
+  add(2, Message17(207, 3, 66,
+                   "路线：从北门进，经过香炉峰、鬼见愁，再从东门下山，全程大约六公里，"
+                   "中午在山顶野餐，大家自带午饭和水，记得穿防滑的鞋。",
+                   false, true));
+  add(2, Message17(210, 4, 70, "\xEF\xBF\xBC", false, false));
+  add(3, Message17(301, 2, 120, "照片发你们了", false, true));
+  add(3, Message17(302, 0, 121, "收到，拍得真好", true, true));
+  add(4, Message17(401, 2, 180, "Dinner at 7?", false, true));
+  add(4, Message17(402, 2, 181, "Sure, see you there. The contract is attached.", true, true));
+  add(5, Message17(501, 5, 240, "验证码482913，五分钟内有效", false, false));
+  add(5, Message17(502, 5, 241, "谢谢", true, true));
+  std::int64_t attachmentRow = 1;
+  std::int64_t created = kIos17Start - 978307200 + 5 * 60;
+  for (const SampleAttachment& a : kIos17Attachments) {
+    sql += InsertAttachmentSql({attachmentRow++, a.messageId, a.relativePath, a.mimeType, a.uti, a.totalBytes,
+                                a.messageId == 402, created});
+    created += 3600;
+  }
+  // Recently Deleted, a day later: two of the SMS peer's, one the owner sent
+  // to the group, and the whole verification-code chat, whose chat row then
+  // goes too.
+  const std::int64_t deleted = At17(1440);
+  sql += MoveToRecentlyDeletedSql(1, 105, deleted) + MoveToRecentlyDeletedSql(1, 106, deleted);
+  sql += MoveToRecentlyDeletedSql(2, 206, deleted + 60000000000LL);
+  sql += MoveToRecentlyDeletedSql(5, 501, deleted + 120000000000LL) +
+         MoveToRecentlyDeletedSql(5, 502, deleted + 120000000000LL);
+  sql += "DELETE FROM chat_handle_join WHERE chat_id = 5;DELETE FROM chat WHERE ROWID = 5;";
+  // Purged: out of Recently Deleted too, the row is gone; its bytes stay.
+  sql += "DELETE FROM chat_message_join WHERE message_id = 27;";
+  sql += "COMMIT;";
+  // The newest message, which a backup may still hold in sms.db-wal.
+  std::string& recent = script.recentSql;
+  std::swap(recent, sql);
+  add(1, Message17(109, 1, 30, "我到北门了", true, true));
+  std::swap(recent, sql);
+  return script;
+}
+
+std::unique_ptr<SqliteFile> MakeSampleSmsDbIos17(SqliteFile::Journal journal) {
+  const SmsDbScript script = SampleSmsDbIos17();
   return std::make_unique<SqliteFile>(script.setupSql, script.recentSql, journal);
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "testing/ios_schemas.h"
 #include "testing/sample_backup.h"
@@ -53,16 +54,21 @@ struct SmsMessage {
   bool isFromMe = false;      // also sets is_sent and is_delivered
   bool isRead = false;
   std::string destinationCallerId;  // empty: the own number
+  // iOS 16 on: text left NULL, the body only in attributedBody.
+  bool bodyOnly = false;
 };
 
 // The two shapes of the message tables the reader knows: iOS 7 to 10 (message
 // 38 columns, handle 5) and iOS 11 on, here as iOS 14.3 has them (message 74,
 // handle 6). The columns the reader uses sit at the same positions in both.
-enum class SmsLayout { kIos7, kIos14 };
+enum class SmsLayout { kIos7, kIos14, kIos17 };
 inline constexpr int kSmsMessageIos7Columns = 38;
 inline constexpr int kSmsHandleIos7Columns = 5;
 
-// CREATE statements (tables, indexes, triggers) of a sample sms.db.
+// CREATE statements (tables, indexes, triggers) of a sample sms.db. iOS 17
+// has the chat, join and attachment tables in their newer shape, the
+// Recently Deleted join, and a trigger that keeps a message whose chat link
+// moved there.
 std::string SmsSchemaSql(SmsLayout layout = SmsLayout::kIos14);
 // INSERT statements of one row; texts are quoted for SQL. iOS 7 has no
 // destination_caller_id; the message leaves it out there.
@@ -87,5 +93,48 @@ struct SmsDbScript {
 };
 SmsDbScript SampleSmsDbIos14();
 std::unique_ptr<SqliteFile> MakeSampleSmsDb(SqliteFile::Journal journal = SqliteFile::Journal::kRollback);
+
+// iOS 17 rows besides: a group chat (chat.style 43) with its members, the
+// Recently Deleted join, an attachment row with its message.
+std::string InsertGroupChatSql(std::int64_t chatId, const std::string& guid, const std::string& displayName,
+                               const std::vector<std::int64_t>& members);
+// Moves messages to Recently Deleted the way the phone does: a row in the
+// recoverable join (deleteDate as stored, nanoseconds since 2001), then the
+// chat link goes.
+std::string MoveToRecentlyDeletedSql(std::int64_t chatId, std::int64_t messageId, std::int64_t deleteDate);
+struct SmsAttachmentRow {
+  std::int64_t rowId = 0;
+  std::int64_t messageId = 0;
+  std::string relativePath;  // below MediaDomain: "Library/SMS/Attachments/..."
+  std::string mimeType;
+  std::string uti;
+  std::int64_t totalBytes = 0;
+  bool outgoing = false;
+  std::int64_t createdDate = 0;  // seconds since 2001
+};
+std::string InsertAttachmentSql(const SmsAttachmentRow& attachment);
+
+// The built-in sample sms.db in the shape iOS 17 writes it (84-column
+// message table), dates in nanoseconds, 2024-03. Conversations: one SMS peer
+// (+8613800138000), a named group chat "周末爬山群" (three members, the
+// owner's messages with handle_id 0), a group without a name (two members)
+// and one iMessage peer; most bodies only in attributedBody, one of them
+// longer than 127 bytes. Recently Deleted: two messages of the SMS peer, one
+// the owner sent to the named group, and a whole chat whose chat row is gone
+// (two messages). One message of the SMS peer (27, its body only in
+// attributedBody) is purged: its row deleted, only its bytes are left. Attachments: a HEIC picture, an audio message
+// (.caf), a JPEG and a MOV, a PDF, all with files (SampleSmsAttachmentFiles),
+// and a picture whose file the backup lacks. recentSql holds the newest
+// message (109, sent to the SMS peer).
+SmsDbScript SampleSmsDbIos17();
+std::unique_ptr<SqliteFile> MakeSampleSmsDbIos17(SqliteFile::Journal journal = SqliteFile::Journal::kRollback);
+// The attachment files of the iOS 17 sample as a backup holds them in
+// MediaDomain, with their times (Unix seconds); the last one is named by no
+// row of the attachment table.
+struct SmsAttachmentFile {
+  std::string relativePath;
+  std::int64_t birth = 0;
+};
+std::vector<SmsAttachmentFile> SampleSmsAttachmentFiles();
 
 }  // namespace sample

@@ -121,9 +121,9 @@ TEST_F(AnalysisTest, AMissingDatabaseListsNothingAndMessagesGoOnWithoutContacts)
   for (db::BaseItem* record : reader->ResultList()) {
     const auto* conversation = dynamic_cast<readers::DBITEM_MsgFriend*>(record);
     ASSERT_NE(conversation, nullptr);
-    // No contacts: every conversation is named by its address (or the
-    // unknown-number name of a conversation rebuilt without one).
-    if (!conversation->address.empty()) {
+    // No contacts: every conversation with one peer is named by its
+    // address (a group by its own name or its members').
+    if (!conversation->isGroup) {
       EXPECT_EQ(conversation->name, conversation->address);
     }
   }

@@ -405,13 +405,19 @@ TEST(AttachmentTypeOf, TakesTheWholeExtensionAfterTheLastDotIgnoringCase) {
       {"a/x.record_thumb", kAttachmentOther, false},
       {"a/x.tmp", kAttachmentOther, false},
       {"a/x.dat", kAttachmentOther, false},
+      // What the camera, the messages' audio and the stickers of today's
+      // phones write.
+      {"a/IMG_0001.HEIC", kAttachmentImage, false},
+      {"a/x.webp", kAttachmentImage, false},
+      {"a/Audio Message.caf", kAttachmentVoice, false},
+      {"a/x.m4a", kAttachmentVoice, false},
       // Parts of listed words and neighbours of them are no listed words.
       {"a/x.jp", 0, false},
       {"a/x.ng", 0, false},
       {"a/x.pi", 0, false},
       {"a/x.pic thumb", 0, false},
-      {"a/x.webp", 0, false},
-      {"a/x.m4a", 0, false},
+      {"a/x.web", 0, false},
+      {"a/x.m4", 0, false},
       {"a/x.jpgx", 0, false},
   };
   for (const Case& c : cases) {
@@ -668,14 +674,14 @@ TEST(CAttachmentDB, ListsWhatTheRealManifestHolds) {
   // Counted with sqlite3 (flags=1 and the category's domain, then the
   // extension lists): the notes group holds NoteStore.sqlite and a plist,
   // MediaDomain a plist and two databases, WhatsApp's domains 46 files of
-  // which current_wallpaper.jpg, one sticker .png and
+  // which current_wallpaper.jpg, 25 stickers (.webp), one sticker .png and
   // Documents/blockedcontacts.dat are listed, all born on 2019-08-30 (CST).
   struct Case {
     int category;
     std::size_t listed;
   };
   for (const Case c : {Case{base::kCategoryNotesAttachments, 0}, Case{base::kCategoryMessageAttachments, 0},
-                       Case{base::kCategoryWhatsAppFiles, 3}}) {
+                       Case{base::kCategoryWhatsAppFiles, 28}}) {
     SCOPED_TRACE(c.category);
     AttachmentSet set;
     set.category = c.category;
@@ -696,9 +702,9 @@ TEST(CAttachmentDB, ListsWhatTheRealManifestHolds) {
             (copy / "62" / "62782926a82fabcf624d528ae9f83361f07cf3e3").string());
   const auto& top = reader.TopGroups();
   EXPECT_EQ(GroupNames(top[0]->items), std::vector<std::string>{"2019-08-30"});
-  EXPECT_EQ(top[0]->fileCount, 3);
-  EXPECT_EQ(top[0]->markCounts, (std::array<std::int32_t, 6>{3, 2, 0, 0, 0, 1}));
-  EXPECT_EQ(top[1]->fileCount, 2);
+  EXPECT_EQ(top[0]->fileCount, 28);
+  EXPECT_EQ(top[0]->markCounts, (std::array<std::int32_t, 6>{28, 27, 0, 0, 0, 1}));
+  EXPECT_EQ(top[1]->fileCount, 27);
   EXPECT_EQ(top[4]->fileCount, 1);
   EXPECT_TRUE(top[2]->items.empty());
   EXPECT_TRUE(top[3]->items.empty());

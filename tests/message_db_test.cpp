@@ -31,9 +31,9 @@ void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   sample::WriteBytes(path, bytes);
 }
 
-// One line per conversation ("== name", with the number of recovered
-// messages when it holds any) and one per message ("x" recovered, "-" live;
-// "sent" or "recv"; the text).
+// One line per conversation ("== name", with the number of deleted
+// messages when it holds any) and one per message ("x" rebuilt from free
+// space, "r" in Recently Deleted, "-" live; "sent" or "recv"; the text).
 std::vector<std::string> Describe(const CMessageDB& reader) {
   std::vector<std::string> lines;
   for (const auto& conversation : reader.Conversations()) {
@@ -42,8 +42,10 @@ std::vector<std::string> Describe(const CMessageDB& reader) {
     lines.push_back(line);
     for (const db::BaseItem* item : conversation->items) {
       const auto& message = dynamic_cast<const DBITEM_Message&>(*item);
-      lines.push_back(std::string(message.deleted != 0 ? "  x " : "  - ") + (message.isSent != 0 ? "sent " : "recv ") +
-                      message.text);
+      const char* mark = message.deleted == 0 ? "  - "
+                         : message.deletedFrom == db::BaseItem::DeletedFrom::kRecentlyDeleted ? "  r "
+                                                                                               : "  x ";
+      lines.push_back(mark + std::string(message.isSent != 0 ? "sent " : "recv ") + message.text);
     }
   }
   return lines;
@@ -103,8 +105,13 @@ TEST_F(MessageDbTest, SampleListsConversationsRecoveredMessagesFirst) {
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
   // Recovered: the sent message and the unread one deleted one by one, and
   // both messages of the conversation deleted whole, whose handle went with
-  // it. Live records that the scan finds as well are not repeated.
+  // it. Live records that the scan finds as well are not repeated. The
+  // conversations holding rebuilt messages lead in the order the scan met
+  // their last one.
   EXPECT_EQ(Describe(reader), (std::vector<std::string>{
+                                  "== 未知号码_5 (2 recovered)",
+                                  "  x sent 那就删了吧",
+                                  "  x recv 这条短信看完就删掉吧",
                                   "== +8613800138000 (1 recovered)",
                                   "  x sent 说好了，周末见",
                                   "  - recv 在吗？",
@@ -149,9 +156,6 @@ TEST_F(MessageDbTest, SampleListsConversationsRecoveredMessagesFirst) {
                                   "  - sent She said \"see you there\", so yes.",
                                   "  - recv <script>alert('hi')</script>",
                                   "  - recv \xEF\xBF\xBC",
-                                  "== 未知号码_5 (2 recovered)",
-                                  "  x sent 那就删了吧",
-                                  "  x recv 这条短信看完就删掉吧",
                                   "== +1 (415) 555-0123",
                                   "  - recv Your package has shipped. Track it at https://example.com/t/8841",
                                   "== 10086",
@@ -176,7 +180,7 @@ TEST_F(MessageDbTest, MessagesKnowTheirConversationSenderAndFields) {
     }
   }
   // A live message keeps its row and handle columns.
-  const auto& wang = *reader.Conversations()[0];
+  const auto& wang = *reader.Conversations()[1];
   const auto& live = dynamic_cast<const DBITEM_Message&>(*wang.items[21]);
   EXPECT_EQ(live.rowId, 21);
   EXPECT_EQ(live.guid, "5C0F2A7E-3B1D-4C8E-9F6A-000000000015");
@@ -200,7 +204,7 @@ TEST_F(MessageDbTest, CsvLinesOfTheSample) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
-  const std::vector<db::BaseItem*> selection = {reader.Conversations()[1].get(), reader.Conversations()[4].get()};
+  const std::vector<db::BaseItem*> selection = {reader.Conversations()[2].get(), reader.Conversations()[4].get()};
   EXPECT_EQ(CsvOf(selection),
             "名称,日期,类型,内容\r\n"
             "lin.mei@example.com,2021-12-01 10:10:00 ,接收,\"Don't tell anyone， the code is 4711\"\r\n"
@@ -340,21 +344,20 @@ TEST_F(MessageDbTest, ConversationsAreKeyedByTheHandlesAddress) {
   sql += sample::InsertMessageSql(Message(2, 2, kDate + 60000000000, "two"));
   sql += sample::InsertMessageSql(Message(3, 3, kDate + 120000000000, "three"));
   sql += sample::InsertMessageSql(Message(4, 1, kDate + 180000000000, "four"));
-  // No handle row: not in the live join; the scan finds its (live) record,
-  // which has no handle to name it.
+  // No handle row: still a live message, under its handle number.
   sql += sample::InsertMessageSql(Message(5, 9, kDate, "no handle"));
   const sample::SqliteFile database(Batch(sql));
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(Place(database), 0).Ok());
   EXPECT_EQ(Describe(reader), (std::vector<std::string>{
-                                  "== 未知号码_9 (1 recovered)",
-                                  "  x recv no handle",
                                   "== +8613800138000",
                                   "  - recv one",
                                   "  - recv three",
                                   "  - recv four",
                                   "== 138 0013 8000",
                                   "  - recv two",
+                                  "== 未知号码_9",
+                                  "  - recv no handle",
                               }));
 }
 
@@ -480,10 +483,10 @@ TEST_F(MessageDbTest, PeersAreNamedThroughContacts) {
   // "+86" is dropped before the lookup; a contact without a name of its own
   // (only the placeholder) leaves the conversation its number; e-mail
   // addresses are not looked up.
-  EXPECT_EQ(names, (std::vector<std::string>{"王小明 <+8613800138000>", "lin.mei@example.com <lin.mei@example.com>",
-                                             "未知号码_5 <未知号码_5>", "+1 (415) 555-0123 <+1 (415) 555-0123>",
-                                             "10086 <10086>"}));
-  const std::string csv = CsvOf({reader.Conversations()[0].get()});
+  EXPECT_EQ(names, (std::vector<std::string>{"未知号码_5 <未知号码_5>", "王小明 <+8613800138000>",
+                                             "lin.mei@example.com <lin.mei@example.com>",
+                                             "+1 (415) 555-0123 <+1 (415) 555-0123>", "10086 <10086>"}));
+  const std::string csv = CsvOf({reader.Conversations()[1].get()});
   EXPECT_EQ(csv.substr(0, csv.find("\r\n", csv.find("\r\n") + 2)),
             "名称,日期,类型,内容\r\n王小明,2021-12-01 09:12:00 ,发送,\"说好了，周末见\"");
 }
@@ -520,6 +523,127 @@ TEST_F(MessageDbTest, OpeningAgainStartsFromNothing) {
   // A failed open leaves nothing of the last one behind.
   EXPECT_FALSE(reader.Open((root_.Path() / "gone.db").string(), 0).Ok());
   EXPECT_TRUE(reader.Conversations().empty());
+}
+
+// iOS 17: the chat decides the conversation, a group is one conversation
+// with the owner's messages (handle_id 0) in it, bodies kept only in
+// attributedBody are read, Recently Deleted messages are deleted ones with
+// their date (also those whose chat is gone), and a purged message is
+// rebuilt from its bytes.
+TEST_F(MessageDbTest, Ios17SampleByChatWithArchivedBodiesAndRecentlyDeleted) {
+  // The newest message waits in the -wal, as in the backup: the page the
+  // main file keeps still holds the purged message's bytes.
+  const auto database = sample::MakeSampleSmsDbIos17(sample::SqliteFile::Journal::kWalPending);
+  CMessageDB reader;
+  ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
+  EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos17Columns);
+  EXPECT_EQ(Describe(reader), (std::vector<std::string>{
+                                  "== +8613800138000 (3 recovered)",
+                                  "  x recv 这条消息已经彻底删除了",
+                                  "  - recv 下班了吗",
+                                  "  - sent 快了",
+                                  "  - recv 晚饭吃什么",
+                                  "  - sent 面条吧",
+                                  "  - recv 好",
+                                  "  - sent 路上堵车",
+                                  "  - recv 慢慢来",
+                                  "  - sent 到家了",
+                                  "  - recv 早点休息",
+                                  "  - sent 晚安",
+                                  "  - recv 早",
+                                  "  - sent 今天降温了",
+                                  "  - recv 多穿点",
+                                  "  - sent 知道啦",
+                                  "  - recv 周末有空吗",
+                                  "  - sent 有",
+                                  "  - recv 周六去爬山吗？",
+                                  "  - sent 去！几点出发",
+                                  "  - recv 早上七点，北门集合",
+                                  "  - sent 好，我带水",
+                                  "  r recv 我的新地址是朝阳区望京街8号",
+                                  "  r sent 收到",
+                                  "  - recv 别忘了带雨衣",
+                                  "  - sent 我到北门了",
+                                  "== 周末爬山群 (1 recovered)",
+                                  "  - recv 大家好，这周六爬香山",
+                                  "  - sent 我报名",
+                                  "  - recv 我也去",
+                                  "  - sent 我开车，能坐四个人",
+                                  "  - recv 那我坐你的车",
+                                  "  r sent 下次别叫他了",
+                                  "  - recv 路线：从北门进，经过香炉峰、鬼见愁，再从东门下山，全程大约六公里，中午在山顶野餐，大家自带午饭和水，记得穿防滑的鞋。",
+                                  "  - recv ￼",
+                                  "== +8613911112222 (2 recovered)",
+                                  "  r recv 验证码482913，五分钟内有效",
+                                  "  r sent 谢谢",
+                                  "== lin.mei@example.com、+8615900001111",
+                                  "  - recv 照片发你们了",
+                                  "  - sent 收到，拍得真好",
+                                  "== lin.mei@example.com",
+                                  "  - recv Dinner at 7?",
+                                  "  - sent Sure, see you there. The contract is attached.",
+                              }));
+  std::map<std::int32_t, const DBITEM_Message*> byRow;
+  for (const DBITEM_Message* message : AllMessages(reader)) byRow[message->rowId] = message;
+  // Recently Deleted keeps the deletion date; a message whose chat is gone
+  // goes to its handle's conversation; a rebuilt one carries no date.
+  const std::int64_t deletedAt = 1709949600 + 1440 * 60;
+  ASSERT_EQ(byRow.count(105), 1u);
+  EXPECT_DOUBLE_EQ(byRow[105]->deletedAt, deletedAt);
+  EXPECT_DOUBLE_EQ(byRow[501]->deletedAt, deletedAt + 120);
+  EXPECT_EQ(dynamic_cast<const DBITEM_MsgFriend*>(byRow[501]->parent)->address, "+8613911112222");
+  const DBITEM_Message* purged = AllMessages(reader).front();
+  EXPECT_EQ(purged->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+  EXPECT_EQ(purged->deletedAt, 0);
+  // In a group the owner's messages are the owner's, the others' are their
+  // member's; the group lists its members.
+  const auto& group = dynamic_cast<const DBITEM_MsgFriend&>(*byRow[201]->parent);
+  EXPECT_TRUE(group.isGroup);
+  EXPECT_EQ(group.members, (std::vector<std::string>{"+8615900001111", "+8618600002222", "lin.mei@example.com"}));
+  EXPECT_EQ(byRow[202]->sender, &reader.OwnNumberFriend());
+  EXPECT_EQ(byRow[202]->handleId, 0);
+  ASSERT_NE(byRow[203]->sender, nullptr);
+  EXPECT_EQ(dynamic_cast<const DBITEM_MsgFriend&>(*byRow[203]->sender).name, "+8618600002222");
+  EXPECT_EQ(byRow[203]->address, "+8618600002222");
+  // Attachments come with their message, by the attachment table; without a
+  // backup index no stored file is looked up.
+  ASSERT_EQ(byRow[301]->attachments.size(), 2u);
+  EXPECT_EQ(byRow[301]->attachments[0]->name, "IMG_2041.JPG");
+  EXPECT_EQ(byRow[301]->attachments[1]->mimeType, "video/quicktime");
+  EXPECT_EQ(byRow[301]->attachments[1]->relativePath, "Library/SMS/Attachments/3a/10/A1B2C3D4-0002/IMG_2042.MOV");
+  ASSERT_EQ(byRow[103]->attachments.size(), 1u);
+  EXPECT_EQ(byRow[103]->attachments[0]->totalBytes, 1843200);
+  EXPECT_TRUE(byRow[103]->attachments[0]->storedPath.empty());
+  EXPECT_TRUE(byRow[101]->attachments.empty());
+}
+
+// Without a chat table (or with links lost) a message goes to its handle's
+// conversation; one the owner sent without a handle is kept, under the
+// unknown number.
+TEST_F(MessageDbTest, MessagesNoChatLinksFallBackToTheirHandle) {
+  std::string sql = sample::SmsSchemaSql(SmsLayout::kIos17);
+  sql += sample::InsertHandleSql({1, "+8613800138000", "cn", "SMS", ""});
+  sql += sample::InsertHandleSql({2, "+8613900000000", "cn", "SMS", ""});
+  sql += sample::InsertChatSql(1, {1, "+8613800138000", "cn", "SMS", ""});
+  sql += sample::InsertMessageSql(Message(1, 1, kDate, "linked"), SmsLayout::kIos17);
+  sql += sample::JoinMessageToChatSql(1, 1);
+  sql += sample::InsertMessageSql(Message(2, 1, kDate + 1, "same peer, no link"), SmsLayout::kIos17);
+  sql += sample::InsertMessageSql(Message(3, 2, kDate + 2, "other peer, no link"), SmsLayout::kIos17);
+  sample::SmsMessage own = Message(4, 0, kDate + 3, "sent, no handle, no link");
+  own.isFromMe = true;
+  sql += sample::InsertMessageSql(own, SmsLayout::kIos17);
+  const sample::SqliteFile database(Batch(sql));
+  CMessageDB reader;
+  ASSERT_TRUE(reader.Open(Place(database), 0).Ok());
+  EXPECT_EQ(Describe(reader), (std::vector<std::string>{
+                                  "== +8613800138000",
+                                  "  - recv linked",
+                                  "  - recv same peer, no link",
+                                  "== +8613900000000",
+                                  "  - recv other peer, no link",
+                                  "== 未知号码_0",
+                                  "  - sent sent, no handle, no link",
+                              }));
 }
 
 TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
