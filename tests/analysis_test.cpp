@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 
 #include "backup/file_list_db.h"
@@ -11,6 +13,8 @@
 #include "platform/message_target.h"
 #include "platform/text_codec.h"
 #include "readers/calendar_db.h"
+#include "export/export_writer.h"
+#include "readers/attachment_db.h"
 #include "readers/message_db.h"
 #include "readers/record_filter.h"
 #include "readers/voice_memo_db.h"
@@ -257,6 +261,87 @@ TEST_F(AnalysisTest, MediaCategoriesGroupTheirFilesByDayInEveryForm) {
     }
     EXPECT_EQ(sample::SnapshotFolder(folder), before);
   }
+}
+
+// The message attachments are the files sms.db's attachment table names,
+// typed by their MIME type whatever their extension (.heic, .caf), and the
+// files of the attachment folder that no row names; the voice memos that
+// MediaDomain holds as well are not among them.
+TEST_F(AnalysisTest, MessageAttachmentsAreTheFilesSmsDbNamesAndTheirFolderHolds) {
+  for (BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    const fs::path folder = Write(mode);
+    backup::CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    ASSERT_EQ(recovery::RunAnalysis(base::kCategoryMessageAttachments, index, reader, nullptr),
+              recovery::kAnalysisListed);
+    const auto tops = reader->ResultList();
+    ASSERT_EQ(tops.size(), 5u);
+    std::vector<std::set<std::string>> names(5);
+    for (std::size_t type = 1; type < 5; ++type) {
+      for (const db::BaseItem* day : static_cast<db::FriendItem*>(tops[type])->items) {
+        for (const db::BaseItem* file : static_cast<const db::FriendItem*>(day)->subLists[type]) {
+          names[type].insert(static_cast<const readers::DBITEM_Attachment*>(file)->fileName);
+        }
+      }
+    }
+    EXPECT_EQ(names[1], (std::set<std::string>{"IMG_2041.JPG", "IMG_3001.PNG", "IMG_4821.HEIC"}));
+    EXPECT_EQ(names[2], (std::set<std::string>{"IMG_2042.MOV"}));
+    EXPECT_EQ(names[3], (std::set<std::string>{"Audio Message.caf"}));
+    EXPECT_EQ(names[4], (std::set<std::string>{"合同.pdf"}));
+  }
+}
+
+// Recovered messages keep their chats, their files and where they were
+// deleted from: the group by its name in the table, the attachment files
+// copied beside the page and shown or linked in their message's row, the
+// Recently Deleted ones marked with their date; the JSON says where each
+// deleted message was found.
+TEST_F(AnalysisTest, MessagesAreRecoveredWithTheirChatsAttachmentsAndDeletions) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryMessages, index, reader, nullptr), recovery::kAnalysisListed);
+  const auto list = reader->ResultList();
+  std::map<std::string, std::string> deletedFrom;  // text: where
+  for (db::BaseItem* conversation : list) {
+    conversation->checked = 1;
+    for (const db::BaseItem* message : readers::Members(*conversation)) {
+      const nlohmann::ordered_json json = reader->RecordJson(*message);
+      if (json["deleted"].get<bool>()) {
+        deletedFrom[json["text"].get<std::string>()] = json["deletedFrom"].get<std::string>();
+        EXPECT_EQ(json["deletedAt"].is_null(), json["deletedFrom"] == "free-space") << json.dump();
+      }
+    }
+  }
+  EXPECT_EQ(deletedFrom, (std::map<std::string, std::string>{{"这条消息已经彻底删除了", "free-space"},
+                                                             {"我的新地址是朝阳区望京街8号", "recently-deleted"},
+                                                             {"收到", "recently-deleted"},
+                                                             {"下次别叫他了", "recently-deleted"},
+                                                             {"验证码482913，五分钟内有效", "recently-deleted"},
+                                                             {"谢谢", "recently-deleted"}}));
+  fs::path written;
+  ASSERT_TRUE(recovery::RunRecovery(*reader, list, temp_.Path() / "messages-out", "Lin's iPhone", nullptr, written).Ok());
+  const std::string table = ReadCsv(written / "表格格式" / "短信.csv");
+  EXPECT_NE(table.find("周末爬山群,2024-03-09 11:01:00 ,发送,\"我报名\"\r\n"), std::string::npos);
+  EXPECT_NE(table.find("周末爬山群,2024-03-09 11:02:00 ,接收,\"我也去\"\r\n"), std::string::npos);
+  std::set<std::string> copied;
+  for (const auto& entry : fs::directory_iterator(written / "网页格式" / "附件")) {
+    copied.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(copied, (std::set<std::string>{"AudioMessage.caf", "IMG_2041.JPG", "IMG_2042.MOV", "IMG_4821.HEIC",
+                                           "合同.pdf"}));
+  std::ifstream in(written / "网页格式" / "短信.html", std::ios::binary);
+  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string attachments = exporting::FileHref("附件");
+  EXPECT_NE(page.find("<img src=\"" + attachments + "/IMG_4821.HEIC\""), std::string::npos);
+  EXPECT_NE(page.find("附件：<a href=\"" + attachments + "/%E5%90%88%E5%90%8C.pdf\""), std::string::npos);
+  EXPECT_NE(page.find("附件：IMG_0099.HEIC（备份中没有此文件）"), std::string::npos);
+  EXPECT_NE(page.find("最近删除 2024-03-10 10:00:00"), std::string::npos);
+  // Who wrote in a group, which the table has no column for.
+  EXPECT_NE(page.find("<small>+8618600002222</small>"), std::string::npos);
 }
 
 TEST_F(AnalysisTest, MediaRecoveryCopiesTheTickedFilesOfTheShownGroup) {
