@@ -1,9 +1,9 @@
 // analysis_bench: the analysis and recovery of a large phone, timed.
 //
-// Builds a plain-folder backup with an iOS 14 sms.db of 1,000,000 messages
-// in 20,000 conversations (a tenth of the messages then deleted with
-// secure_delete off), an address book of 20,000 contacts whose numbers are
-// the conversations' peers, and a WeChat account of 2,000 contacts (20 of
+// Builds a plain-folder backup with an iOS 17 sms.db of 1,000,000 messages
+// in 20,000 chats (200 of them groups; a tenth of the messages then purged
+// with secure_delete off, one in a hundred moved to Recently Deleted), an
+// address book of 20,000 contacts whose numbers are the peers, and a WeChat account of 2,000 contacts (20 of
 // them chat rooms) with 500,000 messages and a search index holding a tenth
 // of them. Then, each in a process of its own so that peak memory is the
 // category's own, it analyses and recovers every record of the messages,
@@ -25,6 +25,7 @@
 #include <iostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "backup/file_list_db.h"
 #include "base/categories.h"
@@ -35,6 +36,7 @@
 #include "testing/sample_backup.h"
 #include "testing/sample_contacts.h"
 #include "testing/sample_messages.h"
+#include "testing/typedstream_writer.h"
 #include "testing/sample_wechat.h"
 #include "testing/sample_wechat_messages.h"
 
@@ -84,41 +86,99 @@ std::string Guid(std::uint64_t n, std::uint32_t salt) {
   return text;
 }
 
+// The sms.db of today's phones: one chat per peer and every hundredth
+// conversation a group of three (what the owner writes there has handle 0),
+// every message linked to its chat and carrying its archived body, every
+// third one only there (text NULL). Then a tenth of the messages purged (rows
+// and links gone) and one in a hundred moved to Recently Deleted.
 void WriteSmsDb(const fs::path& path, int messages, int conversations) {
   Database db(path);
-  db.Exec(sample::SmsSchemaSql(sample::SmsLayout::kIos14));
+  db.Exec(sample::SmsSchemaSql(sample::SmsLayout::kIos17));
   db.Exec("BEGIN;");
   sqlite3_stmt* handle = db.Prepare("INSERT INTO handle (ROWID, id, country, service) VALUES (?, ?, 'cn', ?);");
+  sqlite3_stmt* chat = db.Prepare(
+      "INSERT INTO chat (ROWID, guid, style, state, chat_identifier, service_name, display_name) "
+      "VALUES (?, ?, ?, 3, ?, ?, ?);");
+  sqlite3_stmt* member = db.Prepare("INSERT INTO chat_handle_join (chat_id, handle_id) VALUES (?, ?);");
+  const auto isGroup = [](int conversation) { return conversation % 100 == 0; };
   for (int peer = 1; peer <= conversations; ++peer) {
     sqlite3_bind_int(handle, 1, peer);
     const std::string number = Number(peer);
+    const char* service = peer % 3 == 0 ? "SMS" : "iMessage";
     sqlite3_bind_text(handle, 2, number.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(handle, 3, peer % 3 == 0 ? "SMS" : "iMessage", -1, SQLITE_STATIC);
+    sqlite3_bind_text(handle, 3, service, -1, SQLITE_STATIC);
     db.Step(handle);
+    const bool group = isGroup(peer);
+    const std::string identifier = group ? "chat" + std::to_string(100000000 + peer) : number;
+    const std::string guid = std::string(group ? "iMessage" : service) + (group ? ";+;" : ";-;") + identifier;
+    sqlite3_bind_int(chat, 1, peer);
+    sqlite3_bind_text(chat, 2, guid.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(chat, 3, group ? 43 : 45);
+    sqlite3_bind_text(chat, 4, identifier.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(chat, 5, group ? "iMessage" : service, -1, SQLITE_STATIC);
+    const std::string name = group ? "群聊 " + std::to_string(peer) : std::string();
+    if (group) {
+      sqlite3_bind_text(chat, 6, name.c_str(), -1, SQLITE_TRANSIENT);
+    } else {
+      sqlite3_bind_null(chat, 6);
+    }
+    db.Step(chat);
+    // A group's members: its own handle and the two peers before it.
+    for (int m = 0; m < (group ? 3 : 1); ++m) {
+      sqlite3_bind_int(member, 1, peer);
+      sqlite3_bind_int(member, 2, peer - m);
+      db.Step(member);
+    }
   }
   sqlite3_finalize(handle);
+  sqlite3_finalize(chat);
+  sqlite3_finalize(member);
   sqlite3_stmt* message = db.Prepare(
-      "INSERT INTO message (ROWID, guid, text, handle_id, service, account, account_guid, date, date_read,"
-      " is_from_me, is_sent, is_delivered, is_finished) VALUES (?, ?, ?, ?, 'SMS', 'p:+8613700001234', ?, ?, 0, ?, ?, 1, 1);");
+      "INSERT INTO message (ROWID, guid, text, handle_id, attributedBody, service, account, account_guid, date,"
+      " date_read, is_from_me, is_sent, is_delivered, is_finished) VALUES (?, ?, ?, ?, ?, 'SMS', 'p:+8613700001234',"
+      " ?, ?, 0, ?, ?, 1, 1);");
+  sqlite3_stmt* link = db.Prepare("INSERT INTO chat_message_join (chat_id, message_id, message_date) VALUES (?, ?, ?);");
   static const char* const kTexts[] = {"好的，明天见", "在吗？", "会议改到下午三点了，记得带材料",
                                        "Running late, be there in 10", "收到，谢谢！", "晚上一起吃饭吗"};
   const std::string accountGuid = Guid(42, 7);
   for (int i = 1; i <= messages; ++i) {
     const std::string guid = Guid(static_cast<std::uint64_t>(i), 1);
     const std::string text = std::string(kTexts[i % 6]) + " #" + std::to_string(i);
+    const std::vector<std::uint8_t> body = sample::ArchivedAttributedString(text);
+    const int conversation = 1 + static_cast<int>((static_cast<std::int64_t>(i) * 7919) % conversations);
+    const bool fromMe = i % 2 != 0;
+    const std::int64_t date = (600000000LL + i * 60LL) * 1000000000LL;
     sqlite3_bind_int(message, 1, i);
     sqlite3_bind_text(message, 2, guid.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(message, 3, text.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(message, 4, 1 + (static_cast<std::int64_t>(i) * 7919) % conversations);
-    sqlite3_bind_text(message, 5, accountGuid.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(message, 6, (600000000LL + i * 60LL) * 1000000000LL);
-    sqlite3_bind_int(message, 7, i % 2);
-    sqlite3_bind_int(message, 8, i % 2);
+    if (i % 3 == 0) {
+      sqlite3_bind_null(message, 3);
+    } else {
+      sqlite3_bind_text(message, 3, text.c_str(), -1, SQLITE_TRANSIENT);
+    }
+    // In a group the sender is one of the members, or the owner (handle 0).
+    const int sender = isGroup(conversation) ? (fromMe ? 0 : conversation - i % 3) : conversation;
+    sqlite3_bind_int(message, 4, sender);
+    sqlite3_bind_blob(message, 5, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(message, 6, accountGuid.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(message, 7, date);
+    sqlite3_bind_int(message, 8, fromMe ? 1 : 0);
+    sqlite3_bind_int(message, 9, fromMe ? 1 : 0);
     db.Step(message);
+    sqlite3_bind_int(link, 1, conversation);
+    sqlite3_bind_int(link, 2, i);
+    sqlite3_bind_int64(link, 3, date);
+    db.Step(link);
   }
   sqlite3_finalize(message);
+  sqlite3_finalize(link);
   db.Exec("COMMIT;");
-  db.Exec("DELETE FROM message WHERE ROWID % 10 = 3;");
+  // Purged: the row, then its link (whose trigger finds nothing left).
+  db.Exec("BEGIN; DELETE FROM message WHERE ROWID % 10 = 3; DELETE FROM chat_message_join WHERE message_id % 10 = 3;"
+          "COMMIT;");
+  // Recently Deleted: the link moves to the recoverable join.
+  db.Exec("BEGIN; INSERT INTO chat_recoverable_message_join (chat_id, message_id, delete_date) SELECT chat_id, "
+          "message_id, message_date + 86400000000000 FROM chat_message_join WHERE message_id % 100 = 7;"
+          "DELETE FROM chat_message_join WHERE message_id % 100 = 7; COMMIT;");
 }
 
 void WriteAddressBook(const fs::path& path, int contacts) {
@@ -313,7 +373,8 @@ int main(int argc, char** argv) {
     if (wanted("messages") || wanted("contacts")) {
       WriteSmsDb(folder / "Library/SMS/sms.db", messages, conversations);
       WriteAddressBook(folder / "Library/AddressBook/AddressBook.sqlitedb", contacts);
-      std::printf("sms.db: %d messages in %d conversations (every tenth deleted) %.1f MB; AddressBook.sqlitedb: %d "
+      std::printf("sms.db: %d messages in %d chats (a tenth purged, one in a hundred in Recently Deleted) %.1f MB; "
+                  "AddressBook.sqlitedb: %d "
                   "contacts %.1f MB\n",
                   messages, conversations, fs::file_size(folder / "Library/SMS/sms.db") / 1048576.0, contacts,
                   fs::file_size(folder / "Library/AddressBook/AddressBook.sqlitedb") / 1048576.0);

@@ -239,6 +239,10 @@ base::Status CMessageDB::Open(const std::string& path, int param) {
   LoadAttachments();
 
   messageColumnCount_ = LoadTable(kMessageKind, rows);
+  // The links served the live rows; a rebuilt row has lost its link. A
+  // phone's worth of them is worth giving back before the scan.
+  std::unordered_map<std::int64_t, ChatLink>().swap(chatOfMessage_);
+  std::unordered_map<std::int64_t, ChatLink>().swap(recentlyDeleted_);
   // Conversations holding messages from Recently Deleted come first, as
   // those holding rebuilt ones will.
   std::stable_partition(conversations_.begin(), conversations_.end(),
