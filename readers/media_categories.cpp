@@ -106,6 +106,8 @@ void DescribeMediaRecord(const db::BaseItem& record, nlohmann::ordered_json& out
     out["pixelHeight"] = media->pixelHeight;
     out["storedPath"] = media->storedPath;
     out["thumbnailPath"] = media->thumbnailPath;
+    out["livePhotoMotionPath"] = media->livePhotoMotionPath;
+    out["remark"] = media->remark;
   } else if (const auto* file = dynamic_cast<const DBITEM_Attachment*>(&record)) {
     out["kind"] = file->mediaType;
     out["fileName"] = file->fileName;

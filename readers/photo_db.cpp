@@ -1,45 +1,74 @@
 #include "readers/photo_db.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <optional>
 #include <system_error>
 #include <utility>
 
-#include "backup/mbdb.h"
 #include "db/item_time.h"
 #include "db/progress.h"
 #include "db/text.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "platform/local_time.h"
+#include "readers/camera_roll_files.h"
 
 namespace readers {
 
 namespace fs = std::filesystem;
 
+// What a library row says of one media, whichever table it came from.
+struct LibraryRow {
+  std::int32_t pk = 0;
+  std::string name;       // the file's name in its folder
+  std::string directory;  // the file's folder below Media/ ("DCIM/100APPLE"); empty when the row names none
+  // The iOS 7 library's folder is only a hint: past it the file is looked for
+  // in DCIM/100APPLE and then in every DCIM folder by name.
+  bool directoryIsHint = false;
+  bool video = false;
+  std::int64_t fileSize = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::string dateText;
+  double time = 0;
+  bool trashed = false;
+  double trashedAt = 0;
+};
+
 namespace {
 
+// Table kinds: the iOS 7 library read from its attribute rows alone, and the
+// asset library (ZASSET from iOS 14, ZGENERICASSET before) with the
+// attribute rows its assets point to.
 constexpr int kLibraryKind = 0;
+constexpr int kAttributesKind = 1;
+constexpr int kAssetKind = 2;
 constexpr char kLibraryTable[] = "ZADDITIONALASSETATTRIBUTES";
-constexpr char kCameraRollDomain[] = "CameraRollDomain";
-constexpr char kDcimPrefix[] = "Media/DCIM/";
-constexpr char kFirstDcimFolder[] = "100APPLE";
-constexpr char kThumbnailPrefix[] = "Media/PhotoData/Thumbnails/V2/DCIM/";
+constexpr const char* kAssetTables[] = {"ZASSET", "ZGENERICASSET"};
+// ZKIND of an asset; other values are typed by the file's extension.
+constexpr std::int64_t kAssetKindPhoto = 0;
+constexpr std::int64_t kAssetKindVideo = 1;
+// ZTRASHEDSTATE of an asset in the Recently Deleted album.
+constexpr std::int64_t kTrashedState = 1;
+constexpr char kMediaPrefix[] = "Media/";
+constexpr char kDcimFolder[] = "DCIM/";
+constexpr char kFirstDcimFolder[] = "DCIM/100APPLE";
+constexpr char kThumbnailPrefix[] = "Media/PhotoData/Thumbnails/V2/";
 constexpr char kThumbnailName[] = "/5003.JPG";
-constexpr char kPreviewPrefix[] = "Media/PhotoData/Metadata/DCIM/";
-// In a folder backup there are no domains: the camera roll is these trees.
-constexpr const char* kFolderModeRoots[] = {"Media/DCIM", "Media/PhotoData"};
-// No camera roll nests deeper; the walk recurses once per level.
-constexpr int kMaxFolderDepth = 64;
+constexpr char kPreviewPrefix[] = "Media/PhotoData/Metadata/";
+// A Live Photo keeps its motion as a QuickTime file of the picture's stem
+// beside it; the camera writes its pictures as HEIC (since iOS 11) or JPEG.
+constexpr char kLivePhotoMotionExtension[] = ".MOV";
+constexpr const char* kLivePhotoPictureExtensions[] = {".HEIC", ".JPG"};
+constexpr char kOriginalMissing[] = "原图不在备份中";
 // A day album is keyed by the date part of its media's date text.
 constexpr std::size_t kDateKeyUnits = 10;
 // Progress of a load: the unlisted-file scans take 50 percent in photo mode
-// (10 in each of the video mode's three), filling the camera roll 40.
+// and 30 in video mode, filling the camera roll 40.
 constexpr float kPhotoScanShare = 50;
-constexpr float kVideoScanStep = 10;
+constexpr float kVideoScanShare = 30;
 constexpr double kCameraRollShare = 40;
 constexpr double kExportShare = 98;
 constexpr double kShareEpsilon = 0.00001;
@@ -54,15 +83,43 @@ struct UnlistedScan {
 constexpr UnlistedScan kPhotoScans[] = {{"jpg", kMediaPicture}, {"tiff", kMediaPicture}, {"bmp", kMediaPicture},
                                         {"tga", kMediaPicture}, {"gif", kMediaPicture},  {"png", kMediaPicture},
                                         {"jpeg", kMediaPicture}, {"heic", kMediaPicture}};
-constexpr UnlistedScan kVideoScans[] = {{"mov", kMediaVideo}, {"avi", kMediaOtherVideo}, {"mp4", kMediaOtherVideo}};
+// The camera records QuickTime (.mov); saved and shared videos are MPEG-4
+// (.mp4, .m4v).
+constexpr UnlistedScan kVideoScans[] = {
+    {"mov", kMediaVideo}, {"avi", kMediaOtherVideo}, {"mp4", kMediaOtherVideo}, {"m4v", kMediaOtherVideo}};
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-// A library name must name a file in a DCIM folder, not a path.
+// A library name must name a file in a folder, not a path.
 bool IsPlainFileName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos;
+}
+
+// A library folder below Media/ ("DCIM/100APPLE"): plain names joined by
+// '/', nothing that climbs out of Media/.
+bool IsPlainFolderPath(const std::string& path) {
+  if (path.empty()) return false;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t slash = path.find('/', start);
+    if (!IsPlainFileName(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start))) {
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+    start = slash + 1;
+  }
+}
+
+std::string FileStem(const std::string& name) {
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// A library that does not say what a media is: by its extension, ignoring case.
+bool HasVideoExtension(const std::string& name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = platform::AsciiLower(name.substr(dot + 1));
+  return std::any_of(std::begin(kVideoScans), std::end(kVideoScans),
+                     [&extension](const UnlistedScan& scan) { return extension == scan.extension; });
 }
 
 // EXIF writes "2016:11:05 08:53:20"; the date's two colons become dashes.
@@ -79,203 +136,65 @@ std::int32_t Int32Field(const db::CppSQLite3Query& query, const char* column) {
   return static_cast<std::int32_t>(query.GetInt64Field(query.FieldIndex(column)));
 }
 
-std::int64_t ModifiedSeconds(const fs::path& path) {
-  std::error_code error;
-  const auto written = fs::last_write_time(path, error);
-  if (error) return 0;
-  const auto since = std::chrono::file_clock::to_sys(written).time_since_epoch();
-  return std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(since).count());
-}
-
 std::int64_t StoredFileSize(const std::string& path) {
   std::error_code error;
   const auto size = fs::file_size(path, error);
   return error ? 0 : static_cast<std::int64_t>(size);
 }
 
-}  // namespace
-
-// ---- CameraRollFiles ----
-
-// One file of the camera roll as the backup file index lists it.
-struct CameraRollFile {
-  std::string relativePath;  // inside the domain, '/'-separated
-  std::string storedPath;
-  std::int64_t birth = 0;    // Unix seconds; 0 when unknown
-  std::int64_t lastModified = 0;
-  std::int64_t lastStatusChange = 0;
-  std::int64_t size = 0;
-};
-
-// Every file of CameraRollDomain, read once, with hash indexes by path
-// (ignoring ASCII case, as the manifest lookups and a case-insensitive file
-// system do), by name within Media/DCIM/<folder>/ and by extension.
-class CameraRollFiles {
- public:
-  explicit CameraRollFiles(backup::CFileListDB* index) {
-    if (index == nullptr) return;
-    switch (index->Mode()) {
-      case backup::SourceManifestDb: ReadManifestDb(*index); break;
-      case backup::SourceManifestMbdb: ReadManifestMbdb(*index); break;
-      default: ReadFolder(*index); break;
-    }
-  }
-
-  // The file at relativePath ignoring ASCII case, the one of exactly that
-  // case first; null when there is none.
-  const CameraRollFile* Find(const std::string& relativePath) const {
-    const auto found = byLowerPath_.find(platform::AsciiLower(relativePath));
-    if (found == byLowerPath_.end()) return nullptr;
-    for (const std::size_t at : found->second) {
-      if (files_[at].relativePath == relativePath) return &files_[at];
-    }
-    return &files_[found->second.front()];
-  }
-
-  // A file named name directly in any folder of Media/DCIM/: the one of
-  // exactly that case first, then the first folder by name.
-  const CameraRollFile* FindInDcim(const std::string& name) const {
-    const auto found = dcimByLowerName_.find(platform::AsciiLower(name));
-    if (found == dcimByLowerName_.end()) return nullptr;
-    const CameraRollFile* best = nullptr;
-    for (const std::size_t at : found->second) {
-      const CameraRollFile& file = files_[at];
-      const bool exact = exporting::LastPathComponent(file.relativePath) == name;
-      const bool bestExact = best != nullptr && exporting::LastPathComponent(best->relativePath) == name;
-      if (best == nullptr || (exact && !bestExact) ||
-          (exact == bestExact && file.relativePath < best->relativePath)) {
-        best = &file;
-      }
-    }
-    return best;
-  }
-
-  // The files whose name ends in "." + extension (lower case), in the
-  // index's order.
-  std::vector<const CameraRollFile*> WithExtension(const std::string& extension) const {
-    std::vector<const CameraRollFile*> found;
-    if (const auto it = byExtension_.find(extension); it != byExtension_.end()) {
-      for (const std::size_t at : it->second) found.push_back(&files_[at]);
-    }
-    return found;
-  }
-
- private:
-  void Add(CameraRollFile file) {
-    const std::size_t at = files_.size();
-    const std::string lower = platform::AsciiLower(file.relativePath);
-    byLowerPath_[lower].push_back(at);
-    const std::string dcim = platform::AsciiLower(kDcimPrefix);
-    if (lower.compare(0, dcim.size(), dcim) == 0) {
-      const auto slash = lower.find('/', dcim.size());
-      if (slash != std::string::npos && slash > dcim.size() && lower.find('/', slash + 1) == std::string::npos) {
-        dcimByLowerName_[lower.substr(slash + 1)].push_back(at);
-      }
-    }
-    const std::string name = exporting::LastPathComponent(lower);
-    if (const auto dot = name.rfind('.'); dot != std::string::npos) byExtension_[name.substr(dot + 1)].push_back(at);
-    files_.push_back(std::move(file));
-  }
-
-  // One query of Manifest.db: LIKE '%' takes every regular file of the domain.
-  void ReadManifestDb(backup::CFileListDB& index) {
-    backup::FileRecordList records;
-    index.FindFileRecords("", kCameraRollDomain, records, false);
-    for (const auto& record : records) {
-      Add({record->relativePath, record->storedPath, record->birth, record->lastModified,
-           record->lastStatusChange, record->size});
-    }
-  }
-
-  // The index's mbdb lookup matches a literal suffix, which cannot list a
-  // whole domain; the manifest's records carry the times and sizes besides.
-  void ReadManifestMbdb(backup::CFileListDB& index) {
-    const backup::MbdbIndex* manifest = index.Mbdb();
-    if (manifest == nullptr) return;
-    for (const backup::MbdbRecord& record : manifest->Records()) {
-      if (!record.domain || !record.path || record.path->empty() || !record.IsRegularFile()) continue;
-      if (!platform::EqualsIgnoringAsciiCase(*record.domain, kCameraRollDomain)) continue;
-      const std::string fileID = backup::MbdbFileId(*record.domain, *record.path);
-      // The manifest holds no status-change time of its own.
-      Add({*record.path, index.StoredPathOf(fileID), record.created, record.lastModified, 0,
-           static_cast<std::int64_t>(std::min<std::uint64_t>(record.size, INT64_MAX))});
-    }
-  }
-
-  // A folder keeps no birth times: a file's modification time is the
-  // nearest date it has (a copy that keeps times keeps the phone's).
-  void ReadFolder(backup::CFileListDB& index) {
-    const fs::path base = index.BackupFolder();
-    for (const char* root : kFolderModeRoots) {
-      const auto found = platform::FindIgnoringCase(base, root);
-      if (found && platform::IsFolder(*found)) Walk(*found, found->lexically_relative(base).generic_string(), 0);
-    }
-  }
-
-  void Walk(const fs::path& folder, const std::string& relative, int depth) {
-    if (depth > kMaxFolderDepth) return;
-    for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
-      const fs::path full = folder / entry.name;
-      const std::string path = relative + "/" + entry.name;
-      if (entry.isFolder) {
-        Walk(full, path, depth + 1);
-      } else if (entry.isFile) {
-        const std::int64_t modified = ModifiedSeconds(full);
-        Add({path, full.string(), modified, modified, 0, StoredFileSize(full.string())});
-      }
-    }
-  }
-
-  std::vector<CameraRollFile> files_;
-  std::unordered_map<std::string, std::vector<std::size_t>> byLowerPath_;
-  std::unordered_map<std::string, std::vector<std::size_t>> dcimByLowerName_;
-  std::unordered_map<std::string, std::vector<std::size_t>> byExtension_;
-};
-
-namespace {
-
-// The files the backup holds for a library row.
-struct LibraryFiles {
-  const CameraRollFile* media = nullptr;
-  std::string thumbnailPath;  // stored path, empty when missing
-  std::string previewPath;    // a video's preview picture, empty when missing or not a video
-};
-
-// The DCIM folder a library row names in ZORIGINALPATH ("DCIM/101APPLE"),
-// or empty when it names none.
-std::string DcimFolderOf(const std::string& originalPath) {
-  constexpr std::string_view kDcim = "DCIM/";
-  if (originalPath.rfind(kDcim, 0) != 0) return {};
-  std::string folder = originalPath.substr(kDcim.size());
-  if (!folder.empty() && folder.back() == '/') folder.pop_back();
-  return IsPlainFileName(folder) ? folder : std::string();
+// The folder of a relative path, without its trailing '/'.
+std::string FolderOf(const std::string& relativePath) {
+  const auto slash = relativePath.rfind('/');
+  return slash == std::string::npos ? std::string() : relativePath.substr(0, slash);
 }
 
-// Looks in the DCIM folder the row names first: past 9999 pictures the
-// phone starts again at IMG_0001 in 101APPLE, so a name alone can stand for
-// two files. Then in Media/DCIM/100APPLE/, where the phone files its first
-// pictures, then in the other DCIM folders by exact name. The thumbnail and
-// preview live under the same folder name.
-std::optional<LibraryFiles> FindLibraryFiles(const CameraRollFiles& files, const std::string& name,
-                                             const std::string& rowFolder, bool video) {
-  if (!IsPlainFileName(name)) return std::nullopt;
+// The motion of a Live Photo whose picture is at relativePath, or null.
+const CameraRollFile* LivePhotoMotionOf(const CameraRollFiles& files, const std::string& relativePath) {
+  return files.Find(FolderOf(relativePath) + "/" + FileStem(exporting::LastPathComponent(relativePath)) +
+                    kLivePhotoMotionExtension);
+}
+
+// Whether the .mov at relativePath is a Live Photo's motion: a picture of
+// its stem is in its folder.
+bool IsLivePhotoMotion(const CameraRollFiles& files, const std::string& relativePath) {
+  const std::string stem = FolderOf(relativePath) + "/" + FileStem(exporting::LastPathComponent(relativePath));
+  return std::any_of(std::begin(kLivePhotoPictureExtensions), std::end(kLivePhotoPictureExtensions),
+                     [&](const char* extension) { return files.Find(stem + extension) != nullptr; });
+}
+
+// The files the backup holds for a library row; any of them may be missing.
+struct LibraryFiles {
+  const CameraRollFile* media = nullptr;
+  std::string thumbnailPath;  // stored path
+  std::string previewPath;    // a video's preview picture
+  std::string motionPath;     // a Live Photo's motion
+};
+
+// Looks in the folder the row names: past 9999 pictures the phone starts
+// again at IMG_0001 in 101APPLE, so a name alone can stand for two files.
+// Only the iOS 7 library, whose folder column is not always right, looks
+// further (DCIM/100APPLE, then every DCIM folder by name). The thumbnail,
+// the preview and the motion are under the media's own folder.
+LibraryFiles FindLibraryFiles(const CameraRollFiles& files, const LibraryRow& row) {
   LibraryFiles found;
-  if (!rowFolder.empty()) found.media = files.Find(std::string(kDcimPrefix) + rowFolder + "/" + name);
-  if (found.media == nullptr) found.media = files.Find(std::string(kDcimPrefix) + kFirstDcimFolder + "/" + name);
-  if (found.media == nullptr) found.media = files.FindInDcim(name);
-  if (found.media == nullptr) return std::nullopt;
-  // Both look-ups give "Media/DCIM/<folder>/<name>".
-  const std::string& path = found.media->relativePath;
-  const std::size_t folderStart = std::size(kDcimPrefix) - 1;
-  const std::string folder = path.substr(folderStart, path.rfind('/') - folderStart);
-  if (const CameraRollFile* thumbnail = files.Find(kThumbnailPrefix + folder + "/" + name + kThumbnailName)) {
+  if (!row.directory.empty()) found.media = files.Find(kMediaPrefix + row.directory + "/" + row.name);
+  if (found.media == nullptr && (row.directory.empty() || row.directoryIsHint)) {
+    found.media = files.Find(std::string(kMediaPrefix) + kFirstDcimFolder + "/" + row.name);
+    if (found.media == nullptr) found.media = files.FindInDcim(row.name);
+  }
+  const std::size_t prefix = std::size(kMediaPrefix) - 1;
+  const std::string directory =
+      found.media != nullptr ? FolderOf(found.media->relativePath).substr(prefix) : row.directory;
+  if (directory.empty()) return found;
+  if (const CameraRollFile* thumbnail = files.Find(kThumbnailPrefix + directory + "/" + row.name + kThumbnailName)) {
     found.thumbnailPath = thumbnail->storedPath;
   }
-  if (video) {
-    const std::string previewName = name.substr(0, name.size() - 3) + "JPG";
-    if (const CameraRollFile* preview = files.Find(kPreviewPrefix + folder + "/" + previewName)) {
+  if (row.video) {
+    if (const CameraRollFile* preview = files.Find(kPreviewPrefix + directory + "/" + FileStem(row.name) + ".JPG")) {
       found.previewPath = preview->storedPath;
     }
+  } else if (const CameraRollFile* motion = LivePhotoMotionOf(files, kMediaPrefix + directory + "/" + row.name)) {
+    found.motionPath = motion->storedPath;
   }
   return found;
 }
@@ -302,62 +221,143 @@ CPhotoDB::CPhotoDB(backup::CFileListDB* index, int videoMode) : index_(index), v
 CPhotoDB::~CPhotoDB() = default;
 
 std::string CPhotoDB::GetTableName(int tableKind) {
-  if (openParam != 0 || tableKind != kLibraryKind) return "";
-  return kLibraryTable;
+  if (openParam != 0) return "";
+  switch (tableKind) {
+    case kLibraryKind:
+    case kAttributesKind: return kLibraryTable;
+    case kAssetKind: return assetTable_;
+    default: return "";
+  }
 }
 
 void CPhotoDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
-  if (openParam != 0 || tableKind != kLibraryKind) {
+  if (openParam != 0) {
     CDbSqlite::ParseRow(tableKind, out, query);
     return;
   }
-  ParseLibraryRow(query);
+  switch (tableKind) {
+    case kLibraryKind: ParseLibraryRow(query); break;
+    case kAttributesKind: ParseAttributesRow(query); break;
+    case kAssetKind: ParseAssetRow(query); break;
+    default: CDbSqlite::ParseRow(tableKind, out, query); break;
+  }
 }
 
+// The iOS 7 library: ZORIGINALPATH names the DCIM folder, the name's
+// extension the kind, the EXIF time the day.
 void CPhotoDB::ParseLibraryRow(db::CppSQLite3Query& query) {
-  if (!files_) return;
-  const std::string name = db::FieldText(query, "ZORIGINALFILENAME");
-  // The library names its videos with an upper-case ".MOV".
-  const bool video = EndsWith(name, ".MOV");
-  const std::optional<LibraryFiles> found =
-      FindLibraryFiles(*files_, name, DcimFolderOf(db::FieldText(query, "ZORIGINALPATH")), video);
-  if (video != (videoMode_ == kPhotoModeVideos)) {
-    // The other mode lists this row; its file, thumbnail and preview are
-    // still the library's, not deleted media of this mode.
-    if (found) {
-      for (const std::string& path : {found->media->storedPath, found->thumbnailPath, found->previewPath}) {
-        if (!path.empty()) itemsByPath_.emplace(path, nullptr);
-      }
+  LibraryRow row;
+  row.pk = Int32Field(query, "Z_PK");
+  row.name = db::FieldText(query, "ZORIGINALFILENAME");
+  const std::string originalPath = db::FieldText(query, "ZORIGINALPATH");
+  if (originalPath.rfind(kDcimFolder, 0) == 0 && IsPlainFolderPath(originalPath)) row.directory = originalPath;
+  row.directoryIsHint = true;
+  row.video = HasVideoExtension(row.name);
+  row.fileSize = query.GetInt64Field(query.FieldIndex("ZORIGINALFILESIZE"));
+  row.width = Int32Field(query, "ZORIGINALWIDTH");
+  row.height = Int32Field(query, "ZORIGINALHEIGHT");
+  row.dateText = DateTextFromExif(db::FieldText(query, "ZEXIFTIMESTAMPSTRING"));
+  row.time = static_cast<double>(ParseDateText(row.dateText));
+  FileLibraryRow(row);
+}
+
+void CPhotoDB::ParseAttributesRow(db::CppSQLite3Query& query) {
+  AssetAttributes& attributes = attributesByAsset_[query.GetInt64Field(query.FieldIndex("ZASSET"))];
+  attributes.fileSize = query.GetInt64Field(query.FieldIndex("ZORIGINALFILESIZE"));
+  attributes.width = Int32Field(query, "ZORIGINALWIDTH");
+  attributes.height = Int32Field(query, "ZORIGINALHEIGHT");
+  attributes.exifTimestamp = db::FieldText(query, "ZEXIFTIMESTAMPSTRING");
+}
+
+// The asset library: ZDIRECTORY and ZFILENAME place the file, ZKIND says
+// photo or video, ZDATECREATED the day, ZTRASHEDSTATE the Recently Deleted
+// album; the attribute row adds the original's size and pixels.
+void CPhotoDB::ParseAssetRow(db::CppSQLite3Query& query) {
+  LibraryRow row;
+  row.pk = Int32Field(query, "Z_PK");
+  row.name = db::FieldText(query, "ZFILENAME");
+  if (const std::string directory = db::FieldText(query, "ZDIRECTORY"); IsPlainFolderPath(directory)) {
+    row.directory = directory;
+  }
+  const std::int64_t kind = query.GetInt64Field(query.FieldIndex("ZKIND"), -1);
+  row.video = kind == kAssetKindVideo || (kind != kAssetKindPhoto && HasVideoExtension(row.name));
+  row.width = Int32Field(query, "ZWIDTH");
+  row.height = Int32Field(query, "ZHEIGHT");
+  std::string exifTimestamp;
+  if (const auto found = attributesByAsset_.find(row.pk); found != attributesByAsset_.end()) {
+    const AssetAttributes& attributes = found->second;
+    row.fileSize = attributes.fileSize;
+    // The original's pixels; the asset's own are those of its current edit.
+    if (attributes.width > 0 && attributes.height > 0) {
+      row.width = attributes.width;
+      row.height = attributes.height;
+    }
+    exifTimestamp = attributes.exifTimestamp;
+  }
+  // ZDATECREATED is the moment itself; the EXIF text, the camera's clock
+  // where the picture was taken, is only a fallback.
+  row.time = db::UnixFromAppleSeconds(query.GetFloatField(query.FieldIndex("ZDATECREATED")));
+  std::string dateText = row.time > 0 ? db::FormatItemTime(row.time) : std::string();
+  if (!dateText.empty() && dateText.back() == ' ') dateText.pop_back();
+  if (dateText.empty()) {
+    dateText = DateTextFromExif(exifTimestamp);
+    row.time = static_cast<double>(ParseDateText(dateText));
+  }
+  row.dateText = dateText;
+  row.trashed = query.GetInt64Field(query.FieldIndex("ZTRASHEDSTATE")) == kTrashedState;
+  if (row.trashed) row.trashedAt = db::UnixFromAppleSeconds(query.GetFloatField(query.FieldIndex("ZTRASHEDDATE")));
+  FileLibraryRow(row);
+}
+
+void CPhotoDB::FileLibraryRow(const LibraryRow& row) {
+  if (!files_ || !IsPlainFileName(row.name)) return;
+  const LibraryFiles found = FindLibraryFiles(*files_, row);
+  if (row.video != (videoMode_ == kPhotoModeVideos)) {
+    // The other mode lists this row; its files are still the library's,
+    // not deleted media of this mode.
+    for (const std::string& path :
+         {found.media != nullptr ? found.media->storedPath : std::string(), found.thumbnailPath, found.previewPath,
+          found.motionPath}) {
+      if (!path.empty()) itemsByPath_.emplace(path, nullptr);
     }
     return;
   }
-  if (!found) return;
   auto item = std::make_unique<DBITEM_PhotoItem>();
-  item->mediaKind = video ? kMediaVideo : kMediaPicture;
-  item->pk = Int32Field(query, "Z_PK");
-  item->mediaName = name;
-  item->fileSizeValue = query.GetInt64Field(query.FieldIndex("ZORIGINALFILESIZE"));
+  item->mediaKind = row.video ? kMediaVideo : kMediaPicture;
+  item->pk = row.pk;
+  item->mediaName = row.name;
+  item->fileSizeValue = row.fileSize;
+  item->pixelHeight = row.height;
+  item->pixelWidth = row.width;
+  item->dateText = row.dateText;
+  item->time = row.time;
+  if (found.media != nullptr) {
+    item->storedPath = found.media->storedPath;
+    if (item->fileSizeValue <= 0) item->fileSizeValue = found.media->size;
+  } else {
+    // Optimized storage keeps the original in iCloud only: the library
+    // still knows the media, and the backup may still hold its thumbnail.
+    item->remark = kOriginalMissing;
+  }
   item->size = item->fileSizeValue;
-  item->pixelHeight = Int32Field(query, "ZORIGINALHEIGHT");
-  item->pixelWidth = Int32Field(query, "ZORIGINALWIDTH");
-  item->dateText = DateTextFromExif(db::FieldText(query, "ZEXIFTIMESTAMPSTRING"));
-  item->time = static_cast<double>(ParseDateText(item->dateText));
-  item->storedPath = found->media->storedPath;
-  item->thumbnailPath = found->thumbnailPath;
-  PlaceMedia(std::move(item), found->previewPath);
+  item->thumbnailPath = found.thumbnailPath;
+  item->livePhotoMotionPath = found.motionPath;
+  if (row.trashed) {
+    item->deleted = 1;
+    item->deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
+    item->deletedAt = row.trashedAt;
+  }
+  PlaceMedia(std::move(item), found.previewPath);
 }
 
 bool CPhotoDB::PlaceMedia(std::unique_ptr<DBITEM_PhotoItem> owned, const std::string& previewPath) {
   if (owned->mediaName.empty()) return false;
   DBITEM_PhotoItem* item = owned.get();
   photoItems_.push_back(std::move(owned));
-  if (!previewPath.empty()) itemsByPath_[previewPath] = item;
-  itemsByPath_[item->storedPath] = item;
-  if (!item->thumbnailPath.empty()) {
-    itemsByPath_[item->thumbnailPath] = item;
-  } else {
-    item->thumbnailPath = item->storedPath;
+  for (const std::string& path : {previewPath, item->storedPath, item->thumbnailPath, item->livePhotoMotionPath}) {
+    if (!path.empty()) itemsByPath_[path] = item;
   }
+  if (item->thumbnailPath.empty()) item->thumbnailPath = item->storedPath;
   DBITEM_PhotoFriend& album = DayAlbum(item->dateText);
   item->parent = &album;
   album.subLists[0].push_back(item);
@@ -391,6 +391,8 @@ void CPhotoDB::AddUnlistedFiles(const std::string& extension, int kind) {
   for (auto it = found.rbegin(); it != found.rend(); ++it) {
     const CameraRollFile& file = **it;
     if (itemsByPath_.count(file.storedPath) != 0) continue;
+    // A Live Photo's motion goes with its picture, listed or deleted.
+    if (kind == kMediaVideo && IsLivePhotoMotion(*files_, file.relativePath)) continue;
     auto item = std::make_unique<DBITEM_PhotoItem>();
     item->lastModified = file.lastModified;
     item->lastStatusChange = file.lastStatusChange;
@@ -401,6 +403,12 @@ void CPhotoDB::AddUnlistedFiles(const std::string& extension, int kind) {
     item->mediaKind = kind;
     item->mediaName = exporting::LastPathComponent(file.relativePath);
     item->fileSizeValue = item->size;
+    if (kind == kMediaPicture) {
+      const CameraRollFile* motion = LivePhotoMotionOf(*files_, file.relativePath);
+      if (motion != nullptr && itemsByPath_.count(motion->storedPath) == 0) {
+        item->livePhotoMotionPath = motion->storedPath;
+      }
+    }
     // Without a birth time the day is unknown: an empty date rather than
     // the 2001-01-01 a zero time would read as.
     item->dateText = file.birth > 0 ? db::FormatItemTime(static_cast<double>(file.birth)) : std::string();
@@ -422,10 +430,23 @@ void CPhotoDB::Reset() {
   extraAlbum_.reset();
   albumsByDate_.clear();
   itemsByPath_.clear();
+  attributesByAsset_.clear();
   dayAlbums_.clear();
   photoItems_.clear();
   files_.reset();
+  assetTable_.clear();
   columnCount_ = 0;
+}
+
+// The asset table this library has, when it places its files by ZFILENAME;
+// empty for the iOS 7 library, which is read from its attribute rows.
+std::string CPhotoDB::FindAssetTable() {
+  for (const char* table : kAssetTables) {
+    if (!HasTable(table)) continue;
+    const std::vector<std::string> columns = ColumnNames(table);
+    if (std::find(columns.begin(), columns.end(), "ZFILENAME") != columns.end()) return table;
+  }
+  return {};
 }
 
 base::Status CPhotoDB::LoadPhotos(const std::string& libraryPath, std::array<void*, 3> albumRows,
@@ -441,17 +462,24 @@ base::Status CPhotoDB::LoadPhotos(const std::string& libraryPath, std::array<voi
 
   files_ = std::make_unique<CameraRollFiles>(index_);
   db::ItemList handedBack;  // stays empty: rows are filed by ParseRow
-  columnCount_ = LoadTable(kLibraryKind, handedBack);
-  if (videos) {
-    for (const UnlistedScan& scan : kVideoScans) {
-      AddUnlistedFiles(scan.extension, scan.kind);
-      db::ReportProgress(progress, true, kVideoScanStep);
-    }
+  assetTable_ = FindAssetTable();
+  if (assetTable_.empty()) {
+    columnCount_ = LoadTable(kLibraryKind, handedBack);
   } else {
-    for (const UnlistedScan& scan : kPhotoScans) {
-      AddUnlistedFiles(scan.extension, scan.kind);
-      db::ReportProgress(progress, true, kPhotoScanShare / static_cast<float>(std::size(kPhotoScans)));
+    if (HasTable(kLibraryTable)) LoadTable(kAttributesKind, handedBack);
+    columnCount_ = LoadTable(kAssetKind, handedBack);
+    attributesByAsset_.clear();
+  }
+  const auto scan = [this, progress](const auto& scans, float share) {
+    for (const UnlistedScan& each : scans) {
+      AddUnlistedFiles(each.extension, each.kind);
+      db::ReportProgress(progress, true, share / static_cast<float>(std::size(scans)));
     }
+  };
+  if (videos) {
+    scan(kVideoScans, kVideoScanShare);
+  } else {
+    scan(kPhotoScans, kPhotoScanShare);
   }
   files_.reset();
 
@@ -528,14 +556,24 @@ int ExportPhotos(const fs::path& destination, const std::vector<db::BaseItem*>& 
     for (const db::BaseItem* entry : media) {
       const auto* item = dynamic_cast<const DBITEM_PhotoItem*>(entry);
       if (item == nullptr || item->checked == 0) continue;
-      if (!folderReady) {
-        std::error_code error;
-        fs::create_directories(folder, error);
-        folderReady = platform::IsFolder(folder);
-      }
-      if (*folderReady && platform::IsRegularFile(item->storedPath) &&
-          exporting::CopyUnderFreeName(item->storedPath, folder, ExportNameParts(*item))) {
-        ++copied;
+      // A media whose original the backup lacks has nothing to copy, and
+      // makes no folder.
+      if (platform::IsRegularFile(item->storedPath)) {
+        if (!folderReady) {
+          std::error_code error;
+          fs::create_directories(folder, error);
+          folderReady = platform::IsFolder(folder);
+        }
+        fs::path copiedTo;
+        if (*folderReady && exporting::CopyUnderFreeName(item->storedPath, folder, ExportNameParts(*item), &copiedTo)) {
+          ++copied;
+          // A Live Photo's motion is part of the picture: it goes beside the
+          // copy, under the copy's stem.
+          if (!item->livePhotoMotionPath.empty() && platform::IsRegularFile(item->livePhotoMotionPath)) {
+            const exporting::FileNameParts motion = {copiedTo.stem().string(), kLivePhotoMotionExtension};
+            copied += exporting::CopyUnderFreeName(item->livePhotoMotionPath, folder, motion) ? 1 : 0;
+          }
+        }
       }
       if (progress != nullptr) {
         progress->AddProgress(static_cast<float>(albumShare / static_cast<double>(media.size())));

@@ -2,15 +2,23 @@
 // CPhotoDB: the photos (data category 12) or the videos (category 13) of a
 // backup's camera roll, grouped into one album per day.
 //
-// The photo library Photos.sqlite (table ZADDITIONALASSETATTRIBUTES) names
-// the media the phone still shows; each is found in CameraRollDomain under
-// Media/DCIM/100APPLE/ (or another DCIM folder such as 101APPLE, which the
-// phone opens after 9999 pictures), with its 5003.JPG thumbnail under
-// Media/PhotoData/Thumbnails/V2/ and, for a video, its preview picture under
-// Media/PhotoData/Metadata/. Every further picture or video file of the
-// camera roll that no library row accounts for is listed as deleted: the
-// phone removes a deleted photo's row, while the backup may still hold its
-// file. Those land in day albums named after the file's birth date.
+// The photo library Photos.sqlite names the media the phone still shows
+// (docs/formats/photos_sqlite.md): from iOS 8 one row per media in its asset
+// table (ZASSET from iOS 14, ZGENERICASSET before), which places the file at
+// Media/<ZDIRECTORY>/<ZFILENAME> in CameraRollDomain, says photo or video in
+// ZKIND and marks Recently Deleted in ZTRASHEDSTATE; the iOS 7 library is
+// read from ZADDITIONALASSETATTRIBUTES alone (ZORIGINALPATH, the name's
+// extension). Past 9999 pictures the phone opens 101APPLE and numbers from
+// IMG_0001 again, so a row's file is taken from its own folder. Beside a
+// media are its 5003.JPG thumbnail under Media/PhotoData/Thumbnails/V2/,
+// a video's preview picture under Media/PhotoData/Metadata/, and a Live
+// Photo's motion: a .MOV of the picture's stem in its folder, which is part
+// of the picture, not a video. A media whose original the backup lacks (the
+// phone's optimized storage keeps it in iCloud) is listed with the remark
+// "原图不在备份中". Every further picture or video file of the camera roll
+// that no library row accounts for is listed as deleted: the phone removes
+// a deleted photo's row, while the backup may still hold its file. Those
+// land in day albums named after the file's birth date.
 //
 // Albums: three top albums ("全部照片"/"全部视频" with every day album,
 // "相机胶卷" with the days that hold no deleted media, "已恢复"/"其它视频"
@@ -47,18 +55,19 @@ class IExportProgress;
 namespace readers {
 
 inline constexpr int kMediaPicture = 1;
-inline constexpr int kMediaVideo = 2;       // a library video (".MOV") or a .mov file
-inline constexpr int kMediaOtherVideo = 3;  // an .avi or .mp4 file
+inline constexpr int kMediaVideo = 2;       // a video the library lists, or an unlisted .mov file
+inline constexpr int kMediaOtherVideo = 3;  // an unlisted .mp4, .m4v or .avi file
 
 inline constexpr int kPhotoModePhotos = 0;
 inline constexpr int kPhotoModeVideos = 1;
 
 // One picture or video. Of the DBITEM_FileList fields it uses storedPath
-// (the media file in the backup), size, birth, lastModified and
-// lastStatusChange; texts and paths are UTF-8.
+// (the media file in the backup; empty when the backup lacks the original),
+// size, birth, lastModified and lastStatusChange; texts and paths are UTF-8.
 class DBITEM_PhotoItem : public backup::DBITEM_FileList {
  public:
-  const std::string& Title() const override { return storedPath; }
+  // The stored file, or the name when the backup lacks the original.
+  const std::string& Title() const override { return storedPath.empty() ? mediaName : storedPath; }
   const std::string& SearchText() const override { return mediaName; }
 
   int mediaKind = kMediaPicture;
@@ -68,9 +77,13 @@ class DBITEM_PhotoItem : public backup::DBITEM_FileList {
   std::int64_t fileSizeValue = 0; // ZORIGINALFILESIZE, or the file's size; whole, never cut to 32 bits
   std::string dateText;           // "2016-11-05 08:53:20" (a deleted file's birth has a trailing blank); may be empty
   std::string mediaName;          // the file name, e.g. "IMG_0001.JPG"
-  std::string thumbnailPath;      // stored path of the picture to show as preview
-  // deleted: 1 for an unlisted file. time: the shooting time in Unix seconds
-  // (ParseDateText of dateText) for a library row, 0 for an unlisted file.
+  std::string thumbnailPath;      // stored path of the picture to show as preview; empty without one
+  std::string livePhotoMotionPath;  // stored path of a Live Photo's .MOV beside the picture; may be empty
+  std::string remark;             // "原图不在备份中" for a library row whose file the backup lacks
+  // deleted: 1 for an unlisted file, and for a library row in Recently
+  // Deleted (deletedFrom kRecentlyDeleted, deletedAt its ZTRASHEDDATE).
+  // time: the shooting time in Unix seconds for a library row (ZDATECREATED,
+  // or ParseDateText of dateText), 0 for an unlisted file.
 };
 
 // An album: a top album lists day albums in items; a day album files media
@@ -89,6 +102,15 @@ class DBITEM_PhotoFriend : public db::FriendItem {
 };
 
 class CameraRollFiles;
+struct LibraryRow;
+
+// The attribute row (ZADDITIONALASSETATTRIBUTES) of an asset, read with it.
+struct AssetAttributes {
+  std::int64_t fileSize = 0;  // ZORIGINALFILESIZE
+  std::int32_t width = 0;     // ZORIGINALWIDTH
+  std::int32_t height = 0;    // ZORIGINALHEIGHT
+  std::string exifTimestamp;  // ZEXIFTIMESTAMPSTRING
+};
 
 class CPhotoDB : public db::CDbSqlite {
  public:
@@ -98,10 +120,13 @@ class CPhotoDB : public db::CDbSqlite {
   CPhotoDB(backup::CFileListDB* index, int videoMode);
   ~CPhotoDB() override;
 
-  // Kind 0: "ZADDITIONALASSETATTRIBUTES" while opened with param 0, else "".
+  // While opened with param 0: kinds 0 (the iOS 7 library) and 1 (the
+  // attribute rows of an asset library) "ZADDITIONALASSETATTRIBUTES", kind 2
+  // the asset table found at load; else "".
   std::string GetTableName(int tableKind) override;
-  // Kind 0: one library row, filed by the reader itself (nothing is handed
-  // back); rows of the other mode are not filed but their files are known.
+  // Kinds 0 and 2: one library row, filed by the reader itself (nothing is
+  // handed back); rows of the other mode are not filed but their files are
+  // known. Kind 1: an attribute row, kept for its asset.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
 
   // Lists the media: creates the top albums (each top album's row is set to
@@ -125,6 +150,10 @@ class CPhotoDB : public db::CDbSqlite {
 
  private:
   void ParseLibraryRow(db::CppSQLite3Query& query);
+  void ParseAttributesRow(db::CppSQLite3Query& query);
+  void ParseAssetRow(db::CppSQLite3Query& query);
+  void FileLibraryRow(const LibraryRow& row);
+  std::string FindAssetTable();
   // Files item in its day album and records its stored paths (and
   // previewPath) as known; false (and item is dropped) when it has no name.
   bool PlaceMedia(std::unique_ptr<DBITEM_PhotoItem> item, const std::string& previewPath = "");
@@ -145,6 +174,9 @@ class CPhotoDB : public db::CDbSqlite {
   // video preview) -> its media; null for the files of the other mode's rows.
   std::unordered_map<std::string, DBITEM_PhotoItem*> itemsByPath_;
   std::unordered_map<std::string, DBITEM_PhotoFriend*> albumsByDate_;
+  // An asset library's attribute rows by their ZASSET, while its assets load.
+  std::unordered_map<std::int64_t, AssetAttributes> attributesByAsset_;
+  std::string assetTable_;  // "ZASSET", "ZGENERICASSET", or empty for the iOS 7 library
   int columnCount_ = 0;
   // The camera roll's files, while LoadPhotos runs.
   std::unique_ptr<CameraRollFiles> files_;
@@ -168,8 +200,9 @@ std::string PhotoExportName(const DBITEM_PhotoItem& item);
 // album whose name sanitises to nothing puts its media in destination
 // itself). Each copy is named PhotoExportName; an existing file is never
 // overwritten: a name already taken gets "<stem> 2<extension>", then 3 and
-// so on. Returns the number of files copied; a media whose file cannot be
-// copied is passed over. Adds each day album's share of 98 percent to
+// so on. A Live Photo's motion is copied beside its picture as
+// "<the copy's stem>.MOV". Returns the number of files copied; a media whose
+// file cannot be copied (or is not in the backup) is passed over. Adds each day album's share of 98 percent to
 // progress (may be null) as its ticked media are handled. Runs on the
 // recovery worker.
 int ExportPhotos(const std::filesystem::path& destination, const std::vector<db::BaseItem*>& dayAlbums,

@@ -360,7 +360,7 @@ SampleBackupBuilder AppsDemoBackup() {
   AddWhatsAppApp(builder);
   AddWeChatApp(builder);
   AddQqApp(builder);
-  AddCameraRoll(builder);
+  AddCameraRollIos17(builder);
   AddAppAttachmentFiles(builder);
   return builder;
 }

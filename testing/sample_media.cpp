@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <set>
 
 #include "platform/fs.h"
@@ -13,6 +14,12 @@ namespace {
 
 // Core Data's entity number of AdditionalAssetAttributes in the iOS 7 store.
 constexpr int kAttributesEntity = 2;
+// Core Data's entity number of Asset in the asset library.
+constexpr int kAssetEntity = 3;
+// ZTRASHEDSTATE of an asset in Recently Deleted.
+constexpr int kTrashedState = 1;
+// Seconds between 1970-01-01 and 2001-01-01, Core Data's epoch.
+constexpr std::int64_t kAppleEpochOffset = 978307200;
 // Seconds between 1904-01-01, QuickTime's epoch, and 1970-01-01.
 constexpr std::uint32_t kQuickTimeEpochOffset = 2082844800;
 constexpr std::uint32_t kSampleMovieTime = 1478307200;  // 2016-11-05 08:53:20 Beijing time
@@ -96,12 +103,11 @@ std::string WithoutExtension(const std::string& fileName) {
   return dot == std::string::npos ? fileName : fileName.substr(0, dot);
 }
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+// The iOS 7 library does not say what a media is: its name's extension does.
+bool IsLibraryVideo(const SampleLibraryMedia& media) {
+  const std::string extension = AsciiLowerExtension(media.name);
+  return extension == "mov" || extension == "mp4" || extension == "m4v" || extension == "avi";
 }
-
-// The reader and the phone take only an upper-case ".MOV" for a video.
-bool IsLibraryVideo(const SampleLibraryMedia& media) { return EndsWith(media.name, ".MOV"); }
 
 std::int64_t LibraryFileSize(const SampleLibraryMedia& media) {
   return media.fileSize != 0 ? media.fileSize : static_cast<std::int64_t>(LibraryFileBytes(media).size());
@@ -383,6 +389,167 @@ void AddPhotosLibrary(SampleBackupBuilder& builder, const std::vector<SampleLibr
 
 void AddCameraRoll(SampleBackupBuilder& builder) {
   AddPhotosLibrary(builder, SampleLibrary(), SampleUnlistedFiles());
+}
+
+// ---- the asset library ----
+
+namespace {
+
+std::string AppleSecondsOrNull(std::int64_t unixSeconds) {
+  return unixSeconds != 0 ? std::to_string(unixSeconds - kAppleEpochOffset) : "NULL";
+}
+
+std::string JoinValues(const std::vector<std::string>& values) {
+  std::string joined;
+  for (const std::string& value : values) joined += (joined.empty() ? "" : ", ") + value;
+  return joined;
+}
+
+std::string UniformTypeOf(const std::string& fileName) {
+  const std::string extension = AsciiLowerExtension(fileName);
+  if (extension == "heic") return "public.heic";
+  if (extension == "jpg" || extension == "jpeg") return "public.jpeg";
+  if (extension == "png") return "public.png";
+  if (extension == "mp4") return "public.mpeg-4";
+  return "com.apple.quicktime-movie";
+}
+
+// The folders a backup lists for a relative path: each of its parents.
+void AddParentFolders(std::set<std::string>& folders, const std::string& relativePath) {
+  for (auto slash = relativePath.find('/'); slash != std::string::npos; slash = relativePath.find('/', slash + 1)) {
+    folders.insert(relativePath.substr(0, slash));
+  }
+}
+
+}  // namespace
+
+std::string AssetFilePath(const SampleAsset& asset) { return "Media/" + asset.directory + "/" + asset.fileName; }
+
+std::string AssetThumbnailPath(const SampleAsset& asset) {
+  return "Media/PhotoData/Thumbnails/V2/" + asset.directory + "/" + asset.fileName + "/5003.JPG";
+}
+
+std::string AssetMotionPath(const SampleAsset& asset) {
+  return "Media/" + asset.directory + "/" + WithoutExtension(asset.fileName) + ".MOV";
+}
+
+std::vector<std::uint8_t> AssetFileBytes(const SampleAsset& asset) {
+  return SampleMediaFile(asset.fileName, asset.variant);
+}
+
+std::vector<std::uint8_t> AssetThumbnailBytes(const SampleAsset& asset) { return SampleJpeg(1000 + asset.variant); }
+
+std::vector<std::uint8_t> AssetMotionBytes(const SampleAsset& asset) { return SampleMov(3000 + asset.variant); }
+
+std::string AssetLibrarySql(const std::vector<SampleAsset>& assets, const std::string& assetTable) {
+  std::string sql =
+      "CREATE TABLE " + assetTable +
+      " ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZUUID VARCHAR, ZDIRECTORY VARCHAR, "
+      "ZFILENAME VARCHAR, ZKIND INTEGER, ZKINDSUBTYPE INTEGER, ZDATECREATED TIMESTAMP, ZMODIFICATIONDATE TIMESTAMP, "
+      "ZADDEDDATE TIMESTAMP, ZWIDTH INTEGER, ZHEIGHT INTEGER, ZDURATION FLOAT, ZFAVORITE INTEGER, ZHIDDEN INTEGER, "
+      "ZTRASHEDSTATE INTEGER, ZTRASHEDDATE TIMESTAMP, ZUNIFORMTYPEIDENTIFIER VARCHAR, ZADDITIONALATTRIBUTES INTEGER "
+      ");\n"
+      "CREATE TABLE ZADDITIONALASSETATTRIBUTES ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+      "ZASSET INTEGER, ZORIGINALFILENAME VARCHAR, ZORIGINALFILESIZE INTEGER, ZORIGINALWIDTH INTEGER, "
+      "ZORIGINALHEIGHT INTEGER, ZEXIFTIMESTAMPSTRING VARCHAR, ZTIMEZONENAME VARCHAR );\n"
+      "CREATE INDEX ZADDITIONALASSETATTRIBUTES_ZASSET_INDEX ON ZADDITIONALASSETATTRIBUTES (ZASSET);\n"
+      "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, Z_MAX INTEGER);\n"
+      "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), Z_PLIST BLOB);\n"
+      "INSERT INTO Z_METADATA VALUES (1, '5F0E9C2B-7A41-4D3E-8B6C-1E2D3F4A5B6C', NULL);\n";
+  const std::string count = std::to_string(assets.size());
+  sql += "INSERT INTO Z_PRIMARYKEY VALUES (" + std::to_string(kAttributesEntity) +
+         ", 'AdditionalAssetAttributes', 0, " + count + ");\n";
+  sql += "INSERT INTO Z_PRIMARYKEY VALUES (" + std::to_string(kAssetEntity) + ", 'Asset', 0, " + count + ");\n";
+  sql += "BEGIN;\n";
+  for (std::size_t i = 0; i < assets.size(); ++i) {
+    const SampleAsset& asset = assets[i];
+    const std::string pk = std::to_string(i + 1);
+    const std::string created = AppleSecondsOrNull(asset.created);
+    const bool trashed = asset.trashedAt != 0;
+    const std::string uuid =
+        "8D4C2A10-0000-4000-8000-" + std::string(12 - std::min<std::size_t>(12, pk.size()), '0') + pk;
+    sql += "INSERT INTO " + assetTable + " VALUES (" +
+           JoinValues({pk, std::to_string(kAssetEntity), "1", SqlText(uuid), SqlTextOrNull(asset.directory),
+                       SqlTextOrNull(asset.fileName), asset.kind >= 0 ? std::to_string(asset.kind) : "NULL",
+                       std::to_string(asset.kindSubtype), created, created, created, std::to_string(asset.width),
+                       std::to_string(asset.height), asset.kind == 1 ? "12.5" : "0", "0", "0",
+                       trashed ? std::to_string(kTrashedState) : "0", AppleSecondsOrNull(asset.trashedAt),
+                       SqlText(UniformTypeOf(asset.fileName)), pk}) +
+           ");\n";
+    sql += "INSERT INTO ZADDITIONALASSETATTRIBUTES VALUES (" +
+           JoinValues({pk, std::to_string(kAttributesEntity), "1", pk, SqlTextOrNull(asset.fileName),
+                       std::to_string(AssetFileBytes(asset).size()), std::to_string(asset.width),
+                       std::to_string(asset.height), "NULL", "'Asia/Shanghai'"}) +
+           ");\n";
+  }
+  sql += "COMMIT;\n";
+  return sql;
+}
+
+std::vector<SampleAsset> SampleAssets() {
+  std::vector<SampleAsset> assets(7);
+  const auto set = [](SampleAsset& asset, const char* fileName, const char* directory, int kind,
+                      std::int64_t created, int variant) {
+    asset.fileName = fileName;
+    asset.directory = directory;
+    asset.kind = kind;
+    asset.created = created;
+    asset.width = kind == 1 ? 1920 : 4032;
+    asset.height = kind == 1 ? 1080 : 3024;
+    asset.variant = variant;
+  };
+  set(assets[0], "IMG_0001.HEIC", "DCIM/100APPLE", 0, 1682902800, 101);
+  set(assets[1], "IMG_0002.HEIC", "DCIM/100APPLE", 0, 1682908200, 102);
+  assets[1].kindSubtype = 2;
+  assets[1].livePhotoMotion = true;
+  set(assets[2], "IMG_0003.MP4", "DCIM/100APPLE", 1, 1683021600, 103);
+  set(assets[3], "IMG_0004.MOV", "DCIM/100APPLE", 1, 1683025200, 104);
+  set(assets[4], "IMG_0001.HEIC", "DCIM/101APPLE", 0, 1683072000, 105);
+  set(assets[5], "IMG_0005.HEIC", "DCIM/100APPLE", 0, 1683086400, 106);
+  assets[5].trashedAt = 1683720000;
+  set(assets[6], "IMG_0006.HEIC", "DCIM/101APPLE", 0, 1683154800, 107);
+  assets[6].fileInBackup = false;
+  return assets;
+}
+
+std::vector<SampleUnlistedMedia> SampleAssetUnlistedFiles() {
+  return {
+      {"Media/DCIM/100APPLE/IMG_0010.HEIC", 1683259200, 110},
+      {"Media/DCIM/100APPLE/IMG_0010.MOV", 1683259200, 3110},
+      {"Media/DCIM/101APPLE/IMG_0011.mp4", 1683334800, 111},
+  };
+}
+
+void AddAssetLibrary(SampleBackupBuilder& builder, const std::vector<SampleAsset>& assets,
+                     const std::vector<SampleUnlistedMedia>& unlisted, const std::string& assetTable) {
+  // Folder rows first, as a manifest lists a folder before its files.
+  std::set<std::string> folders = {"Media", "Media/DCIM", "Media/PhotoData"};
+  for (const SampleAsset& asset : assets) {
+    if (asset.fileInBackup) AddParentFolders(folders, AssetFilePath(asset));
+    if (asset.thumbnail) AddParentFolders(folders, AssetThumbnailPath(asset));
+  }
+  for (const SampleUnlistedMedia& media : unlisted) AddParentFolders(folders, media.relativePath);
+  for (const std::string& folder : folders) builder.AddFolder(kCameraRollDomain, folder);
+  builder.AddDatabase(kCameraRollDomain, kPhotosLibraryPath, SqliteFile(AssetLibrarySql(assets, assetTable)));
+  for (const SampleAsset& asset : assets) {
+    if (asset.fileInBackup) {
+      builder.AddFile(kCameraRollDomain, AssetFilePath(asset), AssetFileBytes(asset));
+      if (asset.livePhotoMotion) builder.AddFile(kCameraRollDomain, AssetMotionPath(asset), AssetMotionBytes(asset));
+    }
+    if (asset.thumbnail) builder.AddFile(kCameraRollDomain, AssetThumbnailPath(asset), AssetThumbnailBytes(asset));
+  }
+  for (const SampleUnlistedMedia& media : unlisted) {
+    BackupFile file;
+    file.domain = kCameraRollDomain;
+    file.relativePath = media.relativePath;
+    file.content = SampleMediaFile(media.relativePath, media.variant);
+    file.birth = media.birth;
+    builder.AddFile(std::move(file));
+  }
+}
+
+void AddCameraRollIos17(SampleBackupBuilder& builder) {
+  AddAssetLibrary(builder, SampleAssets(), SampleAssetUnlistedFiles());
 }
 
 }  // namespace sample

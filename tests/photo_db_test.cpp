@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -24,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using sample::BackupMode;
+using sample::SampleAsset;
 using sample::SampleLibraryMedia;
 using sample::SampleUnlistedMedia;
 
@@ -75,6 +77,24 @@ class PhotoBackup {
     for (const auto& [relativePath, bytes] : extraFiles) {
       builder.AddFile(sample::kCameraRollDomain, relativePath, bytes);
     }
+    Load(builder, mode, unlisted);
+  }
+
+  // A backup of an asset library (iOS 8 on) in the asset table assetTable.
+  PhotoBackup(BackupMode mode, int videoMode, const std::vector<SampleAsset>& assets,
+              const std::vector<SampleUnlistedMedia>& unlisted, const std::string& assetTable = "ZASSET",
+              const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& extraFiles = {})
+      : reader_(&index_, videoMode) {
+    sample::SampleBackupBuilder builder;
+    sample::AddAssetLibrary(builder, assets, unlisted, assetTable);
+    for (const auto& [relativePath, bytes] : extraFiles) {
+      builder.AddFile(sample::kCameraRollDomain, relativePath, bytes);
+    }
+    Load(builder, mode, unlisted);
+  }
+
+  void Load(const sample::SampleBackupBuilder& builder, BackupMode mode,
+            const std::vector<SampleUnlistedMedia>& unlisted) {
     builder.Write(folder_.Path(), mode);
     if (mode == BackupMode::kFolder) KeepBirthTimesAsModified(folder_.Path(), unlisted);
     snapshot_ = sample::SnapshotFolder(folder_.Path());
@@ -98,6 +118,21 @@ class PhotoBackup {
       if (item->mediaName == mediaName) return item.get();
     }
     return nullptr;
+  }
+  // The media of library row pk, or null.
+  const DBITEM_PhotoItem* ItemByPk(std::int32_t pk) const {
+    for (const auto& item : reader_.PhotoItems()) {
+      if (item->pk == pk) return item.get();
+    }
+    return nullptr;
+  }
+  // The names of the media not from the library (deleted files), sorted.
+  std::set<std::string> UnlistedNames() const {
+    std::set<std::string> names;
+    for (const auto& item : reader_.PhotoItems()) {
+      if (item->pk == 0) names.insert(item->mediaName);
+    }
+    return names;
   }
   const DBITEM_PhotoFriend* Album(const std::string& name) const {
     for (const auto& album : reader_.DayAlbums()) {
@@ -164,15 +199,14 @@ TEST_P(PhotoForms, PhotosGroupLibraryAndUnlistedPicturesByDay) {
   // Newest first; the screenshot without an EXIF time is last. The days
   // holding a deleted picture (11-05 beside its two live ones, 11-09) are
   // not under the camera roll.
-  EXPECT_EQ(Names(top[0]->items),
-            (std::vector<std::string>{"2016-11-09", "2016-11-08", "2016-11-07", "2016-11-05", ""}));
-  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2016-11-08", "2016-11-07", ""}));
+  EXPECT_EQ(Names(top[0]->items), (std::vector<std::string>{"2016-11-09", "2016-11-08", "2016-11-05", ""}));
+  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2016-11-08", ""}));
   EXPECT_EQ(Names(top[2]->items), (std::vector<std::string>{"2016-11-09", "2016-11-05"}));
 
-  // The video (IMG_0003.MOV) belongs to the video mode, IMG_0006.JPG is not
-  // in the backup; no thumbnail and no video preview is a deleted picture.
-  EXPECT_EQ(AllMediaNames(reader), (std::set<std::string>{"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0004.mov",
-                                                          "IMG_0005.JPG", "IMG_0007.PNG", "IMG_0010.JPG",
+  // The videos (IMG_0003.MOV, IMG_0004.mov) belong to the video mode; no
+  // thumbnail and no video preview is a deleted picture.
+  EXPECT_EQ(AllMediaNames(reader), (std::set<std::string>{"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0005.JPG",
+                                                          "IMG_0006.JPG", "IMG_0007.PNG", "IMG_0010.JPG",
                                                           "IMG_0011.PNG"}));
   const DBITEM_PhotoFriend* day = backup.Album("2016-11-05");
   ASSERT_NE(day, nullptr);
@@ -202,8 +236,18 @@ TEST_P(PhotoForms, PhotosGroupLibraryAndUnlistedPicturesByDay) {
 
   // Without a thumbnail the picture is its own preview.
   EXPECT_EQ(backup.Item("IMG_0002.JPG")->thumbnailPath, backup.Item("IMG_0002.JPG")->storedPath);
-  // Only an upper-case ".MOV" is a video.
-  EXPECT_EQ(backup.Item("IMG_0004.mov")->mediaKind, kMediaPicture);
+  // A row whose file the backup lacks is listed with its name, size and
+  // date, and says so.
+  const DBITEM_PhotoItem* missing = backup.Item("IMG_0006.JPG");
+  ASSERT_NE(missing, nullptr);
+  EXPECT_EQ(missing->remark, "原图不在备份中");
+  EXPECT_EQ(missing->storedPath, "");
+  EXPECT_EQ(missing->Title(), "IMG_0006.JPG");
+  EXPECT_EQ(missing->deleted, 0);
+  EXPECT_EQ(missing->dateText, "2016-11-08 10:00:00");
+  EXPECT_EQ(missing->fileSizeValue,
+            static_cast<std::int64_t>(sample::LibraryFileBytes(LibraryMedia("IMG_0006.JPG")).size()));
+  EXPECT_EQ(first->remark, "");
   // Found in Media/DCIM/101APPLE/, with the thumbnail of that folder.
   const DBITEM_PhotoItem* other = backup.Item("IMG_0005.JPG");
   EXPECT_EQ(other->deleted, 0);
@@ -238,12 +282,15 @@ TEST_P(PhotoForms, VideosKeepTheirWholeSizeAndNoPreviewIsADeletedVideo) {
   EXPECT_EQ(top[0]->Title(), "全部视频");
   EXPECT_EQ(top[1]->Title(), "相机胶卷");
   EXPECT_EQ(top[2]->Title(), "其它视频");
-  EXPECT_EQ(Names(top[0]->items), (std::vector<std::string>{"2016-11-10", "2016-11-06"}));
-  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2016-11-06"}));
+  EXPECT_EQ(Names(top[0]->items), (std::vector<std::string>{"2016-11-10", "2016-11-07", "2016-11-06"}));
+  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2016-11-07", "2016-11-06"}));
   EXPECT_EQ(Names(top[2]->items), (std::vector<std::string>{"2016-11-10"}));
-  // IMG_0004.mov is the photo mode's (its row is not a video); the video's
-  // preview IMG_0003.JPG is not scanned.
-  EXPECT_EQ(AllMediaNames(reader), (std::set<std::string>{"IMG_0003.MOV", "IMG_0012.MOV", "IMG_0013.MP4"}));
+  // A lower-case ".mov" is a video as well; the videos' previews
+  // (IMG_0003.JPG, IMG_0004.JPG) are not scanned.
+  EXPECT_EQ(AllMediaNames(reader),
+            (std::set<std::string>{"IMG_0003.MOV", "IMG_0004.mov", "IMG_0012.MOV", "IMG_0013.MP4"}));
+  EXPECT_EQ(backup.Item("IMG_0004.mov")->mediaKind, kMediaVideo);
+  EXPECT_EQ(backup.Item("IMG_0004.mov")->deleted, 0);
 
   const DBITEM_PhotoItem* video = backup.Item("IMG_0003.MOV");
   ASSERT_NE(video, nullptr);
@@ -276,7 +323,8 @@ TEST_P(PhotoForms, UnlistedFilesAreFoundByTheirWholeExtension) {
       {"g.TIFF", kMediaPicture, 0},  {"h.bmp", kMediaPicture, 0},  {"i.tga", kMediaPicture, 0},
       {"j.jpg.tmp", 0, 0},           {"k.jpgx", 0, 0},             {"l.txt", 0, 0},
       {"m.mov", 0, kMediaVideo},     {"n.AVI", 0, kMediaOtherVideo}, {"o.mp4", 0, kMediaOtherVideo},
-      {"p.mov.part", 0, 0},          {"q.m4v", 0, 0},              {"jpg", 0, 0},
+      {"p.mov.part", 0, 0},          {"q.m4v", 0, kMediaOtherVideo}, {"r.MP4", 0, kMediaOtherVideo},
+      {"jpg", 0, 0},
   };
   std::vector<SampleUnlistedMedia> unlisted;
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -286,7 +334,7 @@ TEST_P(PhotoForms, UnlistedFilesAreFoundByTheirWholeExtension) {
   }
   for (const int videoMode : {kPhotoModePhotos, kPhotoModeVideos}) {
     SCOPED_TRACE(videoMode);
-    PhotoBackup backup(GetParam(), videoMode, {}, unlisted);
+    PhotoBackup backup(GetParam(), videoMode, std::vector<SampleLibraryMedia>{}, unlisted);
     ASSERT_EQ(backup.Loaded(), 1);
     for (const Case& c : cases) {
       SCOPED_TRACE(c.fileName);
@@ -305,18 +353,19 @@ TEST_P(PhotoForms, LibraryFilesAreFoundByTheirExactName) {
   struct Case {
     std::string name;        // ZORIGINALFILENAME
     std::string storedAt;    // where the backup holds a file for it ("" none)
-    const char* foundAt;     // the expected file, or nullptr when the row is dropped
+    bool found;              // the row has that file; else it is listed without one
+    bool listed;             // the row is listed at all (a name that is no file name is not)
   };
   const std::vector<Case> cases = {
-      {"IMG_0100.JPG", "Media/DCIM/100APPLE/IMG_0100.JPG", "Media/DCIM/100APPLE/IMG_0100.JPG"},
-      {"IMG_0101.JPG", "Media/DCIM/102APPLE/IMG_0101.JPG", "Media/DCIM/102APPLE/IMG_0101.JPG"},
-      {"img_0102.jpg", "Media/DCIM/100APPLE/IMG_0102.JPG", "Media/DCIM/100APPLE/IMG_0102.JPG"},
-      {"IMG_0_03.JPG", "Media/DCIM/100APPLE/IMGx0x03.JPG", nullptr},
-      {"0104.JPG", "Media/DCIM/100APPLE/IMG_0104.JPG", nullptr},
-      {"IMG_0105.JPG", "Media/DCIM/100APPLE/old/IMG_0105.JPG", nullptr},
-      {"IMG_0106.JPG", "Media/PhotoData/IMG_0106.JPG", nullptr},
-      {"../100APPLE/IMG_0107.JPG", "Media/DCIM/100APPLE/IMG_0107.JPG", nullptr},
-      {"", "", nullptr},
+      {"IMG_0100.JPG", "Media/DCIM/100APPLE/IMG_0100.JPG", true, true},
+      {"IMG_0101.JPG", "Media/DCIM/102APPLE/IMG_0101.JPG", true, true},
+      {"img_0102.jpg", "Media/DCIM/100APPLE/IMG_0102.JPG", true, true},
+      {"IMG_0_03.JPG", "Media/DCIM/100APPLE/IMGx0x03.JPG", false, true},
+      {"0104.JPG", "Media/DCIM/100APPLE/IMG_0104.JPG", false, true},
+      {"IMG_0105.JPG", "Media/DCIM/100APPLE/old/IMG_0105.JPG", false, true},
+      {"IMG_0106.JPG", "Media/PhotoData/IMG_0106.JPG", false, true},
+      {"../100APPLE/IMG_0107.JPG", "Media/DCIM/100APPLE/IMG_0107.JPG", false, false},
+      {"", "", false, false},
   };
   std::vector<SampleLibraryMedia> library;
   std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
@@ -339,9 +388,14 @@ TEST_P(PhotoForms, LibraryFilesAreFoundByTheirExactName) {
     for (const auto& candidate : backup.Reader().PhotoItems()) {
       if (candidate->pk == static_cast<std::int32_t>(i + 1)) item = candidate.get();
     }
-    ASSERT_EQ(item != nullptr, cases[i].foundAt != nullptr);
-    if (item != nullptr) {
+    ASSERT_EQ(item != nullptr, cases[i].listed);
+    if (item == nullptr) continue;
+    if (cases[i].found) {
       EXPECT_EQ(Bytes(item->storedPath), sample::SampleJpeg(static_cast<int>(i)));
+      EXPECT_EQ(item->remark, "");
+    } else {
+      EXPECT_EQ(item->storedPath, "");
+      EXPECT_EQ(item->remark, "原图不在备份中");
     }
   }
 }
@@ -371,6 +425,189 @@ TEST_P(PhotoForms, RowsOfOneNameInTwoFoldersKeepTheirOwnFiles) {
 INSTANTIATE_TEST_SUITE_P(Forms, PhotoForms,
                          ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
                          [](const auto& form) { return ModeName(form.param); });
+
+// ---- the asset library of iOS 8 on ----
+
+struct AssetForm {
+  BackupMode mode;
+  const char* assetTable;  // ZASSET from iOS 14, ZGENERICASSET before
+};
+
+void PrintTo(const AssetForm& form, std::ostream* out) { *out << ModeName(form.mode) << " " << form.assetTable; }
+
+class AssetForms : public ::testing::TestWithParam<AssetForm> {};
+
+bool Holds(const std::vector<db::BaseItem*>& list, const db::BaseItem* item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// Each asset of the sample where it belongs: in the mode its ZKIND says
+// (an .MP4 is a video), with the file of its own folder (IMG_0001.HEIC of
+// 100APPLE and of 101APPLE), Recently Deleted as deleted with its date, a
+// missing original listed by name with its thumbnail, a Live Photo with its
+// motion.
+TEST_P(AssetForms, EachAssetIsFiledByItsKindFolderAndState) {
+  const std::vector<SampleAsset> assets = sample::SampleAssets();
+  struct Case {
+    const char* trace;
+    std::size_t asset;  // index in SampleAssets()
+    int videoMode;      // the mode that lists it
+    int kind;
+    const char* dateText;
+    double deletedAt;   // set: in Recently Deleted
+    bool inBackup;
+    bool motion;
+  };
+  const std::vector<Case> cases = {
+      {"photo", 0, kPhotoModePhotos, kMediaPicture, "2023-05-01 09:00:00", 0, true, false},
+      {"Live Photo", 1, kPhotoModePhotos, kMediaPicture, "2023-05-01 10:30:00", 0, true, true},
+      {"MP4 video", 2, kPhotoModeVideos, kMediaVideo, "2023-05-02 18:00:00", 0, true, false},
+      {"MOV video", 3, kPhotoModeVideos, kMediaVideo, "2023-05-02 19:00:00", 0, true, false},
+      {"same name in 101APPLE", 4, kPhotoModePhotos, kMediaPicture, "2023-05-03 08:00:00", 0, true, false},
+      {"Recently Deleted", 5, kPhotoModePhotos, kMediaPicture, "2023-05-03 12:00:00", 1683720000, true, false},
+      {"original not in backup", 6, kPhotoModePhotos, kMediaPicture, "2023-05-04 07:00:00", 0, false, false},
+  };
+  for (const int videoMode : {kPhotoModePhotos, kPhotoModeVideos}) {
+    SCOPED_TRACE(videoMode);
+    PhotoBackup backup(GetParam().mode, videoMode, assets, sample::SampleAssetUnlistedFiles(),
+                       GetParam().assetTable);
+    ASSERT_EQ(backup.Loaded(), 1);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.trace);
+      const SampleAsset& asset = assets[c.asset];
+      const DBITEM_PhotoItem* item = backup.ItemByPk(static_cast<std::int32_t>(c.asset + 1));
+      ASSERT_EQ(item != nullptr, c.videoMode == videoMode);
+      if (item == nullptr) continue;
+      EXPECT_EQ(item->mediaKind, c.kind);
+      EXPECT_EQ(item->mediaName, asset.fileName);
+      EXPECT_EQ(item->dateText, c.dateText);
+      EXPECT_EQ(item->time, static_cast<double>(asset.created));
+      EXPECT_EQ(item->pixelWidth, asset.width);
+      EXPECT_EQ(item->deleted, c.deletedAt != 0 ? 1 : 0);
+      EXPECT_EQ(item->deletedAt, c.deletedAt);
+      if (c.deletedAt != 0) {
+        EXPECT_EQ(item->deletedFrom, db::BaseItem::DeletedFrom::kRecentlyDeleted);
+      }
+      const auto* day = static_cast<const DBITEM_PhotoFriend*>(item->parent);
+      ASSERT_NE(day, nullptr);
+      EXPECT_EQ(Holds(day->subLists[2], item), c.deletedAt != 0);
+      if (c.deletedAt != 0) {
+        EXPECT_TRUE(Holds(backup.Reader().TopAlbums()[2]->items, day));
+      }
+      EXPECT_EQ(Bytes(item->thumbnailPath), sample::AssetThumbnailBytes(asset));
+      EXPECT_EQ(Bytes(item->livePhotoMotionPath),
+                c.motion ? sample::AssetMotionBytes(asset) : std::vector<std::uint8_t>{});
+      EXPECT_EQ(item->fileSizeValue, static_cast<std::int64_t>(sample::AssetFileBytes(asset).size()));
+      if (c.inBackup) {
+        EXPECT_EQ(Bytes(item->storedPath), sample::AssetFileBytes(asset));
+        EXPECT_EQ(item->remark, "");
+      } else {
+        EXPECT_EQ(item->storedPath, "");
+        EXPECT_EQ(item->Title(), asset.fileName);
+        EXPECT_EQ(item->remark, "原图不在备份中");
+      }
+    }
+    EXPECT_TRUE(backup.Unchanged());
+  }
+}
+
+// The files no asset names are deleted media; a Live Photo's motion, of the
+// library's Live Photo or of a deleted one, is no video of its own.
+TEST_P(AssetForms, UnlistedFilesAreDeletedMediaButLivePhotoMotionsAreNoVideos) {
+  PhotoBackup photos(GetParam().mode, kPhotoModePhotos, sample::SampleAssets(), sample::SampleAssetUnlistedFiles(),
+                     GetParam().assetTable);
+  ASSERT_EQ(photos.Loaded(), 1);
+  EXPECT_EQ(photos.UnlistedNames(), (std::set<std::string>{"IMG_0010.HEIC"}));
+  const DBITEM_PhotoItem* deleted = photos.Item("IMG_0010.HEIC");
+  EXPECT_EQ(deleted->deleted, 1);
+  EXPECT_EQ(Bytes(deleted->livePhotoMotionPath), sample::SampleMediaFile("IMG_0010.MOV", 3110));
+  const auto& top = photos.Reader().TopAlbums();
+  EXPECT_EQ(Names(top[0]->items), (std::vector<std::string>{"2023-05-05", "2023-05-04", "2023-05-03", "2023-05-01"}));
+  EXPECT_EQ(Names(top[1]->items), (std::vector<std::string>{"2023-05-04", "2023-05-01"}));
+  EXPECT_EQ(Names(top[2]->items), (std::vector<std::string>{"2023-05-05", "2023-05-03"}));
+
+  PhotoBackup videos(GetParam().mode, kPhotoModeVideos, sample::SampleAssets(), sample::SampleAssetUnlistedFiles(),
+                     GetParam().assetTable);
+  ASSERT_EQ(videos.Loaded(), 1);
+  EXPECT_EQ(AllMediaNames(videos.Reader()), (std::set<std::string>{"IMG_0003.MP4", "IMG_0004.MOV", "IMG_0011.mp4"}));
+  const DBITEM_PhotoItem* video = videos.Item("IMG_0011.mp4");
+  EXPECT_EQ(video->deleted, 1);
+  EXPECT_EQ(video->mediaKind, kMediaOtherVideo);
+  EXPECT_EQ(video->dateText, "2023-05-06 09:00:00 ");
+  EXPECT_EQ(Names(videos.Reader().TopAlbums()[2]->items), std::vector<std::string>{"2023-05-06"});
+  EXPECT_TRUE(photos.Unchanged());
+  EXPECT_TRUE(videos.Unchanged());
+}
+
+// An asset row alone decides where its file is and what it is: its folder,
+// never another folder's file of its name; ZKIND, or the extension where
+// ZKIND is NULL.
+TEST_P(AssetForms, AssetRowsArePlacedByTheirFolderAndTypedByTheirKind) {
+  struct Case {
+    const char* trace;
+    const char* fileName;   // ZFILENAME
+    const char* directory;  // ZDIRECTORY; "" NULL
+    int kind;               // ZKIND; -1 NULL
+    const char* storedAt;   // where the backup holds a file of its name
+    int videoMode;          // the mode that lists it
+    bool found;             // it gets that file
+  };
+  const std::vector<Case> cases = {
+      {"lower-case .mov of ZKIND 1", "clip.mov", "DCIM/100APPLE", 1, "Media/DCIM/100APPLE/clip.mov", kPhotoModeVideos,
+       true},
+      {"NULL kind, .m4v", "IMG_0200.M4V", "DCIM/100APPLE", -1, "Media/DCIM/100APPLE/IMG_0200.M4V", kPhotoModeVideos,
+       true},
+      {"NULL kind, .jpg", "IMG_0201.JPG", "DCIM/100APPLE", -1, "Media/DCIM/100APPLE/IMG_0201.JPG", kPhotoModePhotos,
+       true},
+      {"the file of its name in another folder", "IMG_0202.HEIC", "DCIM/101APPLE", 0,
+       "Media/DCIM/100APPLE/IMG_0202.HEIC", kPhotoModePhotos, false},
+      {"a folder that climbs out: looked for by name", "IMG_0203.HEIC", "../DCIM/100APPLE", 0,
+       "Media/DCIM/100APPLE/IMG_0203.HEIC", kPhotoModePhotos, true},
+      {"no folder: looked for by name", "IMG_0204.HEIC", "", 0, "Media/DCIM/101APPLE/IMG_0204.HEIC",
+       kPhotoModePhotos, true},
+      {"a library folder outside DCIM", "7F3A.HEIC", "PhotoData/CPLAssets/group7", 0,
+       "Media/PhotoData/CPLAssets/group7/7F3A.HEIC", kPhotoModePhotos, true},
+  };
+  std::vector<SampleAsset> assets;
+  std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SampleAsset asset;
+    asset.fileName = cases[i].fileName;
+    asset.directory = cases[i].directory;
+    asset.kind = cases[i].kind;
+    asset.created = 1683072000;
+    asset.fileInBackup = false;
+    asset.thumbnail = false;
+    assets.push_back(asset);
+    files.push_back({cases[i].storedAt, sample::SampleMediaFile(cases[i].fileName, 500 + static_cast<int>(i))});
+  }
+  for (const int videoMode : {kPhotoModePhotos, kPhotoModeVideos}) {
+    SCOPED_TRACE(videoMode);
+    PhotoBackup backup(GetParam().mode, videoMode, assets, {}, GetParam().assetTable, files);
+    ASSERT_EQ(backup.Loaded(), 1);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      SCOPED_TRACE(cases[i].trace);
+      const DBITEM_PhotoItem* item = backup.ItemByPk(static_cast<std::int32_t>(i + 1));
+      ASSERT_EQ(item != nullptr, cases[i].videoMode == videoMode);
+      if (item == nullptr) continue;
+      EXPECT_EQ(Bytes(item->storedPath),
+                cases[i].found ? files[i].second : std::vector<std::uint8_t>{});
+      EXPECT_EQ(item->remark, cases[i].found ? "" : "原图不在备份中");
+    }
+    // The other folder's IMG_0202.HEIC is a file no asset names.
+    EXPECT_EQ(backup.UnlistedNames(),
+              videoMode == kPhotoModePhotos ? std::set<std::string>{"IMG_0202.HEIC"} : std::set<std::string>{});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, AssetForms,
+                         ::testing::Values(AssetForm{BackupMode::kManifestDb, "ZASSET"},
+                                           AssetForm{BackupMode::kManifestMbdb, "ZASSET"},
+                                           AssetForm{BackupMode::kFolder, "ZASSET"},
+                                           AssetForm{BackupMode::kManifestDb, "ZGENERICASSET"},
+                                           AssetForm{BackupMode::kManifestMbdb, "ZGENERICASSET"},
+                                           AssetForm{BackupMode::kFolder, "ZGENERICASSET"}),
+                         [](const auto& form) { return ModeName(form.param.mode) + form.param.assetTable; });
 
 TEST(ParseDateText, ReadsALocalDateAndTimeOrADate) {
   // The tests run in Beijing time (TZ=CST-8).
@@ -423,9 +660,13 @@ TEST(CPhotoDB, ReadsTheRealIos7PhotoLibrary) {
       fs::path(VELMORA_SHARED_DIR) / "samples/OTAPKI-iphone/CameraRollDomain_Media_PhotoData_Photos.sqlite";
   if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
   // The real library in a folder backup, once alone and once beside files
-  // for its seven rows (IMG_0001.PNG to IMG_0007.PNG, screenshots without
-  // an EXIF time, 640x960; sizes as the rows give them, read with sqlite3).
+  // for its seven rows. Its ZGENERICASSET places them at DCIM/100APPLE/
+  // IMG_0001.PNG to IMG_0007.PNG, screenshots of 2015-11-02 (ZDATECREATED;
+  // no EXIF time), 640x960; sizes as the attribute rows give them, read
+  // with sqlite3.
   const std::vector<std::int64_t> sizes = {41757, 53993, 38397, 35034, 41462, 65840, 76136};
+  const std::vector<std::int64_t> created = {468108141, 468108177, 468108190, 468108198,
+                                             468108203, 468108209, 468108226};
   for (const bool withFiles : {false, true}) {
     SCOPED_TRACE(withFiles);
     const platform::TempFolder folder("velmora-photo");
@@ -444,26 +685,27 @@ TEST(CPhotoDB, ReadsTheRealIos7PhotoLibrary) {
     CPhotoDB reader(&index, kPhotoModePhotos);
     ASSERT_TRUE(reader.LoadPhotos(library.string(), {nullptr, nullptr, nullptr}).Ok());
     EXPECT_EQ(reader.LastError(), "");
-    if (!withFiles) {
-      EXPECT_TRUE(reader.PhotoItems().empty());
-      EXPECT_TRUE(reader.DayAlbums().empty());
-      continue;
-    }
+    // Without the files the rows are still listed, marked as such.
     ASSERT_EQ(reader.PhotoItems().size(), 7u);
     ASSERT_EQ(reader.DayAlbums().size(), 1u);
-    EXPECT_EQ(reader.DayAlbums()[0]->albumName, "");
+    EXPECT_EQ(reader.DayAlbums()[0]->albumName, "2015-11-02");
     EXPECT_EQ(reader.DayAlbums()[0]->subLists[1].size(), 7u);
-    EXPECT_EQ(Names(reader.TopAlbums()[1]->items), std::vector<std::string>{""});
+    EXPECT_EQ(Names(reader.TopAlbums()[1]->items), std::vector<std::string>{"2015-11-02"});
     for (int i = 0; i < 7; ++i) {
       const DBITEM_PhotoItem& item = *reader.PhotoItems()[static_cast<std::size_t>(i)];
+      const std::string name = "IMG_000" + std::to_string(i + 1) + ".PNG";
       EXPECT_EQ(item.pk, i + 1);
-      EXPECT_EQ(item.mediaName, "IMG_000" + std::to_string(i + 1) + ".PNG");
+      EXPECT_EQ(item.mediaName, name);
       EXPECT_EQ(item.fileSizeValue, sizes[static_cast<std::size_t>(i)]);
       EXPECT_EQ(item.pixelHeight, 960);
       EXPECT_EQ(item.pixelWidth, 640);
-      EXPECT_EQ(item.dateText, "");
-      EXPECT_EQ(item.time, 0);
+      EXPECT_EQ(item.time, static_cast<double>(created[static_cast<std::size_t>(i)] + 978307200));
+      EXPECT_EQ(item.dateText.substr(0, 11), "2015-11-02 ");
       EXPECT_EQ(item.deleted, 0);
+      EXPECT_EQ(item.remark, withFiles ? "" : "原图不在备份中");
+      if (withFiles) {
+        EXPECT_EQ(Bytes(item.storedPath), sample::SamplePngImage(i + 1));
+      }
     }
   }
 }
@@ -498,9 +740,10 @@ TEST(ExportPhotos, CopiesTheTickedMediaOfTheShownSubListWithoutReplacingAFile) {
   EXPECT_EQ(FilesIn(out / "2016-11-05"), (FileMap{{"IMG_0001.JPG", jpeg1}, {"IMG_0010.JPG", jpeg10}}));
   EXPECT_EQ(FilesIn(out / "2016-11-08"), (FileMap{{"IMG_0005.JPG", jpeg5}}));
   EXPECT_EQ(FilesIn(out / "2016-11-09"), (FileMap{{"IMG_0011.PNG", png11}}));
-  // Each of the five days has 98 / 5 percent, of which a ticked media adds
-  // its share of the day's list: 2 of 3, 1 of 1, 1 of 1.
-  EXPECT_NEAR(progress.total, 98.0 / 5 * (2.0 / 3 + 1 + 1), 0.01);
+  // Each of the four days has 98 / 4 percent, of which a ticked media adds
+  // its share of the day's list: 2 of 3, 1 of 2 (beside IMG_0006.JPG, whose
+  // file is not in the backup), 1 of 1.
+  EXPECT_NEAR(progress.total, 98.0 / 4 * (2.0 / 3 + 1.0 / 2 + 1), 0.01);
 
   // Again: the first copies stay as they were, the new ones are numbered.
   sample::WriteBytes(out / "2016-11-08" / "IMG_0005.JPG", AsBytes("changed since"));
@@ -519,6 +762,35 @@ TEST(ExportPhotos, CopiesTheTickedMediaOfTheShownSubListWithoutReplacingAFile) {
   EXPECT_EQ(FilesIn(recovered.Path() / "2016-11-05"), (FileMap{{"IMG_0010.JPG", jpeg10}}));
   EXPECT_EQ(FilesIn(recovered.Path() / "2016-11-09"), (FileMap{{"IMG_0011.PNG", png11}}));
   EXPECT_EQ(FilesIn(recovered.Path()).size(), 2u);
+  EXPECT_TRUE(backup.Unchanged());
+}
+
+TEST(ExportPhotos, ALivePhotoTakesItsMotionAlongAndAMissingOriginalCopiesNothing) {
+  const std::vector<SampleAsset> assets = sample::SampleAssets();
+  PhotoBackup backup(BackupMode::kManifestDb, kPhotoModePhotos, assets, sample::SampleAssetUnlistedFiles());
+  ASSERT_EQ(backup.Loaded(), 1);
+  // The library's Live Photo, the one whose original is not in the backup,
+  // and the deleted Live Photo.
+  for (const auto& item : backup.Reader().PhotoItems()) {
+    item->checked = item->pk == 2 || item->pk == 7 || item->mediaName == "IMG_0010.HEIC" ? 1 : 0;
+  }
+  const auto& top = backup.Reader().TopAlbums();
+  const platform::TempFolder destination("velmora-photo-export");
+  const fs::path& out = destination.Path();
+  EXPECT_EQ(ExportPhotos(out, top[0]->items, *top[0], nullptr), 4);
+  const FileMap live = {{"IMG_0002.HEIC", sample::AssetFileBytes(assets[1])},
+                        {"IMG_0002.MOV", sample::AssetMotionBytes(assets[1])}};
+  EXPECT_EQ(FilesIn(out), (FileMap{{"2023-05-01", AsBytes("<folder>")}, {"2023-05-05", AsBytes("<folder>")}}));
+  EXPECT_EQ(FilesIn(out / "2023-05-01"), live);
+  EXPECT_EQ(FilesIn(out / "2023-05-05"),
+            (FileMap{{"IMG_0010.HEIC", sample::SampleMediaFile("IMG_0010.HEIC", 110)},
+                     {"IMG_0010.MOV", sample::SampleMediaFile("IMG_0010.MOV", 3110)}}));
+  // Again: the motion keeps the stem its picture's copy got.
+  EXPECT_EQ(ExportPhotos(out, top[0]->items, *top[0], nullptr), 4);
+  FileMap twice = live;
+  twice["IMG_0002 2.HEIC"] = sample::AssetFileBytes(assets[1]);
+  twice["IMG_0002 2.MOV"] = sample::AssetMotionBytes(assets[1]);
+  EXPECT_EQ(FilesIn(out / "2023-05-01"), twice);
   EXPECT_TRUE(backup.Unchanged());
 }
 
