@@ -263,6 +263,33 @@ TEST_F(AnalysisTest, MediaCategoriesGroupTheirFilesByDayInEveryForm) {
   }
 }
 
+// The demo's photo library is today's: its JSON says which photo is in
+// Recently Deleted (and since when), which is a file the library no longer
+// names, and which the library lists without its original in the backup.
+TEST_F(AnalysisTest, PhotosSayWhereEachDeletedOneWasFoundAndWhichOriginalIsMissing) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryPhotos, index, reader, nullptr), recovery::kAnalysisListed);
+  std::map<std::string, std::string> deletedFrom;  // name: where
+  std::map<std::string, std::string> remarks;      // name: remark
+  for (const db::BaseItem* day : readers::Members(*reader->ResultList()[0])) {
+    for (const db::BaseItem* media : static_cast<const db::FriendItem*>(day)->subLists[0]) {
+      const nlohmann::ordered_json json = reader->RecordJson(*media);
+      const std::string name = json["mediaName"].get<std::string>();
+      if (json["deleted"].get<bool>()) deletedFrom[name] = json["deletedFrom"].get<std::string>();
+      if (json.value("deletedFrom", "") == "recently-deleted") {
+        EXPECT_EQ(json["deletedAt"], 1683720000) << name;  // 2023-05-10 20:00:00 Beijing time
+      }
+      if (!json["remark"].get<std::string>().empty()) remarks[name] = json["remark"].get<std::string>();
+    }
+  }
+  EXPECT_EQ(deletedFrom, (std::map<std::string, std::string>{{"IMG_0005.HEIC", "recently-deleted"},
+                                                             {"IMG_0010.HEIC", "free-space"}}));
+  EXPECT_EQ(remarks, (std::map<std::string, std::string>{{"IMG_0006.HEIC", "原图不在备份中"}}));
+}
+
 // The message attachments are the files sms.db's attachment table names,
 // typed by their MIME type whatever their extension (.heic, .caf), and the
 // files of the attachment folder that no row names; the voice memos that
