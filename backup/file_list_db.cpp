@@ -208,7 +208,8 @@ int CFileListDB::LookupFiles(const std::string& relativePath, const std::string&
   } else if (sourceMode_ == SourceManifestMbdb) {
     if (!mbdb_) return 0;
     for (const MbdbRecord& record : mbdb_->Records()) {
-      if (!record.domain || !record.path) continue;
+      // Files only, as Manifest.db's flags=1: a folder has no stored file.
+      if (!record.domain || !record.path || !record.IsRegularFile()) continue;
       if (!platform::EqualsIgnoringAsciiCase(*record.domain, domain)) continue;
       if (!MbdbPathMatches(*record.path, relativePath)) continue;
       auto item = std::make_unique<DBITEM_FileList>();

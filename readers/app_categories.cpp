@@ -140,6 +140,7 @@ class NotesReader : public ICategoryReader {
     out["titleText"] = note->titleText;
     out["snippet"] = note->snippet;
     out["body"] = note->body;
+    out["locked"] = note->locked;
     out["attachments"] = note->attachments;
   }
 

@@ -38,6 +38,8 @@ constexpr int kNoteDataBlobColumn = 6;
 constexpr std::size_t kNoteDataColumns = 7;
 
 constexpr int kNoteDataLayout = 5;
+// ZFOLDERTYPE of the Recently Deleted folder ("TrashFolder-CloudKit").
+constexpr std::int32_t kTrashFolderType = 1;
 // Recovered note objects, by position in all three table widths.
 constexpr std::size_t kObjectNoteIdValue = 10;
 constexpr std::size_t kObjectTimeValue = 64;
@@ -114,6 +116,24 @@ bool ContainsIgnoringAsciiCase(const std::string& text, const std::string& part)
   return platform::AsciiLower(text).find(platform::AsciiLower(part)) != std::string::npos;
 }
 
+// Whether relativePath is a media row's original: a file directly in
+// mediaFolder ("Media/<identifier>/", a whole path component) or in one
+// generation folder below it, named fileName when the row names one. The
+// index's LIKE lookup also gives paths where the identifier's '_' or '%'
+// matched other characters, or where the folder sits deeper; these are not it.
+bool IsMediaOriginalPath(const std::string& relativePath, const std::string& mediaFolder,
+                         const std::string& fileName) {
+  const std::string lower = platform::AsciiLower(relativePath);
+  const std::size_t at = lower.find(platform::AsciiLower(mediaFolder));
+  if (at == std::string::npos || at == 0 || relativePath[at - 1] != '/') return false;
+  const std::string_view rest = std::string_view(relativePath).substr(at + mediaFolder.size());
+  const std::size_t slash = rest.find('/');
+  if (slash != std::string_view::npos && rest.find('/', slash + 1) != std::string_view::npos) return false;
+  const std::string_view name = slash == std::string_view::npos ? rest : rest.substr(slash + 1);
+  if (name.empty() || slash == 0) return false;
+  return fileName.empty() || name == fileName;
+}
+
 // One character reference of a note's HTML ("amp", "#20320", "#x4F60"), or
 // nothing for a name the phone's notes do not use.
 std::optional<std::string> DecodeEntity(std::string_view name) {
@@ -182,8 +202,14 @@ void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQ
   if (!identifier.empty()) liveIdentifiers_.insert(identifier);
   identifierColumn_ = query.FieldIndex("ZIDENTIFIER");
   if (const std::int32_t notePk = FieldInt(query, "ZNOTE"); notePk > 0) {
-    pendingAttachments_.push_back({notePk, identifier});
+    pendingAttachments_.push_back({notePk, identifier, FieldInt(query, "ZMEDIA")});
   }
+  objectFiles_[note->pk] = {identifier, db::FieldText(query, "ZFILENAME")};
+  if (FieldInt(query, "ZFOLDERTYPE") == kTrashFolderType) trashFolders_.insert(note->pk);
+  note->folderId = FieldInt(query, "ZFOLDER");
+  note->folderMovedAt =
+      db::UnixFromAppleSeconds(query.GetFloatField(query.FieldIndex("ZFOLDERMODIFICATIONDATE")));
+  note->locked = FieldInt(query, "ZISPASSWORDPROTECTED") != 0;
   note->noteDataId = FieldInt(query, "ZNOTEDATA");
   note->createdValue = FieldInt(query, "ZCREATIONDATE1");
   // iOS 17 leaves ZCREATIONDATE1 empty on notes and keeps their creation
@@ -213,7 +239,10 @@ void CIphoneNoteDB::ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::Cpp
   }
   note->pk = key;
   note->noteId = query.GetIntField(kNoteDataNoteColumn);
-  if (auto text = ExtractNoteText(query.GetFieldBlob(kNoteDataBlobColumn))) note->body = std::move(*text);
+  // A locked note's ZDATA is encrypted: whatever it might inflate to is not its text.
+  if (!note->locked) {
+    if (auto text = ExtractNoteText(query.GetFieldBlob(kNoteDataBlobColumn))) note->body = std::move(*text);
+  }
   if (created) out = std::move(created);
 }
 
@@ -222,6 +251,8 @@ base::Status CIphoneNoteDB::Open(const std::string& path, int format) {
   recoveredNotes_.clear();
   noteDataIndex_.clear();
   pendingAttachments_.clear();
+  objectFiles_.clear();
+  trashFolders_.clear();
   liveIdentifiers_.clear();
   identifierColumn_ = -1;
   objectColumnCount_ = 0;
@@ -270,6 +301,7 @@ void CIphoneNoteDB::LoadNoteStore() {
     std::unique_ptr<DBITEM_Note> note(static_cast<DBITEM_Note*>(item.release()));
     const bool isNote = note->createdValue != 0 || (noteEntity_ && note->entity == *noteEntity_);
     if (!isNote) continue;  // folders, attachments, accounts
+    MarkTrashedAndLocked(*note);
     DBITEM_Note* kept = note.get();
     if (note->deleted != 0) {
       collection_.notes_.push_front(std::move(note));
@@ -301,11 +333,49 @@ void CIphoneNoteDB::LinkAttachments(const db::ItemList& objects) {
   for (const PendingAttachment& attachment : pendingAttachments_) {
     const auto owners = byPk.find(attachment.notePk);
     if (owners == byPk.end()) continue;
-    const std::optional<std::string> file = FindAttachmentFile(attachment.identifier);
+    // The original file, named by the media row; an attachment without one
+    // (or whose original the backup lacks) still has its previews.
+    std::optional<std::string> file;
+    if (const auto media = objectFiles_.find(attachment.mediaPk); attachment.mediaPk > 0 && media != objectFiles_.end()) {
+      file = FindMediaOriginal(media->second);
+    }
+    if (!file) file = FindAttachmentFile(attachment.identifier);
     if (!file) continue;
     for (DBITEM_Note* note : owners->second) note->attachments.push_back(*file);
   }
   pendingAttachments_.clear();
+}
+
+// Run once the whole object table is read, as a note's row may come before
+// its folder's.
+void CIphoneNoteDB::MarkTrashedAndLocked(DBITEM_Note& note) const {
+  const bool inTrash = note.folderId > 0 && trashFolders_.count(note.folderId) != 0;
+  if (inTrash || note.deleted != 0) {
+    // The app moves a note into Recently Deleted first and marks it for
+    // deletion only when it is purged there; either way it is in the trash.
+    // Moving it changes its folder date, not its modification date.
+    note.deleted = 1;
+    note.deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
+    note.deletedAt = inTrash && note.folderMovedAt != 0 ? note.folderMovedAt : note.time;
+  }
+  if (note.locked) {
+    note.body = kLockedNoteMark;
+    note.lockedTitle = note.titleText.empty() ? note.body : note.titleText + " " + note.body;
+  }
+}
+
+// The backup keeps the original at Accounts/<account>/Media/<identifier>/
+// [<generation>/]<file name>. The account folder is not needed to find it:
+// the identifier, unique in the store, and the depth below it are.
+std::optional<std::string> CIphoneNoteDB::FindMediaOriginal(const ObjectFile& media) {
+  if (media.identifier.empty()) return std::nullopt;
+  const std::string mediaFolder = "Media/" + media.identifier + "/";
+  backup::FileRecordList files;
+  if (index_->FindFileRecords("%" + mediaFolder + "%", kNoteStoreDomain, files, true) == 0) return std::nullopt;
+  for (const auto& file : files) {
+    if (IsMediaOriginalPath(file->relativePath, mediaFolder, media.fileName)) return file->storedPath;
+  }
+  return std::nullopt;
 }
 
 // The index matches relative paths with SQL LIKE, where '%' and '_' in an
@@ -368,6 +438,7 @@ void CIphoneNoteDB::MergeRecoveredNotes() {
 
 void CIphoneNoteDB::CleanUpTexts() {
   for (const auto& note : collection_.notes_) {
+    if (note->locked) continue;  // nothing of its text is readable
     if (!note->titleText.empty()) {
       // The text may begin with leftovers of the formatting before the
       // title; the title's start marks where the note really begins.

@@ -5,12 +5,17 @@
 //   NoteStore.sqlite  the notes app from iOS 9 on
 //                     (AppDomainGroup-group.com.apple.notes): note objects
 //                     of ZICCLOUDSYNCINGOBJECT (title, snippet, dates,
-//                     deletion mark) joined with their ZICNOTEDATA rows,
-//                     whose ZDATA holds the text gzip-compressed; plus notes
-//                     rebuilt from deleted rows of both tables
+//                     folder, deletion and lock marks) joined with their
+//                     ZICNOTEDATA rows, whose ZDATA holds the text
+//                     gzip-compressed (encrypted for a locked note); plus
+//                     notes rebuilt from deleted rows of both tables
+// A note is deleted when it is marked for deletion or lies in a Recently
+// Deleted folder (ZFOLDERTYPE 1), and locked when ZISPASSWORDPROTECTED is 1.
+// Its attachment files are the originals the media rows name, else the
+// attachment's previews. docs/formats/note_store.md has the details.
 // NoteCollection keeps both readers and one list of notes, in this order:
-// rebuilt notes (in scan order), notes marked for deletion (newest table
-// row first), notes of notes.sqlite, live NoteStore notes, then texts of
+// rebuilt notes (in scan order), notes in the trash (newest table row
+// first), notes of notes.sqlite, live NoteStore notes, then texts of
 // ZICNOTEDATA rows that belong to no note object.
 //
 // Deleted rows of NoteStore.sqlite (recovered values by position):
@@ -61,6 +66,9 @@ inline constexpr char kNotesSqliteFolderPath[] = "Library/Notes/notes.sqlite";
 inline constexpr char kNoteStoreDomain[] = "AppDomainGroup-group.com.apple.notes";
 inline constexpr char kNoteStorePath[] = "NoteStore.sqlite";
 
+// What a locked note shows in place of its text, which is encrypted.
+inline constexpr char kLockedNoteMark[] = "已加密";
+
 // GunzipBytes stops here: a note's text is a few kilobytes, and a blob
 // crafted to inflate without end must not take the machine's memory.
 inline constexpr std::size_t kMaxInflatedBytes = std::size_t{64} << 20;
@@ -68,8 +76,9 @@ inline constexpr std::size_t kMaxInflatedBytes = std::size_t{64} << 20;
 // One note. Texts are UTF-8.
 class DBITEM_Note : public db::BaseItem {
  public:
-  const std::string& Title() const override { return body; }
-  const std::string& SearchText() const override { return body; }
+  // A locked note's body is only the mark; the list shows its title too.
+  const std::string& Title() const override { return locked ? lockedTitle : body; }
+  const std::string& SearchText() const override { return locked ? lockedTitle : body; }
 
   std::int32_t pk = -1;             // Z_PK of the row the note was last filled from
   std::int32_t noteId = 0;          // the note the row belongs to; first half of NoteKey
@@ -81,9 +90,18 @@ class DBITEM_Note : public db::BaseItem {
   std::string titleText;                 // ZTITLE1 (NoteStore)
   std::string snippet;                   // ZSNIPPET (NoteStore)
   std::vector<std::string> attachments;  // stored paths of the note's attachment files
+  std::int32_t folderId = 0;             // ZFOLDER (NoteStore)
+  double folderMovedAt = 0;              // ZFOLDERMODIFICATIONDATE, when it went into that folder (Unix seconds)
+  // ZISPASSWORDPROTECTED (NoteStore): the text is encrypted, body is
+  // kLockedNoteMark and lockedTitle the title followed by the mark.
+  bool locked = false;
+  std::string lockedTitle;
   // time: ZMODIFICATIONDATE1 (whole seconds) as Unix seconds; 0 for a note
   // of notes.sqlite or a text without a note object, which keep no date;
-  // deleted: 1 for a rebuilt note and for one marked for deletion.
+  // deleted: 1 for a rebuilt note (deletedFrom free-space, no date) and for
+  // one marked for deletion or in a Recently Deleted folder (deletedFrom
+  // recently-deleted; deletedAt the note's ZFOLDERMODIFICATIONDATE when it
+  // lies in that folder, else its ZMODIFICATIONDATE1).
 };
 
 class NoteCollection;
@@ -118,12 +136,20 @@ class CIphoneNoteDB : public db::CDbSqlite {
   struct PendingAttachment {
     std::int32_t notePk;
     std::string identifier;
+    std::int32_t mediaPk;  // ZMEDIA: the media row that names the original file; 0 for none
+  };
+  // What an object row says of a file: its ZIDENTIFIER and ZFILENAME.
+  struct ObjectFile {
+    std::string identifier;
+    std::string fileName;
   };
 
   void ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query);
   void ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query);
   void LoadNoteStore();
   void LinkAttachments(const db::ItemList& objects);
+  void MarkTrashedAndLocked(DBITEM_Note& note) const;
+  std::optional<std::string> FindMediaOriginal(const ObjectFile& media);
   std::optional<std::string> FindAttachmentFile(const std::string& identifier);
   void RecoverNotes();
   void RecoverObjectRows();
@@ -138,6 +164,11 @@ class CIphoneNoteDB : public db::CDbSqlite {
   // The entity number Z_PRIMARYKEY gives "ICNote", when it names one.
   std::optional<std::int32_t> noteEntity_;
   std::vector<PendingAttachment> pendingAttachments_;
+  // Every object row's file names by Z_PK, for the media rows the
+  // attachments point to (which may come before or after them).
+  std::map<std::int32_t, ObjectFile> objectFiles_;
+  // Z_PK of the Recently Deleted folders (one per account).
+  std::set<std::int32_t> trashFolders_;
   // ZIDENTIFIER of every live object row and its column, to tell a live row
   // that the deleted-row scan meets from a deleted one.
   std::set<std::string> liveIdentifiers_;

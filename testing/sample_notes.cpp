@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "testing/sample_media.h"
 #include "testing/sql_literal.h"
 
 namespace sample {
@@ -215,6 +216,29 @@ std::size_t Utf16Units(const std::string& text) {
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
+// Bytes that look like the output of a cipher, the same for one seed on
+// every run (a linear congruential generator's high bytes).
+std::vector<std::uint8_t> PseudoRandomBytes(std::size_t count, std::uint32_t seed) {
+  std::vector<std::uint8_t> out(count);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (std::uint8_t& byte : out) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  return out;
+}
+
+// ZDATA of a note: the text's blob, or for a locked note that blob
+// encrypted (here: mixed with pseudo-random bytes, so nothing of the text
+// or of the gzip header is left to read).
+std::vector<std::uint8_t> NoteDataBlobOf(const SampleNote& note, std::uint32_t seed) {
+  std::vector<std::uint8_t> blob = NoteDataBlob(note.text);
+  if (!note.locked) return blob;
+  const std::vector<std::uint8_t> stream = PseudoRandomBytes(blob.size(), seed);
+  for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(blob[i] ^ stream[i]);
+  return blob;
+}
+
 }  // namespace
 
 int NoteObjectColumns(NoteStoreShape shape) { return static_cast<int>(ObjectColumns(shape).size()); }
@@ -313,6 +337,7 @@ NoteStoreSqlParts NoteStoreSql(NoteStoreShape shape, const SampleNoteStore& stor
       "', NULL);\n"
       "INSERT INTO Z_PRIMARYKEY VALUES (2, 'ICCloudSyncingObject', 0, 0);\n"
       "INSERT INTO Z_PRIMARYKEY VALUES (4, 'ICAttachment', 2, 0);\n"
+      "INSERT INTO Z_PRIMARYKEY VALUES (10, 'ICMedia', 2, 0);\n"
       "INSERT INTO Z_PRIMARYKEY VALUES (11, 'ICNote', 2, 0);\n"
       "INSERT INTO Z_PRIMARYKEY VALUES (12, 'ICNoteContainer', 2, 0);\n"
       "INSERT INTO Z_PRIMARYKEY VALUES (13, 'ICAccount', 12, 0);\n"
@@ -331,19 +356,31 @@ NoteStoreSqlParts NoteStoreSql(NoteStoreShape shape, const SampleNoteStore& stor
   folder["ZFOLDERMODIFICATIONDATE"] = SqlReal(626000000.5);
   sql += ObjectInsert(columns, folder);
 
+  // The media rows follow the last attachment or note, one per attachment
+  // that has one; the Recently Deleted folder comes last.
+  const std::int64_t afterNotes = NotePk(store, store.notes.size());
+  const std::int64_t firstMediaPk = afterNotes + (store.attachmentsFirst ? 0 : static_cast<std::int64_t>(store.attachments.size()));
+  std::map<std::size_t, std::int64_t> mediaPks;
+  for (std::size_t i = 0; i < store.attachments.size(); ++i) {
+    if (!store.attachments[i].mediaIdentifier.empty()) {
+      mediaPks[i] = firstMediaPk + static_cast<std::int64_t>(mediaPks.size());
+    }
+  }
+  const std::int64_t trashPk = firstMediaPk + static_cast<std::int64_t>(mediaPks.size());
+
   auto attachmentRows = [&](std::string& out, std::int64_t firstPk) {
     for (std::size_t i = 0; i < store.attachments.size(); ++i) {
       const SampleAttachment& attachment = store.attachments[i];
       Row row = ObjectRow(firstPk + static_cast<std::int64_t>(i), kAttachmentEntity);
       row["ZIDENTIFIER"] = SqlTextOrNull(attachment.identifier);
       row["ZNOTE"] = std::to_string(NotePk(store, attachment.note));
+      if (const auto media = mediaPks.find(i); media != mediaPks.end()) row["ZMEDIA"] = std::to_string(media->second);
       row["ZTYPEUTI"] = SqlText(attachment.typeUti);
       row["ZCREATIONDATE"] = SqlReal(store.notes[attachment.note].createdAppleSeconds + 30.5);
       row["ZMODIFICATIONDATE"] = SqlReal(store.notes[attachment.note].createdAppleSeconds + 30.5);
       out += ObjectInsert(columns, row);
     }
   };
-  const std::int64_t afterNotes = NotePk(store, store.notes.size());
   if (store.attachmentsFirst) attachmentRows(sql, kFirstObjectPk);
 
   std::int64_t dataPk = 0;
@@ -354,26 +391,53 @@ NoteStoreSqlParts NoteStoreSql(NoteStoreShape shape, const SampleNoteStore& stor
     const std::int64_t pk = NotePk(store, i);
     Row row = ObjectRow(pk, kNoteEntity);
     row["ZMARKEDFORDELETION"] = note.markedForDeletion ? "1" : "0";
+    row["ZISPASSWORDPROTECTED"] = note.locked ? "1" : "0";
     row["ZACCOUNT2"] = "1";
-    row["ZFOLDER"] = "2";
+    row["ZFOLDER"] = note.inTrash ? std::to_string(trashPk) : "2";
+    row["ZFOLDERMODIFICATIONDATE"] =
+        SqlReal(note.inTrash ? note.modifiedAppleSeconds + kTrashMoveSeconds : note.createdAppleSeconds);
     row[ios17 ? "ZCREATIONDATE3" : "ZCREATIONDATE1"] = SqlReal(note.createdAppleSeconds);
     row["ZMODIFICATIONDATE1"] = SqlReal(note.modifiedAppleSeconds);
     row["ZTITLE1"] = SqlTextOrNull(note.title);
-    row["ZSNIPPET"] = SqlTextOrNull(note.snippet);
+    row["ZSNIPPET"] = SqlTextOrNull(note.locked ? std::string() : note.snippet);
+    if (note.locked) {
+      row["ZCRYPTOITERATIONCOUNT"] = "20000";
+      row["ZCRYPTOSALT"] = SqlBlob(PseudoRandomBytes(16, static_cast<std::uint32_t>(pk)));
+      row["ZCRYPTOWRAPPEDKEY"] = SqlBlob(PseudoRandomBytes(24, static_cast<std::uint32_t>(pk) + 1));
+    }
     for (const SampleAttachment& attachment : store.attachments) {
       if (attachment.note == i) row["ZTHUMBNAILATTACHMENTIDENTIFIER"] = SqlText(attachment.identifier);
     }
     if (note.hasData) {
       ++dataPk;
       row["ZNOTEDATA"] = std::to_string(dataPk);
+      const auto seed = static_cast<std::uint32_t>(dataPk) * 7919u;
+      const std::string crypto = note.locked ? SqlBlob(PseudoRandomBytes(16, seed)) + ", " +
+                                                   SqlBlob(PseudoRandomBytes(16, seed + 1)) + ", "
+                                             : std::string("NULL, NULL, ");
       out += "INSERT INTO ZICNOTEDATA VALUES (" + std::to_string(dataPk) + ", " + std::to_string(kNoteDataEntity) +
-             ", 1, " + std::to_string(pk) + ", NULL, NULL, " + SqlBlob(NoteDataBlob(note.text)) + ");\n";
+             ", 1, " + std::to_string(pk) + ", " + crypto + SqlBlob(NoteDataBlobOf(note, seed + 2)) + ");\n";
       if (note.deleted) deletions += "DELETE FROM ZICNOTEDATA WHERE Z_PK = " + std::to_string(dataPk) + ";\n";
     }
     out += ObjectInsert(columns, row);
     if (note.deleted) deletions += "DELETE FROM ZICCLOUDSYNCINGOBJECT WHERE Z_PK = " + std::to_string(pk) + ";\n";
   }
   if (!store.attachmentsFirst) attachmentRows(sql, afterNotes);
+  for (const auto& [attachmentIndex, mediaPk] : mediaPks) {
+    const SampleAttachment& attachment = store.attachments[attachmentIndex];
+    Row media = ObjectRow(mediaPk, kMediaEntity);
+    media["ZIDENTIFIER"] = SqlText(attachment.mediaIdentifier);
+    media["ZFILENAME"] = SqlTextOrNull(attachment.fileName);
+    media["ZACCOUNT5"] = "1";
+    sql += ObjectInsert(columns, media);
+  }
+  Row trash = ObjectRow(trashPk, kFolderEntity);
+  trash["ZIDENTIFIER"] = SqlText("TrashFolder-LocalAccount");
+  trash["ZOWNER"] = "1";
+  trash["ZFOLDERTYPE"] = "1";
+  trash["ZTITLE2"] = SqlText("最近删除");
+  trash["ZFOLDERMODIFICATIONDATE"] = SqlReal(626000000.5);
+  sql += ObjectInsert(columns, trash);
   return parts;
 }
 
@@ -430,20 +494,31 @@ SampleNoteStore SampleNoteStoreContent() {
        true, 626100000.75, 626190000.5},
       // The text starts with a list marker the app put before the title.
       {"旅行计划", "杭州 三天两晚", "• 旅行计划\n杭州 三天两晚\n西湖 灵隐寺", true, 626200000.125, 626200900.875},
-      // A locked note: its text is encrypted, only the snippet is readable.
-      {"银行卡", "尾号 6688", "", false, 626300000.5, 626300000.5},
+      // A locked note: its text is encrypted.
+      {"银行卡", "", "银行卡\n卡号 6222 0210 0011 6688\n查询密码 0815", true, 626300000.5, 626300000.5, false, false,
+       false, false, true},
       {"旧地址", "朝阳区建国路 88 号", "旧地址\n朝阳区建国路 88 号", true, 626400000.5, 626400300.5, true},
       {"待办", "交电费", "待办\n交电费\n取快递", true, 626500000.5, 626500100.5, true},
       {"生日礼物", "妈妈 围巾", "生日礼物\n妈妈 围巾\n爸爸 茶叶", true, 626600000.5, 626600500.5, false, true},
       {"Flight CA1501", "PEK-SHA 08:30", "Flight CA1501\nPEK-SHA 08:30, seat 32A", true, 626700000.5, 626700000.75,
        false, false, true},
+      // Moved to Recently Deleted, not yet purged.
+      {"车位", "B2 区 117", "车位\nB2 区 117\n月租 600", true, 626800000.5, 626800200.5, false, false, false, true},
+      // Its text not fetched from the cloud yet: only the snippet.
+      {"快递", "SF1234567890", "", false, 626900000.5, 626900000.5},
   };
-  store.attachments = {{0, kSampleAttachmentId, "public.png"}};
+  store.attachments = {{0, kSampleAttachmentId, "public.jpeg", kSampleMediaId, "IMG_0415.jpeg",
+                        "B1C2D3E4-F5A6-4B7C-8D9E-0F1A2B3C4D5E"}};
   return store;
 }
 
 std::string AttachmentPreviewPath(const std::string& identifier) {
   return "Accounts/LocalAccount/Previews/" + identifier + "-1-192x144-0.png";
+}
+
+std::string MediaOriginalPath(const SampleAttachment& attachment) {
+  const std::string folder = "Accounts/LocalAccount/Media/" + attachment.mediaIdentifier + "/";
+  return folder + (attachment.generation.empty() ? "" : attachment.generation + "/") + attachment.fileName;
 }
 
 std::vector<std::uint8_t> SamplePng() {
@@ -479,6 +554,9 @@ void AddNotesApps(SampleBackupBuilder& builder) {
   builder.AddDatabase(kNoteStoreDomain, kNoteStoreRelativePath, *store);
   builder.AddFolder(kNoteStoreDomain, "Accounts/LocalAccount/Previews");
   builder.AddFile(kNoteStoreDomain, AttachmentPreviewPath(kSampleAttachmentId), SamplePng());
+  const SampleAttachment photo = SampleNoteStoreContent().attachments.front();
+  builder.AddFolder(kNoteStoreDomain, "Accounts/LocalAccount/Media/" + photo.mediaIdentifier + "/" + photo.generation);
+  builder.AddFile(kNoteStoreDomain, MediaOriginalPath(photo), SampleJpeg(7));
 }
 
 }  // namespace sample

@@ -4,9 +4,12 @@
 //                     ZNOTEBODY with the text in ZCONTENT, ZSTORE, ZACCOUNT)
 //   NoteStore.sqlite  the notes app of iOS 9 and later: ZICNOTEDATA (7
 //                     columns, the text gzip-compressed in ZDATA, shaped as
-//                     the phone writes it) and ZICCLOUDSYNCINGOBJECT holding
-//                     the account, a folder, the notes and their attachment
-//                     objects, in one of two table shapes:
+//                     the phone writes it; encrypted for a locked note) and
+//                     ZICCLOUDSYNCINGOBJECT holding the account, a folder,
+//                     the notes, their attachment objects, the media rows
+//                     that name the attachments' original files and, last,
+//                     the Recently Deleted folder (ZFOLDERTYPE 1), in one of
+//                     two table shapes:
 //     k106Columns  a table whose deleted rows the deleted-row scanner
 //                  rebuilds (layout 14). Its columns carry names of the
 //                  phone's table, arranged as that layout expects: 0-10
@@ -38,6 +41,7 @@ inline constexpr char kNoteStoreRelativePath[] = "NoteStore.sqlite";
 
 // Core Data's entity numbers of the iOS 17 store, used by both shapes.
 inline constexpr int kAttachmentEntity = 4;
+inline constexpr int kMediaEntity = 10;
 inline constexpr int kNoteEntity = 11;
 inline constexpr int kAccountEntity = 13;
 inline constexpr int kFolderEntity = 14;
@@ -74,16 +78,29 @@ struct SampleNote {
   // ZMODIFICATIONDATE1; give them fractions, as the phone's clock does.
   double createdAppleSeconds = 0;
   double modifiedAppleSeconds = 0;
-  bool markedForDeletion = false;  // ZMARKEDFORDELETION: in "Recently Deleted"
+  bool markedForDeletion = false;  // ZMARKEDFORDELETION: purged from "Recently Deleted"
   bool deleted = false;            // inserted, then its object and data rows deleted
   bool recent = false;             // written after the last checkpoint (the -wal file)
+  // ZFOLDER the Recently Deleted folder; its ZFOLDERMODIFICATIONDATE (the
+  // move there) is kTrashMoveSeconds after its modification date, where a
+  // note elsewhere has its creation date.
+  bool inTrash = false;
+  // ZISPASSWORDPROTECTED 1: ZDATA holds the text's blob encrypted (with the
+  // crypto columns filled), ZSNIPPET is left empty as the phone leaves it.
+  bool locked = false;
 };
+inline constexpr double kTrashMoveSeconds = 3600.25;
 
 // An attachment object (ICAttachment) of a note.
 struct SampleAttachment {
   std::size_t note = 0;    // index into SampleNoteStore::notes
-  std::string identifier;  // ZIDENTIFIER, which names its files in the backup
+  std::string identifier;  // ZIDENTIFIER, which names its previews in the backup
   std::string typeUti = "public.png";
+  // Its media row (ICMedia, ZMEDIA of the attachment): ZIDENTIFIER and
+  // ZFILENAME (a column the 106-column shape lacks). None when empty.
+  std::string mediaIdentifier{};
+  std::string fileName{};
+  std::string generation{};  // the folder the original lies in below the media's folder; empty for none
 };
 
 struct SampleNoteStore {
@@ -95,7 +112,8 @@ struct SampleNoteStore {
 };
 
 // Z_PK of the objects: the account 1, the folder "备忘录" 2, then the
-// attachments (when first), the notes in order, the attachments. ZCLOUDSTATE
+// attachments (when first), the notes in order, the attachments, a media
+// row per attachment that has one, the Recently Deleted folder. ZCLOUDSTATE
 // equals Z_PK, ZICNOTEDATA rows count from 1 over the notes with data.
 inline constexpr std::int64_t kFirstObjectPk = 3;
 
@@ -123,17 +141,23 @@ std::vector<std::uint8_t> GzipBytes(const std::vector<std::uint8_t>& bytes);
 
 // A realistic store: a shopping list with a photo, meeting minutes longer
 // than 127 bytes, a travel plan whose text starts before its title, a
-// locked card note with only a snippet, two notes in "Recently Deleted",
-// one deleted note and one written last (recent).
+// locked card note, two notes purged from "Recently Deleted", one deleted
+// note, one written last (recent), then a note in Recently Deleted and a
+// note with only a snippet (its text not yet fetched).
 SampleNoteStore SampleNoteStoreContent();
-// The photo attachment of the sample store, and a small PNG to stand for it.
+// The photo attachment of the sample store, its media row and original
+// (in a generation folder), and a small PNG to stand for its preview.
 inline constexpr char kSampleAttachmentId[] = "6C1E52B8-93A4-4F0E-9D3B-2A7E5C4B1D90";
+inline constexpr char kSampleMediaId[] = "A3F0C9D2-7B41-4E6A-8C15-90D2B7E4F318";
 std::string AttachmentPreviewPath(const std::string& identifier);
+// Accounts/LocalAccount/Media/<media identifier>/[<generation>/]<file name>.
+std::string MediaOriginalPath(const SampleAttachment& attachment);
 std::vector<std::uint8_t> SamplePng();
 
 // Adds notes.sqlite, NoteStore.sqlite (k106Columns, WAL mode with its
 // recent rows in the -wal file, as the phone has it) and the attachment's
-// preview file, at the domains and paths the notes lookups find.
+// preview and original (a JPEG) files, at the domains and paths the notes
+// lookups find.
 void AddNotesApps(SampleBackupBuilder& builder);
 
 }  // namespace sample

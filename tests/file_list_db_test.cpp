@@ -223,6 +223,24 @@ TEST_F(FileListDbTest, MbdbMatchesOnlyWhereTheFirstOccurrenceEndsThePath) {
   EXPECT_EQ(backup::MbdbFileId("HomeDomain", "Library/SMS/sms.db"), kSmsId);
 }
 
+// A lookup gives files, never the folders the manifest also lists (which
+// have no stored file), in both manifest forms alike.
+TEST_F(FileListDbTest, ManifestLookupsGiveFilesNotFolders) {
+  for (BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb}) {
+    sample::SampleBackupBuilder builder;
+    builder.AddFolder("AppDomainGroup-group.com.apple.notes", "Accounts/LocalAccount/Media/M1/G1");
+    builder.AddText("AppDomainGroup-group.com.apple.notes", "Accounts/LocalAccount/Media/M1/G1/a.jpeg", "jpeg");
+    const fs::path folder = root_.Path() / ("folders" + std::to_string(static_cast<int>(mode)));
+    builder.Write(folder, mode);
+    CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    backup::FileRecordList records;
+    index.FindFileRecords("%Media/M1/%", "AppDomainGroup-group.com.apple.notes", records, true);
+    ASSERT_EQ(records.size(), 1u) << static_cast<int>(mode);
+    EXPECT_EQ(records[0]->relativePath, "Accounts/LocalAccount/Media/M1/G1/a.jpeg");
+  }
+}
+
 TEST_F(FileListDbTest, FolderModeLooksUpPathsAndSearchesTheTree) {
   const fs::path folder = Write(BackupMode::kFolder);
   CFileListDB index;

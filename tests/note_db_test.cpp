@@ -1,6 +1,7 @@
 #include "readers/note_db.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "platform/message_target.h"
 #include "testing/progress_recorder.h"
 #include "testing/sample_backup.h"
+#include "testing/sample_media.h"
 #include "testing/sample_notes.h"
 
 namespace readers {
@@ -40,6 +42,11 @@ std::string CsvOf(const std::vector<db::BaseItem*>& notes) {
   exporting::CExportWriter writer(nullptr, 8);
   WriteNotesCsv(writer, notes);
   return writer.CsvText();
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // The bodies of a list of notes, to compare whole lists at once.
@@ -212,14 +219,16 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
   };
   if (param.objectsRecovered) expected.push_back("生日礼物妈妈 围巾");
   const std::vector<std::string> rest = {
-      "待办\n交电费\n取快递",  // marked for deletion, the later row first
+      "车位\nB2 区 117\n月租 600",  // in Recently Deleted; in the trash, the later row first
+      "待办\n交电费\n取快递",       // marked for deletion
       "旧地址\n朝阳区建国路 88 号",
       "购物清单\n牛奶 两盒\n鸡蛋 一打\n苹果",
       "周一例会纪要\n一、上周进度回顾：客户端新版本已提交审核，服务端迁移完成百分之八十。\n"
       "二、本周安排：周三前完成支付模块联调，周五发布测试版。",
       "旅行计划\n杭州 三天两晚\n西湖 灵隐寺",  // what stood before the title is gone
-      "\r\n尾号 6688",                         // locked: only the snippet
+      "已加密",                                 // locked: the text is encrypted
       "Flight CA1501\nPEK-SHA 08:30, seat 32A",
+      "\r\nSF1234567890",  // no text fetched: only the snippet
       "孤立的笔记正文",
   };
   expected.insert(expected.end(), rest.begin(), rest.end());
@@ -229,7 +238,7 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
   const std::size_t recovered = param.objectsRecovered ? 2 : 1;
   for (std::size_t i = 0; i < notes.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(notes[i]->deleted, i < recovered + 2 ? 1 : 0);
+    EXPECT_EQ(notes[i]->deleted, i < recovered + 3 ? 1 : 0);
     EXPECT_TRUE(notes[i]->attachments.empty());  // no backup index to find files with
   }
   // Rebuilt from ZICNOTEDATA: the note's id, no title or time.
@@ -240,13 +249,13 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
     EXPECT_EQ(notes[1]->noteId, sample::NotePk(store, 6));  // ZCLOUDSTATE
     EXPECT_EQ(notes[1]->time, 1604907700);                  // whole seconds, as Unix seconds
   }
-  const DBITEM_Note& marked = *notes[recovered];
+  const DBITEM_Note& marked = *notes[recovered + 1];
   EXPECT_EQ(marked.titleText, "待办");
   EXPECT_EQ(marked.snippet, "交电费");
   EXPECT_EQ(marked.time, 1604807300);
   EXPECT_EQ(marked.createdValue, 626500000);
   EXPECT_EQ(marked.entity, sample::kNoteEntity);
-  const DBITEM_Note& shopping = *notes[recovered + 2];
+  const DBITEM_Note& shopping = *notes[recovered + 3];
   EXPECT_EQ(shopping.noteId, sample::NotePk(store, 0));  // ZNOTE of its data row
   EXPECT_EQ(shopping.pk, 1);                             // the data row's Z_PK
   EXPECT_EQ(shopping.noteDataId, 1);
@@ -259,6 +268,93 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
   // Opening again starts afresh.
   ASSERT_TRUE(reader.Open(path, kNoteStoreFormat).Ok());
   EXPECT_EQ(Bodies(collection.Records()), expected);
+}
+
+const DBITEM_Note* FindTitled(const std::vector<DBITEM_Note*>& notes, const std::string& title) {
+  const auto it = std::find_if(notes.begin(), notes.end(), [&](const DBITEM_Note* n) { return n->titleText == title; });
+  return it == notes.end() ? nullptr : *it;
+}
+
+TEST_P(NoteStoreShapes, NotesInRecentlyDeletedAreDeletedAndLockedNotesShowOnlyTheirMark) {
+  const platform::TempFolder folder("velmora-notes");
+  const std::unique_ptr<sample::SqliteFile> database =
+      sample::NoteStoreDatabase(GetParam().shape, sample::SampleNoteStoreContent());
+  const std::string path = WriteDatabase(folder, "NoteStore.sqlite", *database);
+  NoteCollection collection;
+  CIphoneNoteDB reader(nullptr, collection);
+  ASSERT_TRUE(reader.Open(path, kNoteStoreFormat).Ok());
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+
+  // Only moved to the trash folder (the folder's row comes after the
+  // note's): deleted, dated by the move.
+  const DBITEM_Note* trashed = FindTitled(notes, "车位");
+  ASSERT_NE(trashed, nullptr);
+  EXPECT_EQ(trashed->deleted, 1);
+  EXPECT_EQ(trashed->deletedFrom, db::BaseItem::DeletedFrom::kRecentlyDeleted);
+  EXPECT_DOUBLE_EQ(trashed->deletedAt, 626800200.5 + sample::kTrashMoveSeconds + 978307200);
+  EXPECT_EQ(trashed->time, 1605107400);
+  // Marked for deletion in an ordinary folder: dated by its modification.
+  const DBITEM_Note* marked = FindTitled(notes, "待办");
+  ASSERT_NE(marked, nullptr);
+  EXPECT_EQ(marked->deletedFrom, db::BaseItem::DeletedFrom::kRecentlyDeleted);
+  EXPECT_EQ(marked->deletedAt, marked->time);
+  // Rebuilt notes were found in free space, undated.
+  ASSERT_EQ(notes.front()->titleText, "");
+  EXPECT_EQ(notes.front()->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+  EXPECT_EQ(notes.front()->deletedAt, 0);
+
+  const DBITEM_Note* locked = FindTitled(notes, "银行卡");
+  ASSERT_NE(locked, nullptr);
+  EXPECT_TRUE(locked->locked);
+  EXPECT_EQ(locked->deleted, 0);
+  EXPECT_EQ(locked->body, kLockedNoteMark);
+  EXPECT_EQ(locked->Title(), "银行卡 已加密");
+  EXPECT_EQ(locked->time, 1604607200);
+  EXPECT_GT(locked->noteDataId, 0);  // it has its data row; only its text is unreadable
+  for (const DBITEM_Note* note : notes) {
+    EXPECT_EQ(note->body.find("6222"), std::string::npos);
+    if (note != locked) {
+      EXPECT_FALSE(note->locked) << note->titleText;
+      EXPECT_EQ(note->Title(), note->body);
+    }
+  }
+  const std::string csv = CsvOf(collection.Items());
+  EXPECT_NE(csv.find("\"银行卡\",2020-11-06 04:13:20 ,\"已加密\"\r\n"), std::string::npos) << csv;
+}
+
+// A store from before the trash folder, the lock and the media rows (the
+// columns are missing, not empty): its notes read as they always did.
+TEST(CIphoneNoteDB, AStoreWithoutTheNewerColumnsListsItsNotesUnmarked) {
+  const std::string blob = [] {
+    std::string hex;
+    for (const std::uint8_t byte : sample::NoteDataBlob("草稿\n第一行")) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      hex += kHex[byte >> 4];
+      hex += kHex[byte & 0x0F];
+    }
+    return hex;
+  }();
+  const sample::SqliteFile database(
+      "CREATE TABLE ZICCLOUDSYNCINGOBJECT ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
+      "ZMARKEDFORDELETION INTEGER, ZNOTE INTEGER, ZFOLDER INTEGER, ZNOTEDATA INTEGER, ZCREATIONDATE1 TIMESTAMP, "
+      "ZMODIFICATIONDATE1 TIMESTAMP, ZIDENTIFIER VARCHAR, ZTITLE1 VARCHAR, ZTITLE2 VARCHAR );\n"
+      "CREATE TABLE ZICNOTEDATA ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZNOTE INTEGER, "
+      "ZCRYPTOINITIALIZATIONVECTOR BLOB, ZCRYPTOTAG BLOB, ZDATA BLOB );\n"
+      "INSERT INTO ZICCLOUDSYNCINGOBJECT VALUES (1, 9, 1, 0, NULL, NULL, NULL, NULL, NULL, 'F1', NULL, 'Notes');\n"
+      "INSERT INTO ZICCLOUDSYNCINGOBJECT VALUES (2, 8, 1, 0, NULL, 1, 1, 500000000.5, 500000100.5, 'N1', '草稿', NULL);\n"
+      "INSERT INTO ZICNOTEDATA VALUES (1, 10, 1, 2, NULL, NULL, X'" + blob + "');\n");
+  const platform::TempFolder folder("velmora-notes");
+  const std::string path = WriteDatabase(folder, "NoteStore.sqlite", database);
+  NoteCollection collection;
+  CIphoneNoteDB reader(nullptr, collection);
+  ASSERT_TRUE(reader.Open(path, kNoteStoreFormat).Ok());
+  ASSERT_EQ(collection.Records().size(), 1u);
+  const DBITEM_Note& note = *collection.Records()[0];
+  EXPECT_EQ(note.body, "草稿\n第一行");
+  EXPECT_EQ(note.deleted, 0);
+  EXPECT_FALSE(note.locked);
+  EXPECT_EQ(note.folderId, 1);
+  EXPECT_EQ(note.time, 1478307300);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, NoteStoreShapes,
@@ -382,8 +478,80 @@ INSTANTIATE_TEST_SUITE_P(Backups, NoteAttachments,
                          ::testing::Values(AttachmentCase{"ManifestDb", sample::BackupMode::kManifestDb, false},
                                            AttachmentCase{"ManifestDbAttachmentRowsFirst",
                                                           sample::BackupMode::kManifestDb, true},
+                                           AttachmentCase{"Mbdb", sample::BackupMode::kManifestMbdb, false},
                                            AttachmentCase{"Folder", sample::BackupMode::kFolder, false}),
                          [](const auto& attachmentCase) { return std::string(attachmentCase.param.name); });
+
+struct OriginalCase {
+  const char* name;
+  sample::BackupMode mode;
+  NoteStoreShape shape;  // k106Columns has no ZFILENAME: the file is known by its place alone
+};
+void PrintTo(const OriginalCase& originalCase, std::ostream* out) { *out << originalCase.name; }
+
+class NoteAttachmentOriginals : public ::testing::TestWithParam<OriginalCase> {};
+
+TEST_P(NoteAttachmentOriginals, AreTheFilesTheMediaRowsNameWithOrWithoutAGenerationFolder) {
+  const std::string mediaFolder = "Accounts/LocalAccount/Media/";
+  sample::SampleNoteStore store = sample::SampleNoteStoreContent();
+  store.attachments = {
+      // In a generation folder, beside a deeper file that is not the original.
+      {0, sample::kSampleAttachmentId, "public.jpeg", sample::kSampleMediaId, "IMG_0415.jpeg",
+       "B1C2D3E4-F5A6-4B7C-8D9E-0F1A2B3C4D5E"},
+      // Directly in the media's folder.
+      {1, "5E0D1C2B-3A49-4F58-8E67-7D6C5B4A3928", "com.adobe.pdf", "2F3E4D5C-6B7A-4899-A0B1-C2D3E4F5A6B7", "Scan.pdf",
+       ""},
+      // The original is not in the backup: the attachment's preview stands in.
+      {2, "7A8B9C0D-1E2F-4A3B-8C4D-5E6F7A8B9C0D", "public.jpeg", "0C1D2E3F-4A5B-4C6D-9E7F-8A9B0C1D2E3F",
+       "IMG_0500.jpeg", "G1"},
+      // A media identifier with LIKE's wildcards names only its own folder.
+      {4, "", "public.png", "9_1%", "x.png", ""},
+  };
+  const sample::SampleAttachment& inGeneration = store.attachments[0];
+  const sample::SampleAttachment& direct = store.attachments[1];
+  const std::unique_ptr<sample::SqliteFile> database = sample::NoteStoreDatabase(GetParam().shape, store);
+  sample::SampleBackupBuilder builder;
+  builder.AddDatabase(sample::kNoteStoreDomain, sample::kNoteStoreRelativePath, *database);
+  builder.AddFile(sample::kNoteStoreDomain, mediaFolder + inGeneration.mediaIdentifier + "/" + inGeneration.generation +
+                                                "/Markup/IMG_0415.jpeg",
+                  ToBytes("too deep"));
+  builder.AddFile(sample::kNoteStoreDomain, sample::MediaOriginalPath(inGeneration), ToBytes("original jpeg"));
+  builder.AddFile(sample::kNoteStoreDomain, sample::MediaOriginalPath(direct), ToBytes("%PDF-1.7 scan"));
+  builder.AddFile(sample::kNoteStoreDomain, sample::AttachmentPreviewPath(store.attachments[2].identifier),
+                  sample::SamplePng());
+  builder.AddFile(sample::kNoteStoreDomain, mediaFolder + "9X1Y/x.png", sample::SamplePng());
+  const platform::TempFolder folder("velmora-notes");
+  builder.Write(folder.Path(), GetParam().mode);
+
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
+  NoteCollection collection(&index);
+  LoadNotes(collection, index);
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+  const DBITEM_Note* shopping = FindTitled(notes, "购物清单");
+  const DBITEM_Note* minutes = FindTitled(notes, "周一例会纪要");
+  const DBITEM_Note* travel = FindTitled(notes, "旅行计划");
+  const DBITEM_Note* oldAddress = FindTitled(notes, "旧地址");
+  ASSERT_TRUE(shopping && minutes && travel && oldAddress);
+  ASSERT_EQ(shopping->attachments.size(), 1u);
+  EXPECT_EQ(FileText(shopping->attachments[0]), "original jpeg");
+  ASSERT_EQ(minutes->attachments.size(), 1u);
+  EXPECT_EQ(FileText(minutes->attachments[0]), "%PDF-1.7 scan");
+  ASSERT_EQ(travel->attachments.size(), 1u);
+  const Bytes png = sample::SamplePng();
+  EXPECT_EQ(FileText(travel->attachments[0]), std::string(png.begin(), png.end()));
+  EXPECT_TRUE(oldAddress->attachments.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backups, NoteAttachmentOriginals,
+    ::testing::Values(OriginalCase{"ManifestDbIos17", sample::BackupMode::kManifestDb, NoteStoreShape::kIos17},
+                      OriginalCase{"MbdbIos17", sample::BackupMode::kManifestMbdb, NoteStoreShape::kIos17},
+                      OriginalCase{"FolderIos17", sample::BackupMode::kFolder, NoteStoreShape::kIos17},
+                      OriginalCase{"ManifestDb106Columns", sample::BackupMode::kManifestDb, NoteStoreShape::k106Columns},
+                      OriginalCase{"Mbdb106Columns", sample::BackupMode::kManifestMbdb, NoteStoreShape::k106Columns},
+                      OriginalCase{"Folder106Columns", sample::BackupMode::kFolder, NoteStoreShape::k106Columns}),
+    [](const auto& originalCase) { return std::string(originalCase.param.name); });
 
 // ---- LoadNotes over a whole backup ----
 
@@ -412,15 +580,15 @@ TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
   }();
   // Recovered, marked for deletion, notes.sqlite, live NoteStore notes with
   // the one written last, which only the -wal file holds.
-  EXPECT_EQ(titles, (std::vector<std::string>{"生日礼物\n", "生日礼物妈", "待办", "旧地址", "买菜\n土豆", "Wi-Fi",
-                                              "购物清单", "周一例会纪要", "旅行计划", "银行卡", "Flight CA1501"}));
-  EXPECT_EQ(notes[4]->body, "买菜\n土豆 两斤\n西红柿");  // stored as HTML
-  EXPECT_EQ(notes[4]->noteId, 1);  // ZOWNER
-  ASSERT_EQ(notes[6]->attachments.size(), 1u);
-  std::ifstream preview(notes[6]->attachments[0], std::ios::binary);
-  const std::string previewBytes(std::istreambuf_iterator<char>(preview), {});
-  const Bytes png = sample::SamplePng();
-  EXPECT_EQ(previewBytes, std::string(png.begin(), png.end()));
+  EXPECT_EQ(titles, (std::vector<std::string>{"生日礼物\n", "生日礼物妈", "车位", "待办", "旧地址", "买菜\n土豆",
+                                              "Wi-Fi", "购物清单", "周一例会纪要", "旅行计划", "银行卡",
+                                              "Flight CA1501", "快递"}));
+  EXPECT_EQ(notes[5]->body, "买菜\n土豆 两斤\n西红柿");  // stored as HTML
+  EXPECT_EQ(notes[5]->noteId, 1);  // ZOWNER
+  // The photo's original, not its preview.
+  ASSERT_EQ(notes[7]->attachments.size(), 1u);
+  const Bytes jpeg = sample::SampleJpeg(7);
+  EXPECT_EQ(FileText(notes[7]->attachments[0]), std::string(jpeg.begin(), jpeg.end()));
 
   // The CSV: ZTITLE1 or the body's first 16 characters, the time, the body.
   const std::string csv = CsvOf(collection.Items());
@@ -434,6 +602,45 @@ TEST(LoadNotes, ReadsBothFilesOfABackupWithTheNewestRowsOfTheLog) {
             std::string::npos)
       << csv;
 }
+
+class LoadNotesForms : public ::testing::TestWithParam<sample::BackupMode> {};
+
+// What the demo's notes hold beyond plain text, found alike in every form.
+TEST_P(LoadNotesForms, FindsTheTrashedAndLockedNotesAndTheOriginalInEveryForm) {
+  sample::SampleBackupBuilder builder;
+  sample::AddNotesApps(builder);
+  const platform::TempFolder folder("velmora-notes");
+  builder.Write(folder.Path(), GetParam());
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
+  NoteCollection collection(&index);
+  LoadNotes(collection, index);
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+  ASSERT_EQ(notes.size(), 13u);
+
+  const DBITEM_Note* trashed = FindTitled(notes, "车位");
+  ASSERT_NE(trashed, nullptr);
+  EXPECT_EQ(trashed->deleted, 1);
+  EXPECT_EQ(trashed->deletedFrom, db::BaseItem::DeletedFrom::kRecentlyDeleted);
+  const DBITEM_Note* locked = FindTitled(notes, "银行卡");
+  ASSERT_NE(locked, nullptr);
+  EXPECT_TRUE(locked->locked);
+  EXPECT_EQ(locked->body, kLockedNoteMark);
+  const DBITEM_Note* shopping = FindTitled(notes, "购物清单");
+  ASSERT_NE(shopping, nullptr);
+  ASSERT_EQ(shopping->attachments.size(), 1u);
+  const Bytes jpeg = sample::SampleJpeg(7);
+  EXPECT_EQ(FileText(shopping->attachments[0]), std::string(jpeg.begin(), jpeg.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backups, LoadNotesForms,
+                         ::testing::Values(sample::BackupMode::kManifestDb, sample::BackupMode::kManifestMbdb,
+                                           sample::BackupMode::kFolder),
+                         [](const auto& mode) {
+                           return mode.param == sample::BackupMode::kManifestDb     ? std::string("ManifestDb")
+                                  : mode.param == sample::BackupMode::kManifestMbdb ? std::string("Mbdb")
+                                                                                    : std::string("Folder");
+                         });
 
 TEST(NoteHtmlToText, KeepsTheLinesAndCharactersTheUserWrote) {
   const std::pair<const char*, const char*> cases[] = {
@@ -572,6 +779,52 @@ TEST(RealFiles, Ios17NoteStoreWithItsLogListsItsFourteenNotes) {
     return !n->body.empty() && n->body.find('\n') != std::string::npos;
   });
   EXPECT_EQ(withText, 6u);
+}
+
+// sqlite3 on a copy: folder Z_PK 2 is "TrashFolder-CloudKit" (ZFOLDERTYPE
+// 1), holding notes 42 "New Note" and 43 (no title), both also marked for
+// deletion; note 42's ZFOLDERMODIFICATIONDATE is 743869488.896382. Notes
+// 35-39 and 44 have ZISPASSWORDPROTECTED 1 and an encrypted ZDATA.
+TEST(RealFiles, Ios17NoteStoreGivesItsRecentlyDeletedNotesAndItsSixLockedNotes) {
+  const platform::TempFolder folder("velmora-notes");
+  const auto path =
+      CopyRealFile(folder, "samples/iLEAPP-testdata/josh_ios17_Notes/NoteStore.sqlite", "NoteStore.sqlite");
+  if (!path) GTEST_SKIP() << "no real NoteStore.sqlite";
+  const std::vector<std::string> lockedTitles = {"Secure iOS 15 Note", "iOS 14 Locked Note", "My Super Secret Note",
+                                                 "My Secret Note",     "iOS 16 Secure Note", "iOS 17 Locked Note"};
+  const auto check = [&](const char* stage) {
+    SCOPED_TRACE(stage);
+    NoteCollection collection;
+    CIphoneNoteDB reader(nullptr, collection);
+    ASSERT_TRUE(reader.Open(*path, kNoteStoreFormat).Ok());
+    reader.Close();
+    const std::vector<DBITEM_Note*>& notes = collection.Records();
+    ASSERT_EQ(notes.size(), 14u);
+    std::vector<std::string> locked;
+    for (const DBITEM_Note* note : notes) {
+      if (note->locked) {
+        locked.push_back(note->titleText);
+        EXPECT_EQ(note->body, kLockedNoteMark);
+      }
+    }
+    EXPECT_EQ(locked, lockedTitles);
+    ASSERT_EQ(notes[1]->titleText, "New Note");
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+      EXPECT_EQ(notes[i]->deleted, i < 2 ? 1 : 0) << i;
+    }
+    EXPECT_EQ(notes[1]->deletedFrom, db::BaseItem::DeletedFrom::kRecentlyDeleted);
+    EXPECT_NEAR(notes[1]->deletedAt, 743869488.896382 + 978307200, 0.001);
+  };
+  check("as the phone left it");
+
+  // Not yet purged: the folder alone says the notes are in the trash.
+  sqlite3* connection = nullptr;
+  ASSERT_EQ(sqlite3_open(path->c_str(), &connection), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(connection, "UPDATE ZICCLOUDSYNCINGOBJECT SET ZMARKEDFORDELETION = 0;", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(connection);
+  check("with no deletion marks");
 }
 
 }  // namespace
