@@ -26,6 +26,7 @@ class CalendarReader : public ICategoryReader {
   using ICategoryReader::ICategoryReader;
 
   void Load(const LoadContext& context) override {
+    stores_.clear();
     if (!path_.empty()) {
       calendar_ = std::make_unique<CCalendarDB>(Index());
       calendar_->wantedEntityType = EntityType();
@@ -56,6 +57,7 @@ class CalendarReader : public ICategoryReader {
  protected:
   base::Status FindFiles(backup::CFileListDB& index) override {
     const base::Status calendar = Locate(kCalendar, path_);
+    storePaths_.clear();
     if (EntityType() != kCalendarReminder || calendar.Kind() == base::Status::Code::kUnreadable) return calendar;
     if (const base::Status stores = FindReminderStores(index, storePaths_); !stores.Ok()) {
       AddProblem(stores, true);

@@ -15,8 +15,8 @@ constexpr DatabaseLocation kAddressBook = {"HomeDomain", "/AddressBook.sqlitedb"
                                            "Library/AddressBook/AddressBook.sqlitedb"};
 constexpr DatabaseLocation kCallHistory = {"HomeDomain", "/CallHistory.storedata",
                                            "Library/CallHistoryDB/CallHistory.storedata"};
-// The newest calls, kept apart while the call log itself cannot be written
-// (the phone locked) until the phone moves them over.
+// The newest calls, kept in a store of their own until the phone moves them
+// into the call log.
 constexpr DatabaseLocation kNewestCalls = {"HomeDomain", "/CallHistoryTemp.storedata",
                                            "Library/CallHistoryDB/CallHistoryTemp.storedata"};
 constexpr DatabaseLocation kSms = {"HomeDomain", "/sms.db", "Library/SMS/sms.db"};
@@ -86,6 +86,7 @@ class PeopleReader : public ICategoryReader {
       OpenAndLoad(*contacts_, contactsPath_, 0, context, category == base::kCategoryContacts);
     }
     if (category == base::kCategoryCalls) {
+      callStores_.clear();
       for (const std::string* path : {&ownPath_, &newestCallsPath_}) {
         if (path->empty()) continue;
         callStores_.push_back(std::make_unique<CCallHistoryDB>(Index(), contacts_.get()));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "testing/sample_backup.h"
 #include "testing/sql_literal.h"
