@@ -8,6 +8,7 @@
 #include "readers/calendar_db.h"
 #include "readers/category_readers.h"
 #include "readers/note_db.h"
+#include "readers/reminder_store_db.h"
 #include "readers/safari_db.h"
 #include "readers/voice_memo_db.h"
 
@@ -18,19 +19,27 @@ constexpr DatabaseLocation kCalendar = {"HomeDomain", "/Calendar.sqlitedb", "Lib
 constexpr DatabaseLocation kRecordings = {"MediaDomain", "/Recordings.db", "Media/Recordings/Recordings.db"};
 
 // Events (6) and reminders (9) are the two entity types of one database;
-// the other type's items are read too but not shown.
+// the other type's items are read too but not shown. Reminders come from the
+// reminders stores of iOS 13 and later too, listed first.
 class CalendarReader : public ICategoryReader {
  public:
   using ICategoryReader::ICategoryReader;
 
   void Load(const LoadContext& context) override {
-    if (path_.empty()) return;
-    calendar_ = std::make_unique<CCalendarDB>(Index());
-    calendar_->wantedEntityType = EntityType();
-    OpenAndLoad(*calendar_, path_, 0, context, true);
+    stores_.clear();
+    if (!path_.empty()) {
+      calendar_ = std::make_unique<CCalendarDB>(Index());
+      calendar_->wantedEntityType = EntityType();
+      OpenAndLoad(*calendar_, path_, 0, context, true);
+    }
+    for (const std::string& storePath : storePaths_) {
+      stores_.push_back(std::make_unique<CReminderStoreDB>(Index()));
+      OpenAndLoad(*stores_.back(), storePath, 0, context, true);
+    }
   }
 
   std::vector<db::BaseItem*> ResultList() const override {
+    if (EntityType() == kCalendarReminder) return ListReminders(stores_, calendar_.get());
     std::vector<db::BaseItem*> list;
     if (!calendar_) return list;
     for (const auto& item : calendar_->Entries()) {
@@ -46,7 +55,16 @@ class CalendarReader : public ICategoryReader {
   }
 
  protected:
-  base::Status FindFiles(backup::CFileListDB&) override { return Locate(kCalendar, path_); }
+  base::Status FindFiles(backup::CFileListDB& index) override {
+    const base::Status calendar = Locate(kCalendar, path_);
+    storePaths_.clear();
+    if (EntityType() != kCalendarReminder || calendar.Kind() == base::Status::Code::kUnreadable) return calendar;
+    if (const base::Status stores = FindReminderStores(index, storePaths_); !stores.Ok()) {
+      AddProblem(stores, true);
+      return stores;
+    }
+    return storePaths_.empty() ? calendar : base::Status();
+  }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
     const auto* item = dynamic_cast<const DBITEM_CalendarFriend*>(&record);
@@ -59,6 +77,11 @@ class CalendarReader : public ICategoryReader {
     out["locationTitle"] = item->locationTitle;
     out["priority"] = item->priority;
     out["description"] = item->description;
+    if (item->entityType == kCalendarReminder) {
+      out["listName"] = item->listName;
+      out["completed"] = item->completed || item->completionDate > 0;
+      out["flagged"] = item->flagged;
+    }
   }
 
  private:
@@ -66,6 +89,8 @@ class CalendarReader : public ICategoryReader {
 
   std::string path_;
   std::unique_ptr<CCalendarDB> calendar_;
+  std::vector<std::string> storePaths_;  // reminders stores, for the reminders only
+  std::vector<std::unique_ptr<CReminderStoreDB>> stores_;
 };
 
 // History (History.db) and bookmarks (Bookmarks.db) in one list; the

@@ -73,7 +73,9 @@ std::string EventLine(const DBITEM_CalendarFriend& item) {
 }
 
 std::string ReminderLine(const DBITEM_CalendarFriend& item) {
-  return db::CsvField(item.summary) + ",提醒," + (item.completionDate > 0 ? "已完成" : "未完成") + "," +
+  const std::string list = item.listName.empty() ? std::string("提醒") : db::CsvField(item.listName);
+  const bool done = item.completed || item.completionDate > 0;
+  return db::CsvField(item.summary) + "," + list + "," + (done ? "已完成" : "未完成") + "," +
          db::FormatItemTime(item.time) + "," + db::CsvField(item.locationTitle) + "," +
          (item.priority == 1 ? "高" : "普通") + "," + db::CsvQuoteField(item.description) + "\r\n";
 }

@@ -54,6 +54,10 @@ class DBITEM_CalendarFriend : public db::BaseItem {
   std::string description;
   std::string locationTitle;    // empty when the item has no Location row
   double completionDate = 0;    // completion_date as Unix seconds; 0 while a reminder is open
+  // Reminders of a reminders store (reminder_store_db.h) only:
+  std::string listName;  // the name of the reminder's list; empty in Calendar.sqlitedb
+  bool completed = false;  // ZCOMPLETED: done even when the store kept no completion date
+  bool flagged = false;    // ZFLAGGED
   double endDate = 0;           // end_date, or last_modified when end_date is not above 0; Unix seconds
   // time: start_date, or creation_date when start_date is not above 0; Unix
   // seconds.
@@ -117,12 +121,13 @@ std::string CalendarKey(const DBITEM_CalendarFriend& item);
 // given; records of other types are passed over), each with the item's
 // deleted flag, for wantedEntityType:
 //   kCalendarEvent     "标题,开始日期,结束日期,位置,备注"
-//   kCalendarReminder  "标题,列表,状态,日期,位置,优先级,备注" (列表 is always
-//                      "提醒"; 状态 "已完成" when completionDate is above 0,
-//                      else "未完成"; 优先级 "高" for priority 1, else "普通")
+//   kCalendarReminder  "标题,列表,状态,日期,位置,优先级,备注" (列表 the
+//                      listName, "提醒" when it is empty; 状态 "已完成" when
+//                      completed or completionDate is above 0, else "未完成";
+//                      优先级 "高" for priority 1, else "普通")
 // Any other type writes nothing. The notes go through db::CsvQuoteField; a
-// summary or location holding a comma, a quote or a line break does too, so
-// the line keeps its columns. Runs on the recovery worker.
+// summary, list name or location holding a comma, a quote or a line break
+// does too, so the line keeps its columns. Runs on the recovery worker.
 void WriteCalendarCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& items, int wantedEntityType);
 
 }  // namespace readers

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <unordered_set>
 
 #include "db/item_time.h"
 #include "db/merge_recovered.h"
@@ -151,6 +152,35 @@ void CCallHistoryDB::NameCalls() {
 }
 
 std::string CallKey(const DBITEM_CallHistory& call) { return db::FormatFixed(call.time) + call.address; }
+
+std::vector<db::BaseItem*> JoinCalls(const std::vector<std::unique_ptr<CCallHistoryDB>>& stores) {
+  // A store's own live calls are all listed; a live call repeating one of
+  // an earlier store is that call, moved.
+  std::unordered_set<std::string> liveKeys;
+  std::vector<db::BaseItem*> live;
+  for (const auto& store : stores) {
+    std::vector<std::string> storeKeys;
+    for (const auto& call : store->Calls()) {
+      if (call->deleted != 0) continue;
+      std::string key = CallKey(*call);
+      if (liveKeys.contains(key)) continue;
+      live.push_back(call.get());
+      storeKeys.push_back(std::move(key));
+    }
+    liveKeys.insert(storeKeys.begin(), storeKeys.end());
+  }
+  std::unordered_set<std::string> deletedKeys;
+  std::vector<db::BaseItem*> list;
+  for (const auto& store : stores) {
+    for (const auto& call : store->Calls()) {
+      if (call->deleted == 0) continue;
+      const std::string key = CallKey(*call);
+      if (!liveKeys.contains(key) && deletedKeys.insert(key).second) list.push_back(call.get());
+    }
+  }
+  list.insert(list.end(), live.begin(), live.end());
+  return list;
+}
 
 void WriteCallsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& calls) {
   std::vector<const DBITEM_CallHistory*> selected;

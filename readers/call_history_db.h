@@ -112,6 +112,17 @@ class CCallHistoryDB : public db::CDbSqlite {
 // decimals followed by the address ("%f%s").
 std::string CallKey(const DBITEM_CallHistory& call);
 
+// The calls of a phone's call stores (CallHistory.storedata, then
+// CallHistoryTemp.storedata with the newest calls) as one list: the deleted
+// calls first, then the live ones, store after store, each in its order. A
+// live call with the CallKey of a live call of an earlier store, and a
+// deleted call with the key of any live call or of a deleted call listed
+// before, are not listed again: the phone moves the newest calls into the
+// call log and leaves the freed rows behind. With one store this is its
+// Calls().
+// The calls stay owned by their readers.
+std::vector<db::BaseItem*> JoinCalls(const std::vector<std::unique_ptr<CCallHistoryDB>>& stores);
+
 // Writes the header "名字,手机,日期,类型,持续时间" and one line per call (in
 // the order given; records of other types are passed over) to writer, each
 // with the call's deleted flag. A name or address holding a comma, a quote

@@ -13,7 +13,8 @@ namespace readers {
 // Calls (3), contacts (4) and messages (5): the address book first, then
 // the call history or the messages, whose peers it names.
 std::unique_ptr<ICategoryReader> MakePeopleReader(const base::CategoryInfo& category);
-// Calendar events (6) and reminders (9), of one calendar database.
+// Calendar events (6) and reminders (9), of one calendar database; the
+// reminders of iOS 13 and later from their own stores besides.
 std::unique_ptr<ICategoryReader> MakeCalendarReader(const base::CategoryInfo& category);
 // Safari history and bookmarks (7).
 std::unique_ptr<ICategoryReader> MakeSafariReader(const base::CategoryInfo& category);

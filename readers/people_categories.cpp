@@ -15,6 +15,10 @@ constexpr DatabaseLocation kAddressBook = {"HomeDomain", "/AddressBook.sqlitedb"
                                            "Library/AddressBook/AddressBook.sqlitedb"};
 constexpr DatabaseLocation kCallHistory = {"HomeDomain", "/CallHistory.storedata",
                                            "Library/CallHistoryDB/CallHistory.storedata"};
+// The newest calls, kept in a store of their own until the phone moves them
+// into the call log.
+constexpr DatabaseLocation kNewestCalls = {"HomeDomain", "/CallHistoryTemp.storedata",
+                                           "Library/CallHistoryDB/CallHistoryTemp.storedata"};
 constexpr DatabaseLocation kSms = {"HomeDomain", "/sms.db", "Library/SMS/sms.db"};
 
 void DescribeContact(const DBITEM_AdrBFriend& contact, nlohmann::ordered_json& out) {
@@ -81,18 +85,24 @@ class PeopleReader : public ICategoryReader {
       contacts_ = std::make_unique<CAddressBookDB>(Index());
       OpenAndLoad(*contacts_, contactsPath_, 0, context, category == base::kCategoryContacts);
     }
-    if (ownPath_.empty()) return;
     if (category == base::kCategoryCalls) {
-      calls_ = std::make_unique<CCallHistoryDB>(Index(), contacts_.get());
-      OpenAndLoad(*calls_, ownPath_, 0, context, true);
-    } else if (category == base::kCategoryMessages) {
+      callStores_.clear();
+      for (const std::string* path : {&ownPath_, &newestCallsPath_}) {
+        if (path->empty()) continue;
+        callStores_.push_back(std::make_unique<CCallHistoryDB>(Index(), contacts_.get()));
+        OpenAndLoad(*callStores_.back(), *path, 0, context, true);
+      }
+      return;
+    }
+    if (ownPath_.empty()) return;
+    if (category == base::kCategoryMessages) {
       messages_ = std::make_unique<CMessageDB>(Index(), contacts_.get());
       OpenAndLoad(*messages_, ownPath_, 0, context, true);
     }
   }
 
   std::vector<db::BaseItem*> ResultList() const override {
-    if (calls_) return db::ItemPointers(calls_->Calls());
+    if (!callStores_.empty()) return JoinCalls(callStores_);
     if (messages_) return db::ItemPointers(messages_->Conversations());
     if (contacts_ && Category().number == base::kCategoryContacts) return db::ItemPointers(contacts_->Contacts());
     return {};
@@ -116,7 +126,11 @@ class PeopleReader : public ICategoryReader {
     const base::Status contacts = Locate(kAddressBook, contactsPath_);
     const int category = Category().number;
     if (category == base::kCategoryContacts || contacts.Kind() == base::Status::Code::kUnreadable) return contacts;
-    return Locate(category == base::kCategoryCalls ? kCallHistory : kSms, ownPath_);
+    if (category != base::kCategoryCalls) return Locate(kSms, ownPath_);
+    const base::Status calls = Locate(kCallHistory, ownPath_);
+    if (calls.Kind() == base::Status::Code::kUnreadable) return calls;
+    const base::Status newest = Locate(kNewestCalls, newestCallsPath_);
+    return calls.Ok() ? calls : newest;
   }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
@@ -132,8 +146,9 @@ class PeopleReader : public ICategoryReader {
  private:
   std::string contactsPath_;
   std::string ownPath_;
+  std::string newestCallsPath_;
   std::unique_ptr<CAddressBookDB> contacts_;
-  std::unique_ptr<CCallHistoryDB> calls_;
+  std::vector<std::unique_ptr<CCallHistoryDB>> callStores_;  // the call log, then the newest calls
   std::unique_ptr<CMessageDB> messages_;
 };
 

@@ -15,6 +15,7 @@
 #include "testing/sample_notes.h"
 #include "testing/sample_safari.h"
 #include "testing/sample_qq.h"
+#include "testing/sample_reminders.h"
 #include "testing/sample_voice_memos.h"
 #include "testing/sample_wechat.h"
 #include "testing/sample_whatsapp.h"
@@ -351,11 +352,14 @@ SampleBackupBuilder AppsDemoBackup() {
   builder.AddFolder("HomeDomain", "Library/CallHistoryDB");
   builder.AddDatabase(kCallHistoryDomain, kCallHistoryRelativePath,
                       SqliteFile(CallHistorySql(CallStoreShape::k21Columns, SampleCallLog())));
+  builder.AddDatabase(kCallHistoryDomain, kCallHistoryTempRelativePath,
+                      SqliteFile(CallHistorySql(CallStoreShape::k21Columns, SampleNewestCalls())));
   builder.AddDatabase("AppDomain-com.apple.mobilesafari", "Library/Safari/History.db",
                       SqliteFile(SafariHistorySql(SampleHistoryPages(), SampleHistoryVisits())));
   builder.AddDatabase("HomeDomain", "Library/Safari/Bookmarks.db", SqliteFile(SafariBookmarksSql(SampleBookmarks())));
   AddNotesApps(builder);
   AddCalendarApp(builder);
+  AddRemindersApp(builder);
   AddVoiceMemosApp(builder);
   AddWhatsAppApp(builder);
   AddWeChatApp(builder);

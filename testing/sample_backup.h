@@ -117,8 +117,9 @@ class SampleBackupBuilder {
 SampleBackupBuilder DemoBackup();
 
 // The built-in sample with the phone's own apps besides: contacts, messages
-// (newest rows in the -wal), call history, Safari, notes, calendar and
-// reminders, WhatsApp, a WeChat account with its contacts and chats, a QQ
+// (newest rows in the -wal), call history (and its store of the newest
+// calls), Safari, notes, calendar and reminders (in Calendar.sqlitedb and in
+// an iOS 17 reminders store), WhatsApp, a WeChat account with its contacts and chats, a QQ
 // and a TIM account with their chats, each
 // with live and deleted rows, voice memos with their recordings, a camera
 // roll and app files.

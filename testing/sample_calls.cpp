@@ -110,4 +110,11 @@ std::vector<SampleCall> SampleCallLog() {
   };
 }
 
+std::vector<SampleCall> SampleNewestCalls() {
+  return {
+      SampleCallLog().back(),
+      {626826402.217, 97, "13800138000", "", "北京", false, true, false},
+  };
+}
+
 }  // namespace sample

@@ -28,6 +28,8 @@ enum class CallStoreShape { k21Columns, k23Columns };
 
 inline constexpr char kCallHistoryDomain[] = "HomeDomain";
 inline constexpr char kCallHistoryRelativePath[] = "Library/CallHistoryDB/CallHistory.storedata";
+// The store of the newest calls beside it (same ZCALLRECORD table).
+inline constexpr char kCallHistoryTempRelativePath[] = "Library/CallHistoryDB/CallHistoryTemp.storedata";
 
 // 21 or 23.
 int CallRecordColumns(CallStoreShape shape);
@@ -61,5 +63,9 @@ std::string CallHistorySql(CallStoreShape shape, const std::vector<SampleCall>& 
 // out, missed ones, one with a stored name, one to an international number;
 // three deleted.
 std::vector<SampleCall> SampleCallLog();
+
+// The newest calls of the same phone, for CallHistoryTemp.storedata: the
+// log's last call again (not yet taken out after the move) and a newer one.
+std::vector<SampleCall> SampleNewestCalls();
 
 }  // namespace sample

@@ -5,13 +5,17 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "backup/file_list_db.h"
+#include "base/categories.h"
 #include "db/item_time.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "readers/address_book_db.h"
+#include "readers/category_readers.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_calls.h"
 #include "testing/sample_contacts.h"
@@ -276,6 +280,92 @@ TEST(CCallHistoryDB, ReadsTheRealIos7CallDatabaseWhichHasNoCallRecordTable) {
   EXPECT_TRUE(reader.Open(copy.string(), 0).Ok());
   EXPECT_EQ(reader.CallColumnCount(), 0);
   EXPECT_TRUE(reader.Calls().empty());
+}
+
+// A call as "address|deleted" for short expectations.
+std::vector<std::string> Summaries(const std::vector<db::BaseItem*>& calls) {
+  std::vector<std::string> out;
+  for (const db::BaseItem* item : calls) {
+    const auto& call = dynamic_cast<const DBITEM_CallHistory&>(*item);
+    out.push_back(call.address + "|" + (call.deleted != 0 ? "deleted" : "live"));
+  }
+  return out;
+}
+
+TEST(JoinCalls, ListsAMovedCallOnceAndDeletedCallsOnlyWhereNoStoreHoldsThemLive) {
+  const platform::TempFolder folder("velmora-calls");
+  const SampleCall a{626000000.5, 30, "13800138000", "", "", false, true, false};
+  const SampleCall b{626000100.5, 40, "13900001111", "", "", true, true, false};
+  const SampleCall c{626000200.5, 50, "10086", "", "", true, true, true};
+  SampleCall bMoved = b;
+  bMoved.deleted = true;
+  const SampleCall d{626000300.5, 60, "95588", "", "", false, true, false};
+  const SampleCall e{626000400.5, 70, "13600003333", "", "", false, true, true};
+  std::vector<std::unique_ptr<CCallHistoryDB>> stores;
+  for (const auto& [name, calls] : {std::pair{"CallHistory.storedata", std::vector<SampleCall>{a, b, c}},
+                                    std::pair{"CallHistoryTemp.storedata", std::vector<SampleCall>{a, d, bMoved, e}}}) {
+    stores.push_back(std::make_unique<CCallHistoryDB>(nullptr, nullptr));
+    ASSERT_TRUE(stores.back()->Open(WriteDatabase(folder, name, sample::SqliteFile(sample::CallHistorySql(
+                                                                    CallStoreShape::k21Columns, calls))),
+                                    0)
+                    .Ok());
+  }
+  EXPECT_EQ(Summaries(JoinCalls(stores)),
+            (std::vector<std::string>{"10086|deleted", "13600003333|deleted", "13800138000|live", "13900001111|live",
+                                      "95588|live"}));
+  // One store: its own list.
+  stores.pop_back();
+  EXPECT_EQ(JoinCalls(stores), stores[0]->CallItems());
+  EXPECT_TRUE(JoinCalls({}).empty());
+}
+
+// The calls category on the call log alone (as before), with the store of
+// the newest calls beside it, and on that store alone, in every backup form.
+TEST(CallsCategory, ReadsTheCallLogAndTheNewestCallsInEveryBackupForm) {
+  const platform::TempFolder root("velmora-calls");
+  // The log's own list, read straight from its store.
+  const std::string logSql = sample::CallHistorySql(CallStoreShape::k21Columns, sample::SampleCallLog());
+  CCallHistoryDB logStore(nullptr, nullptr);
+  ASSERT_TRUE(logStore.Open(WriteDatabase(root, "log.storedata", sample::SqliteFile(logSql)), 0).Ok());
+  const std::vector<std::string> log = Summaries(logStore.CallItems());
+  ASSERT_EQ(log.size(), 12u);
+  std::vector<std::string> logAndNewest = log;
+  logAndNewest.push_back("13800138000|live");
+
+  struct Case {
+    const char* name;
+    bool log;
+    bool newest;
+    std::vector<std::string> summaries;
+  };
+  const Case cases[] = {
+      {"LogOnly", true, false, log},
+      {"LogAndNewest", true, true, logAndNewest},
+      {"NewestOnly", false, true, {"10086|live", "13800138000|live"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    sample::SampleBackupBuilder builder;
+    if (c.log) builder.AddDatabase(sample::kCallHistoryDomain, sample::kCallHistoryRelativePath, sample::SqliteFile(logSql));
+    if (c.newest) {
+      builder.AddDatabase(sample::kCallHistoryDomain, sample::kCallHistoryTempRelativePath,
+                          sample::SqliteFile(sample::CallHistorySql(CallStoreShape::k21Columns,
+                                                                    sample::SampleNewestCalls())));
+    }
+    for (const auto mode : {sample::BackupMode::kManifestDb, sample::BackupMode::kManifestMbdb,
+                            sample::BackupMode::kFolder}) {
+      SCOPED_TRACE(std::string(c.name) + " in form " + std::to_string(static_cast<int>(mode)));
+      const fs::path folder = root.Path() / std::to_string(n++);
+      builder.Write(folder, mode);
+      backup::CFileListDB index;
+      ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+      const std::unique_ptr<ICategoryReader> reader = MakePeopleReader(*base::FindCategory(base::kCategoryCalls));
+      ASSERT_TRUE(reader->Open(index).Ok());
+      reader->Load({});
+      EXPECT_EQ(Summaries(reader->ResultList()), c.summaries);
+      EXPECT_TRUE(reader->Problems().empty());
+    }
+  }
 }
 
 }  // namespace

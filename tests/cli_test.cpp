@@ -13,6 +13,7 @@
 #include "testing/folder_snapshot.h"
 #include "testing/plist_writer.h"
 #include "testing/sample_backup.h"
+#include "testing/sample_reminders.h"
 #include "testing/sample_wechat.h"
 
 namespace {
@@ -292,7 +293,9 @@ TEST_F(CliTest, AnalyseTellsADamagedDatabaseFromAnAbsentApp) {
       {"damaged address book under messages", "messages", "AddressBook.sqlitedb", true, 0, true},
       {"damaged calls", "calls", "CallHistory.storedata", true, 1, true},
       {"damaged calendar", "calendar", "Calendar.sqlitedb", true, 1, true},
-      {"absent calendar", "reminders", "Calendar.sqlitedb", false, 0, false},
+      {"damaged newest calls", "calls", "CallHistoryTemp.storedata", true, 1, true},
+      {"absent calendar", "calendar", "Calendar.sqlitedb", false, 0, false},
+      {"damaged reminders store", "reminders", sample::kRemindersStorePath, true, 1, true},
       {"damaged notes", "notes", "NoteStore.sqlite", true, 1, true},
       {"damaged WhatsApp", "whatsapp", "ChatStorage.sqlite", true, 1, true},
       {"absent WhatsApp", "whatsapp", "ChatStorage.sqlite", false, 0, false},
