@@ -93,12 +93,9 @@ TEST_F(AnalysisTest, EachCategoryListsLiveAndDeletedRecordsInEveryForm) {
       const auto list = reader->ResultList();
       ASSERT_FALSE(list.empty());
       const bool anyDeleted = std::any_of(list.begin(), list.end(), [](auto* r) { return r->deleted != 0; });
-      // Folder backups have no History.db path: their Safari list is bookmarks
-      // alone. Deleted voice memos are not rebuilt.
-      if (!(mode == BackupMode::kFolder && category == base::kCategorySafari) &&
-          category != base::kCategoryVoiceMemos) {
-        EXPECT_TRUE(anyDeleted) << category << " in mode " << static_cast<int>(mode);
-      }
+      // Voice memos: the recording in Recently Deleted (deleted rows are not
+      // rebuilt).
+      EXPECT_TRUE(anyDeleted) << category << " in mode " << static_cast<int>(mode);
     }
     EXPECT_EQ(sample::SnapshotFolder(folder), before);
   }
