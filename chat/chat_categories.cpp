@@ -21,6 +21,9 @@ using readers::LoadContext;
 
 constexpr readers::DatabaseLocation kWhatsApp = {"AppDomainGroup-group.net.whatsapp.WhatsApp.shared",
                                                  "ChatStorage.sqlite", "ChatStorage.sqlite"};
+// Where newer app versions keep the phone numbers of "@lid" chats.
+constexpr readers::DatabaseLocation kWhatsAppLids = {"AppDomainGroup-group.net.whatsapp.WhatsApp.shared",
+                                                     "LID.sqlite", "LID.sqlite"};
 
 // The accounts of a chat app are looked for in Load, where their databases
 // are read too: Open only remembers the backup.
@@ -240,7 +243,14 @@ class WhatsAppReader : public readers::ICategoryReader {
   void Load(const LoadContext& context) override {
     if (path_.empty()) return;
     chats_ = std::make_unique<CWhatsAppDB>();
-    OpenAndLoad(*chats_, path_, 0, context, true);
+    OpenAndLoad(*chats_, path_, kWhatsAppChatStore, context, true);
+    // Only names the chats: without it they keep their identifiers.
+    std::string lidPath;
+    if (Locate(kWhatsAppLids, lidPath).Ok()) {
+      CWhatsAppDB lids;
+      OpenAndLoad(lids, lidPath, kWhatsAppLidStore, context, false);
+      chats_->NameLidConversations(lids.PhoneNumbersByLid());
+    }
   }
 
   std::vector<db::BaseItem*> ResultList() const override {
@@ -266,6 +276,7 @@ class WhatsAppReader : public readers::ICategoryReader {
       out["text"] = message->text;
     } else if (const auto* conversation = dynamic_cast<const DBITEM_WhatsAppFriend*>(&record)) {
       out["jid"] = conversation->jid;
+      out["phoneNumber"] = conversation->phoneNumber;
       out["deletedMessageCount"] = conversation->deletedMessageCount;
     }
   }

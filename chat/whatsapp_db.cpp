@@ -20,6 +20,8 @@ using db::undark::UndarkRow;
 using db::undark::UndarkValue;
 
 constexpr char kMessageTable[] = "ZWAMESSAGE";
+constexpr char kLidPairTable[] = "ZWAPHONENUMBERLIDPAIR";
+constexpr std::string_view kLidSuffix = "@lid";
 constexpr std::size_t kKeyTextUnits = 80;
 
 // ZWAMESSAGE by position, as iOS 15 stores it; a recovered row carries no
@@ -119,8 +121,11 @@ CWhatsAppDB::CWhatsAppDB() = default;
 CWhatsAppDB::~CWhatsAppDB() = default;
 
 std::string CWhatsAppDB::GetTableName(int tableKind) {
-  if (openParam != 0 || tableKind != kWhatsAppMessageKind) return {};
-  return kMessageTable;
+  if (tableKind == kWhatsAppMessageKind && openParam == kWhatsAppChatStore) return kMessageTable;
+  if (tableKind == kWhatsAppLidPairKind && (openParam == kWhatsAppChatStore || openParam == kWhatsAppLidStore)) {
+    return kLidPairTable;
+  }
+  return {};
 }
 
 void CWhatsAppDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
@@ -140,6 +145,15 @@ void CWhatsAppDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
     AddLiveMessage(std::move(message));
     return;
   }
+  if (tableKind == kWhatsAppLidPairKind && (openParam == kWhatsAppChatStore || openParam == kWhatsAppLidStore)) {
+    std::string lid = db::FieldText(query, "ZLID");
+    // The chats name a lid with its server part; a pair that stores the
+    // number alone still names the same chat.
+    if (!lid.empty() && lid.find('@') == std::string::npos) lid += kLidSuffix;
+    const std::string phoneNumber = db::FieldText(query, "ZPHONENUMBER");
+    if (!lid.empty() && !phoneNumber.empty()) phoneByLid_.try_emplace(lid, phoneNumber);
+    return;
+  }
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
@@ -148,12 +162,25 @@ base::Status CWhatsAppDB::Open(const std::string& path, int param) {
   // conversations, so they go together.
   Reset();
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
-  if (openParam != 0) return {};
-  db::ItemList handedBack;  // stays empty: messages are filed, not handed back
+  if (openParam != kWhatsAppChatStore && openParam != kWhatsAppLidStore) return {};
+  db::ItemList handedBack;  // stays empty: messages and pairs are noted, not handed back
+  // A store of an app version before lids has no pair table: nothing read.
+  if (HasTable(kLidPairTable)) LoadTable(kWhatsAppLidPairKind, handedBack);
+  if (openParam != kWhatsAppChatStore) return {};
   columnCount_ = LoadTable(kWhatsAppMessageKind, handedBack);
   RecoverDeletedMessages();
   MergeRecoveredMessages();
+  NameLidConversations(phoneByLid_);
   return {};
+}
+
+void CWhatsAppDB::NameLidConversations(const std::map<std::string, std::string>& phoneByLid) {
+  for (const auto& conversation : conversations_) {
+    if (!conversation->phoneNumber.empty() || !conversation->jid.ends_with(kLidSuffix)) continue;
+    if (const auto found = phoneByLid.find(conversation->jid); found != phoneByLid.end()) {
+      conversation->phoneNumber = found->second;
+    }
+  }
 }
 
 void CWhatsAppDB::Reset() {
@@ -161,6 +188,7 @@ void CWhatsAppDB::Reset() {
   conversationByJid_.clear();
   recoveredMessages_.clear();
   conversations_.clear();
+  phoneByLid_.clear();
   columnCount_ = 0;
 }
 
@@ -222,7 +250,7 @@ void WriteWhatsAppCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   writer.BeginList(static_cast<int>(conversations.size()));
   writer.SetHeader("名称,日期,类型,内容\r\n");
   for (const DBITEM_WhatsAppFriend* conversation : conversations) {
-    const std::string name = db::CsvField(conversation->jid);
+    const std::string name = db::CsvField(conversation->Title());
     for (const db::BaseItem* item : conversation->items) {
       const auto* message = dynamic_cast<const DBITEM_WhatsApp*>(item);
       if (message == nullptr) continue;

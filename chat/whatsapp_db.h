@@ -8,12 +8,17 @@
 //
 // The reader knows no accounts, contact names or media: a conversation is
 // named by its peer address, a message carries its text, time, addresses and
-// direction flag only.
+// direction flag only. Newer app versions key a chat by an opaque
+// "<number>@lid" identifier instead of the phone number; the phone number of
+// each is in table ZWAPHONENUMBERLIDPAIR (ZLID, ZPHONENUMBER), kept in
+// ChatStorage.sqlite itself or in LID.sqlite beside it (see
+// docs/formats/whatsapp_lid.md). Such a chat is named by that number.
 //
 // Threads: Open runs on the analysis worker. Afterwards the records are only
 // read (by the browser and the recovery run) until the reader is destroyed.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -50,8 +55,9 @@ class DBITEM_WhatsApp : public db::BaseItem {
 // found them, then the live ones in table order.
 class DBITEM_WhatsAppFriend : public db::FriendItem {
  public:
-  const std::string& Title() const override { return jid; }
-  const std::string& SearchText() const override { return jid; }
+  // The phone number of an "@lid" chat whose number is known, else jid.
+  const std::string& Title() const override { return phoneNumber.empty() ? jid : phoneNumber; }
+  const std::string& SearchText() const override { return Title(); }
 
   // Files a message at the end of items, takes ownership of it, and makes
   // the conversation's time the message's. Returns the message, now owned
@@ -63,6 +69,7 @@ class DBITEM_WhatsAppFriend : public db::FriendItem {
   void Prepend(std::vector<std::unique_ptr<DBITEM_WhatsApp>> messages);
 
   std::string jid;
+  std::string phoneNumber;  // for a jid ending in "@lid": ZPHONENUMBER of its pair row as stored; else empty
   std::int32_t deletedMessageCount = 0;  // messages rebuilt from deleted rows
   // time: the time of the message filed last; deleted: 1 once it holds a
   // recovered message. kind and deletedCount are not used.
@@ -73,6 +80,10 @@ class DBITEM_WhatsAppFriend : public db::FriendItem {
 
 // Table kinds of the reader.
 inline constexpr int kWhatsAppMessageKind = 0;  // ZWAMESSAGE
+inline constexpr int kWhatsAppLidPairKind = 1;  // ZWAPHONENUMBERLIDPAIR
+// Open params: the chat database, or LID.sqlite (its lid pairs only).
+inline constexpr int kWhatsAppChatStore = 0;
+inline constexpr int kWhatsAppLidStore = 1;
 // The scanner layout of ZWAMESSAGE and its column count on iOS 15.
 inline constexpr int kWhatsAppMessageLayout = 17;
 inline constexpr int kWhatsAppMessageColumns = 34;
@@ -84,17 +95,29 @@ class CWhatsAppDB : public db::CDbSqlite {
   CWhatsAppDB();
   ~CWhatsAppDB() override;
 
-  // "ZWAMESSAGE" for kind 0 while openParam is 0, else "".
+  // "ZWAMESSAGE" for kind 0 while openParam is kWhatsAppChatStore;
+  // "ZWAPHONENUMBERLIDPAIR" for kind 1 with either param; else "".
   std::string GetTableName(int tableKind) override;
-  // Kind 0 files a message into its conversation and hands back nothing;
-  // kind 1 hands back one column name of the message table.
+  // Kind 0 files a message into its conversation, kind 1 notes one lid pair;
+  // both hand back nothing.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
-  // With param 0: loads the live messages, recovers the deleted ones from
-  // the same file and files both into conversations. Every Open starts from
+  // With kWhatsAppChatStore: loads the live messages, recovers the deleted
+  // ones from the same file and files both into conversations, then reads
+  // the file's lid pairs and names the "@lid" conversations by them. With
+  // kWhatsAppLidStore: reads the lid pairs only. Every Open starts from
   // nothing. Returns the base's status when the database cannot be opened (no
-  // conversations then), else ok, also when the message table is missing or
-  // was read only part way (what was read stays). Any other param loads nothing.
+  // conversations then), else ok, also when a table is missing or was read
+  // only part way (what was read stays). Any other param loads nothing.
   base::Status Open(const std::string& path, int param) override;
+
+  // The lid pairs the last Open read: "<number>@lid" (ZLID, "@lid" added
+  // when it has no server part) -> ZPHONENUMBER as stored. A lid listed twice
+  // keeps its first number; a row without either is passed over.
+  const std::map<std::string, std::string>& PhoneNumbersByLid() const { return phoneByLid_; }
+  // Sets the phoneNumber of every conversation whose jid ends in "@lid",
+  // has none yet and is in phoneByLid (LID.sqlite's pairs, after the
+  // store's own).
+  void NameLidConversations(const std::map<std::string, std::string>& phoneByLid);
 
   // The conversations, those holding recovered messages first: the record
   // browser's list for the WhatsApp category. Owned here.
@@ -114,6 +137,7 @@ class CWhatsAppDB : public db::CDbSqlite {
   std::unordered_set<std::string> messageKeys_;  // MessageKey of every message filed
   std::unordered_map<std::string, DBITEM_WhatsAppFriend*> conversationByJid_;
   std::vector<std::unique_ptr<DBITEM_WhatsApp>> recoveredMessages_;  // in scan order, only inside Open
+  std::map<std::string, std::string> phoneByLid_;
   int columnCount_ = 0;
   std::vector<std::unique_ptr<DBITEM_WhatsAppFriend>> conversations_;
 };
@@ -127,7 +151,8 @@ std::string MessageKey(const DBITEM_WhatsApp& message);
 // The export step of the WhatsApp category, on a writer whose category was
 // begun: BeginList with the number of conversations in selection, the header
 // "名称,日期,类型,内容", then one line per message of every conversation in
-// order ("jid,date,发送 or 接收,quoted text"), each with the message's deleted
+// order ("name,date,发送 or 接收,quoted text", the name being the
+// conversation's Title: its phone number or jid), each with the message's deleted
 // flag. Entries of selection that are not WhatsApp conversations are passed
 // over. The caller calls Finish.
 void WriteWhatsAppCsv(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection);

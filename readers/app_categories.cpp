@@ -17,6 +17,8 @@ namespace {
 
 constexpr DatabaseLocation kCalendar = {"HomeDomain", "/Calendar.sqlitedb", "Library/Calendar/Calendar.sqlitedb"};
 constexpr DatabaseLocation kRecordings = {"MediaDomain", "/Recordings.db", "Media/Recordings/Recordings.db"};
+constexpr DatabaseLocation kCloudRecordings = {"MediaDomain", "/CloudRecordings.db",
+                                               "Media/Recordings/CloudRecordings.db"};
 
 // Events (6) and reminders (9) are the two entity types of one database;
 // the other type's items are read too but not shown. Reminders come from the
@@ -93,9 +95,9 @@ class CalendarReader : public ICategoryReader {
   std::vector<std::unique_ptr<CReminderStoreDB>> stores_;
 };
 
-// History (History.db) and bookmarks (Bookmarks.db) in one list; the
-// collection finds both itself, since History.db lives in either of two
-// domains.
+// History (History.db, one per profile) and bookmarks (Bookmarks.db) in one
+// list; the collection finds them itself, since History.db lives in either
+// of two domains and in every profile's folder.
 class SafariReader : public ICategoryReader {
  public:
   using ICategoryReader::ICategoryReader;
@@ -103,7 +105,7 @@ class SafariReader : public ICategoryReader {
   void Load(const LoadContext& context) override {
     safari_ = std::make_unique<SafariCollection>(Index());
     LoadSafari(*safari_, *Index(), context.progress);
-    AddProblems(safari_->HistoryReader(), true);
+    for (const auto& history : safari_->HistoryReaders()) AddProblems(history.get(), true);
     AddProblems(safari_->BookmarksReader(), true);
   }
 
@@ -127,6 +129,7 @@ class SafariReader : public ICategoryReader {
     out["isBookmark"] = page->isBookmark != 0;
     out["pageTitle"] = page->pageTitle;
     out["pageUrl"] = page->pageUrl;
+    if (page->isBookmark != 0) out["folder"] = page->folder;
   }
 
  private:
@@ -173,20 +176,25 @@ class NotesReader : public ICategoryReader {
   std::unique_ptr<NoteCollection> notes_;
 };
 
-// Recordings are exported as audio files, not as a table.
+// Recordings are exported as audio files, not as a table. A phone since
+// iOS 12 lists them in CloudRecordings.db, an older one in Recordings.db; a
+// phone that moved them may keep both, listed together without repeats.
 class VoiceMemosReader : public ICategoryReader {
  public:
   using ICategoryReader::ICategoryReader;
 
   void Load(const LoadContext& context) override {
-    if (path_.empty()) return;
-    memos_ = std::make_unique<CNoteVoiceDB>(Index());
-    OpenAndLoad(*memos_, path_, 0, context, true);
+    if (!cloudPath_.empty()) {
+      cloud_ = std::make_unique<CNoteVoiceDB>(Index());
+      OpenAndLoad(*cloud_, cloudPath_, kVoiceMemoCloudRecordings, context, true);
+    }
+    if (!path_.empty()) {
+      memos_ = std::make_unique<CNoteVoiceDB>(Index());
+      OpenAndLoad(*memos_, path_, kVoiceMemoRecordings, context, true);
+    }
   }
 
-  std::vector<db::BaseItem*> ResultList() const override {
-    return memos_ ? db::ItemPointers(memos_->Recordings()) : std::vector<db::BaseItem*>();
-  }
+  std::vector<db::BaseItem*> ResultList() const override { return VoiceMemoList(cloud_.get(), memos_.get()); }
 
   base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
                       const db::FriendItem*, exporting::IExportProgress*) const override {
@@ -195,19 +203,28 @@ class VoiceMemosReader : public ICategoryReader {
   }
 
  protected:
-  base::Status FindFiles(backup::CFileListDB&) override { return Locate(kRecordings, path_); }
+  base::Status FindFiles(backup::CFileListDB&) override {
+    const base::Status cloud = Locate(kCloudRecordings, cloudPath_);
+    const base::Status older = Locate(kRecordings, path_);
+    return cloud.Ok() ? cloud : older;
+  }
 
   void DescribeRecord(const db::BaseItem& record, nlohmann::ordered_json& out) const override {
     const auto* memo = dynamic_cast<const DBITEM_NoteVoice*>(&record);
     if (memo == nullptr) return;
     out["label"] = memo->label;
+    out["folder"] = memo->folder;
+    out["uniqueId"] = memo->uniqueId;
+    out["fileName"] = memo->fileName;
     out["duration"] = memo->duration;
     out["audioPath"] = memo->audioPath;
     out["audioSize"] = memo->audioSize;
   }
 
  private:
+  std::string cloudPath_;
   std::string path_;
+  std::unique_ptr<CNoteVoiceDB> cloud_;
   std::unique_ptr<CNoteVoiceDB> memos_;
 };
 

@@ -3,26 +3,36 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <string_view>
+#include <utility>
 
 #include "backup/file_list_db.h"
+#include "db/item_time.h"
 #include "db/merge_recovered.h"
 #include "db/progress.h"
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "platform/fs.h"
 #include "readers/table_rows.h"
 
 namespace readers {
 namespace {
 
 constexpr int kRecordsKind = 0;
-constexpr int kPagesKind = 1;  // History.db only
+constexpr int kPagesKind = 1;    // History.db only
+constexpr int kFoldersKind = 2;  // Bookmarks.db only
 
 constexpr char kHistoryTable[] =
     "history_visits inner join history_items on history_visits.history_item=history_items.id";
 constexpr char kPagesTable[] = "history_items";
 constexpr char kBookmarksTable[] = "bookmarks";
+// bookmarks.type of a folder (a bookmark is 0).
+constexpr int kBookmarkFolderType = 1;
+constexpr char kBookmarkFoldersSql[] = "Select id, title From bookmarks Where type = 1;";
+// A profile's history below kSafariProfilesFolder: "<folder>/History.db".
+constexpr char kProfileHistoryName[] = "History.db";
 
 // Deleted-row layouts of History.db and the value counts of their rows.
 constexpr int kPagesLayout = 21;
@@ -55,6 +65,35 @@ class PageItem : public db::BaseItem {
   std::string url;
 };
 
+// One bookmarks row that is a folder: its id and title.
+class FolderItem : public db::BaseItem {
+ public:
+  std::int64_t id = 0;
+  std::string title;
+};
+
+// The key under which a visit one history file listed is not listed again
+// from another: VisitKey and the visit's time.
+std::string ListedVisitKey(const DBITEM_Safari& record) {
+  std::string key = VisitKey(record);
+  key += '\0';
+  key += db::FormatFixed(record.time);
+  return key;
+}
+
+// Whether relativePath is "<kSafariProfilesFolder>/<one folder>/History.db":
+// a manifest lookup's wildcard also spans deeper folders.
+bool IsProfileHistoryPath(std::string_view relativePath) {
+  const std::string_view folder = kSafariProfilesFolder;
+  if (relativePath.size() <= folder.size() + 1 || !relativePath.starts_with(folder) ||
+      relativePath[folder.size()] != '/') {
+    return false;
+  }
+  const std::string_view rest = relativePath.substr(folder.size() + 1);
+  const auto slash = rest.find('/');
+  return slash != std::string_view::npos && slash > 0 && rest.substr(slash + 1) == kProfileHistoryName;
+}
+
 // An address as one CSV and HTML cell: the characters that would end the
 // cell or the line are percent-encoded, which leaves the address usable.
 std::string UrlField(const std::string& url) {
@@ -84,6 +123,7 @@ std::string CSafariDB::GetTableName(int tableKind) {
   if (tableKind == kRecordsKind && openParam == kSafariHistory) return kHistoryTable;
   if (tableKind == kRecordsKind && openParam == kSafariBookmarks) return kBookmarksTable;
   if (tableKind == kPagesKind && openParam == kSafariHistory) return kPagesTable;
+  if (tableKind == kFoldersKind && openParam == kSafariBookmarks) return kBookmarksTable;
   return "";
 }
 
@@ -92,8 +132,13 @@ void CSafariDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::
     auto record = std::make_unique<DBITEM_Safari>();
     if (openParam == kSafariHistory) {
       record->historyItemId = query.GetIntField(query.FieldIndex("history_item"));
+      record->time = db::UnixFromAppleSeconds(query.GetFloatField(query.FieldIndex("visit_time")));
     } else {
+      // A folder is no page: only its name is kept, for its bookmarks.
+      if (query.GetIntField(query.FieldIndex("type")) == kBookmarkFolderType) return;
       record->isBookmark = 1;
+      const auto folder = folderById_.find(query.GetInt64Field(query.FieldIndex("parent"), -1));
+      if (folder != folderById_.end()) record->folder = folder->second;
     }
     record->pageTitle = db::FieldText(query, "title");
     record->pageUrl = db::FieldText(query, "url");
@@ -107,6 +152,13 @@ void CSafariDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::
     out = std::move(page);
     return;
   }
+  if (tableKind == kFoldersKind && openParam == kSafariBookmarks) {
+    auto folder = std::make_unique<FolderItem>();
+    folder->id = query.GetInt64Field(query.FieldIndex("id"));
+    folder->title = db::FieldText(query, "title");
+    out = std::move(folder);
+    return;
+  }
   CDbSqlite::ParseRow(tableKind, out, query);
 }
 
@@ -115,6 +167,8 @@ base::Status CSafariDB::Open(const std::string& path, int which) {
   entries_.clear();
   recoveredVisits_.clear();
   urlById_.clear();
+  folderById_.clear();
+  if (openParam == kSafariBookmarks) LoadFolderNames();
   db::ItemList loaded;
   LoadTable(kRecordsKind, loaded);
   for (auto& item : loaded) {
@@ -126,7 +180,17 @@ base::Status CSafariDB::Open(const std::string& path, int which) {
     RecoverSafariHistory();
   }
   MergeRecoveredVisits();
+  folderById_.clear();
   return {};
+}
+
+void CSafariDB::LoadFolderNames() {
+  db::ItemList folders;
+  Query(kFoldersKind, kBookmarkFoldersSql, folders);
+  for (const auto& item : folders) {
+    const auto& folder = static_cast<const FolderItem&>(*item);
+    folderById_.try_emplace(folder.id, folder.title);
+  }
 }
 
 void CSafariDB::SeedPageAddresses() {
@@ -152,6 +216,7 @@ void CSafariDB::RecoverSafariHistory() {
     auto visit = std::make_unique<DBITEM_Safari>();
     visit->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1]));
     visit->pageTitle = db::undark::UndarkValueText(row[3]);
+    visit->time = db::UnixFromAppleSeconds(row[2].real);  // a time LooksLikeVisit checked
     visit->deleted = 1;
     recoveredVisits_.push_back(std::move(visit));
   });
@@ -172,26 +237,56 @@ void CSafariDB::MergeRecoveredVisits() {
 SafariCollection::SafariCollection(backup::CFileListDB* index) : index_(index) {}
 SafariCollection::~SafariCollection() = default;
 
+std::vector<std::string> FindProfileHistories(backup::CFileListDB& index) {
+  std::vector<std::string> paths;
+  if (index.Mode() == backup::SourceFolder) {
+    const auto profiles = platform::FindIgnoringCase(index.BackupFolder(), kSafariProfilesFolder);
+    if (!profiles || !platform::IsFolder(*profiles)) return paths;
+    for (const platform::FolderEntry& entry : platform::ListFolder(*profiles)) {
+      if (!entry.isFolder) continue;
+      const auto history = platform::FindIgnoringCase(*profiles / entry.name, kProfileHistoryName);
+      if (history && platform::IsRegularFile(*history)) paths.push_back(history->string());
+    }
+    return paths;
+  }
+  std::vector<std::pair<std::string, std::string>> found;  // relative path, stored path
+  for (const char* domain : {kSafariAppDomain, kSafariHomeDomain}) {
+    backup::FileRecordList records;
+    index.FindFileRecords(std::string(kSafariProfilesFolder) + "/%/" + kProfileHistoryName, domain, records, false);
+    for (const auto& record : records) {
+      if (IsProfileHistoryPath(record->relativePath)) found.emplace_back(record->relativePath, record->storedPath);
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [relativePath, storedPath] : found) {
+    if (std::find(paths.begin(), paths.end(), storedPath) == paths.end()) paths.push_back(storedPath);
+  }
+  return paths;
+}
+
 int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress) {
   collection.index_ = &index;
   collection.records_.clear();
-  collection.history_.reset();
+  collection.histories_.clear();
   collection.bookmarks_.reset();
 
-  std::vector<std::string> paths;
+  std::vector<std::string> histories;
   for (const char* domain : {kSafariAppDomain, kSafariHomeDomain}) {
-    paths.clear();
-    if (index.FindFilePaths(kSafariHistoryPath, domain, paths, false) != 0 && !paths.empty()) break;
+    histories.clear();
+    if (index.FindFilePaths(kSafariHistoryPath, domain, histories, false) != 0 && !histories.empty()) break;
   }
-  if (!paths.empty()) {
-    db::ReportProgress(progress, false, 10);
-    collection.history_ = std::make_unique<CSafariDB>(&index);
-    index.OpenDatabase(*collection.history_, paths.front(), kSafariHistory);
-    collection.history_->Close();  // the records stay; the connection is not needed again
-    db::ReportProgress(progress, false, 50);
+  histories.resize(std::min<std::size_t>(histories.size(), 1));
+  for (const std::string& path : FindProfileHistories(index)) histories.push_back(path);
+  if (!histories.empty()) db::ReportProgress(progress, false, 10);
+  for (const std::string& path : histories) {
+    auto history = std::make_unique<CSafariDB>(&index);
+    index.OpenDatabase(*history, path, kSafariHistory);
+    history->Close();  // the records stay; the connection is not needed again
+    collection.histories_.push_back(std::move(history));
   }
+  if (!histories.empty()) db::ReportProgress(progress, false, 50);
 
-  paths.clear();
+  std::vector<std::string> paths;
   if (index.FindFilePaths(kSafariBookmarksPath, kSafariHomeDomain, paths, false) != 0 && !paths.empty()) {
     db::ReportProgress(progress, false, 60);
     collection.bookmarks_ = std::make_unique<CSafariDB>(&index);
@@ -200,9 +295,18 @@ int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::Ana
     db::ReportProgress(progress, false, 90);
   }
 
-  for (const CSafariDB* reader : {collection.history_.get(), collection.bookmarks_.get()}) {
-    if (reader == nullptr) continue;
-    for (const auto& entry : reader->Entries()) collection.records_.push_back(entry.get());
+  // Each profile keeps its own file; a visit found in two of them (or the
+  // same file listed twice) is one visit. Repeats inside one file stay, as
+  // they always have.
+  std::set<std::string> listed;
+  for (const auto& history : collection.histories_) {
+    for (const auto& entry : history->Entries()) {
+      if (listed.count(ListedVisitKey(*entry)) == 0) collection.records_.push_back(entry.get());
+    }
+    for (const auto& entry : history->Entries()) listed.insert(ListedVisitKey(*entry));
+  }
+  if (collection.bookmarks_) {
+    for (const auto& entry : collection.bookmarks_->Entries()) collection.records_.push_back(entry.get());
   }
   return 1;
 }

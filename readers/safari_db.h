@@ -7,7 +7,9 @@
 //                   layout 21 finds the pages (id from the cell, url),
 //                   layout 10 the visits (history_item, title); a rebuilt
 //                   visit that repeats a known one is dropped
-//   1 Bookmarks.db  every row of "bookmarks"
+//   1 Bookmarks.db  every bookmark of "bookmarks" (type 0) with the name of
+//                   the folder it is in; the folders themselves (type 1)
+//                   are no pages and are not listed
 // The rebuilt visits are merged as every other reader merges (see
 // db/merge_recovered.h): they stand in front of the live visits, in the
 // order the scan found them, and of two with one VisitKey the later found is
@@ -16,8 +18,11 @@
 // other category has; and that reversed order would tell nothing the scan
 // order does not: both follow the layout of the file, not the time of the
 // visits.
-// SafariCollection finds both in a backup (in a folder backup under their
-// relative paths), keeps both readers and one list: history first, then
+// SafariCollection finds them in a backup (in a folder backup under their
+// relative paths): History.db of the default profile and, from iOS 17, one
+// History.db per profile the owner made (Library/Safari/Profiles/<UUID>/),
+// and Bookmarks.db. It keeps every reader and one list: the histories
+// first, a visit listed once however many of the files hold it, then the
 // bookmarks.
 //
 // Threads: LoadSafari and Open run on the analysis worker; afterwards the
@@ -45,7 +50,7 @@ namespace readers {
 inline constexpr int kSafariHistory = 0;
 inline constexpr int kSafariBookmarks = 1;
 
-// One visited page or one bookmark. Texts are UTF-8; no time is kept.
+// One visited page or one bookmark. Texts are UTF-8.
 class DBITEM_Safari : public db::BaseItem {
  public:
   const std::string& Title() const override { return pageTitle; }
@@ -55,6 +60,8 @@ class DBITEM_Safari : public db::BaseItem {
   std::int32_t historyItemId = -1;  // the visited page's history_items id
   std::string pageTitle;
   std::string pageUrl;
+  std::string folder;  // a bookmark's folder: the title of its parent row ("BookmarksBar"); empty when unknown
+  // time: a visit's visit_time as Unix seconds; 0 for a bookmark.
 };
 
 class CSafariDB : public db::CDbSqlite {
@@ -65,6 +72,7 @@ class CSafariDB : public db::CDbSqlite {
 
   // Kind 0: the visits joined with their pages (History.db) or "bookmarks"
   // (Bookmarks.db); kind 1 (History.db): "history_items". "" otherwise.
+  // A bookmarks row that is a folder hands back nothing.
   std::string GetTableName(int tableKind) override;
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // which: kSafariHistory or kSafariBookmarks. Loads the records (and for
@@ -80,12 +88,14 @@ class CSafariDB : public db::CDbSqlite {
   void SeedPageAddresses();
   void RecoverSafariHistory();
   void MergeRecoveredVisits();
+  void LoadFolderNames();
 
   // The analysis's index, kept for lookups of the files a record names.
   [[maybe_unused]] backup::CFileListDB* index_;
   std::vector<std::unique_ptr<DBITEM_Safari>> entries_;
   std::vector<std::unique_ptr<DBITEM_Safari>> recoveredVisits_;
   std::map<std::int64_t, std::string> urlById_;  // history_items id -> address
+  std::map<std::int64_t, std::string> folderById_;  // bookmarks id of a folder -> its title, inside Open only
 };
 
 // Where the two databases are in a backup. History.db moved between iOS
@@ -95,9 +105,12 @@ inline constexpr char kSafariAppDomain[] = "AppDomain-com.apple.mobilesafari";
 inline constexpr char kSafariHomeDomain[] = "HomeDomain";
 inline constexpr char kSafariHistoryPath[] = "Library/Safari/History.db";
 inline constexpr char kSafariBookmarksPath[] = "Library/Safari/Bookmarks.db";
+// The folder of the profiles' own folders, each named by the profile's UUID
+// and holding its History.db (iOS 17 and later, in the app domain).
+inline constexpr char kSafariProfilesFolder[] = "Library/Safari/Profiles";
 
-// The Safari group of one analysis: the backup file index, both readers
-// (either may be absent) and their records in one list.
+// The Safari group of one analysis: the backup file index, the readers (any
+// may be absent) and their records in one list.
 class SafariCollection {
  public:
   // index: the analysis's backup file index (not owned; may be null).
@@ -108,24 +121,33 @@ class SafariCollection {
 
   // History records, then bookmarks; the records belong to the readers.
   const std::vector<DBITEM_Safari*>& Records() const { return records_; }
-  const CSafariDB* HistoryReader() const { return history_.get(); }
+  // One reader per History.db found: the default profile's first, then the
+  // other profiles' in the order of their folders' names.
+  const std::vector<std::unique_ptr<CSafariDB>>& HistoryReaders() const { return histories_; }
   const CSafariDB* BookmarksReader() const { return bookmarks_.get(); }
 
  private:
   friend int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress);
 
   backup::CFileListDB* index_;
-  std::unique_ptr<CSafariDB> history_;
+  std::vector<std::unique_ptr<CSafariDB>> histories_;
   std::unique_ptr<CSafariDB> bookmarks_;
   std::vector<DBITEM_Safari*> records_;
 };
 
-// Looks up History.db and Bookmarks.db through index, opens a reader for
-// each one found into collection (replacing what it held; progress 10 and
-// 50 around the history, 60 and 90 around the bookmarks) and builds its
-// list. A database the backup lacks, or one that cannot be opened,
-// contributes nothing. Returns 1.
+// Looks up the History.db files and Bookmarks.db through index, opens a
+// reader for each one found into collection (replacing what it held;
+// progress 10 and 50 around the histories, 60 and 90 around the bookmarks)
+// and builds its list. A visit (VisitKey and time) that an earlier history
+// file listed already is not listed again. A database the backup lacks, or
+// one that cannot be opened, contributes nothing. Returns 1.
 int LoadSafari(SafariCollection& collection, backup::CFileListDB& index, db::AnalysisProgress* progress = nullptr);
+
+// The History.db files of the owner's profiles (not the default one's) that
+// index holds, in the order of their folders' names; in a manifest backup
+// in the app domain or HomeDomain, in a folder backup below
+// kSafariProfilesFolder. Stored paths, each once.
+std::vector<std::string> FindProfileHistories(backup::CFileListDB& index);
 
 // The key under which a rebuilt visit repeats a known record: its whole
 // title and its whole address, kept apart by a zero byte, so that records

@@ -1,5 +1,6 @@
 #include "readers/voice_memo_db.h"
 
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -15,10 +16,28 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kRecordingKind = 0;
+constexpr int kFolderKind = 1;  // CloudRecordings.db only
 constexpr char kRecordingTable[] = "ZRECORDING";
+constexpr char kCloudRecordingTable[] = "ZCLOUDRECORDING";
+constexpr char kFolderTable[] = "ZFOLDER";
 constexpr char kMediaDomain[] = "MediaDomain";
+// The extension of an export copy whose own file gives none: the format
+// the app recorded in before ".qta".
 constexpr char kAudioExtension[] = ".m4a";
 constexpr char kFallbackName[] = "录音";
+
+// One ZFOLDER row of CloudRecordings.db: a folder the owner made.
+class FolderItem : public db::BaseItem {
+ public:
+  std::int64_t pk = 0;
+  std::string name;
+};
+
+// The identity of a recording across the two stores (see VoiceMemoList).
+std::string RecordingKey(const DBITEM_NoteVoice& recording) {
+  if (!recording.fileName.empty()) return "f" + platform::AsciiLower(recording.fileName);
+  return "d" + std::to_string(recording.recordedValue);
+}
 
 }  // namespace
 
@@ -27,12 +46,22 @@ CNoteVoiceDB::CNoteVoiceDB(backup::CFileListDB* index) : index_(index) {}
 CNoteVoiceDB::~CNoteVoiceDB() = default;
 
 std::string CNoteVoiceDB::GetTableName(int tableKind) {
-  if (openParam != 0 || tableKind != kRecordingKind) return "";
-  return kRecordingTable;
+  if (tableKind == kRecordingKind && openParam == kVoiceMemoRecordings) return kRecordingTable;
+  if (tableKind == kRecordingKind && openParam == kVoiceMemoCloudRecordings) return kCloudRecordingTable;
+  if (tableKind == kFolderKind && openParam == kVoiceMemoCloudRecordings) return kFolderTable;
+  return "";
 }
 
 void CNoteVoiceDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
-  if (openParam != 0 || tableKind != kRecordingKind) {
+  const bool cloud = openParam == kVoiceMemoCloudRecordings;
+  if (tableKind == kFolderKind && cloud) {
+    auto folder = std::make_unique<FolderItem>();
+    folder->pk = query.GetInt64Field(query.FieldIndex("Z_PK"));
+    folder->name = db::FieldText(query, "ZENCRYPTEDNAME");
+    out = std::move(folder);
+    return;
+  }
+  if (tableKind != kRecordingKind || (openParam != kVoiceMemoRecordings && !cloud)) {
     CDbSqlite::ParseRow(tableKind, out, query);
     return;
   }
@@ -43,9 +72,44 @@ void CNoteVoiceDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, d
   recording->label = db::FieldText(query, "ZCUSTOMLABEL");
   const std::string path = db::FieldText(query, "ZPATH");
   recording->fileName = exporting::LastPathComponent(path);
-  // A ZPATH without a folder names no file the backup keeps.
-  if (path.find_first_of("/\\") != std::string::npos) FindAudioFile(*recording);
+  if (cloud) {
+    ParseCloudRecording(*recording, query);
+    // The newer store names the file relative to Media/Recordings, often
+    // by its name alone.
+    FindAudioFile(*recording);
+  } else if (path.find_first_of("/\\") != std::string::npos) {
+    // In the older store a ZPATH without a folder names no file the backup
+    // keeps.
+    FindAudioFile(*recording);
+  }
   out = std::move(recording);
+}
+
+void CNoteVoiceDB::ParseCloudRecording(DBITEM_NoteVoice& recording, db::CppSQLite3Query& query) const {
+  // The app shows the title the owner gave; a recording never renamed has
+  // only its place name as label.
+  for (const char* column : {"ZENCRYPTEDTITLE", "ZCUSTOMLABEL", "ZCUSTOMLABELFORSORTING"}) {
+    recording.label = db::FieldText(query, column);
+    if (!recording.label.empty()) break;
+  }
+  // ZDURATION stays 0 until the recording was synced; the phone's own
+  // length is in ZLOCALDURATION.
+  if (recording.duration <= 0) {
+    recording.duration = static_cast<float>(query.GetFloatField(query.FieldIndex("ZLOCALDURATION")));
+  }
+  recording.uniqueId = db::FieldText(query, "ZUNIQUEID");
+  if (const auto folder = folderNames_.find(query.GetInt64Field(query.FieldIndex("ZFOLDER")));
+      folder != folderNames_.end()) {
+    recording.folder = folder->second;
+  }
+  // A recording the owner deleted stays a row for a while, in Recently
+  // Deleted, with the date it went there.
+  const int eviction = query.FieldIndex("ZEVICTIONDATE");
+  if (query.GetFieldType(eviction) != db::kSqliteNullType) {
+    recording.deleted = 1;
+    recording.deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
+    recording.deletedAt = db::UnixFromAppleSeconds(query.GetFloatField(eviction));
+  }
 }
 
 void CNoteVoiceDB::FindAudioFile(DBITEM_NoteVoice& recording) const {
@@ -78,19 +142,47 @@ void CNoteVoiceDB::FindAudioFile(DBITEM_NoteVoice& recording) const {
 
 base::Status CNoteVoiceDB::Open(const std::string& path, int param) {
   recordings_.clear();
+  folderNames_.clear();
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
-  if (openParam == 0) {
-    db::ItemList loaded;
-    LoadTable(kRecordingKind, loaded);
-    for (auto& item : loaded) {
-      // Kind 0 rows are made by ParseRow above, always as recordings.
-      recordings_.emplace_back(static_cast<DBITEM_NoteVoice*>(item.release()));
+  if (openParam != kVoiceMemoRecordings && openParam != kVoiceMemoCloudRecordings) return {};
+  if (openParam == kVoiceMemoCloudRecordings) {
+    // The folders first: each recording is given its folder's name as it is
+    // read. A store without ZFOLDER has recordings without folders.
+    db::ItemList folders;
+    LoadTable(kFolderKind, folders);
+    for (const auto& item : folders) {
+      const auto& folder = static_cast<const FolderItem&>(*item);
+      folderNames_.emplace(folder.pk, folder.name);
     }
   }
+  db::ItemList loaded;
+  LoadTable(kRecordingKind, loaded);
+  for (auto& item : loaded) {
+    // Kind 0 rows are made by ParseRow above, always as recordings.
+    recordings_.emplace_back(static_cast<DBITEM_NoteVoice*>(item.release()));
+  }
+  folderNames_.clear();
   return {};
 }
 
 std::vector<db::BaseItem*> CNoteVoiceDB::RecordingItems() const { return db::ItemPointers(recordings_); }
+
+std::vector<db::BaseItem*> VoiceMemoList(const CNoteVoiceDB* cloud, const CNoteVoiceDB* older) {
+  std::vector<db::BaseItem*> list;
+  std::set<std::string> keys;
+  if (cloud != nullptr) {
+    for (const auto& recording : cloud->Recordings()) {
+      keys.insert(RecordingKey(*recording));
+      list.push_back(recording.get());
+    }
+  }
+  if (older != nullptr) {
+    for (const auto& recording : older->Recordings()) {
+      if (keys.count(RecordingKey(*recording)) == 0) list.push_back(recording.get());
+    }
+  }
+  return list;
+}
 
 std::string VoiceMemoExportName(const DBITEM_NoteVoice& recording) {
   std::string name = exporting::SafeFileStem(recording.label);
@@ -118,7 +210,11 @@ int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::files
     // A memo whose audio the backup does not hold (or holds as anything but
     // a plain file) has nothing to copy.
     if (memo->audioPath.empty() || !platform::IsRegularFile(memo->audioPath)) continue;
-    if (exporting::CopyUnderFreeName(memo->audioPath, folder, {VoiceMemoExportName(*memo), kAudioExtension})) ++copied;
+    // The copy keeps its file's own format: a ".qta" recording named ".m4a"
+    // would not open.
+    std::string extension = exporting::SafeFileNameParts(memo->fileName).extension;
+    if (extension.empty()) extension = kAudioExtension;
+    if (exporting::CopyUnderFreeName(memo->audioPath, folder, {VoiceMemoExportName(*memo), extension})) ++copied;
   }
   return copied;
 }

@@ -356,6 +356,8 @@ SampleBackupBuilder AppsDemoBackup() {
                       SqliteFile(CallHistorySql(CallStoreShape::k21Columns, SampleNewestCalls())));
   builder.AddDatabase("AppDomain-com.apple.mobilesafari", "Library/Safari/History.db",
                       SqliteFile(SafariHistorySql(SampleHistoryPages(), SampleHistoryVisits())));
+  builder.AddDatabase("AppDomain-com.apple.mobilesafari", kSafariProfileHistoryRelativePath,
+                      SqliteFile(SafariHistorySql(SampleProfileHistoryPages(), SampleProfileHistoryVisits())));
   builder.AddDatabase("HomeDomain", "Library/Safari/Bookmarks.db", SqliteFile(SafariBookmarksSql(SampleBookmarks())));
   AddNotesApps(builder);
   AddCalendarApp(builder);

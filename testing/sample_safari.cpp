@@ -169,6 +169,28 @@ std::vector<SampleBookmark> SampleBookmarks() {
       {5, 1, "淘宝网", "https://www.taobao.com/", true},
       {6, 0, "Apple (中国大陆)", "https://www.apple.com.cn/", false},
       {7, 0, "中国铁路12306", "https://www.12306.cn/index/", false},
+      {8, 1, "旅行", "", false},
+      {9, 8, "携程旅行", "https://www.ctrip.com/", false},
+  };
+}
+
+std::vector<SamplePage> SampleProfileHistoryPages() {
+  return {
+      {1, "https://mail.qq.com/", false},
+      {2, "https://docs.qq.com/doc/DWkVhbGxvd29ybGQ", false},
+      {3, "https://www.baidu.com/", false},
+      {4, "https://www.zhipin.com/job_detail/", false},
+  };
+}
+
+std::vector<SampleVisit> SampleProfileHistoryVisits() {
+  // 723171600 is 2023-12-02 09:00:00 in Beijing (UTC+8).
+  return {
+      {1, 1, 723171600.318, "QQ邮箱", false},
+      {2, 2, 723171845.902, "季度总结 - 腾讯文档", false},
+      {3, 4, 723175200.477, "招聘 - BOSS直聘", true},
+      {4, 3, 723178811.154, "百度一下，你就知道", false},
+      {5, 1, 723258000.629, "QQ邮箱", false},
   };
 }
 

@@ -27,6 +27,9 @@ inline constexpr char kSafariOldHistoryDomain[] = "AppDomain-com.apple.mobilesaf
 inline constexpr char kSafariHistoryRelativePath[] = "Library/Safari/History.db";
 inline constexpr char kSafariBookmarksDomain[] = "HomeDomain";
 inline constexpr char kSafariBookmarksRelativePath[] = "Library/Safari/Bookmarks.db";
+// iOS 17 keeps one History.db per profile the owner made, in the app domain.
+inline constexpr char kSafariProfileHistoryRelativePath[] =
+    "Library/Safari/Profiles/6F1C2B9E-4D3A-4E07-9A55-0B8E2C7D41F3/History.db";
 
 inline constexpr int kHistoryItemsColumns = 9;
 inline constexpr int kHistoryVisitsColumns = 13;
@@ -69,7 +72,12 @@ std::string SafariBookmarksSql(const std::vector<SampleBookmark>& bookmarks);
 // which three visits and one page were deleted.
 std::vector<SamplePage> SampleHistoryPages();
 std::vector<SampleVisit> SampleHistoryVisits();
-// Bookmarks in the bar and at the top level (ids from 3); one deleted.
+// Bookmarks in the bar and at the top level (ids from 3); one deleted; a
+// folder "旅行" in the bar (id 8) holding one bookmark.
 std::vector<SampleBookmark> SampleBookmarks();
+// The history of a second profile ("工作"): four pages and five visits of
+// December 2023, of which one visit was deleted.
+std::vector<SamplePage> SampleProfileHistoryPages();
+std::vector<SampleVisit> SampleProfileHistoryVisits();
 
 }  // namespace sample

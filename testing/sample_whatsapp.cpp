@@ -66,6 +66,10 @@ constexpr char kWaChatSessionTable[] =
     "CREATE INDEX Z_WAChatSession_bySessionTypeIndex ON ZWACHATSESSION (ZSESSIONTYPE COLLATE BINARY ASC);"
     "CREATE INDEX Z_WAChatSession_bySpotlightStatusIndex ON ZWACHATSESSION (ZSPOTLIGHTSTATUS COLLATE BINARY ASC);";
 
+constexpr char kWaLidPairTable[] =
+    "CREATE TABLE ZWAPHONENUMBERLIDPAIR ( Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, ZLID VARCHAR, "
+    "ZPHONENUMBER VARCHAR );";
+
 constexpr std::int64_t kAppleEpochUnixSeconds = 978307200;
 // 2021-12-01 09:00:00 in UTC+8, the start of the sample's chats.
 constexpr std::int64_t kSampleStart = 1638320400;
@@ -138,6 +142,11 @@ const Chat kMei{{1, "8613800138000@s.whatsapp.net", "林梅", 24, 0, ""}, "Mei"}
 const Chat kTom{{2, "14155550123@s.whatsapp.net", "Tom Baker", 15, 0, ""}, "Tom"};
 const Chat kZhao{{3, "8615012345678@s.whatsapp.net", "赵强", 3, 0, ""}, "赵强"};
 const Chat kAnna{{4, "447700900123@s.whatsapp.net", "Anna", 1, 0, ""}, "Anna"};
+const Chat kMin{{5, kWaLidChatStoreLid, "周敏", 3, 0, ""}, "敏"};
+const Chat kOliver{{6, kWaLidStoreLid, "Oliver", 2, 0, ""}, "Oliver"};
+// Rows of the "@lid" chats: after every row of the sample, a day later.
+constexpr std::int64_t kLidFirstRowId = 1001;
+constexpr int kLidFirstMinute = 24 * 60;
 
 }  // namespace
 
@@ -297,14 +306,52 @@ WhatsAppDbScript SampleWhatsAppDb() {
   return script;
 }
 
+std::string WaLidPairSchemaSql() { return kWaLidPairTable; }
+
+std::string InsertWaLidPairSql(const WaLidPair& pair) {
+  return "INSERT INTO ZWAPHONENUMBERLIDPAIR (Z_PK, Z_ENT, Z_OPT, ZLID, ZPHONENUMBER) VALUES (" + Int(pair.rowId) +
+         ", 1, 1, " + SqlTextOrNull(pair.lid) + ", " + SqlTextOrNull(pair.phoneNumber) + ");";
+}
+
+std::string SampleWaLidChatsSql() {
+  std::string sql = "BEGIN;";
+  sql += InsertWaSessionSql(kMin.session) + InsertWaSessionSql(kOliver.session);
+  std::int64_t next = kLidFirstRowId;
+  int minute = kLidFirstMinute;
+  std::int64_t minSort = 0;
+  std::int64_t oliverSort = 0;
+  ChatWriter min(kMin, next, minute, minSort);
+  min.Received("换新号码了，我是周敏");
+  min.Sent("好的，已经存上了");
+  min.Received("周六的聚会别忘了");
+  ChatWriter oliver(kOliver, next, minute, oliverSort);
+  oliver.Received("Hi, it's Oliver from the conference");
+  oliver.Sent("Nice to hear from you!");
+  sql += min.Sql() + oliver.Sql();
+  sql += WaLidPairSchemaSql() + InsertWaLidPairSql({1, kWaLidChatStoreLid, kWaLidChatStorePhone});
+  return sql + "COMMIT;";
+}
+
+std::string SampleWaLidStoreSql() {
+  return WaLidPairSchemaSql() +
+         "CREATE TABLE Z_PRIMARYKEY (Z_ENT INTEGER PRIMARY KEY, Z_NAME VARCHAR, Z_SUPER INTEGER, Z_MAX INTEGER);"
+         "CREATE TABLE Z_METADATA (Z_VERSION INTEGER PRIMARY KEY, Z_UUID VARCHAR(255), Z_PLIST BLOB);"
+         "INSERT INTO Z_PRIMARYKEY VALUES (1, 'WAPhoneNumberLIDPair', 0, 1);"
+         "INSERT INTO Z_METADATA VALUES (1, '9B0E4C71-2D6A-4F38-B5C1-E7A2940D3F66', NULL);" +
+         InsertWaLidPairSql({1, kWaLidStoreLid, kWaLidStorePhone});
+}
+
 std::unique_ptr<SqliteFile> MakeSampleWhatsAppDb(SqliteFile::Journal journal) {
   const WhatsAppDbScript script = SampleWhatsAppDb();
   return std::make_unique<SqliteFile>(script.setupSql, script.recentSql, journal);
 }
 
 void AddWhatsAppApp(SampleBackupBuilder& builder) {
+  const WhatsAppDbScript script = SampleWhatsAppDb();
   builder.AddDatabase(kWhatsAppDomain, kWhatsAppRelativePath,
-                      *MakeSampleWhatsAppDb(SqliteFile::Journal::kWalPending));
+                      SqliteFile(script.setupSql + SampleWaLidChatsSql(), script.recentSql,
+                                 SqliteFile::Journal::kWalPending));
+  builder.AddDatabase(kWhatsAppDomain, kWhatsAppLidRelativePath, SqliteFile(SampleWaLidStoreSql()));
 }
 
 }  // namespace sample

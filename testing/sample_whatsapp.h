@@ -1,6 +1,8 @@
 #pragma once
 // Sample WhatsApp chat databases (ChatStorage.sqlite) in the shape the app
-// writes them on iOS 15, for the WhatsApp reader's tests and the demo backup.
+// writes them on iOS 15, for the WhatsApp reader's tests and the demo backup,
+// and the table of newer versions that gives "@lid" chats their phone
+// numbers (ZWAPHONENUMBERLIDPAIR, in ChatStorage.sqlite or LID.sqlite).
 //
 // The schema is the app's own: ZWAMESSAGE (34 columns) and ZWACHATSESSION
 // with their indexes, as the iOS 15 store has them. Rows are deleted with
@@ -20,6 +22,7 @@ namespace sample {
 // Where the phone keeps the chat database in a backup.
 inline constexpr char kWhatsAppDomain[] = "AppDomainGroup-group.net.whatsapp.WhatsApp.shared";
 inline constexpr char kWhatsAppRelativePath[] = "ChatStorage.sqlite";
+inline constexpr char kWhatsAppLidRelativePath[] = "LID.sqlite";
 // ZWAMESSAGE: Z_PK 0, Z_ENT 1, ZISFROMME 12, ZMESSAGEDATE 25, ZFROMJID 27,
 // ZPUSHNAME 30, ZSTANZAID 31, ZTEXT 32, ZTOJID 33.
 inline constexpr int kWaMessageColumns = 34;
@@ -83,8 +86,36 @@ struct WhatsAppDbScript {
 WhatsAppDbScript SampleWhatsAppDb();
 std::unique_ptr<SqliteFile> MakeSampleWhatsAppDb(SqliteFile::Journal journal = SqliteFile::Journal::kRollback);
 
-// Adds the built-in sample (newest rows in the -wal) to a backup as
-// ChatStorage.sqlite of the WhatsApp app group.
+// One row of ZWAPHONENUMBERLIDPAIR.
+struct WaLidPair {
+  std::int64_t rowId = 0;
+  std::string lid;          // "204817362950144@lid"
+  std::string phoneNumber;  // as the sample stores it, the number's own address "8613912345678@s.whatsapp.net"
+};
+
+// CREATE statement of ZWAPHONENUMBERLIDPAIR (Core Data columns, ZLID,
+// ZPHONENUMBER) and one row's INSERT.
+std::string WaLidPairSchemaSql();
+std::string InsertWaLidPairSql(const WaLidPair& pair);
+
+// The two "@lid" chats of the built-in sample and their numbers.
+inline constexpr char kWaLidChatStoreLid[] = "204817362950144@lid";  // its pair is in ChatStorage.sqlite
+inline constexpr char kWaLidChatStorePhone[] = "8613912345678@s.whatsapp.net";
+inline constexpr char kWaLidStoreLid[] = "93561082731520@lid";  // its pair is in LID.sqlite
+inline constexpr char kWaLidStorePhone[] = "447700900456@s.whatsapp.net";
+
+// SQL adding the "@lid" chats to a ChatStorage.sqlite of WhatsAppSchemaSql:
+// their sessions (周敏 and Oliver, of 2021-12-02), five live messages (three
+// with 周敏, two with Oliver), the pair table and 周敏's pair. One
+// transaction.
+std::string SampleWaLidChatsSql();
+// A whole LID.sqlite: the pair table with Oliver's pair and Core Data's
+// bookkeeping tables.
+std::string SampleWaLidStoreSql();
+
+// Adds the built-in sample (newest rows in the -wal) with the "@lid" chats
+// to a backup as ChatStorage.sqlite of the WhatsApp app group, and
+// LID.sqlite beside it.
 void AddWhatsAppApp(SampleBackupBuilder& builder);
 
 }  // namespace sample

@@ -93,12 +93,9 @@ TEST_F(AnalysisTest, EachCategoryListsLiveAndDeletedRecordsInEveryForm) {
       const auto list = reader->ResultList();
       ASSERT_FALSE(list.empty());
       const bool anyDeleted = std::any_of(list.begin(), list.end(), [](auto* r) { return r->deleted != 0; });
-      // Folder backups have no History.db path: their Safari list is bookmarks
-      // alone. Deleted voice memos are not rebuilt.
-      if (!(mode == BackupMode::kFolder && category == base::kCategorySafari) &&
-          category != base::kCategoryVoiceMemos) {
-        EXPECT_TRUE(anyDeleted) << category << " in mode " << static_cast<int>(mode);
-      }
+      // Voice memos: the recording in Recently Deleted (deleted rows are not
+      // rebuilt).
+      EXPECT_TRUE(anyDeleted) << category << " in mode " << static_cast<int>(mode);
     }
     EXPECT_EQ(sample::SnapshotFolder(folder), before);
   }
@@ -441,10 +438,11 @@ TEST(AnalysisRealFiles, Ios7FilesInAFolderBackupAreListed) {
     int category;
     std::size_t atLeast;  // what the files hold
   };
-  // The iOS 7 phone's messages (one conversation), its twelve bookmark rows,
-  // its 130 calendar events; its address book holds no person, its calls are
-  // in an older table, it has no notes, reminders or recordings.
-  const Case cases[] = {{base::kCategoryMessages, 1}, {base::kCategorySafari, 12},
+  // The iOS 7 phone's messages (one conversation), its nine bookmarks (its
+  // twelve bookmark rows less the three folders), its 130 calendar events;
+  // its address book holds no person, its calls are in an older table, it
+  // has no notes, reminders or recordings.
+  const Case cases[] = {{base::kCategoryMessages, 1}, {base::kCategorySafari, 9},
                         {base::kCategoryContacts, 0}, {base::kCategoryCalls, 0},
                         {base::kCategoryCalendar, 130}, {base::kCategoryReminders, 0},
                         {base::kCategoryNotes, 0},    {base::kCategoryVoiceMemos, 0}};

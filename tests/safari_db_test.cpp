@@ -127,19 +127,37 @@ TEST(CSafariDB, DeletedVisitOfAPageLongerThanADatabasePageGetsItsAddress) {
   EXPECT_TRUE(shown[0].url == url && shown[1].url == url);
 }
 
-TEST(CSafariDB, ListsEveryBookmarkRowAndNoRemovedOnes) {
+TEST(CSafariDB, ListsBookmarksWithTheirFoldersButNeitherFoldersNorRemovedOnes) {
   const platform::TempFolder folder("velmora-safari");
   const sample::SqliteFile database(sample::SafariBookmarksSql(sample::SampleBookmarks()));
   CSafariDB reader;
   ASSERT_TRUE(reader.Open(WriteDatabase(folder, "Bookmarks.db", database), kSafariBookmarks).Ok());
-  EXPECT_EQ(ShownEntries(reader), (std::vector<Shown>{{"Root", "", 0},
-                                                      {"BookmarksBar", "", 0},
-                                                      {"com.apple.ReadingList", "", 0},
-                                                      {"百度", "https://www.baidu.com/", 0},
+  EXPECT_EQ(ShownEntries(reader), (std::vector<Shown>{{"百度", "https://www.baidu.com/", 0},
                                                       {"新浪新闻", "https://news.sina.com.cn/", 0},
                                                       {"Apple (中国大陆)", "https://www.apple.com.cn/", 0},
-                                                      {"中国铁路12306", "https://www.12306.cn/index/", 0}}));
-  for (const auto& entry : reader.Entries()) EXPECT_EQ(entry->isBookmark, 1);
+                                                      {"中国铁路12306", "https://www.12306.cn/index/", 0},
+                                                      {"携程旅行", "https://www.ctrip.com/", 0}}));
+  std::vector<std::string> folders;
+  for (const auto& entry : reader.Entries()) {
+    EXPECT_EQ(entry->isBookmark, 1);
+    EXPECT_EQ(entry->time, 0);
+    folders.push_back(entry->folder);
+  }
+  EXPECT_EQ(folders, (std::vector<std::string>{"BookmarksBar", "BookmarksBar", "Root", "Root", "旅行"}));
+}
+
+TEST(CSafariDB, VisitsCarryTheirTime) {
+  const platform::TempFolder folder("velmora-safari");
+  const sample::SqliteFile database(sample::SafariHistorySql({{1, "https://a.cn/", false}},
+                                                              {{1, 1, 626000000.5, "A", false},
+                                                               {2, 1, 626000100.25, "A2", true}}));
+  CSafariDB reader;
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, "History.db", database), kSafariHistory).Ok());
+  ASSERT_EQ(reader.Entries().size(), 2u);
+  // The rebuilt visit first, with the time its row still holds.
+  EXPECT_EQ(reader.Entries()[0]->deleted, 1);
+  EXPECT_EQ(reader.Entries()[0]->time, 626000100.25 + 978307200);
+  EXPECT_EQ(reader.Entries()[1]->time, 626000000.5 + 978307200);
 }
 
 TEST(CSafariDB, MissingOrForeignDatabasesGiveNothing) {
@@ -183,6 +201,7 @@ struct BackupCase {
   const char* historyDomain;  // nullptr: no History.db
   bool withBookmarks;
   std::vector<int> progress;
+  bool withProfile = false;  // a second profile's History.db (iOS 17)
 };
 void PrintTo(const BackupCase& backupCase, std::ostream* out) { *out << backupCase.name; }
 
@@ -200,6 +219,14 @@ TEST_P(SafariBackups, LoadSafariListsHistoryThenBookmarks) {
   if (param.withBookmarks) {
     builder.AddDatabase(sample::kSafariBookmarksDomain, sample::kSafariBookmarksRelativePath, bookmarks);
   }
+  if (param.withProfile) {
+    builder.AddDatabase(sample::kSafariOldHistoryDomain, sample::kSafariProfileHistoryRelativePath,
+                        sample::SqliteFile(sample::SafariHistorySql(sample::SampleProfileHistoryPages(),
+                                                                    sample::SampleProfileHistoryVisits())));
+    // Not a profile's history: a file deeper down, and one of another name.
+    builder.AddText(sample::kSafariOldHistoryDomain, "Library/Safari/Profiles/A/B/History.db", "not read");
+    builder.AddText(sample::kSafariOldHistoryDomain, "Library/Safari/Profiles/A/XHistory.db", "not read");
+  }
   builder.AddText("HomeDomain", "Library/Preferences/com.apple.mobilesafari.plist", "<plist/>");
   const platform::TempFolder folder("velmora-safari");
   builder.Write(folder.Path(), param.mode);
@@ -211,8 +238,12 @@ TEST_P(SafariBackups, LoadSafariListsHistoryThenBookmarks) {
   EXPECT_EQ(LoadSafari(collection, index, progress.Progress()), 1);
   EXPECT_EQ(progress.Values(), param.progress);
 
+  std::vector<const CSafariDB*> readers;
+  for (const auto& reader : collection.HistoryReaders()) readers.push_back(reader.get());
+  EXPECT_EQ(readers.size(), (param.historyDomain != nullptr ? 1u : 0u) + (param.withProfile ? 1u : 0u));
+  readers.push_back(collection.BookmarksReader());
   std::vector<const DBITEM_Safari*> expected;
-  for (const CSafariDB* reader : {collection.HistoryReader(), collection.BookmarksReader()}) {
+  for (const CSafariDB* reader : readers) {
     if (reader == nullptr) continue;
     for (const auto& entry : reader->Entries()) expected.push_back(entry.get());
   }
@@ -220,9 +251,49 @@ TEST_P(SafariBackups, LoadSafariListsHistoryThenBookmarks) {
   EXPECT_EQ(std::vector<const DBITEM_Safari*>(records.begin(), records.end()), expected);
   std::size_t visits = 0;
   std::size_t bookmarkCount = 0;
-  for (const DBITEM_Safari* record : records) (record->isBookmark != 0 ? bookmarkCount : visits) += 1;
-  EXPECT_EQ(visits, param.historyDomain != nullptr ? 11u : 0u);
-  EXPECT_EQ(bookmarkCount, param.withBookmarks ? 7u : 0u);
+  std::size_t profileVisits = 0;
+  for (const DBITEM_Safari* record : records) {
+    (record->isBookmark != 0 ? bookmarkCount : visits) += 1;
+    // The second profile's visits are of December 2023.
+    if (record->isBookmark == 0 && record->time > 1701446400) ++profileVisits;
+  }
+  EXPECT_EQ(visits, (param.historyDomain != nullptr ? 11u : 0u) + profileVisits);
+  EXPECT_EQ(profileVisits, param.withProfile ? 5u : 0u);
+  EXPECT_EQ(bookmarkCount, param.withBookmarks ? 5u : 0u);
+}
+
+TEST(LoadSafari, AVisitInTwoHistoryFilesIsListedOnce) {
+  // The default profile's file again as a profile's, and a profile with one
+  // visit more and one at another time: only what the first did not list.
+  const std::vector<SamplePage> pages = sample::SampleHistoryPages();
+  std::vector<SampleVisit> visits = sample::SampleHistoryVisits();
+  const sample::SqliteFile history(sample::SafariHistorySql(pages, visits));
+  visits.push_back({12, 7, 626600000.5, "iPhone 12 - Apple (中国大陆)", false});
+  visits[0].appleSeconds += 60;
+  const sample::SqliteFile other(sample::SafariHistorySql(pages, visits));
+  for (const sample::BackupMode mode :
+       {sample::BackupMode::kManifestDb, sample::BackupMode::kManifestMbdb, sample::BackupMode::kFolder}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    sample::SampleBackupBuilder builder;
+    builder.AddDatabase(sample::kSafariOldHistoryDomain, sample::kSafariHistoryRelativePath, history);
+    builder.AddDatabase(sample::kSafariOldHistoryDomain, "Library/Safari/Profiles/1-SAME/History.db", history);
+    builder.AddDatabase(sample::kSafariOldHistoryDomain, "Library/Safari/Profiles/2-MORE/History.db", other);
+    const platform::TempFolder folder("velmora-safari");
+    builder.Write(folder.Path(), mode);
+    backup::CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
+    SafariCollection collection(&index);
+    LoadSafari(collection, index);
+    ASSERT_EQ(collection.HistoryReaders().size(), 3u);
+    const std::vector<DBITEM_Safari*>& records = collection.Records();
+    ASSERT_EQ(records.size(), 11u + 2u);
+    std::vector<std::pair<std::string, double>> added;
+    for (std::size_t i = 11; i < records.size(); ++i) added.emplace_back(records[i]->pageTitle, records[i]->time);
+    std::sort(added.begin(), added.end());
+    EXPECT_EQ(added, (std::vector<std::pair<std::string, double>>{
+                         {"iPhone 12 - Apple (中国大陆)", 626600000.5 + 978307200},
+                         {"百度一下，你就知道", 626000120.412 + 60 + 978307200}}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -235,6 +306,13 @@ INSTANTIATE_TEST_SUITE_P(
         BackupCase{"ManifestMbdb", sample::BackupMode::kManifestMbdb, sample::kSafariHistoryDomain, true,
                    {10, 50, 60, 90}},
         BackupCase{"Folder", sample::BackupMode::kFolder, sample::kSafariHistoryDomain, true, {10, 50, 60, 90}},
+        BackupCase{"ProfilesManifestDb", sample::BackupMode::kManifestDb, sample::kSafariOldHistoryDomain, true,
+                   {10, 50, 60, 90}, true},
+        BackupCase{"ProfilesManifestMbdb", sample::BackupMode::kManifestMbdb, sample::kSafariHistoryDomain, true,
+                   {10, 50, 60, 90}, true},
+        BackupCase{"ProfilesFolder", sample::BackupMode::kFolder, sample::kSafariOldHistoryDomain, true,
+                   {10, 50, 60, 90}, true},
+        BackupCase{"ProfileOnly", sample::BackupMode::kManifestDb, nullptr, false, {10, 50}, true},
         BackupCase{"WithoutBookmarks", sample::BackupMode::kManifestDb, sample::kSafariHistoryDomain, false,
                    {10, 50}},
         BackupCase{"WithoutHistory", sample::BackupMode::kManifestMbdb, nullptr, true, {60, 90}},
@@ -257,11 +335,14 @@ TEST(CSafariDB, ReadsTheBookmarksOfARealIos7Phone) {
   if (!copy) GTEST_SKIP() << "no OTAPKI Bookmarks.db";
   CSafariDB reader;
   ASSERT_TRUE(reader.Open(copy->string(), kSafariBookmarks).Ok());
+  // Twelve rows, of which three are the phone's folders (Root,
+  // BookmarksBar, com.apple.ReadingList).
   const std::vector<Shown> shown = ShownEntries(reader);
-  ASSERT_EQ(shown.size(), 12u);
-  EXPECT_EQ(shown[0], (Shown{"Root", "", 0}));
-  EXPECT_EQ(shown[3], (Shown{"Google", "http://www.google.com/", 0}));
-  EXPECT_EQ(shown[11], (Shown{"Yahoo", "http://www.yahoo.com/", 0}));
+  ASSERT_EQ(shown.size(), 9u);
+  EXPECT_EQ(shown[0], (Shown{"Google", "http://www.google.com/", 0}));
+  EXPECT_EQ(reader.Entries()[0]->folder, "Root");
+  EXPECT_EQ(shown[8], (Shown{"Yahoo", "http://www.yahoo.com/", 0}));
+  EXPECT_EQ(reader.Entries()[8]->folder, "BookmarksBar");
 }
 
 TEST(LoadSafari, FindsHistoryInHomeDomainOfARealIos14Manifest) {
@@ -275,7 +356,7 @@ TEST(LoadSafari, FindsHistoryInHomeDomainOfARealIos14Manifest) {
   LoadSafari(collection, index);
   // Both are listed; their stored files were not kept in the sample, so
   // they contribute no records.
-  EXPECT_NE(collection.HistoryReader(), nullptr);
+  EXPECT_EQ(collection.HistoryReaders().size(), 1u);
   EXPECT_NE(collection.BookmarksReader(), nullptr);
   EXPECT_TRUE(collection.Records().empty());
 }

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "backup/file_list_db.h"
+#include "base/categories.h"
 #include "db/item_time.h"
 #include "platform/fs.h"
+#include "readers/category_readers.h"
 #include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_voice_memos.h"
@@ -21,6 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using sample::BackupMode;
+using sample::SampleCloudRecording;
 using sample::SampleVoiceMemo;
 
 std::vector<std::uint8_t> Bytes(const fs::path& path) {
@@ -117,6 +120,151 @@ INSTANTIATE_TEST_SUITE_P(Forms, VoiceMemoForms,
                              default: return std::string("Folder");
                            }
                          });
+
+// A backup with either store or both, analysed through the category's
+// reader as the analysis does.
+struct StoresCase {
+  const char* name;
+  BackupMode mode;
+  bool cloud;  // CloudRecordings.db (SampleCloudRecordings)
+  bool older;  // Recordings.db (SampleVoiceMemos)
+};
+void PrintTo(const StoresCase& c, std::ostream* out) { *out << c.name; }
+
+class VoiceMemoStores : public ::testing::TestWithParam<StoresCase> {};
+
+TEST_P(VoiceMemoStores, ListsBothStoresWithoutRepeatsAndExportsEachFileInItsFormat) {
+  const StoresCase& c = GetParam();
+  sample::SampleBackupBuilder builder;
+  if (c.older) sample::AddVoiceMemos(builder, sample::SampleVoiceMemos());
+  if (c.cloud) sample::AddCloudRecordings(builder, sample::SampleCloudRecordings());
+  const platform::TempFolder folder("velmora-voice-backup");
+  builder.Write(folder.Path(), c.mode);
+  const auto before = sample::SnapshotFolder(folder.Path());
+
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
+  auto reader = MakeVoiceMemosReader(*base::FindCategory(base::kCategoryVoiceMemos));
+  ASSERT_TRUE(reader->Open(index).Ok());
+  reader->Load({});
+  EXPECT_TRUE(reader->Problems().empty());
+  const std::vector<db::BaseItem*> list = reader->ResultList();
+
+  // What the list shows: the cloud store's recordings in table order, then
+  // the older store's that it does not hold ("会议" of 2020-11-02 moved
+  // over under its file name, and is shown once, with its new folder).
+  struct Shown {
+    std::string label;
+    std::string folder;
+    int deleted;
+    bool audio;
+    bool operator==(const Shown&) const = default;
+  };
+  std::vector<Shown> expected;
+  if (c.cloud) {
+    expected = {{"周一例会", "工作", 0, true},      {"家 3", "", 0, true},  {"银行卡密码提示", "", 1, true},
+                {"生日歌", "家人", 0, true},        {"吉他练习", "家人", 0, true}, {"讲座", "", 0, false},
+                {"会议", "工作", 0, true}};
+  }
+  if (c.older) {
+    if (!c.cloud) expected.push_back({"会议", "", 0, true});
+    expected.insert(expected.end(),
+                    {{"会议", "", 0, true}, {"", "", 0, true}, {"吉他/第2段", "", 0, true}, {"电话录音", "", 0, false}});
+  }
+  std::vector<Shown> shown;
+  for (const db::BaseItem* item : list) {
+    const auto& memo = dynamic_cast<const DBITEM_NoteVoice&>(*item);
+    shown.push_back({memo.label, memo.folder, memo.deleted, !memo.audioPath.empty()});
+  }
+  ASSERT_EQ(shown.size(), expected.size());
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    EXPECT_TRUE(shown[i] == expected[i]) << i << ": " << shown[i].label << " / " << shown[i].folder;
+  }
+
+  if (c.cloud) {
+    const std::vector<SampleCloudRecording> cloud = sample::SampleCloudRecordings();
+    for (std::size_t i = 0; i < cloud.size(); ++i) {
+      SCOPED_TRACE(cloud[i].path);
+      const auto& memo = dynamic_cast<const DBITEM_NoteVoice&>(*list[i]);
+      EXPECT_EQ(memo.time, cloud[i].appleSeconds + static_cast<double>(db::kAppleEpochOffsetSeconds));
+      // ZDURATION, or the phone's own length while it is 0.
+      EXPECT_EQ(memo.duration, static_cast<float>(cloud[i].durationSeconds));
+      EXPECT_EQ(memo.fileName, cloud[i].path);
+      if (memo.audioPath.empty() || i == 6) continue;  // the moved memo's file is Recordings.db's sample
+      EXPECT_EQ(Bytes(memo.audioPath), sample::CloudRecordingAudio(cloud[i]));
+    }
+    // Recently Deleted: a deleted record with the date it went there.
+    const nlohmann::ordered_json json = reader->RecordJson(*list[2]);
+    EXPECT_EQ(json["deleted"], true);
+    EXPECT_EQ(json["deletedFrom"], "recently-deleted");
+    EXPECT_EQ(json["deletedAt"], 719190000.0 + static_cast<double>(db::kAppleEpochOffsetSeconds));
+    EXPECT_EQ(reader->RecordJson(*list[0])["folder"], "工作");
+    EXPECT_EQ(reader->RecordJson(*list[1]).contains("deletedFrom"), false);
+  }
+
+  // Every file the backup holds is copied once, in its own format.
+  const platform::TempFolder destination("velmora-voice-export");
+  std::size_t withAudio = 0;
+  for (const Shown& one : shown) withAudio += one.audio ? 1 : 0;
+  EXPECT_EQ(ExportVoiceMemos(list, destination.Path()), static_cast<int>(withAudio));
+  const auto exported = FilesIn(destination.Path() / kVoiceMemoFolderName);
+  EXPECT_EQ(exported.size(), withAudio);
+  if (c.cloud) {
+    EXPECT_EQ(exported.count("生日歌.qta"), 1u);
+    EXPECT_EQ(exported.count("生日歌.m4a"), 0u);
+    EXPECT_EQ(exported.count("家3.m4a"), 1u);  // names lose their blanks, as every export name does
+  }
+  if (c.older) {
+    EXPECT_EQ(exported.count("20201105081533.m4a"), 1u);
+  }
+  EXPECT_EQ(sample::SnapshotFolder(folder.Path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backups, VoiceMemoStores,
+    ::testing::Values(StoresCase{"BothManifestDb", BackupMode::kManifestDb, true, true},
+                      StoresCase{"BothManifestMbdb", BackupMode::kManifestMbdb, true, true},
+                      StoresCase{"BothFolder", BackupMode::kFolder, true, true},
+                      StoresCase{"CloudOnlyManifestDb", BackupMode::kManifestDb, true, false},
+                      StoresCase{"CloudOnlyFolder", BackupMode::kFolder, true, false},
+                      StoresCase{"OlderOnlyManifestMbdb", BackupMode::kManifestMbdb, false, true},
+                      StoresCase{"OlderOnlyFolder", BackupMode::kFolder, false, true}),
+    [](const auto& backup) { return std::string(backup.param.name); });
+
+TEST(CNoteVoiceDB, CloudStoresOfOtherShapesListWhatTheyHold) {
+  struct Case {
+    const char* name;
+    std::string sql;
+    std::vector<std::string> labels;
+  };
+  const std::string recording =
+      "CREATE TABLE ZCLOUDRECORDING (Z_PK INTEGER PRIMARY KEY, ZDATE TIMESTAMP, ZPATH VARCHAR, ZCUSTOMLABEL VARCHAR, "
+      "ZFOLDER INTEGER);"
+      "INSERT INTO ZCLOUDRECORDING VALUES (1, 700000000.5, '20230311 035320.m4a', '家', 4);";
+  const std::vector<Case> cases = {
+      // No ZFOLDER table, no title columns, no ZEVICTIONDATE: a live
+      // recording named by its label, in no folder.
+      {"FewColumns", recording, {"家"}},
+      {"FolderRowMissing", recording + "CREATE TABLE ZFOLDER (Z_PK INTEGER PRIMARY KEY, ZENCRYPTEDNAME VARCHAR);", {"家"}},
+      {"NoRecordingTable", "CREATE TABLE ZFOLDER (Z_PK INTEGER PRIMARY KEY, ZENCRYPTEDNAME VARCHAR);", {}},
+      {"OlderStoreOpenedAsCloud", sample::VoiceMemosSql(sample::SampleVoiceMemos()), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const platform::TempFolder folder("velmora-voice");
+    const sample::SqliteFile database(c.sql);
+    database.WriteTo(folder.Path() / "CloudRecordings.db");
+    CNoteVoiceDB reader(nullptr);
+    ASSERT_TRUE(reader.Open((folder.Path() / "CloudRecordings.db").string(), kVoiceMemoCloudRecordings).Ok());
+    std::vector<std::string> labels;
+    for (const auto& memo : reader.Recordings()) {
+      labels.push_back(memo->label);
+      EXPECT_EQ(memo->folder, "");
+      EXPECT_EQ(memo->deleted, 0);
+    }
+    EXPECT_EQ(labels, c.labels);
+  }
+}
 
 TEST(CNoteVoiceDB, FindsTheAudioByTheExactLastComponentOfItsPath) {
   struct Case {

@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "backup/file_list_db.h"
+#include "base/categories.h"
+#include "chat/chat_categories.h"
 #include "db/item_time.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
@@ -602,7 +606,7 @@ TEST_F(WhatsAppDbTest, DamagedFilesNeverCrash) {
   }
 }
 
-TEST(AddWhatsAppApp, PutsTheDatabaseAndItsLogInTheAppGroup) {
+TEST(AddWhatsAppApp, PutsTheDatabaseItsLogAndTheLidStoreInTheAppGroup) {
   sample::SampleBackupBuilder builder;
   sample::AddWhatsAppApp(builder);
   std::vector<std::string> names;
@@ -610,13 +614,114 @@ TEST(AddWhatsAppApp, PutsTheDatabaseAndItsLogInTheAppGroup) {
   EXPECT_EQ(names, (std::vector<std::string>{
                        "AppDomainGroup-group.net.whatsapp.WhatsApp.shared/ChatStorage.sqlite",
                        "AppDomainGroup-group.net.whatsapp.WhatsApp.shared/ChatStorage.sqlite-wal",
+                       "AppDomainGroup-group.net.whatsapp.WhatsApp.shared/LID.sqlite",
                    }));
   platform::TempFolder folder("velmora-waapp");
   sample::WriteBytes(folder.Path() / "ChatStorage.sqlite", builder.Files()[0].content);
   sample::WriteBytes(folder.Path() / "ChatStorage.sqlite-wal", builder.Files()[1].content);
   CWhatsAppDB reader;
   ASSERT_TRUE(reader.Open((folder.Path() / "ChatStorage.sqlite").string(), 0).Ok());
-  EXPECT_EQ(AllMessages(reader).size(), 65u);  // 59 live, 6 recovered
+  // 59 live, 6 recovered, and the five of the two "@lid" chats.
+  const auto messages = AllMessages(reader);
+  EXPECT_EQ(messages.size(), 70u);
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(), [](auto* m) { return m->deleted != 0; }), 6);
+}
+
+// The "@lid" chats of the demo, analysed through the category's reader in
+// every backup form: each is shown by its phone number, from the pair row
+// in ChatStorage.sqlite or in LID.sqlite; JSON keeps the identifier.
+TEST(WhatsAppLidChats, AreShownByTheirPhoneNumbersInEveryForm) {
+  struct Case {
+    const char* name;
+    sample::BackupMode mode;
+    bool withLidStore;
+  };
+  const Case cases[] = {{"ManifestDb", sample::BackupMode::kManifestDb, true},
+                        {"ManifestMbdb", sample::BackupMode::kManifestMbdb, true},
+                        {"Folder", sample::BackupMode::kFolder, true},
+                        {"NoLidStore", sample::BackupMode::kManifestDb, false}};
+  sample::SampleBackupBuilder app;
+  sample::AddWhatsAppApp(app);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sample::SampleBackupBuilder builder;
+    for (const sample::BackupFile& file : app.Files()) {
+      if (c.withLidStore || file.relativePath != sample::kWhatsAppLidRelativePath) builder.AddFile(file);
+    }
+    const platform::TempFolder folder("velmora-walid");
+    builder.Write(folder.Path(), c.mode);
+    backup::CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
+    auto reader = chat::MakeWhatsAppReader(*base::FindCategory(base::kCategoryWhatsApp));
+    ASSERT_TRUE(reader->Open(index).Ok());
+    reader->Load({});
+    EXPECT_TRUE(reader->Problems().empty());
+
+    std::map<std::string, std::string> titleByJid;
+    std::vector<db::BaseItem*> lidChats;
+    for (db::BaseItem* item : reader->ResultList()) {
+      const auto& conversation = dynamic_cast<const DBITEM_WhatsAppFriend&>(*item);
+      titleByJid[conversation.jid] = conversation.Title();
+      if (conversation.jid.ends_with("@lid")) lidChats.push_back(item);
+    }
+    EXPECT_EQ(titleByJid[kMei], kMei);
+    EXPECT_EQ(titleByJid[sample::kWaLidChatStoreLid], sample::kWaLidChatStorePhone);
+    EXPECT_EQ(titleByJid[sample::kWaLidStoreLid], c.withLidStore ? sample::kWaLidStorePhone : sample::kWaLidStoreLid);
+
+    ASSERT_EQ(lidChats.size(), 2u);
+    const nlohmann::ordered_json json = reader->GroupJson(*lidChats[0]);
+    EXPECT_EQ(json["title"], sample::kWaLidChatStorePhone);
+    EXPECT_EQ(json["jid"], sample::kWaLidChatStoreLid);
+    EXPECT_EQ(json["phoneNumber"], sample::kWaLidChatStorePhone);
+    EXPECT_EQ(json["records"].size(), 3u);
+    // The table names the chat as the list does.
+    const std::string csv = CsvOf({lidChats[0]});
+    EXPECT_NE(csv.find(std::string("\r\n") + sample::kWaLidChatStorePhone + ","), std::string::npos) << csv;
+    EXPECT_EQ(csv.find("@lid"), std::string::npos) << csv;
+  }
+}
+
+TEST_F(WhatsAppDbTest, LidPairsOfOtherShapes) {
+  struct Case {
+    const char* name;
+    std::string pairsSql;       // added to a store with one message in an "@lid" chat
+    std::string expectedTitle;  // of that chat
+  };
+  const std::string lid = "77001234567890@lid";
+  const std::string table = sample::WaLidPairSchemaSql();
+  const std::vector<Case> cases = {
+      {"NoPairTable", "", lid},
+      {"Paired", table + sample::InsertWaLidPairSql({1, lid, "8613700005555@s.whatsapp.net"}),
+       "8613700005555@s.whatsapp.net"},
+      {"LidWithoutServerPart", table + sample::InsertWaLidPairSql({1, "77001234567890", "+86 137 0000 5555"}),
+       "+86 137 0000 5555"},
+      {"EmptyNumberThenNumber",
+       table + sample::InsertWaLidPairSql({1, lid, ""}) + sample::InsertWaLidPairSql({2, lid, "8613700005555"}),
+       "8613700005555"},
+      {"OtherLid", table + sample::InsertWaLidPairSql({1, "1@lid", "8613700005555"}), lid},
+      {"ColumnsMissing", "CREATE TABLE ZWAPHONENUMBERLIDPAIR (Z_PK INTEGER PRIMARY KEY, ZLID VARCHAR);"
+                         "INSERT INTO ZWAPHONENUMBERLIDPAIR VALUES (1, '77001234567890@lid');", lid},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const sample::SqliteFile database(Batch(sample::WhatsAppSchemaSql() +
+                                            sample::InsertWaMessageSql(Row(1, lid, kDate, "hello")) + c.pairsSql));
+    CWhatsAppDB reader;
+    ASSERT_TRUE(reader.Open(Place(database, "lid" + std::to_string(n++) + ".sqlite"), chat::kWhatsAppChatStore).Ok());
+    ASSERT_EQ(reader.Conversations().size(), 1u);
+    EXPECT_EQ(reader.Conversations()[0]->Title(), c.expectedTitle);
+    EXPECT_EQ(reader.Conversations()[0]->jid, lid);
+    EXPECT_EQ(reader.LastError(), "");
+  }
+
+  // LID.sqlite: pairs only; they name chats that have no number yet.
+  const sample::SqliteFile lids(sample::SampleWaLidStoreSql());
+  CWhatsAppDB lidStore;
+  ASSERT_TRUE(lidStore.Open(Place(lids, "LID.sqlite"), chat::kWhatsAppLidStore).Ok());
+  EXPECT_TRUE(lidStore.Conversations().empty());
+  EXPECT_EQ(lidStore.PhoneNumbersByLid(),
+            (std::map<std::string, std::string>{{sample::kWaLidStoreLid, sample::kWaLidStorePhone}}));
 }
 
 // WhatsApp's iOS 15 store of a public test image, with its (empty) -wal.
