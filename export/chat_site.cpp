@@ -234,21 +234,41 @@ bool BeginsWithHttp(std::string_view text) {
   return text.size() >= 4 && platform::EqualsIgnoringAsciiCase(std::string(text.substr(0, 4)), "http");
 }
 
-std::string UrlPathPart(std::string_view name) {
-  static constexpr std::string_view kEncoded = "\"#%&':<>?\\^`{|}";
+namespace {
+
+// Percent-encodes every byte of text that plain does not let through: the
+// one encoder of the page links, each link kind with its own rule.
+template <class Plain>
+std::string PercentEncoded(std::string_view text, Plain plain) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
-  for (char c : name) {
+  for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F || kEncoded.find(c) != std::string_view::npos) {
+    if (plain(byte)) {
+      out += c;
+    } else {
       out += '%';
       out += kHex[byte >> 4];
       out += kHex[byte & 0x0F];
-    } else {
-      out += c;
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string UrlPathPart(std::string_view name) {
+  static constexpr std::string_view kEncoded = "\"#%&':<>?\\^`{|}";
+  return PercentEncoded(name, [](unsigned char byte) {
+    return byte > 0x20 && byte != 0x7F && kEncoded.find(static_cast<char>(byte)) == std::string_view::npos;
+  });
+}
+
+std::string FileHref(std::string_view relativePath) {
+  return PercentEncoded(relativePath, [](unsigned char byte) {
+    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+           byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/';
+  });
 }
 
 std::string FramePage(std::string_view appName) {

@@ -184,24 +184,6 @@ bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const Fil
   return false;
 }
 
-std::string FileHref(std::string_view relativePath) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string href;
-  for (const char c : relativePath) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
-                       c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
-    if (plain) {
-      href += c;
-    } else {
-      href += '%';
-      href += kHex[byte >> 4];
-      href += kHex[byte & 0x0F];
-    }
-  }
-  return href;
-}
-
 std::string LinkRow(const std::string& url, const std::string& title) {
   const std::string target = BeginsWithHttp(url) ? url : "http://" + url;
   // One pass over the template, so a title holding "$URL" stays text.

@@ -159,12 +159,10 @@ void CMessageDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db:
       ParseMessageRow(query);
       return;
     case kHandleKind: {
-      auto handle = std::make_unique<DBITEM_handle>();
-      handle->rowId = query.GetInt64Field(query.FieldIndex("ROWID"));
-      handle->id = db::FieldText(query, "id");
-      handle->address = db::FieldText(query, "uncanonicalized_id");
-      if (handle->address.empty()) handle->address = handle->id;
-      out = std::move(handle);
+      Handle& handle = handles_[query.GetInt64Field(query.FieldIndex("ROWID"))];
+      handle.id = db::FieldText(query, "id");
+      handle.address = db::FieldText(query, "uncanonicalized_id");
+      if (handle.address.empty()) handle.address = handle.id;
       return;
     }
     case kChatKind: {
@@ -228,13 +226,8 @@ base::Status CMessageDB::Open(const std::string& path, int param) {
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam != 0) return {};
 
-  db::ItemList handles;
-  Query(kHandleKind, "SELECT * FROM handle;", handles);
-  for (auto& item : handles) {
-    auto& handle = static_cast<DBITEM_handle&>(*item);
-    handles_.emplace(handle.rowId, Handle{std::move(handle.address), std::move(handle.id)});
-  }
-  handles.clear();
+  db::ItemList none;
+  Query(kHandleKind, "SELECT * FROM handle;", none);
   LoadChats();
   LoadAttachments();
 

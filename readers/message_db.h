@@ -67,17 +67,6 @@ class DBITEM_Message : public db::BaseItem {
   // deletedFrom: Recently Deleted (deletedAt set) or free space.
 };
 
-// One handle row, as the handle lookups hand it back.
-class DBITEM_handle : public db::BaseItem {
- public:
-  const std::string& Title() const override { return address; }
-  const std::string& SearchText() const override { return address; }
-
-  std::int64_t rowId = 0;
-  std::string address;  // uncanonicalized_id, else id
-  std::string id;       // the id column
-};
-
 // One conversation: the messages of one chat (one peer address, or a group).
 // It owns its messages; items lists them in order (rebuilt ones first, in
 // the order the scan found them, then the live ones, Recently Deleted among
@@ -130,9 +119,9 @@ class CMessageDB : public db::CDbSqlite {
   ~CMessageDB() override;
 
   std::string GetTableName(int tableKind) override;
-  // Kind 0 files a message under its conversation and hands back nothing;
-  // kind 1 hands back a DBITEM_handle; kinds 2 to 6 (the chats, their
-  // links and the attachments) are kept by the reader for the filing.
+  // Kind 0 files a message under its conversation; kinds 1 to 6 (the
+  // handles, the chats, their links and the attachments) are kept by the
+  // reader for the filing. No kind hands back a record.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
   // Loads the live messages, recovers the deleted ones and files both into
   // conversations; a second Open starts from nothing again. Returns the
