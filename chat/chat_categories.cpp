@@ -89,7 +89,7 @@ class WeChatReader : public ChatAccountsReader {
     const bool chats = Category().number == base::kCategoryWeChat;
     for (const auto& account : users_.wxUsers) {
       AddProblems(account->contactDb.get(), true);
-      AddProblems(account->messageDb.get(), chats);
+      for (const auto& messages : account->messageDbs) AddProblems(messages.get(), chats);
       AddProblems(account->sessionDb.get(), false);
       AddProblems(account->ftsDb.get(), false);
     }

@@ -74,6 +74,24 @@ const char* WxDatabasePath(WxDatabase database) {
   return "";
 }
 
+int WxMessageFileNumber(const std::string& fileName) {
+  constexpr std::string_view kPrefix = "message_";
+  constexpr std::string_view kSuffix = ".sqlite";
+  constexpr std::size_t kMaxDigits = 9;
+  if (fileName.size() <= kPrefix.size() + kSuffix.size() || !fileName.starts_with(kPrefix) ||
+      !fileName.ends_with(kSuffix)) {
+    return -1;
+  }
+  const std::string_view digits =
+      std::string_view(fileName).substr(kPrefix.size(), fileName.size() - kPrefix.size() - kSuffix.size());
+  if (digits.size() > kMaxDigits || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return -1;
+  }
+  int number = 0;
+  for (char c : digits) number = number * 10 + (c - '0');
+  return number;
+}
+
 // --- CTencentWXDB ---------------------------------------------------------
 
 std::string CTencentWXDB::GetTableName(int tableKind) {
@@ -139,7 +157,7 @@ DBITEM_WxFriend* CWxLocalUser::FindContact(const std::string& name) const {
 
 void CWxLocalUser::Reset() {
   contactDb.reset();
-  messageDb.reset();
+  messageDbs.clear();
   sessionDb.reset();
   ftsDb.reset();
   ClearContacts();
@@ -183,9 +201,51 @@ std::string CWxLocalUser::FindAccountFile(const std::string& name) const {
 std::unique_ptr<CTencentWXDB> CWxLocalUser::OpenDatabase(WxDatabase database) {
   const std::string path = FindAccountFile(WxDatabasePath(database));
   if (path.empty()) return nullptr;
+  return OpenDatabaseAt(path, database);
+}
+
+std::unique_ptr<CTencentWXDB> CWxLocalUser::OpenDatabaseAt(const std::string& storedPath, WxDatabase database) {
   auto reader = std::make_unique<CTencentWXDB>(this);
-  fileIndex->OpenDatabase(*reader, path, database);
+  fileIndex->OpenDatabase(*reader, storedPath, database);
   return reader;
+}
+
+std::vector<std::string> CWxLocalUser::FindMessageDatabases() const {
+  std::vector<std::string> paths;
+  if (fileIndex == nullptr) return paths;
+  if (std::string older = FindAccountFile(WxDatabasePath(kWxMessageDb)); !older.empty()) paths.push_back(older);
+  backup::FileRecordList records;
+  if (fileIndex->Mode() == backup::SourceFolder) {
+    if (archiveFolder.empty()) return paths;
+    // A substring search over the whole tree: keep the files right in this
+    // account's DB folder.
+    const std::string folder = archiveFolder + "DB" + static_cast<char>(fs::path::preferred_separator);
+    fileIndex->FindFileRecords("message_", kWeChatDomain, records, true);
+    std::erase_if(records, [&folder](const auto& record) {
+      return !record->storedPath.starts_with(folder) ||
+             record->storedPath.find(static_cast<char>(fs::path::preferred_separator), folder.size()) != std::string::npos;
+    });
+  } else {
+    fileIndex->FindFileRecords(userMd5 + "/DB/message_%.sqlite", kWeChatDomain, records, false);
+    // The pattern only ends the path: the file must sit right in this
+    // account's DB folder.
+    const std::string folder = "/" + userMd5 + "/DB/";
+    std::erase_if(records, [&folder](const auto& record) {
+      const std::string& path = record->relativePath;
+      const std::size_t at = path.rfind(folder);
+      return at == std::string::npos || path.find('/', at + folder.size()) != std::string::npos;
+    });
+  }
+  // A manifest stores files under their digest; the relative path names them.
+  std::vector<std::pair<int, std::string>> numbered;
+  for (const auto& record : records) {
+    const int n = WxMessageFileNumber(fs::path(record->relativePath).filename().string());
+    if (n >= 0) numbered.emplace_back(n, record->storedPath);
+  }
+  std::sort(numbered.begin(), numbered.end());
+  numbered.erase(std::unique(numbered.begin(), numbered.end()), numbered.end());
+  for (auto& [n, path] : numbered) paths.push_back(std::move(path));
+  return paths;
 }
 
 bool CWxLocalUser::OpenAccountDatabases(int accountIndex, backup::CFileListDB* backupIndex) {
@@ -200,7 +260,7 @@ bool CWxLocalUser::OpenAccountDatabases(int accountIndex, backup::CFileListDB* b
   RecoverDeletedContacts(*this);
   db::ReportProgress(progress, true, 0.02f * share);
 
-  messageDb = OpenDatabase(kWxMessageDb);
+  for (const std::string& path : FindMessageDatabases()) messageDbs.push_back(OpenDatabaseAt(path, kWxMessageDb));
   db::ReportProgress(progress, true, 0.02f * share);
 
   sessionDb = OpenDatabase(kWxSessionDb);
@@ -274,15 +334,16 @@ int CLocalUserList::FindLocalUsers(backup::CFileListDB* index, int requestedCate
 
 bool CLocalUserList::AddFolderModeFallbackAccount() {
   if (fileIndex->Mode() != backup::SourceFolder) return false;
-  std::vector<std::string> found;
-  fileIndex->FindFilePaths(WxDatabasePath(kWxMessageDb), kWeChatDomain, found, false);
-  if (found.empty()) return false;
   auto account = std::make_unique<CWxLocalUser>();
   account->userName = kUnknownLocalUser;
   account->DisplayName() = kUnknownLocalUser;
   account->alias = kUnknownLocalUser;
   account->archiveFolder =
       fileIndex->BackupFolder() + static_cast<char>(fs::path::preferred_separator);
+  account->fileIndex = fileIndex;
+  const bool hasMessages = !account->FindMessageDatabases().empty();
+  account->fileIndex = nullptr;  // set again when the analysis opens the databases
+  if (!hasMessages) return false;
   db::ReportProgress(progress, false, kAnalysisStartPercent);
   CWxLocalUser::AddAccount(*this, std::move(account));
   return true;
@@ -362,7 +423,7 @@ int CLocalUserList::AnalyseWxUsers() {
 void CLocalUserList::FinishWxAccount(std::size_t accountIndex) {
   CWxLocalUser& account = *wxUsers[accountIndex];
   const float share = account.progressShare;
-  if (account.messageDb) {
+  if (!account.messageDbs.empty()) {
     // Loading may register contacts (room members who left): they are
     // appended and loaded in turn, so the loop goes by index.
     for (std::size_t i = 0; i < account.contacts.size(); ++i) {
@@ -375,9 +436,15 @@ void CLocalUserList::FinishWxAccount(std::size_t accountIndex) {
   db::ReportProgress(progress, true, 0.1f * share);
   MatchIndexRecords(account);
   db::ReportProgress(progress, true, 0.1f * share);
-  for (auto* reader : {account.contactDb.get(), account.messageDb.get(), account.ftsDb.get(), account.sessionDb.get()}) {
+  for (auto* reader : {account.contactDb.get(), account.ftsDb.get(), account.sessionDb.get()}) {
     if (reader != nullptr) reader->Close();
   }
+  for (const auto& reader : account.messageDbs) reader->Close();
+  // A conversation spread over several files, with messages recovered from
+  // the index and the summaries, reads in the order it was written.
+  auto byTime = [](const db::BaseItem* a, const db::BaseItem* b) { return a->time < b->time; };
+  std::stable_sort(account.items.begin(), account.items.end(), byTime);
+  for (const auto& contact : account.contacts) std::stable_sort(contact->items.begin(), contact->items.end(), byTime);
   auto countDeleted = [](DBITEM_WxFriend& contact) {
     contact.deletedCount = static_cast<std::int32_t>(
         std::count_if(contact.items.begin(), contact.items.end(), [](const db::BaseItem* m) { return m->deleted != 0; }));

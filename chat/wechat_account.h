@@ -7,7 +7,10 @@
 // All WeChat files live in the backup domain "AppDomain-com.tencent.xin",
 // each account's below a folder named by the MD5 digest of its user name:
 //   <md5>/DB/WCDB_Contact.sqlite   contacts (table "Friend")
-//   <md5>/DB/MM.sqlite             messages (one table per contact)
+//   <md5>/DB/MM.sqlite             messages (one table per contact), as
+//                                  older builds kept all of them
+//   <md5>/DB/message_<n>.sqlite    messages of current builds: each
+//                                  contact's table lives in one of them
 //   <md5>/session/session.db       session summaries
 //   <md5>/fts/fts_message.db       message search index
 // The settings archive is a keyed archive whose "$objects" list holds the
@@ -58,8 +61,14 @@ inline constexpr char kPlaceholderWeChatId[] = "a3a0a1d40d920668522";
 // The account databases, by the openParam their reader is opened with.
 enum WxDatabase : int { kWxContactDb = 0, kWxMessageDb = 1, kWxSessionDb = 2, kWxFtsDb = 3 };
 
-// The account folder's relative path of each database, '/'-separated.
+// The account folder's relative path of each database, '/'-separated. For
+// the messages it is the older MM.sqlite; current builds add
+// DB/message_<n>.sqlite files (WxMessageFileNumber).
 const char* WxDatabasePath(WxDatabase database);
+
+// n for a file named "message_<n>.sqlite" (n decimal digits, at most nine),
+// else -1. The name is the file name alone, without folders.
+int WxMessageFileNumber(const std::string& fileName);
 
 // One session summary file of an account (read with the messages).
 struct WxSessionItem {
@@ -111,7 +120,8 @@ class CWxLocalUser : public DBITEM_WxFriend {
   static CWxLocalUser* AddAccount(CLocalUserList& list, std::unique_ptr<CWxLocalUser> account);
 
   // Finds and opens the account's databases and loads its contacts, live and
-  // deleted. Remembers fileIndex (not owned) and index. Returns false, and
+  // deleted. The message databases are MM.sqlite and every
+  // message_<n>.sqlite of the account's DB folder, each with its stored log. Remembers fileIndex (not owned) and index. Returns false, and
   // opens nothing, when the contact database is not in the backup; missing
   // other databases leave their reader null.
   bool OpenAccountDatabases(int accountIndex, backup::CFileListDB* fileIndex);
@@ -128,6 +138,9 @@ class CWxLocalUser : public DBITEM_WxFriend {
   // The first stored path of the account's file name (relative to its
   // folder, '/'-separated), or "" when the backup has none.
   std::string FindAccountFile(const std::string& name) const;
+  // The stored paths of the account's message databases, in messageDbs
+  // order: MM.sqlite, then every message_<n>.sqlite right in its DB folder.
+  std::vector<std::string> FindMessageDatabases() const;
   // The contact registered under userName (the account for its own name), or
   // null.
   DBITEM_WxFriend* FindContact(const std::string& name) const;
@@ -144,7 +157,8 @@ class CWxLocalUser : public DBITEM_WxFriend {
   std::string archiveFolder;      // folder mode: the archive's folder with a trailing separator; else ""
   backup::CFileListDB* fileIndex = nullptr;  // not owned
   std::unique_ptr<CTencentWXDB> contactDb;
-  std::unique_ptr<CTencentWXDB> messageDb;
+  // MM.sqlite first (when the backup has it), then message_<n>.sqlite by n.
+  std::vector<std::unique_ptr<CTencentWXDB>> messageDbs;
   std::unique_ptr<CTencentWXDB> sessionDb;
   std::unique_ptr<CTencentWXDB> ftsDb;
   WxFriendList contacts;          // excluding the account itself
@@ -175,6 +189,7 @@ class CWxLocalUser : public DBITEM_WxFriend {
   // Collects the session summary files of the account into sessionFilePaths.
   void FindSessionFiles();
   std::unique_ptr<CTencentWXDB> OpenDatabase(WxDatabase database);
+  std::unique_ptr<CTencentWXDB> OpenDatabaseAt(const std::string& storedPath, WxDatabase database);
 };
 
 // The chat accounts of one backup, for one analysis of a source. Destroying

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -251,28 +252,55 @@ DBITEM_WxChat* MessageUnder(DBITEM_WxFriend& contact, std::int64_t key) {
   return found == contact.messagesByKey.end() ? nullptr : static_cast<DBITEM_WxChat*>(found->second);
 }
 
+// The messages contact holds already, by SameMessageKey.
+std::unordered_map<std::string, DBITEM_WxChat*> MessagesBySameKey(const DBITEM_WxFriend& contact) {
+  std::unordered_map<std::string, DBITEM_WxChat*> byKey;
+  for (db::BaseItem* item : contact.items) {
+    auto* m = static_cast<DBITEM_WxChat*>(item);
+    if (m->sourceDb >= 0) byKey.emplace(SameMessageKey(*m), m);
+  }
+  return byKey;
+}
+
 int LoadChatTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
-  if (!account.messageDb) return 0;
   const std::string table = "Chat_" + contact.userMd5;
-  if (!account.messageDb->HasTable(table)) return 0;
-  db::ItemList rows;
-  const int result = account.messageDb->Query(kWxChatTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows);
-  for (auto& row : rows) {
-    AttachMessage(contact, std::unique_ptr<DBITEM_WxChat>(static_cast<DBITEM_WxChat*>(row.release())));
+  auto known = MessagesBySameKey(contact);
+  int result = 0;
+  for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
+    CTencentWXDB& reader = *account.messageDbs[file];
+    if (!reader.HasTable(table)) continue;
+    db::ItemList rows;
+    if (reader.Query(kWxChatTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows) == 1) result = 1;
+    for (auto& row : rows) {
+      std::unique_ptr<DBITEM_WxChat> m(static_cast<DBITEM_WxChat*>(row.release()));
+      m->sourceDb = static_cast<std::int32_t>(file);
+      const auto [at, added] = known.try_emplace(SameMessageKey(*m), m.get());
+      if (!added && at->second->sourceDb != m->sourceDb) continue;  // read from another file already
+      AttachMessage(contact, std::move(m));
+    }
   }
   return result;
 }
 
 int LoadExtensionTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
-  if (!account.messageDb) return 0;
   const std::string table = "ChatExt2_" + contact.userMd5;
-  if (!account.messageDb->HasTable(table)) return 0;
-  db::ItemList rows;
-  const int result =
-      account.messageDb->Query(kWxChatExtTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows);
-  for (auto& row : rows) {
-    std::unique_ptr<DBITEM_WxChatExt2> extension(static_cast<DBITEM_WxChatExt2*>(row.release()));
-    if (DBITEM_WxChat* m = MessageUnder(contact, KeyOf(extension->localId, 0))) m->extension = std::move(extension);
+  int result = 0;
+  for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
+    CTencentWXDB& reader = *account.messageDbs[file];
+    if (!reader.HasTable(table)) continue;
+    std::unordered_map<std::int32_t, DBITEM_WxChat*> byLocalId;
+    for (db::BaseItem* item : contact.items) {
+      auto* m = static_cast<DBITEM_WxChat*>(item);
+      if (m->sourceDb == static_cast<std::int32_t>(file)) byLocalId[m->localId] = m;
+    }
+    db::ItemList rows;
+    if (reader.Query(kWxChatExtTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows) == 1) result = 1;
+    for (auto& row : rows) {
+      std::unique_ptr<DBITEM_WxChatExt2> extension(static_cast<DBITEM_WxChatExt2*>(row.release()));
+      if (const auto found = byLocalId.find(extension->localId); found != byLocalId.end()) {
+        found->second->extension = std::move(extension);
+      }
+    }
   }
   return result;
 }
@@ -431,6 +459,18 @@ std::string EscapedText(const std::string& text) {
 
 const std::string& DBITEM_WxChat::ShownText() const {
   return (localId == -1 && indexRecord) ? indexRecord->text : text;
+}
+
+std::string SameMessageKey(const DBITEM_WxChat& message) {
+  if (message.mesSvrId != 0) return "s" + std::to_string(message.mesSvrId) + "@" + std::to_string(message.createTime);
+  // A room message loses its "name:\n" prefix when it is filed; the key
+  // leaves it out so that a row compares equal before and after.
+  const std::size_t prefixEnd = message.text.find(kMemberPrefixEnd);
+  const std::string_view text =
+      prefixEnd == std::string::npos ? std::string_view(message.text)
+                                     : std::string_view(message.text).substr(prefixEnd + kMemberPrefixEnd.size());
+  return "t" + std::to_string(message.createTime) + "/" + std::to_string(message.direction) + "/" +
+         std::to_string(message.msgType) + "/" + std::string(text);
 }
 
 std::int64_t MessageKey(const DBITEM_WxChat& message) {

@@ -104,6 +104,9 @@ class DBITEM_WxChat : public db::BaseItem {
   std::int32_t imgStatus = 0;     // ImgStatus, kept
   std::int32_t msgType = -1;
   std::int32_t direction = -1;    // 0 when the account sent it
+  // The account's message database (its index in messageDbs) the row was
+  // read from; -1 for a message made from the index or a session summary.
+  std::int32_t sourceDb = -1;
   std::string mediaPath;          // stored picture or video file, or an emoji image URL
   std::unique_ptr<DBITEM_WxChatExt2> extension;
   std::unique_ptr<DBITEM_WxBakChatContent> indexRecord;
@@ -119,13 +122,24 @@ inline constexpr int kWxChatExtTable = 1;
 inline constexpr int kWxIndexTable = 2;
 
 // Loads one table of the contact at contactIndex in account.contacts: 0 its
-// messages ("Chat_<md5>"), 1 its extension rows ("ChatExt2_<md5>", each
-// given to the message of its local ID; rows without one are dropped), 2 its
-// search-index rows (fts_message_table_<ftsTableId>_content, through
-// AttachIndexRecord). Returns 1 when the query ran, 0 when the reader, the
-// contact or the table is missing or the table could not be read; a message
-// table of fewer than nine columns gives 0 and no messages.
+// messages ("Chat_<md5>" of every message database, in messageDbs order; a
+// row that repeats a message read from another file is the same message and
+// is dropped, SameMessageKey), 1 its extension rows ("ChatExt2_<md5>" of
+// every message database, each given to the message of its local ID read
+// from the same file; rows without one are dropped), 2 its search-index rows
+// (fts_message_table_<ftsTableId>_content, through AttachIndexRecord).
+// Returns 1 when a query ran, 0 when the readers, the contact or the tables
+// are missing or no table could be read; a message table of fewer than nine
+// columns gives no messages.
 int LoadContactMessages(CWxLocalUser& account, std::size_t contactIndex, int table);
+
+// What makes two rows of message tables one message: the server's ID with
+// the time when the server gave one, else the time, direction, type and
+// text (after a room member's "name:\n" prefix, so that a row and the
+// message filed from it agree). Rows of one table are never taken for each
+// other this way: only a row of another file, or one recovered from deleted
+// data, repeats one.
+std::string SameMessageKey(const DBITEM_WxChat& message);
 
 // Files message into contact's conversation: sets time, the sender (by the
 // message's direction, the contact's kind and a room member's "name:\n"

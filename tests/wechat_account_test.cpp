@@ -424,7 +424,7 @@ TEST(AnalyseWxUsers, LoadsLiveAndDeletedContactsInEveryMode) {
       EXPECT_EQ(list.AnalyseWxUsers(), 1);
       CWxLocalUser& me = *list.wxUsers[0];
       ASSERT_NE(me.contactDb, nullptr);
-      EXPECT_NE(me.messageDb, nullptr);
+      EXPECT_EQ(me.messageDbs.size(), 1u);
       EXPECT_EQ(me.sessionDb, nullptr);
       EXPECT_EQ(me.friendColumns.size(), 16u);
       EXPECT_EQ(me.contacts.size(), std::size(expected));
@@ -534,7 +534,7 @@ TEST(OpenAccountDatabases, MissingContactDatabaseOpensNothing) {
     ASSERT_EQ(list.wxUsers.size(), 1u);
     EXPECT_FALSE(list.wxUsers[0]->OpenAccountDatabases(0, &backup.Index()));
     EXPECT_EQ(list.wxUsers[0]->contactDb, nullptr);
-    EXPECT_EQ(list.wxUsers[0]->messageDb, nullptr);
+    EXPECT_TRUE(list.wxUsers[0]->messageDbs.empty());
   }
 }
 

@@ -119,8 +119,8 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
                                  {"<msg><img length=\"1024\" /></msg>", kWang, 0, 3, 1600000120},
                                  {MessageAt(wang, 3).text, kWang, 0, chat::kWxMsgEmoji, 1600000180},
                                  {"<msg><img length=\"2048\" /></msg>", kWang, 0, 3, 1600000240},
-                                 {"明天见！", kWang, 1, -1, 1600000400},      // the session file's new last text
                                  {"那就早上八点见", kWang, 1, -1, 1600000300},  // only in the search index
+                                 {"明天见！", kWang, 1, -1, 1600000400},      // the session file's new last text
                              });
     const DBITEM_WxChat& first = MessageAt(wang, 0);
     ASSERT_NE(first.indexRecord, nullptr);  // the live index row, attached once
@@ -134,12 +134,12 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
     EXPECT_EQ(MessageAt(wang, 2).mediaPath, picture[0]);
     EXPECT_EQ(MessageAt(wang, 4).mediaPath, "");  // no file for message 5
     EXPECT_EQ(MessageAt(wang, 3).mediaPath, "http://emoji.qpic.cn/wx_emoji/velmora/0");
-    EXPECT_EQ(MessageAt(wang, 6).text, "");
-    EXPECT_EQ(MessageAt(wang, 6).localId, -1);
-    EXPECT_EQ(chat::MessageKey(MessageAt(wang, 6)), (std::int64_t{6} << 32) + 1600000300);
+    EXPECT_EQ(MessageAt(wang, 5).text, "");
+    EXPECT_EQ(MessageAt(wang, 5).localId, -1);
+    EXPECT_EQ(chat::MessageKey(MessageAt(wang, 5)), (std::int64_t{6} << 32) + 1600000300);
     ASSERT_NE(wang.sessionItem, nullptr);
     EXPECT_EQ(wang.sessionItem->created, 1);
-    EXPECT_EQ(wang.sessionItem->message, wang.items[5]);
+    EXPECT_EQ(wang.sessionItem->message, wang.items[6]);
 
     DBITEM_WxFriend& room = a.Contact(kRoom);
     ExpectConversation(room, {
@@ -195,7 +195,7 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
     EXPECT_TRUE(me.ftsContents.empty());
     EXPECT_TRUE(a.Contact("gh_3dfda90e39d6").items.empty());
     // The readers are closed at the end of the analysis.
-    EXPECT_EQ(me.messageDb->OpenCount(), 0);
+    for (const auto& reader : me.messageDbs) EXPECT_EQ(reader->OpenCount(), 0);
   }
 }
 
