@@ -27,6 +27,8 @@ constexpr std::size_t kMaxVarintBytes = 64;
 // the scan moves on (a page holds no record in its last ten bytes).
 constexpr std::size_t kPageTailBytes = 10;
 constexpr std::size_t kPageHeaderSkip = 14;
+// The database file header at the start of page 1.
+constexpr std::size_t kFileHeaderBytes = 100;
 // Layout 9 reads its second mode's records with this many columns.
 constexpr int kLayout9SecondModeColumns = 23;
 constexpr std::uint64_t kUuidSerialType = 85;
@@ -330,7 +332,9 @@ class Scanner {
   // forward. See "Layouts made at run time" in docs/formats/undark.md.
   bool AttemptAnchored(std::size_t t, std::size_t& resume) {
     const auto anchor = static_cast<std::size_t>(layout_.anchor);
-    if (t < anchor + 1) return false;  // no byte left for the header size
+    // The record header starts past the 100-byte file header (whose schema
+    // format, 4 at byte 47, would otherwise trigger on every file).
+    if (t < kFileHeaderBytes + anchor + 1) return false;
     const std::size_t column0 = t - anchor;
     std::size_t bodyOffset = 0;
     bool column0Overwritten = false;
