@@ -140,7 +140,9 @@ class Scanner {
 
   // Tries the start byte s; sets next to where the scan goes on.
   Outcome TryStartByte(std::size_t s, std::size_t& next) {
-    if (layout_.start == Start::kPrefixTest) return TryPrefix(s, next);
+    // One test per start byte for the trigger-window layouts, which most
+    // scans use: this runs for every non-zero byte of the file.
+    if (otherStart_) return anchored_ ? TryAnchored(s, next) : TryPrefix(s, next);
     bool attemptedAtStart = false;
     const std::size_t windowEnd = s + static_cast<std::size_t>(layout_.window);
     for (std::size_t t = NextTrigger(s); t < windowEnd && t < image_.size(); t = NextTrigger(t + 1)) {
@@ -175,12 +177,19 @@ class Scanner {
           break;
         case Start::kColumn0AtTrigger: firstColumn = 0; break;
         case Start::kColumn2AfterTextByte: firstColumn = 2; break;
-        case Start::kAnchorAtTrigger:
-          if (AttemptAnchored(t, next)) return Outcome::kRow;
-          continue;
         default: break;
       }
       if (Attempt(begin, firstColumn, next)) return Outcome::kRow;
+    }
+    return Outcome::kNone;
+  }
+
+  // Layouts made at run time: a trigger at s itself (their window is 1;
+  // a wider one tries each trigger in it).
+  Outcome TryAnchored(std::size_t s, std::size_t& next) {
+    const std::size_t windowEnd = s + static_cast<std::size_t>(layout_.window);
+    for (std::size_t t = NextTrigger(s); t < windowEnd && t < image_.size(); t = NextTrigger(t + 1)) {
+      if (AttemptAnchored(t, next)) return Outcome::kRow;
     }
     return Outcome::kNone;
   }
@@ -288,8 +297,14 @@ class Scanner {
   // giving each its place in the body from bodyOffset on. Leaves h at the
   // header's end, bodyOffset at the body's size and last at the last column
   // stored. False when a column fails its rule or cannot be read.
-  bool ReadColumnsForward(std::size_t& h, int firstColumn, std::size_t& bodyOffset, int& last,
-                          std::size_t& column1Position) {
+  bool ReadColumnsForward(std::size_t& headerPosition, int firstColumn, std::size_t& bodySize, int& lastColumn,
+                          std::size_t& column1At) {
+    // The walk works on locals, written back once it succeeds: the loop is
+    // the scan's hottest, and references would keep its state in memory.
+    std::size_t h = headerPosition;
+    std::size_t bodyOffset = bodySize;
+    int last = lastColumn;
+    std::size_t column1Position = column1At;
     int k = firstColumn;
     for (int position = firstColumn; position < ColumnCount(); ++position) {
       const auto varint = ReadVarint(h);
@@ -313,6 +328,10 @@ class Scanner {
       columns_[static_cast<std::size_t>(k)] = column;
       last = k++;
     }
+    headerPosition = h;
+    bodySize = bodyOffset;
+    lastColumn = last;
+    column1At = column1Position;
     return true;
   }
 
@@ -438,6 +457,14 @@ class Scanner {
     return rowId ? static_cast<std::int64_t>(rowId->value) : 0;
   }
 
+  // The text of the row id value: a numbered layout's read before column 1
+  // ("0" when it cannot be), a layout made at run time's read back from the
+  // cell's start (empty when it could not be).
+  std::string RowIdText(std::size_t column1Position) const {
+    if (!anchored_) return std::to_string(static_cast<std::int32_t>(RowIdBefore(column1Position)));
+    return anchoredRowId_ ? std::to_string(*anchoredRowId_) : std::string();
+  }
+
   // Decodes columns 0..last of the record whose body starts at bodyStart
   // and hands the row to the sink with the page of headerStart.
   void ProduceRow(std::size_t bodyStart, int last, std::size_t column1Position, std::size_t headerStart) {
@@ -446,18 +473,9 @@ class Scanner {
     for (int i = 0; i <= last; ++i) {
       const Column& column = columns_[static_cast<std::size_t>(i)];
       UndarkValue& value = row_[count];
-      if (anchored_) {
-        if (i == layout_.primaryKey) {
-          value.type = kTypeRowId;
-          value.text = anchoredRowId_ ? std::to_string(*anchoredRowId_) : std::string();
-          value.number = -1;
-          value.real = 0;
-          ++count;
-          continue;
-        }
-      } else if (i == 0 && column.type == kTypeNull) {
+      if (i == rowIdColumn_ && (anchored_ || column.type == kTypeNull)) {
         value.type = kTypeRowId;
-        value.text = std::to_string(static_cast<std::int32_t>(RowIdBefore(column1Position)));
+        value.text = RowIdText(column1Position);
         value.number = -1;
         value.real = 0;
         ++count;
@@ -513,6 +531,10 @@ class Scanner {
   int baseColumns_;
   const UndarkPlacedRowSink& sink_;
   const bool anchored_ = layout_.start == Start::kAnchorAtTrigger;
+  const bool otherStart_ = anchored_ || layout_.start == Start::kPrefixTest;
+  // The column whose value is the row id: a numbered layout's column 0 when
+  // it is NULL, a layout made at run time's primary key (-1 for none).
+  const int rowIdColumn_ = anchored_ ? layout_.primaryKey : 0;
   // The row id of the anchored record being produced, when its cell's start
   // read back.
   std::optional<std::int64_t> anchoredRowId_;
