@@ -61,7 +61,8 @@ using UndarkRowSink = std::function<void(UndarkRow&)>;
 // The same with the 1-based number of the page the record's header starts
 // in (as far as the layout reads it back: the header size for a layout made
 // at run time, the first serial type read for a numbered one). A reader
-// tells with it which table's b-tree held the row (db::PageOwners).
+// tells with it which table's b-tree held the row (CDbSqlite::PageOwners in
+// db/db_sqlite.h).
 using UndarkPlacedRowSink = std::function<void(UndarkRow&, std::uint32_t page)>;
 
 // Scans the database file at path for records of layout and hands every row
@@ -78,10 +79,12 @@ base::Status UndarkScan(const std::string& path, int layout, int expectedColumns
 // The same, telling each row's page.
 base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkPlacedRowSink& sink);
 
-// The same for a layout the reader made (LayoutBuilder). Unreadable also when
-// the layout does not fit: a column count outside 1..kMaxColumns, no trigger,
-// a window below 1, or for Start::kAnchorAtTrigger an anchor or primary key
-// outside its columns (a primary key is read by that start only).
+// The same for a layout the reader made (LayoutBuilder); expectedColumns is
+// its column count. Unreadable also when the layout does not fit: a column
+// count outside 1..kMaxColumns, no trigger, a window below 1, or for
+// Start::kAnchorAtTrigger an anchor or primary key outside its columns or a
+// primary key whose rule allows more than NULL (a primary key is read by
+// that start only). The rules of that start are in docs/formats/undark.md.
 base::Status UndarkScan(const std::string& path, const Layout& layout, const UndarkPlacedRowSink& sink);
 
 // The same over a file's bytes already in memory (the status names no file).
