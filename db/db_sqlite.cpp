@@ -187,6 +187,26 @@ std::vector<std::string> CDbSqlite::ColumnNames(const std::string& table) {
   return names;
 }
 
+std::map<std::uint32_t, std::string> CDbSqlite::PageOwners() {
+  std::map<std::uint32_t, std::string> owners;
+  if (openCount == 0 && Reopen() == 0) return owners;
+  CppSQLite3Query query;
+  try {
+    query = connection->ExecQuery("SELECT name, pageno FROM dbstat WHERE pagetype IN ('internal', 'leaf');");
+    const int nameColumn = query.FieldIndex("name");
+    const int pageColumn = query.FieldIndex("pageno");
+    for (; !query.Eof(); query.NextRow()) {
+      const std::int64_t page = query.GetInt64Field(pageColumn);
+      if (page >= 1 && page <= std::int64_t{UINT32_MAX}) owners[static_cast<std::uint32_t>(page)] = FieldText(query, nameColumn);
+    }
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+    owners.clear();
+  }
+  query.Finalize();
+  return owners;
+}
+
 void CDbSqlite::Close() {
   DeleteAll(rows);
   if (openCount > 0 && connection) {

@@ -15,6 +15,7 @@
 // its records may then be read by the UI thread until the reader is destroyed.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -88,6 +89,19 @@ class CDbSqlite {
   // the table is missing or the database cannot be read. The readers check
   // with it that a table has the shape their recovered values are mapped to.
   std::vector<std::string> ColumnNames(const std::string& table);
+  // Which table or index owns each b-tree page: page number (1-based) to
+  // the name of the table or index whose b-tree holds that page as a leaf
+  // or interior page, read from SQLite's dbstat virtual table. Overflow
+  // pages and free pages (a dropped table's among them) are not in the map.
+  // Empty, with no problem noted, when this SQLite has no dbstat or the
+  // database cannot be read through it (a damaged b-tree empties the whole
+  // map rather than leave pages out of it).
+  //
+  // The map describes the database as SQL sees it: with its write-ahead log
+  // applied (from the working copy). The deleted-row scanner reads the main
+  // file alone, so a page the log rewrote may hold other rows in the file,
+  // and pages the log added lie past the file's end.
+  std::map<std::uint32_t, std::string> PageOwners();
   // Deletes the records in rows, closes the connection (a refusal is
   // swallowed), removes any working copy. A closed reader reopens on the next
   // Query or LoadTable.

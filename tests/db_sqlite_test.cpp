@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "db/progress.h"
 #include "platform/fs.h"
@@ -231,6 +232,95 @@ TEST_F(CDbSqliteTest, ANamedCompanionIsReadUnderItsOwnName) {
   db::ItemList people;
   reader.LoadTable(0, people);
   EXPECT_EQ(people.size(), 4u);
+}
+
+// ---- Which table owns each page ----
+
+std::uint32_t BigEndian32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+  return (std::uint32_t{bytes[offset]} << 24) | (std::uint32_t{bytes[offset + 1]} << 16) |
+         (std::uint32_t{bytes[offset + 2]} << 8) | bytes[offset + 3];
+}
+
+// The b-tree page type byte of a page (page 1's follows the file header).
+std::uint8_t PageType(const std::vector<std::uint8_t>& bytes, std::size_t pageSize, std::uint32_t page) {
+  return bytes[(page - 1) * pageSize + (page == 1 ? 100 : 0)];
+}
+
+TEST_F(CDbSqliteTest, PageOwnersNameTheTableOrIndexOfEveryBtreePage) {
+  // Two b-trees of several pages each, and a third table dropped, whose
+  // pages went to the freelist.
+  std::string sql = std::string(kPeopleSql) + "CREATE INDEX people_name ON people (name);"
+                    "CREATE TABLE gone (id INTEGER PRIMARY KEY, note TEXT); BEGIN;";
+  for (int i = 0; i < 400; ++i) {
+    const std::string n = std::to_string(i);
+    sql += "INSERT INTO people (name, age) VALUES ('person " + n + " with a long enough name', " + n + ");"
+           "INSERT INTO gone (note) VALUES ('a note of the dropped table, number " + n + "');";
+  }
+  sql += "COMMIT; DROP TABLE gone;";
+  const std::string path = Place(sample::SqliteFile(sql));
+  const std::vector<std::uint8_t> bytes = platform::ReadWholeFile(path).value();
+  const std::size_t pageSize = (std::size_t{bytes[16]} << 8) | bytes[17];
+  const std::uint32_t pageCount = BigEndian32(bytes, 28);
+  const std::uint32_t freePages = BigEndian32(bytes, 36);
+  ASSERT_EQ(bytes.size(), pageCount * pageSize);
+  ASSERT_GT(freePages, 2u);
+
+  PeopleReader reader;
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
+  const std::map<std::uint32_t, std::string> owners = reader.PageOwners();
+  // No long values, so no overflow pages: every page is a b-tree page of a
+  // live table or index, or a free one.
+  EXPECT_EQ(owners.size() + freePages, pageCount);
+  std::map<std::string, int> pagesOf;
+  for (const auto& [page, name] : owners) {
+    ++pagesOf[name];
+    ASSERT_GE(page, 1u);
+    ASSERT_LE(page, pageCount);
+    const std::uint8_t type = PageType(bytes, pageSize, page);
+    EXPECT_TRUE(type == 0x02 || type == 0x05 || type == 0x0A || type == 0x0D) << "page " << page << " type " << int{type};
+  }
+  EXPECT_EQ(owners.at(1), "sqlite_schema");
+  EXPECT_GT(pagesOf["people"], 2);
+  EXPECT_GT(pagesOf["people_name"], 2);
+  EXPECT_EQ(pagesOf.size(), 3u) << "the dropped table's pages belong to no table";
+  for (const std::string name : {"people", "people_name"}) {
+    std::int64_t root = 0;
+    ASSERT_TRUE(reader.QueryInt64("SELECT rootpage FROM sqlite_master WHERE name = ?;", root, {name}));
+    EXPECT_EQ(owners.at(static_cast<std::uint32_t>(root)), name);
+  }
+
+  // A closed reader opens again for the map, as for any query.
+  reader.Close();
+  EXPECT_EQ(reader.PageOwners(), owners);
+}
+
+TEST_F(CDbSqliteTest, PageOwnersSeeTheDatabaseWithItsWalApplied) {
+  std::string recent = "CREATE TABLE late (note TEXT); BEGIN;";
+  for (int i = 0; i < 300; ++i) recent += "INSERT INTO late VALUES ('a row that only the log holds, " + std::to_string(i) + "');";
+  recent += "COMMIT;";
+  const std::string path = Place(sample::SqliteFile(kPeopleSql, recent, sample::SqliteFile::Journal::kWalPending));
+  const std::uint32_t mainFilePages = BigEndian32(platform::ReadWholeFile(path).value(), 28);
+  PeopleReader reader;
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
+  int latePages = 0;
+  for (const auto& [page, name] : reader.PageOwners()) {
+    if (name != "late") continue;
+    ++latePages;
+    EXPECT_GT(page, mainFilePages) << "the log's table lies past the main file";
+  }
+  EXPECT_GT(latePages, 1);
+}
+
+TEST_F(CDbSqliteTest, PageOwnersAreEmptyWhenTheDatabaseCannotBeRead) {
+  PeopleReader neverOpened;
+  EXPECT_TRUE(neverOpened.PageOwners().empty());
+  const fs::path junk = folder_ / "junk.db";
+  std::ofstream(junk) << "this is not a database, just some text that is long enough";
+  PeopleReader reader;
+  EXPECT_FALSE(reader.Open(junk.string(), 0).Ok());
+  const std::size_t problems = reader.Problems().size();
+  EXPECT_TRUE(reader.PageOwners().empty());
+  EXPECT_EQ(reader.Problems().size(), problems);
 }
 
 TEST(CppSQLite3, ErrorTextsAndCodeNames) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -1074,6 +1075,36 @@ TEST_F(UndarkFileTest, ScanningAPathReadsTheFileAndAppends) {
   for (const int layout : kLayouts) UndarkScan(path.string(), layout, -1, rows);
   EXPECT_TRUE(platform::ReadWholeFile(path) == bytes);
   EXPECT_EQ(fs::last_write_time(path), writeTime);
+}
+
+TEST_F(UndarkFileTest, NumberedLayoutsTellThePageOfEachRow) {
+  // Two tables of one shape: the first's page is page 2, the second's page 3.
+  const TableShape shape = ShapeOf(21);
+  const sample::SqliteFile file(PlantedTableSql("first", shape.kinds) + PlantedTableSql("second", shape.kinds));
+  const fs::path path = folder_.Path() / "History.db";
+  WriteFile(path, file.DatabaseBytes());
+  UndarkRowList rows;
+  std::vector<std::uint32_t> pages;
+  const auto placed = [&](UndarkRow& row, std::uint32_t page) {
+    rows.push_back(std::move(row));
+    pages.push_back(page);
+  };
+  ASSERT_TRUE(UndarkScan(path.string(), shape.layout, -1, placed).Ok());
+  EXPECT_TRUE(SameRows(rows, Scan(file.DatabaseBytes(), shape.layout))) << "the page is told beside the same rows";
+  std::map<std::uint32_t, int> plantedOn;
+  for (std::size_t i = 0; i < kPlanted.size(); ++i) {
+    const ExpectedRow want = PlantedExpected(shape, i);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (rows[r].size() == want.values.size() && MatchingValues(rows[r], want) == want.values.size()) ++plantedOn[pages[r]];
+    }
+  }
+  EXPECT_EQ(plantedOn, (std::map<std::uint32_t, int>{{2, 5}, {3, 5}}));
+
+  std::vector<std::uint32_t> fromBytes;
+  ASSERT_TRUE(UndarkScanBytes(file.DatabaseBytes(), shape.layout, -1,
+                              [&](UndarkRow&, std::uint32_t page) { fromBytes.push_back(page); })
+                  .Ok());
+  EXPECT_EQ(fromBytes, pages);
 }
 
 TEST(UndarkScan, ScansWithTheirOwnListsMayRunAtOnce) {

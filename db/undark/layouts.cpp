@@ -3,43 +3,71 @@
 #include <initializer_list>
 
 namespace db::undark {
-namespace {
 
-Rule Types(std::initializer_list<int> types) {
+Rule SerialTypes(std::initializer_list<int> types) {
   Rule rule = 0;
-  for (int type : types) rule |= type == 85 ? kUuid : Rule{1} << type;
+  for (int type : types) {
+    if (type == 85) {
+      rule |= kUuid;
+    } else if (type >= 0 && type < 12) {
+      rule |= Rule{1} << type;
+    }
+  }
   return rule;
 }
 
-// Fills one layout: every column first gets defaultRule, then the listed
-// columns their own.
-class LayoutBuilder {
- public:
-  LayoutBuilder(int columns, std::initializer_list<int> triggers, int window, Start start,
-                Rule defaultRule = kAny) {
-    layout_.columns = columns;
-    for (int trigger : triggers) layout_.trigger[static_cast<std::size_t>(trigger)] = true;
-    layout_.window = window;
-    layout_.start = start;
-    layout_.rules.fill(defaultRule);
-  }
-  LayoutBuilder& RowId() {
-    layout_.rowId = true;
-    return *this;
-  }
-  LayoutBuilder& Column(std::initializer_list<int> columns, Rule rule) {
-    for (int column : columns) layout_.rules[static_cast<std::size_t>(column)] = rule;
-    return *this;
-  }
-  LayoutBuilder& ColumnRange(int first, int last, Rule rule) {
-    for (int column = first; column <= last; ++column) layout_.rules[static_cast<std::size_t>(column)] = rule;
-    return *this;
-  }
-  Layout Build() const { return layout_; }
+namespace {
+// A column number that indexes the column table.
+bool InTable(int column) { return column >= 0 && column < kMaxColumns; }
+}  // namespace
 
- private:
-  Layout layout_;
-};
+LayoutBuilder::LayoutBuilder(int columns, std::initializer_list<int> triggers, int window, Start start,
+                             Rule defaultRule) {
+  layout_.columns = columns;
+  for (int trigger : triggers) {
+    if (trigger >= 0 && trigger < 256) layout_.trigger[static_cast<std::size_t>(trigger)] = true;
+  }
+  layout_.window = window;
+  layout_.start = start;
+  layout_.rules.fill(defaultRule);
+}
+
+LayoutBuilder LayoutBuilder::Anchored(int columns, int anchor, std::initializer_list<int> triggers,
+                                      Rule defaultRule) {
+  LayoutBuilder builder(columns, triggers, 1, Start::kAnchorAtTrigger, defaultRule);
+  builder.layout_.anchor = anchor;
+  return builder;
+}
+
+LayoutBuilder& LayoutBuilder::RowId() {
+  layout_.rowId = true;
+  return *this;
+}
+
+LayoutBuilder& LayoutBuilder::PrimaryKey(int column) {
+  layout_.primaryKey = column;
+  if (InTable(column)) layout_.rules[static_cast<std::size_t>(column)] = SerialTypes({0});
+  return *this;
+}
+
+LayoutBuilder& LayoutBuilder::Column(std::initializer_list<int> columns, Rule rule) {
+  for (int column : columns) {
+    if (InTable(column)) layout_.rules[static_cast<std::size_t>(column)] = rule;
+  }
+  return *this;
+}
+
+LayoutBuilder& LayoutBuilder::ColumnRange(int first, int last, Rule rule) {
+  for (int column = first; column <= last; ++column) {
+    if (InTable(column)) layout_.rules[static_cast<std::size_t>(column)] = rule;
+  }
+  return *this;
+}
+
+namespace {
+
+// The numbered table's short name for SerialTypes.
+Rule Types(std::initializer_list<int> types) { return SerialTypes(types); }
 
 // The three notes layouts differ only in where their later checked columns
 // sit; the first ten columns are the same.

@@ -27,6 +27,8 @@ constexpr std::size_t kMaxVarintBytes = 64;
 // the scan moves on (a page holds no record in its last ten bytes).
 constexpr std::size_t kPageTailBytes = 10;
 constexpr std::size_t kPageHeaderSkip = 14;
+// The database file header at the start of page 1.
+constexpr std::size_t kFileHeaderBytes = 100;
 // Layout 9 reads its second mode's records with this many columns.
 constexpr int kLayout9SecondModeColumns = 23;
 constexpr std::uint64_t kUuidSerialType = 85;
@@ -44,6 +46,13 @@ struct Column {
 };
 
 bool IsTextType(std::uint64_t serialType) { return serialType >= 13 && (serialType & 1u) != 0; }
+
+// Whether every serial type rule allows takes no body bytes (NULL, 0, 1):
+// a column of such a rule may be left unknown without losing where the
+// body's values lie.
+bool TakesNoBodyBytes(Rule rule) { return rule != 0 && (rule & ~SerialTypes({0, 8, 9})) == 0; }
+
+std::size_t BigEndian16(const std::uint8_t* bytes) { return (std::size_t{bytes[0]} << 8) | bytes[1]; }
 
 // Type code and size in the body of a serial type; false for the reserved
 // types 10 and 11.
@@ -76,8 +85,10 @@ std::string FormatDouble(double value) {
 // One scan of one file image with one layout.
 class Scanner {
  public:
+  // layoutNumber is -1 for a layout made at run time (no numbered layout's
+  // special rules).
   Scanner(std::span<const std::uint8_t> image, std::size_t fileSize, std::size_t pageSize, int layoutNumber,
-          const Layout& layout, int expectedColumns, const UndarkRowSink& sink)
+          const Layout& layout, int expectedColumns, const UndarkPlacedRowSink& sink)
       : image_(image),
         fileSize_(fileSize),
         pageSize_(pageSize),
@@ -129,7 +140,9 @@ class Scanner {
 
   // Tries the start byte s; sets next to where the scan goes on.
   Outcome TryStartByte(std::size_t s, std::size_t& next) {
-    if (layout_.start == Start::kPrefixTest) return TryPrefix(s, next);
+    // One test per start byte for the trigger-window layouts, which most
+    // scans use: this runs for every non-zero byte of the file.
+    if (otherStart_) return anchored_ ? TryAnchored(s, next) : TryPrefix(s, next);
     bool attemptedAtStart = false;
     const std::size_t windowEnd = s + static_cast<std::size_t>(layout_.window);
     for (std::size_t t = NextTrigger(s); t < windowEnd && t < image_.size(); t = NextTrigger(t + 1)) {
@@ -167,6 +180,16 @@ class Scanner {
         default: break;
       }
       if (Attempt(begin, firstColumn, next)) return Outcome::kRow;
+    }
+    return Outcome::kNone;
+  }
+
+  // Layouts made at run time: a trigger at s itself (their window is 1;
+  // a wider one tries each trigger in it).
+  Outcome TryAnchored(std::size_t s, std::size_t& next) {
+    const std::size_t windowEnd = s + static_cast<std::size_t>(layout_.window);
+    for (std::size_t t = NextTrigger(s); t < windowEnd && t < image_.size(); t = NextTrigger(t + 1)) {
+      if (AttemptAnchored(t, next)) return Outcome::kRow;
     }
     return Outcome::kNone;
   }
@@ -250,6 +273,7 @@ class Scanner {
   bool Attempt(std::size_t h, int firstColumn, std::size_t& resume) {
     std::size_t bodyOffset = 0;
     columns_[0] = Column{};
+    const std::size_t headerStart = firstColumn == 2 ? h - 1 : h;
     if (firstColumn == 2) {
       // Layout 3: column 1's serial type is the one byte before the trigger,
       // taken as a text whatever its parity.
@@ -261,6 +285,26 @@ class Scanner {
     }
     std::size_t column1Position = firstColumn == 1 ? h : 0;
     int last = firstColumn - 1;
+    if (!ReadColumnsForward(h, firstColumn, bodyOffset, last, column1Position)) return false;
+    // The body must lie inside the file image (and its trailing zero byte).
+    if (h > image_.size() || bodyOffset > image_.size() - h) return false;
+    ProduceRow(h, last, column1Position, headerStart);
+    resume = ResumeAfter(h, last);
+    return true;
+  }
+
+  // Reads header varints forward from h for the columns from firstColumn on,
+  // giving each its place in the body from bodyOffset on. Leaves h at the
+  // header's end, bodyOffset at the body's size and last at the last column
+  // stored. False when a column fails its rule or cannot be read.
+  bool ReadColumnsForward(std::size_t& headerPosition, int firstColumn, std::size_t& bodySize, int& lastColumn,
+                          std::size_t& column1At) {
+    // The walk works on locals, written back once it succeeds: the loop is
+    // the scan's hottest, and references would keep its state in memory.
+    std::size_t h = headerPosition;
+    std::size_t bodyOffset = bodySize;
+    int last = lastColumn;
+    std::size_t column1Position = column1At;
     int k = firstColumn;
     for (int position = firstColumn; position < ColumnCount(); ++position) {
       const auto varint = ReadVarint(h);
@@ -284,14 +328,124 @@ class Scanner {
       columns_[static_cast<std::size_t>(k)] = column;
       last = k++;
     }
-    // The body must lie inside the file image (and its trailing zero byte).
-    if (h > image_.size() || bodyOffset > image_.size() - h) return false;
-    ProduceRow(h, last, column1Position);
-    resume = h;
+    headerPosition = h;
+    bodySize = bodyOffset;
+    lastColumn = last;
+    column1At = column1Position;
+    return true;
+  }
+
+  // Where the scan goes on after a row whose body starts at bodyStart: past
+  // its values but for its texts, which may hold older records.
+  std::size_t ResumeAfter(std::size_t bodyStart, int last) const {
+    std::size_t resume = bodyStart;
     for (int i = 0; i <= last; ++i) {
       if (columns_[static_cast<std::size_t>(i)].type != kTypeText) resume += columns_[static_cast<std::size_t>(i)].size;
     }
+    return resume;
+  }
+
+  // Layouts made at run time: the anchor column's serial type is the
+  // trigger at t, the columns before it are the single bytes right before t
+  // and the header size the byte before those; from t on the header is read
+  // forward. See "Layouts made at run time" in docs/formats/undark.md.
+  bool AttemptAnchored(std::size_t t, std::size_t& resume) {
+    const auto anchor = static_cast<std::size_t>(layout_.anchor);
+    // The record header starts past the 100-byte file header (whose schema
+    // format, 4 at byte 47, would otherwise trigger on every file).
+    if (t < kFileHeaderBytes + anchor + 1) return false;
+    const std::size_t column0 = t - anchor;
+    std::size_t bodyOffset = 0;
+    bool column0Overwritten = false;
+    for (std::size_t k = 0; k < anchor; ++k) {
+      Column column;
+      if (!SingleByteColumn(image_[column0 + k], layout_.rules[k], column)) {
+        // When SQLite frees a cell between other cells it writes a free
+        // block's next offset and size over the cell's first four bytes; in
+        // a short cell with a small row id the size's low byte lands on
+        // column 0's serial type. A column whose every allowed type takes no
+        // body bytes is then left unknown, and the body stays where it was.
+        if (k != 0 || !TakesNoBodyBytes(layout_.rules[0])) return false;
+        column0Overwritten = true;
+        column = Column{};
+      }
+      column.offset = bodyOffset;
+      bodyOffset += column.size;
+      columns_[k] = column;
+    }
+    std::size_t h = t;
+    int last = layout_.anchor - 1;
+    std::size_t column1Position = 0;
+    if (!ReadColumnsForward(h, layout_.anchor, bodyOffset, last, column1Position)) return false;
+    if (h > image_.size() || bodyOffset > image_.size() - h) return false;
+    // With the anchor at column 0 no column byte before the trigger was
+    // checked: the byte before it must be the header size, or the end of
+    // the free block header SQLite wrote over the cell's start.
+    if (anchor == 0 && !HeaderStartBefore(column0, h) && !FreeBlockHeaderBefore(column0, h)) return false;
+    anchoredRowId_ = column0Overwritten ? std::nullopt : RowIdFromCellStart(column0, h, bodyOffset);
+    ProduceRow(h, last, 0, column0 - 1);
+    resume = ResumeAfter(h, last);
     return true;
+  }
+
+  // A column whose serial type is the single byte given: a complete
+  // one-byte varint that rule allows.
+  bool SingleByteColumn(std::uint8_t byte, Rule rule, Column& column) const {
+    std::uint64_t size = 0;
+    if (byte >= 0x80 || !Allows(rule, byte) || !DescribeSerialType(byte, column.type, size) || size > pageSize_) {
+      return false;
+    }
+    column.size = static_cast<std::size_t>(size);
+    return true;
+  }
+
+  // The start of the header-size varint that ends right before column 0
+  // and equals the header's length (column0 up to headerEnd and itself).
+  std::optional<std::size_t> HeaderStartBefore(std::size_t column0, std::size_t headerEnd) const {
+    // A header of kMaxColumns nine-byte types is under 2^14 bytes: its size
+    // takes at most 2 bytes.
+    for (std::size_t length = 1; length <= 2 && length <= column0; ++length) {
+      const auto varint = ReadVarint(column0 - length);
+      if (varint && varint->end == column0 && varint->value == headerEnd - varint->start) return varint->start;
+    }
+    return std::nullopt;
+  }
+
+  // Whether the four bytes before column 0 read as a free block's header
+  // (next offset, size; big-endian, offsets within the page) that covers
+  // the record header and lies inside its page.
+  bool FreeBlockHeaderBefore(std::size_t column0, std::size_t headerEnd) const {
+    if (column0 < 4) return false;
+    const std::size_t block = column0 - 4;
+    const std::size_t inPage = block % pageSize_;
+    const std::size_t next = BigEndian16(image_.data() + block);
+    const std::size_t size = BigEndian16(image_.data() + block + 2);
+    if (size < headerEnd - block || inPage + size > pageSize_) return false;
+    return next == 0 || (next >= inPage + size && next + 4 <= pageSize_);
+  }
+
+  // The cell's row id when its first bytes read back: before column 0 the
+  // header size equal to the header's length, before that the row id,
+  // before that the payload length equal to the header's and the body's
+  // sizes. Nothing when they do not (a free block's header lies over them).
+  std::optional<std::int64_t> RowIdFromCellStart(std::size_t column0, std::size_t headerEnd, std::size_t bodySize) const {
+    const auto headerStart = HeaderStartBefore(column0, headerEnd);
+    if (!headerStart || *headerStart == 0 || image_[*headerStart - 1] >= 0x80) return std::nullopt;
+    // The row id's last byte has its high bit clear and the ones before it
+    // set; before them ends the payload length, whose last byte is clear.
+    // Row ids of 2^56 and more take nine bytes and are not read back.
+    std::size_t rowIdStart = *headerStart - 1;
+    while (rowIdStart > 0 && *headerStart - rowIdStart < 8 && image_[rowIdStart - 1] >= 0x80) --rowIdStart;
+    const auto rowId = ReadVarint(rowIdStart);
+    if (!rowId || rowId->end != *headerStart) return std::nullopt;
+    // The bytes before the payload length belong to something else and may
+    // have their high bit set, so each length is tried.
+    const std::uint64_t payload = (headerEnd - *headerStart) + bodySize;
+    for (std::size_t length = 1; length <= 9 && length <= rowIdStart; ++length) {
+      const auto varint = ReadVarint(rowIdStart - length);
+      if (varint && varint->end == rowIdStart && varint->value == payload) return static_cast<std::int64_t>(rowId->value);
+    }
+    return std::nullopt;
   }
 
   std::int64_t RowIdBefore(std::size_t column1Position) const {
@@ -303,15 +457,25 @@ class Scanner {
     return rowId ? static_cast<std::int64_t>(rowId->value) : 0;
   }
 
-  void ProduceRow(std::size_t bodyStart, int last, std::size_t column1Position) {
+  // The text of the row id value: a numbered layout's read before column 1
+  // ("0" when it cannot be), a layout made at run time's read back from the
+  // cell's start (empty when it could not be).
+  std::string RowIdText(std::size_t column1Position) const {
+    if (!anchored_) return std::to_string(static_cast<std::int32_t>(RowIdBefore(column1Position)));
+    return anchoredRowId_ ? std::to_string(*anchoredRowId_) : std::string();
+  }
+
+  // Decodes columns 0..last of the record whose body starts at bodyStart
+  // and hands the row to the sink with the page of headerStart.
+  void ProduceRow(std::size_t bodyStart, int last, std::size_t column1Position, std::size_t headerStart) {
     row_.resize(static_cast<std::size_t>(last + 1));
     std::size_t count = 0;
     for (int i = 0; i <= last; ++i) {
       const Column& column = columns_[static_cast<std::size_t>(i)];
       UndarkValue& value = row_[count];
-      if (i == 0 && column.type == kTypeNull) {
+      if (i == rowIdColumn_ && (anchored_ || column.type == kTypeNull)) {
         value.type = kTypeRowId;
-        value.text = std::to_string(static_cast<std::int32_t>(RowIdBefore(column1Position)));
+        value.text = RowIdText(column1Position);
         value.number = -1;
         value.real = 0;
         ++count;
@@ -325,7 +489,7 @@ class Scanner {
       ++count;
     }
     row_.resize(count);
-    sink_(row_);
+    sink_(row_, static_cast<std::uint32_t>(headerStart / pageSize_ + 1));
   }
 
   static void Decode(const Column& column, const std::uint8_t* bytes, UndarkValue& value) {
@@ -365,7 +529,15 @@ class Scanner {
   int layoutNumber_;
   const Layout& layout_;
   int baseColumns_;
-  const UndarkRowSink& sink_;
+  const UndarkPlacedRowSink& sink_;
+  const bool anchored_ = layout_.start == Start::kAnchorAtTrigger;
+  const bool otherStart_ = anchored_ || layout_.start == Start::kPrefixTest;
+  // The column whose value is the row id: a numbered layout's column 0 when
+  // it is NULL, a layout made at run time's primary key (-1 for none).
+  const int rowIdColumn_ = anchored_ ? layout_.primaryKey : 0;
+  // The row id of the anchored record being produced, when its cell's start
+  // read back.
+  std::optional<std::int64_t> anchoredRowId_;
   UndarkRow row_;  // reused for every row, so its texts keep their storage
   bool secondMode_ = false;
   int singleTrigger_ = -1;  // the one trigger byte of the layout, if it has one
@@ -383,10 +555,42 @@ std::size_t PageSizeOf(std::span<const std::uint8_t> image, std::size_t fileSize
   return size;
 }
 
+// Why a layout made at run time cannot be scanned with, or empty when it
+// can.
+std::string LayoutProblem(const Layout& layout) {
+  if (layout.columns < 1 || layout.columns > kMaxColumns) {
+    return "its column count is not 1 to " + std::to_string(kMaxColumns);
+  }
+  if (layout.start != Start::kPrefixTest) {
+    if (layout.window < 1) return "its trigger window is below 1";
+    if (std::none_of(layout.trigger.begin(), layout.trigger.end(), [](bool trigger) { return trigger; })) {
+      return "it has no trigger byte";
+    }
+  }
+  if (layout.start != Start::kAnchorAtTrigger) {
+    return layout.primaryKey == -1 ? std::string() : "a primary key is read by the anchored start only";
+  }
+  if (layout.anchor < 0 || layout.anchor >= layout.columns) return "its anchor is not one of its columns";
+  if (layout.primaryKey < -1 || layout.primaryKey >= layout.columns) return "its primary key is not one of its columns";
+  if (layout.primaryKey >= 0 && layout.rules[static_cast<std::size_t>(layout.primaryKey)] != SerialTypes({0})) {
+    return "its primary key column allows more than NULL";
+  }
+  return {};
+}
+
+// Scans a file image with the numbered layout, or with madeLayout when it is
+// given (a layout made at run time).
 base::Status ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize, int layoutNumber,
-                       int expectedColumns, const UndarkRowSink& sink, const std::string& path) {
-  const Layout* layout = FindLayout(layoutNumber);
+                       const Layout* madeLayout, int expectedColumns, const UndarkPlacedRowSink& sink,
+                       const std::string& path) {
+  const Layout* layout = madeLayout != nullptr ? madeLayout : FindLayout(layoutNumber);
   if (layout == nullptr) return base::Status::Unreadable(path, "no table layout " + std::to_string(layoutNumber));
+  if (madeLayout != nullptr) {
+    const std::string problem = LayoutProblem(*madeLayout);
+    if (!problem.empty()) return base::Status::Unreadable(path, "the table layout cannot be used: " + problem);
+    layoutNumber = -1;
+    expectedColumns = -1;
+  }
   const std::size_t pageSize = PageSizeOf(image, fileSize);
   // An empty file is an empty database; any other file without a usable page
   // size cannot be cut into pages, so nothing in it can be told apart.
@@ -402,16 +606,8 @@ base::Status ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize
   return {};
 }
 
-}  // namespace
-
-int LayoutColumnCount(int layout) {
-  const Layout* found = FindLayout(layout);
-  return found != nullptr ? found->columns : 0;
-}
-
-base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink) {
-  platform::MappedFile::Error error = platform::MappedFile::Error::kNone;
-  const platform::MappedFile file = platform::MappedFile::Open(path, error);
+// What a file mapping's failure means to a scan of path.
+base::Status MappingStatus(platform::MappedFile::Error error, const std::string& path) {
   switch (error) {
     case platform::MappedFile::Error::kCannotAccess:
       return base::Status::NotFound(path, "no such file, or its size cannot be read");
@@ -420,22 +616,76 @@ base::Status UndarkScan(const std::string& path, int layout, int expectedColumns
       return base::Status::Unreadable(path, "not enough memory to map the file");
     case platform::MappedFile::Error::kNone: break;
   }
-  return ScanImage(file.BytesWithTrailingZero(), file.FileSize(), layout, expectedColumns, sink, path);
+  return {};
+}
+
+// Scans the file at path, mapped, with layout.
+base::Status ScanFile(const std::string& path, int layoutNumber, const Layout* madeLayout, int expectedColumns,
+                      const UndarkPlacedRowSink& sink) {
+  platform::MappedFile::Error error = platform::MappedFile::Error::kNone;
+  const platform::MappedFile file = platform::MappedFile::Open(path, error);
+  if (base::Status status = MappingStatus(error, path); !status.Ok()) return status;
+  return ScanImage(file.BytesWithTrailingZero(), file.FileSize(), layoutNumber, madeLayout, expectedColumns, sink,
+                   path);
+}
+
+// Scans a copy of fileBytes with one zero byte after it, as a mapped file
+// gives.
+base::Status ScanCopy(std::span<const std::uint8_t> fileBytes, int layoutNumber, const Layout* madeLayout,
+                      int expectedColumns, const UndarkPlacedRowSink& sink) {
+  std::vector<std::uint8_t> image(fileBytes.size() + 1, 0);
+  std::copy(fileBytes.begin(), fileBytes.end(), image.begin());
+  return ScanImage(image, fileBytes.size(), layoutNumber, madeLayout, expectedColumns, sink, "");
+}
+
+UndarkPlacedRowSink Unplaced(const UndarkRowSink& sink) {
+  return [&sink](UndarkRow& row, std::uint32_t) { sink(row); };
+}
+
+UndarkPlacedRowSink Appending(UndarkRowList& rows) {
+  return [&rows](UndarkRow& row, std::uint32_t) { rows.push_back(std::move(row)); };
+}
+
+}  // namespace
+
+int LayoutColumnCount(int layout) {
+  const Layout* found = FindLayout(layout);
+  return found != nullptr ? found->columns : 0;
+}
+
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkPlacedRowSink& sink) {
+  return ScanFile(path, layout, nullptr, expectedColumns, sink);
+}
+
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink) {
+  return UndarkScan(path, layout, expectedColumns, Unplaced(sink));
 }
 
 base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows) {
-  return UndarkScan(path, layout, expectedColumns, [&rows](UndarkRow& row) { rows.push_back(std::move(row)); });
+  return UndarkScan(path, layout, expectedColumns, Appending(rows));
+}
+
+base::Status UndarkScan(const std::string& path, const Layout& layout, const UndarkPlacedRowSink& sink) {
+  return ScanFile(path, -1, &layout, -1, sink);
+}
+
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                             const UndarkPlacedRowSink& sink) {
+  return ScanCopy(fileBytes, layout, nullptr, expectedColumns, sink);
 }
 
 base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
                              const UndarkRowSink& sink) {
-  std::vector<std::uint8_t> image(fileBytes.size() + 1, 0);
-  std::copy(fileBytes.begin(), fileBytes.end(), image.begin());
-  return ScanImage(image, fileBytes.size(), layout, expectedColumns, sink, "");
+  return UndarkScanBytes(fileBytes, layout, expectedColumns, Unplaced(sink));
 }
 
 base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns, UndarkRowList& rows) {
-  return UndarkScanBytes(fileBytes, layout, expectedColumns, [&rows](UndarkRow& row) { rows.push_back(std::move(row)); });
+  return UndarkScanBytes(fileBytes, layout, expectedColumns, Appending(rows));
+}
+
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, const Layout& layout,
+                             const UndarkPlacedRowSink& sink) {
+  return ScanCopy(fileBytes, -1, &layout, -1, sink);
 }
 
 std::int64_t UndarkValueToInt64(const UndarkValue& value) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "db/undark/layouts.h"
 
 namespace db::undark {
 
@@ -33,7 +34,9 @@ struct UndarkValue {
   std::uint8_t type = kTypeNull;
   // Integers in decimal ("%d" for 1-4 bytes, "%lld" for 6 and 8), a double
   // as "%f", "0"/"1" for types 8/9, a TEXT's bytes as stored, a BLOB's bytes,
-  // the row id in decimal; empty for NULL.
+  // the row id in decimal; empty for NULL. A layout made at run time gives
+  // its primary key's row id empty when the cell's start was overwritten
+  // (the row id is unknown, not 0).
   std::string text;
   // The integer of types 1-6, 8, 9; type 7 its double truncated toward zero;
   // -1 for NULL, BLOB, TEXT and the row id.
@@ -55,6 +58,12 @@ int LayoutColumnCount(int layout);
 // holding all its rows at once. The scanner reuses the row's storage after
 // the call; a sink that keeps the row moves it out.
 using UndarkRowSink = std::function<void(UndarkRow&)>;
+// The same with the 1-based number of the page the record's header starts
+// in (as far as the layout reads it back: the header size for a layout made
+// at run time, the first serial type read for a numbered one). A reader
+// tells with it which table's b-tree held the row (CDbSqlite::PageOwners in
+// db/db_sqlite.h).
+using UndarkPlacedRowSink = std::function<void(UndarkRow&, std::uint32_t page)>;
 
 // Scans the database file at path for records of layout and hands every row
 // found to sink, in order. expectedColumns, when 1 or more, replaces the
@@ -67,12 +76,26 @@ using UndarkRowSink = std::function<void(UndarkRow&)>;
 base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkRowSink& sink);
 // The same, appending every row to rows (which it never empties).
 base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, UndarkRowList& rows);
+// The same, telling each row's page.
+base::Status UndarkScan(const std::string& path, int layout, int expectedColumns, const UndarkPlacedRowSink& sink);
+
+// The same for a layout the reader made (LayoutBuilder); expectedColumns is
+// its column count. Unreadable also when the layout does not fit: a column
+// count outside 1..kMaxColumns, no trigger, a window below 1, or for
+// Start::kAnchorAtTrigger an anchor or primary key outside its columns or a
+// primary key whose rule allows more than NULL (a primary key is read by
+// that start only). The rules of that start are in docs/formats/undark.md.
+base::Status UndarkScan(const std::string& path, const Layout& layout, const UndarkPlacedRowSink& sink);
 
 // The same over a file's bytes already in memory (the status names no file).
 base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
                              const UndarkRowSink& sink);
 base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
                              UndarkRowList& rows);
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout, int expectedColumns,
+                             const UndarkPlacedRowSink& sink);
+base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, const Layout& layout,
+                             const UndarkPlacedRowSink& sink);
 
 // The integer of a value as the readers take it: types 5 and 6 the 64-bit
 // integer, type 7 the double truncated toward zero, every other the low 32
