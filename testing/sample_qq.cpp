@@ -158,6 +158,8 @@ std::vector<std::uint8_t> QqNtMessageDb(int pages, std::size_t headerBytes, std:
   return bytes;
 }
 
+std::string QqNtFolderOfAccount(const std::string& uin) { return "Documents/contents/" + uin + "/QQNT/DB/nt_db"; }
+
 void AddQqNtAccountFiles(SampleBackupBuilder& builder, const std::string& hash,
                          const std::vector<std::uint8_t>& messageDb, const std::string& folder) {
   const std::string accountFolder = folder + "/nt_qq_" + hash + "/";

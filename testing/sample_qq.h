@@ -133,6 +133,9 @@ inline constexpr char kQqNtSampleHash[] = "5f1c0a9e7d3b46e2a8c4f06b19d7e352";
 // for a plain database), then pages × 4096 bytes of
 // noise drawn from seed (the same seed, the same bytes).
 std::vector<std::uint8_t> QqNtMessageDb(int pages = 3, std::size_t headerBytes = 0, std::uint32_t seed = 1);
+// A folder for nt_qq_<hash> that the reader ties to the account uin: below
+// the account's own older folder, Documents/contents/<uin>/QQNT/DB/nt_db.
+std::string QqNtFolderOfAccount(const std::string& uin);
 // Adds <folder>/nt_qq_<hash>/nt_msg.db with messageDb as its bytes, and
 // guild_msg.db beside it (noise too), in QQ's domain.
 void AddQqNtAccountFiles(SampleBackupBuilder& builder, const std::string& hash,

@@ -397,7 +397,7 @@ constexpr char kOwner[] = "284655012";
 constexpr char kPeer[] = "315720468";
 constexpr char kHash[] = "5f1c0a9e7d3b46e2a8c4f06b19d7e352";
 // Where the one tie read here puts an NT folder: below the account's own.
-const std::string kTiedFolder = std::string("Documents/contents/") + kOwner + "/QQNT/DB/nt_db";
+const std::string kTiedFolder = sample::QqNtFolderOfAccount(kOwner);
 
 // The archive naming kOwner, and its older QQ.db with one message.
 void AddOlderAccount(sample::SampleBackupBuilder& builder) {
