@@ -231,7 +231,7 @@ class CLocalUserList {
   std::unique_ptr<CWxLocalUser> ReadSettingsArchive(const std::string& path) const;
   bool AddFolderModeFallbackAccount();
   bool AddQqFolderModeFallbackAccount();
-  // The QQ half of FindQqUsers: the accounts of the archives. Returns
+  // FindQqUsers' first step: the accounts of the archives. Returns
   // whether any archive was found.
   bool FindQqArchiveAccounts();
   // Per nt_qq_<hash> folder of QQ's domain holding an nt_msg.db (qq_nt.h):
