@@ -72,7 +72,8 @@ void DescribeWxRecord(const db::BaseItem& record, nlohmann::ordered_json& out) {
 std::vector<AccountSummary> WxAccountSummaries(const CLocalUserList& users) {
   std::vector<AccountSummary> accounts;
   for (const auto& account : users.wxUsers) {
-    accounts.push_back({account->userName, account->DisplayName(), account->alias});
+    // Every WeChat database found is read: nothing to tell of.
+    accounts.push_back({account->userName, account->DisplayName(), account->alias, false, ""});
   }
   return accounts;
 }
@@ -187,7 +188,8 @@ class QqReader : public ChatAccountsReader {
   std::vector<AccountSummary> Accounts() const override {
     std::vector<AccountSummary> accounts;
     for (const auto& account : users_.qqUsers) {
-      accounts.push_back({account->userName, account->DisplayName(), account->uin});
+      accounts.push_back(
+          {account->userName, account->DisplayName(), account->uin, account->chatsEncrypted, account->ChatsNotice()});
     }
     return accounts;
   }

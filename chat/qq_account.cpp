@@ -153,6 +153,11 @@ CQqLocalUser::~CQqLocalUser() { Reset(); }
 
 const char* CQqLocalUser::Domain() const { return isTim != 0 ? kTimDomain : kQqDomain; }
 
+const char* CQqLocalUser::ChatsNotice() const {
+  if (chatsEncrypted) return kQqEncryptedChatsText;
+  return ntMessageDb.empty() ? "" : kQqNtChatsNotReadText;
+}
+
 void CQqLocalUser::Reset() {
   qqDb.reset();
   ftsDb.reset();
@@ -341,6 +346,16 @@ bool LoadQqAccount(int index, CQqLocalUser& account, backup::CFileListDB* fileIn
 
 bool CLocalUserList::FindQqUsers() {
   if (fileIndex == nullptr) return false;
+  const bool archived = FindQqArchiveAccounts();
+  // Without an archive a folder's loose QQ.db is read as the unknown
+  // account's; the current builds' folders are accounts besides, tied to an
+  // archive's account only where their path says so.
+  const bool loose = !archived && AddQqFolderModeFallbackAccount();
+  const bool nt = AddQqNtAccounts();
+  return archived || loose || nt;
+}
+
+bool CLocalUserList::FindQqArchiveAccounts() {
   const bool folderMode = fileIndex->Mode() == backup::SourceFolder;
   bool found = false;
   for (const bool tim : {false, true}) {

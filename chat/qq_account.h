@@ -12,6 +12,10 @@
 //                                      tb_Index_TroopMsg_content,
 //                                      tb_Index_discussGrp_content
 //   ...<number>.plist                  a contact's nickname (keyed archive)
+// Current builds ("QQ NT") keep an account's chats in
+//   Documents/QQNT/DB/nt_db/nt_qq_<hash>/nt_msg.db
+// encrypted with a key the backup does not hold: such an account is listed
+// and marked (chatsEncrypted), never read (qq_nt.h).
 // The archive's "$objects" hold, per account, two dictionaries in a row
 // followed by two texts: the account's number and its nickname. The table
 // layouts are written out in docs/formats/qq.md.
@@ -50,6 +54,12 @@ inline constexpr char kQqUnknownUserName[] = "未知用户";
 inline constexpr char kTimAccountSuffix[] = "(TIM)";
 // Shown when an analysis found no QQ account.
 inline constexpr char kNoQqAccountText[] = "未找到QQ本地帐号";
+// Shown for an account whose current chats are in an encrypted nt_msg.db:
+// they are in the backup, but cannot be read from it.
+inline constexpr char kQqEncryptedChatsText[] = "此QQ版本的聊天记录已加密，无法从备份中读取";
+// Shown for an account whose nt_msg.db is not encrypted (no build known to
+// us writes one) or too short to tell: its chats are not read here.
+inline constexpr char kQqNtChatsNotReadText[] = "此QQ版本的聊天记录暂不支持读取";
 // The avatar service: "http://<host>/headimg_dl?dst_uin=<number>&spec=100".
 inline constexpr char kQqAvatarHost[] = "q1.qlogo.cn";
 
@@ -103,6 +113,10 @@ class CQqLocalUser : public DBITEM_QqFriend {
   // file whose relative path ends in "<uin>/<name>" with <uin> a whole path
   // component, so that account 10001 never reads the files of 110001.
   std::string FindAccountFile(const std::string& name) const;
+  // What the account page and the command line say about chats that are
+  // in the backup but not read: kQqEncryptedChatsText when chatsEncrypted,
+  // kQqNtChatsNotReadText for any other nt_msg.db, else "".
+  const char* ChatsNotice() const;
   // Deletes the readers, the contacts and every message, and empties the
   // lookup maps. The account stays registered under its own number when it
   // was before (a QQ account; a TIM account never is).
@@ -123,6 +137,13 @@ class CQqLocalUser : public DBITEM_QqFriend {
   db::AnalysisProgress* progress = nullptr;  // where the share is reported; not owned, may be null
   std::int32_t isTim = 0;      // 1 for a TIM account
   bool registeredWithItself = false;  // whether contactsByUin maps the account's own number to it
+  // Current builds: the stored path of the account's nt_msg.db, "" when the
+  // backup has none (an account can have both it and an older QQ.db). Set
+  // when the account is found; Reset keeps it.
+  std::string ntMessageDb;
+  // That nt_msg.db is encrypted: the account's current chats are in the
+  // backup but cannot be read. Its older QQ.db, if any, is still read.
+  bool chatsEncrypted = false;
 };
 
 // The databases of an account, by the openParam their reader is opened with.

@@ -313,11 +313,9 @@ int CLocalUserList::FindLocalUsers(backup::CFileListDB* index, int requestedCate
   category = requestedCategory;
   if (category == base::kCategoryQq) {
     if (fileIndex == nullptr) return 0;
-    if (FindQqUsers()) {
-      db::ReportProgress(progress, false, kAnalysisStartPercent);
-      return 1;
-    }
-    return AddQqFolderModeFallbackAccount() ? 1 : 0;
+    if (!FindQqUsers()) return 0;
+    db::ReportProgress(progress, false, kAnalysisStartPercent);
+    return 1;
   }
   if (category != base::kCategoryWeChatContacts && category != base::kCategoryWeChat &&
       category != base::kCategoryWeChatAttachments) {

@@ -205,9 +205,8 @@ class CLocalUserList {
   // owned; it must outlive the list). Categories 1, 2 and 16: the WeChat
   // accounts, returning 1 when at least a settings archive (or, in folder
   // mode, a message database) was found, else 0. Category 0: the QQ and
-  // TIM accounts, returning 1 when an account archive was found (or, in
-  // folder mode, a QQ.db in the chosen folder, read as the account
-  // "本地登录未知用户"), else 0. Other categories return 1 and find nothing.
+  // TIM accounts (FindQqUsers), returning 1 when any was found, else 0.
+  // Other categories return 1 and find nothing.
   int FindLocalUsers(backup::CFileListDB* fileIndex, int category);
   // Reads every settings archive of the backup into an account. An archive
   // that cannot be read or holds values of unexpected types yields no
@@ -218,10 +217,12 @@ class CLocalUserList {
   // Does nothing within an hour of an analysis that found accounts. With no
   // account, calls showMessage(kNoWeChatAccountText, "") when set. Returns 1.
   int AnalyseWxUsers();
-  // Reads every QQ account archive of the backup (and, outside folder mode,
-  // every TIM one) into accounts appended to qqUsers. An archive that cannot
-  // be read yields no account; the others are still read. Returns whether
-  // any archive was found.
+  // Appends to qqUsers: the accounts of every QQ account archive of the
+  // backup (and, outside folder mode, of every TIM one); without an archive,
+  // in folder mode, the account "本地登录未知用户" when the chosen folder
+  // holds a QQ.db; then the current builds' accounts (AddQqNtAccounts). An
+  // archive that cannot be read yields no account; the others are still
+  // read. Returns whether an archive, that QQ.db or an nt_msg.db was found.
   bool FindQqUsers();
   // Loads the contacts, groups and messages of every QQ and TIM account
   // (qq_account.h). Does nothing within an hour of an analysis that found
@@ -245,6 +246,15 @@ class CLocalUserList {
   std::unique_ptr<CWxLocalUser> ReadSettingsArchive(const std::string& path) const;
   bool AddFolderModeFallbackAccount();
   bool AddQqFolderModeFallbackAccount();
+  // FindQqUsers' first step: the accounts of the archives. Returns
+  // whether any archive was found.
+  bool FindQqArchiveAccounts();
+  // Per nt_qq_<hash> folder of QQ's domain holding an nt_msg.db (qq_nt.h):
+  // marks the QQ account of the archive whose number names a folder above
+  // it, else appends an account named by the hash, with no number. Sets
+  // ntMessageDb and chatsEncrypted from the file's first bytes. Returns
+  // whether any such folder was found.
+  bool AddQqNtAccounts();
   // The rest of an account's analysis once its databases are open: the
   // messages of every contact, the session summaries, the recovered index
   // rows; then the readers are closed and deletedCount set.

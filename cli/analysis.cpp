@@ -78,6 +78,10 @@ nlohmann::ordered_json AccountsJson(const Analysis& analysis) {
     entry["userName"] = accounts[i].userName;
     entry["displayName"] = accounts[i].displayName;
     entry[qq ? "qqNumber" : "weChatId"] = accounts[i].id;
+    if (qq) {
+      entry["chatsEncrypted"] = accounts[i].chatsEncrypted;
+      entry["notice"] = accounts[i].notice;
+    }
     list.push_back(std::move(entry));
   }
   return list;
@@ -88,8 +92,17 @@ void PrintAccounts(const Analysis& analysis) {
   std::cout << "Accounts: " << accounts.size() << " (choose one with --account N)\n";
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     std::cout << "  " << i << "  " << accounts[i].userName << "  " << accounts[i].displayName << "  "
-              << accounts[i].id << '\n';
+              << accounts[i].id;
+    if (!accounts[i].notice.empty()) std::cout << "  " << accounts[i].notice;
+    std::cout << '\n';
   }
+}
+
+std::string ChosenAccountNotice(const Analysis& analysis) {
+  if (!analysis.reader || analysis.chooseAccount) return {};
+  const auto accounts = analysis.reader->Accounts();
+  const std::size_t chosen = analysis.reader->ChosenAccount();
+  return chosen < accounts.size() ? accounts[chosen].notice : std::string();
 }
 
 }  // namespace cli

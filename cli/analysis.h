@@ -41,9 +41,15 @@ int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, i
 bool RequiredFileFailed(const Analysis& analysis);
 
 // The chat accounts of an analysis as {"index", "userName", "displayName",
-// "weChatId"} records ("qqNumber" for QQ and TIM), and the same as text
-// lines.
+// "weChatId"} records ("qqNumber" for QQ and TIM, followed by
+// "chatsEncrypted" and "notice"), and the same as text lines, each followed
+// by its notice where it has one.
 nlohmann::ordered_json AccountsJson(const Analysis& analysis);
 void PrintAccounts(const Analysis& analysis);
+
+// What the chosen chat account's summary says of chats in the backup that
+// are not read (AccountSummary::notice); "" for none, or when no account
+// was chosen.
+std::string ChosenAccountNotice(const Analysis& analysis);
 
 }  // namespace cli

@@ -69,15 +69,28 @@ int RunAnalyse(const AnalyseOptions& options) {
     return done;
   }
   const bool grouped = info.kind == base::CategoryKind::kConversations;
+  // Chats in the backup that cannot be read (QQ's encrypted current
+  // builds): said beside what was read, or instead of an empty list. The
+  // data is there but locked: no failure of the program.
+  const std::string notice = ChosenAccountNotice(analysis);
   if (options.json) {
     nlohmann::ordered_json out;
     out["category"] = category;
+    if (const auto accounts = reader.Accounts();
+        category == base::kCategoryQq && reader.ChosenAccount() < accounts.size()) {
+      out["chatsEncrypted"] = accounts[reader.ChosenAccount()].chatsEncrypted;
+      out["notice"] = notice;
+    }
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const db::BaseItem* record : analysis.list) {
       list.push_back(grouped ? reader.GroupJson(*record) : reader.RecordJson(*record));
     }
     out[grouped ? "groups" : "records"] = std::move(list);
     PrintJson(std::cout, out);
+    return done;
+  }
+  if (!notice.empty() && analysis.list.empty()) {
+    std::cout << notice << '\n';
     return done;
   }
   std::size_t records = 0;
@@ -106,6 +119,7 @@ int RunAnalyse(const AnalyseOptions& options) {
   if (analysis.list.size() > static_cast<std::size_t>(options.first)) {
     std::cout << "  ... " << analysis.list.size() - static_cast<std::size_t>(options.first) << " more\n";
   }
+  if (!notice.empty()) std::cout << notice << '\n';
   return done;
 }
 

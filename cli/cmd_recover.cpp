@@ -46,8 +46,12 @@ int RunRecover(const RecoverOptions& options) {
     selection = readers::FilterRecords(analysis.list, options.deletedOnly ? 1 : 0, options.search);
     for (db::BaseItem* record : selection) record->checked = 1;
   }
+  // Chats the backup holds locked are said, not exported as empty pages;
+  // what could be read is recovered as usual.
+  const std::string notice = ChosenAccountNotice(analysis);
+  if (!notice.empty()) std::cerr << "velmora: " << notice << '\n';
   if (selection.empty()) {
-    std::cerr << "velmora: nothing to recover\n";
+    if (notice.empty() || !analysis.list.empty()) std::cerr << "velmora: nothing to recover\n";
     return kExitDone;
   }
   const std::string label = options.label.empty() ? recovery::RecoveryLabel(options.backup) : options.label;

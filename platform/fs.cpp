@@ -135,4 +135,14 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path) {
   return bytes;
 }
 
+std::optional<std::vector<std::uint8_t>> ReadFileStart(const fs::path& path, std::size_t maxBytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes(maxBytes);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(maxBytes));
+  if (in.bad()) return std::nullopt;
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 // none of them writes anything except TempFolder, which writes only below the
 // temporary root.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -70,5 +71,9 @@ class TempFolder {
 // folder opens but cannot be read: that too gives nothing, never an
 // exception).
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path);
+// Reads the first maxBytes bytes of a file, or all of a shorter one: for a
+// look at a header without loading a database that may be large. Returns
+// nothing when it cannot be opened or read, as ReadWholeFile.
+std::optional<std::vector<std::uint8_t>> ReadFileStart(const fs::path& path, std::size_t maxBytes);
 
 }  // namespace platform

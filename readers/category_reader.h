@@ -57,6 +57,12 @@ struct AccountSummary {
   std::string userName;
   std::string displayName;
   std::string id;  // what people know the account by: a WeChat ID, a QQ number
+  // Chats of the account are in the backup but locked: encrypted under a
+  // key the backup does not hold (QQ's current builds).
+  bool chatsEncrypted = false;
+  // What to tell the user about chats in the backup that are not read (the
+  // reason, in the program's language); "" when every chat found is read.
+  std::string notice;
 };
 
 // What Load gets from the analysis.

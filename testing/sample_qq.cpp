@@ -1,5 +1,8 @@
 #include "testing/sample_qq.h"
 
+#include <algorithm>
+#include <random>
+
 #include "testing/sample_wechat.h"
 #include "testing/sql_literal.h"
 
@@ -140,6 +143,28 @@ void AddQqNickname(SampleBackupBuilder& builder, const std::string& domain, cons
                    const std::string& uin, const std::string& nickname) {
   builder.AddFile(domain, "Documents/contents/" + owner + "/FriendInfo/friend_" + uin + ".plist",
                   QqNicknamePlist(uin, nickname));
+}
+
+std::vector<std::uint8_t> QqNtMessageDb(int pages, std::size_t headerBytes, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes;
+  if (headerBytes > 0) {
+    const std::string nearMiss("SQLite header 3", 16);  // with its 0, as the magic has
+    bytes.assign(nearMiss.begin(), nearMiss.end());
+    bytes.resize(std::max(headerBytes, nearMiss.size()), 0);
+  }
+  std::mt19937 noise(seed);
+  const std::size_t total = bytes.size() + static_cast<std::size_t>(std::max(pages, 0)) * kQqNtPageSize;
+  while (bytes.size() < total) bytes.push_back(static_cast<std::uint8_t>(noise()));
+  return bytes;
+}
+
+std::string QqNtFolderOfAccount(const std::string& uin) { return "Documents/contents/" + uin + "/QQNT/DB/nt_db"; }
+
+void AddQqNtAccountFiles(SampleBackupBuilder& builder, const std::string& hash,
+                         const std::vector<std::uint8_t>& messageDb, const std::string& folder) {
+  const std::string accountFolder = folder + "/nt_qq_" + hash + "/";
+  builder.AddFile(kQqAppDomain, accountFolder + "nt_msg.db", messageDb);
+  builder.AddFile(kQqAppDomain, accountFolder + "guild_msg.db", QqNtMessageDb(2, 0, 2));
 }
 
 namespace {

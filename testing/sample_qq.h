@@ -28,6 +28,7 @@
 // Everything here builds bytes or SQL texts; SqliteFile (sample_backup.h)
 // runs the SQL. Functions are pure and may be called from any thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -115,6 +116,31 @@ void AddQqAccountFiles(SampleBackupBuilder& builder, const std::string& domain, 
 // Adds a nickname file Documents/contents/<owner>/FriendInfo/friend_<uin>.plist.
 void AddQqNickname(SampleBackupBuilder& builder, const std::string& domain, const std::string& owner,
                    const std::string& uin, const std::string& nickname);
+
+// Current builds ("QQ NT") keep an account's chats in
+// <kQqNtDbFolder>/nt_qq_<hash>/nt_msg.db, an SQLCipher database: pages of
+// 4096 bytes that look like noise, sometimes after a short plain header of
+// the app's own. Nothing here encrypts anything: noise is all a reader
+// without the key can see, and all it needs to see.
+inline constexpr char kQqNtDbFolder[] = "Documents/QQNT/DB/nt_db";
+inline constexpr std::size_t kQqNtPageSize = 4096;
+// A hash for samples: 32 lowercase hexadecimal digits, as the folders have.
+inline constexpr char kQqNtSampleHash[] = "5f1c0a9e7d3b46e2a8c4f06b19d7e352";
+
+// An encrypted-looking nt_msg.db: headerBytes of a plain header (none when
+// 0; it begins with 16 bytes that share their first word with SQLite's
+// magic, so a reader that compares only part of the magic takes the file
+// for a plain database), then pages × 4096 bytes of
+// noise drawn from seed (the same seed, the same bytes).
+std::vector<std::uint8_t> QqNtMessageDb(int pages = 3, std::size_t headerBytes = 0, std::uint32_t seed = 1);
+// A folder for nt_qq_<hash> that the reader ties to the account uin: below
+// the account's own older folder, Documents/contents/<uin>/QQNT/DB/nt_db.
+std::string QqNtFolderOfAccount(const std::string& uin);
+// Adds <folder>/nt_qq_<hash>/nt_msg.db with messageDb as its bytes, and
+// guild_msg.db beside it (noise too), in QQ's domain.
+void AddQqNtAccountFiles(SampleBackupBuilder& builder, const std::string& hash,
+                         const std::vector<std::uint8_t>& messageDb = QqNtMessageDb(),
+                         const std::string& folder = kQqNtDbFolder);
 
 // The built-in QQ account 284655012 (小雨) and TIM account 193847562, for
 // the demo:

@@ -13,6 +13,7 @@
 #include "testing/folder_snapshot.h"
 #include "testing/plist_writer.h"
 #include "testing/sample_backup.h"
+#include "testing/sample_qq.h"
 #include "testing/sample_reminders.h"
 #include "testing/sample_wechat.h"
 
@@ -495,6 +496,96 @@ TEST_F(CliTest, ChatCategoriesAskForOneOfSeveralAccounts) {
   const Outcome recovered = Velmora({"recover", backup.string(), "wechat-contacts", "--out", out, "--account", "1"});
   ASSERT_EQ(recovered.status, 0) << recovered.err;
   EXPECT_TRUE(fs::exists(fs::path(recovered.out.substr(0, recovered.out.size() - 1)) / "表格格式" / "微信通讯录.csv"));
+}
+
+// QQ's current builds keep their chats encrypted: such an account is listed
+// with the reason its chats cannot be read, exit 0, and nothing empty
+// passes for a result; what an older database holds is still read.
+TEST_F(CliTest, QqAccountsWithEncryptedChatsSaySo) {
+  const std::string kAccount = "284655012";
+  const std::string kPeer = "315720468";
+  const std::string kNotice = "此QQ版本的聊天记录已加密，无法从备份中读取";
+  struct Case {
+    const char* name;
+    bool nt;     // an encrypted nt_msg.db, tied to the account where the archive names one
+    bool older;  // the archive and the older QQ.db with one message
+  };
+  const Case cases[] = {{"NT only", true, false}, {"NT and older", true, true}, {"older only", false, true}};
+  const sample::BackupMode modes[] = {sample::BackupMode::kManifestDb, sample::BackupMode::kManifestMbdb,
+                                      sample::BackupMode::kFolder};
+  int n = 0;
+  for (const sample::BackupMode mode : modes) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", form " + std::to_string(static_cast<int>(mode)));
+      sample::SampleBackupBuilder builder;
+      if (c.older) {
+        builder.AddFile(sample::kQqAppDomain, "Documents/QQAccountsManager",
+                        sample::QqAccountsArchive({{kAccount, "小雨"}}));
+        std::string sql = sample::QqMessageDbSql() + sample::QqC2cTableSql(kPeer);
+        sql += sample::InsertQqC2cSql(kPeer, {1, kPeer, 1600000000, 0, 1, "旧版本的消息", kPeer});
+        sample::AddQqAccountFiles(builder, sample::kQqAppDomain, kAccount, sql);
+      }
+      if (c.nt) {
+        sample::AddQqNtAccountFiles(builder, sample::kQqNtSampleHash, sample::QqNtMessageDb(),
+                                    c.older ? sample::QqNtFolderOfAccount(kAccount) : sample::kQqNtDbFolder);
+      }
+      const fs::path backup = temp_.Path() / ("qq-nt" + std::to_string(n++));
+      builder.Write(backup, mode);
+
+      const Outcome text = Velmora({"analyse", backup.string(), "qq"});
+      EXPECT_EQ(text.status, 0) << text.err;
+      EXPECT_EQ(text.out.find(kNotice) != std::string::npos, c.nt) << text.out;
+      EXPECT_EQ(text.out.find("Records: 1") != std::string::npos, c.older) << text.out;
+      EXPECT_EQ(text.out.find("Records: 0"), std::string::npos) << text.out;  // no empty list in its place
+      EXPECT_EQ(text.err.find("未找到QQ本地帐号"), std::string::npos) << text.err;
+
+      const Outcome json = Velmora({"analyse", backup.string(), "qq", "--account", "0", "--json"});
+      ASSERT_EQ(json.status, 0) << json.err;
+      const auto chosen = nlohmann::json::parse(json.out);
+      EXPECT_EQ(chosen["chatsEncrypted"], c.nt);
+      EXPECT_EQ(chosen["notice"], c.nt ? kNotice : "");
+      EXPECT_EQ(chosen["groups"].size(), c.older ? 1u : 0u);
+
+      const fs::path out = temp_.Path() / ("qq-nt-out" + std::to_string(n));
+      const Outcome recovered = Velmora({"recover", backup.string(), "qq", "--account", "0", "--out", out.string()});
+      EXPECT_EQ(recovered.status, 0) << recovered.err;
+      EXPECT_EQ(recovered.err.find(kNotice) != std::string::npos, c.nt) << recovered.err;
+      EXPECT_EQ(recovered.err.find("nothing to recover"), std::string::npos) << recovered.err;
+      if (c.older) {
+        ASSERT_FALSE(recovered.out.empty());
+        EXPECT_TRUE(fs::exists(recovered.out.substr(0, recovered.out.size() - 1)));
+      } else {
+        EXPECT_EQ(recovered.out, "");
+        EXPECT_FALSE(fs::exists(out));  // no empty pages pretending to be a result
+      }
+    }
+  }
+}
+
+TEST_F(CliTest, QqAccountListTellsWhichAccountIsEncrypted) {
+  const fs::path backup = temp_.Path() / "qq-two";
+  sample::SampleBackupBuilder builder;
+  builder.AddFile(sample::kQqAppDomain, "Documents/QQAccountsManager", sample::QqAccountsArchive({{"284655012", "小雨"}}));
+  sample::AddQqAccountFiles(builder, sample::kQqAppDomain, "284655012", sample::QqMessageDbSql());
+  sample::AddQqNtAccountFiles(builder, sample::kQqNtSampleHash);  // not below the account's folder: not tied
+  builder.Write(backup, sample::BackupMode::kManifestDb);
+
+  const Outcome text = Velmora({"analyse", backup.string(), "qq"});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("0  284655012  小雨  284655012\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(std::string("1  nt_qq_") + sample::kQqNtSampleHash + "  " + sample::kQqNtSampleHash +
+                          "    此QQ版本的聊天记录已加密，无法从备份中读取\n"),
+            std::string::npos)
+      << text.out;
+  const Outcome json = Velmora({"analyse", backup.string(), "qq", "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto accounts = nlohmann::json::parse(json.out)["accounts"];
+  ASSERT_EQ(accounts.size(), 2u);
+  EXPECT_EQ(accounts[0]["chatsEncrypted"], false);
+  EXPECT_EQ(accounts[0]["notice"], "");
+  EXPECT_EQ(accounts[1]["chatsEncrypted"], true);
+  EXPECT_EQ(accounts[1]["qqNumber"], "");
+  EXPECT_EQ(accounts[1]["notice"], "此QQ版本的聊天记录已加密，无法从备份中读取");
 }
 
 // The default catalogue roots of these runs are empty folders of the test,

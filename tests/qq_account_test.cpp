@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -388,6 +389,157 @@ TEST(FindLocalUsers, FolderWithOnlyAMessageDatabaseGetsTheUnknownAccount) {
   // Outside folder mode a stray QQ.db makes no account.
   QqBackup manifest(builder, BackupMode::kManifestDb);
   EXPECT_EQ(manifest.Find(), 0);
+}
+
+// --- current builds ("QQ NT") --------------------------------------------
+
+constexpr char kOwner[] = "284655012";
+constexpr char kPeer[] = "315720468";
+constexpr char kHash[] = "5f1c0a9e7d3b46e2a8c4f06b19d7e352";
+// Where the one tie read here puts an NT folder: below the account's own.
+const std::string kTiedFolder = sample::QqNtFolderOfAccount(kOwner);
+
+// The archive naming kOwner, and its older QQ.db with one message.
+void AddOlderAccount(sample::SampleBackupBuilder& builder) {
+  builder.AddFile(kQq, "Documents/QQAccountsManager", sample::QqAccountsArchive({{kOwner, "小雨"}}));
+  std::string sql = sample::QqMessageDbSql() + sample::QqC2cTableSql(kPeer);
+  sql += sample::InsertQqC2cSql(kPeer, {1, kPeer, 1600000000, 0, 1, "旧版本的消息", kPeer});
+  sample::AddQqAccountFiles(builder, kQq, kOwner, sql);
+}
+
+std::size_t MessageCount(const CQqLocalUser& account) {
+  std::size_t count = account.items.size();
+  for (const auto& contact : account.contacts) count += contact->items.size();
+  return count;
+}
+
+struct NtAccount {
+  std::string userName;
+  std::string displayName;
+  std::string uin;
+  bool encrypted;
+  std::string notice;
+  std::size_t messages;
+};
+
+struct NtCase {
+  const char* name;
+  std::function<void(sample::SampleBackupBuilder&)> build;
+  std::vector<NtAccount> accounts;  // none: no account, and the message that says so
+};
+
+class QqNtTest : public ::testing::TestWithParam<BackupMode> {};
+
+TEST_P(QqNtTest, ListsAndMarksAccountsOfCurrentBuilds) {
+  const std::string encrypted = chat::kQqEncryptedChatsText;
+  const std::string notRead = chat::kQqNtChatsNotReadText;
+  const std::string ntName = std::string("nt_qq_") + kHash;
+  const std::vector<NtCase> cases = {
+      {"NT only",
+       [](auto& b) { sample::AddQqNtAccountFiles(b, kHash); },
+       {{ntName, kHash, "", true, encrypted, 0}}},
+      {"NT with the app's plain header",
+       [](auto& b) { sample::AddQqNtAccountFiles(b, kHash, sample::QqNtMessageDb(3, 1024)); },
+       {{ntName, kHash, "", true, encrypted, 0}}},
+      {"NT and the older QQ.db of the same account",
+       [](auto& b) {
+         AddOlderAccount(b);
+         sample::AddQqNtAccountFiles(b, kHash, sample::QqNtMessageDb(), kTiedFolder);
+       },
+       {{kOwner, "小雨", kOwner, true, encrypted, 1}}},
+      {"older QQ.db only", [](auto& b) { AddOlderAccount(b); }, {{kOwner, "小雨", kOwner, false, "", 1}}},
+      {"NT beside an account its path does not name",
+       [](auto& b) {
+         AddOlderAccount(b);
+         sample::AddQqNtAccountFiles(b, kHash);
+       },
+       {{kOwner, "小雨", kOwner, false, "", 1}, {ntName, kHash, "", true, encrypted, 0}}},
+      {"a longer number is another account's folder",
+       [](auto& b) {
+         AddOlderAccount(b);
+         sample::AddQqNtAccountFiles(b, kHash, sample::QqNtMessageDb(), "Documents/contents/1284655012/nt_db");
+       },
+       {{kOwner, "小雨", kOwner, false, "", 1}, {ntName, kHash, "", true, encrypted, 0}}},
+      {"a plain SQLite nt_msg.db",
+       [](auto& b) { sample::AddQqNtAccountFiles(b, kHash, sample::SqliteFile("CREATE TABLE t(x);").DatabaseBytes()); },
+       {{ntName, kHash, "", false, notRead, 0}}},
+      {"too short to tell",
+       [](auto& b) { sample::AddQqNtAccountFiles(b, kHash, {'S', 'Q', 'L', 'i', 't', 'e'}); },
+       {{ntName, kHash, "", false, notRead, 0}}},
+      {"one account per hash",
+       [](auto& b) {
+         sample::AddQqNtAccountFiles(b, kHash);
+         sample::AddQqNtAccountFiles(b, kHash, sample::QqNtMessageDb(), "Library/Caches/nt_db");
+       },
+       {{ntName, kHash, "", true, encrypted, 0}}},
+      {"names that only look alike",
+       [](auto& b) {
+         const std::vector<std::uint8_t> noise = sample::QqNtMessageDb(1);
+         b.AddFile(kQq, "Documents/QQNT/DB/nt_db/nt_qq_/nt_msg.db", noise);
+         b.AddFile(kQq, "Documents/QQNT/DB/nt_db/other/nt_msg.db", noise);
+         b.AddFile(kQq, "Documents/QQNT/DB/nt_db/nt_qq_abc/nt_msg.db-wal", noise);
+         b.AddFile(kQq, "Documents/QQNT/DB/nt_db/nt_qq_abc/ntXmsg.db", noise);
+         b.AddFile(kQq, "Documents/QQNT/DB/nt_db/nt_qq_abc/guild_msg.db", noise);
+       },
+       {}},
+  };
+  for (const NtCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sample::SampleBackupBuilder builder;
+    c.build(builder);
+    QqBackup backup(builder, GetParam());
+    EXPECT_EQ(backup.Find(), c.accounts.empty() ? 0 : 1);
+    CLocalUserList& list = backup.List();
+    ASSERT_EQ(list.AnalyseQqUsers(), 1);
+    EXPECT_EQ(backup.Messages(),
+              c.accounts.empty() ? std::vector<std::string>{chat::kNoQqAccountText} : std::vector<std::string>{});
+    ASSERT_EQ(list.qqUsers.size(), c.accounts.size());
+    for (int analysis = 0; analysis < 2; ++analysis) {
+      for (std::size_t i = 0; i < c.accounts.size(); ++i) {
+        const NtAccount& expected = c.accounts[i];
+        const CQqLocalUser& account = *list.qqUsers[i];
+        SCOPED_TRACE(expected.userName);
+        EXPECT_EQ(account.userName, expected.userName);
+        EXPECT_EQ(account.DisplayName(), expected.displayName);
+        EXPECT_EQ(account.uin, expected.uin);
+        EXPECT_EQ(account.chatsEncrypted, expected.encrypted);
+        EXPECT_EQ(account.ChatsNotice(), expected.notice);
+        EXPECT_EQ(account.ntMessageDb.empty(), expected.notice.empty());
+        EXPECT_EQ(MessageCount(account), expected.messages);
+        EXPECT_EQ(account.index, static_cast<std::int32_t>(i));
+      }
+      // A second analysis reads the databases again; what was found stays.
+      list.qqAnalysedAt = 0;
+      list.AnalyseQqUsers();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, QqNtTest,
+                         ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
+                         [](const auto& param) {
+                           switch (param.param) {
+                             case BackupMode::kManifestDb: return std::string("ManifestDb");
+                             case BackupMode::kManifestMbdb: return std::string("Mbdb");
+                             default: return std::string("Folder");
+                           }
+                         });
+
+TEST(QqNt, FolderWithALooseQqDbAndAnNtFolderListsBoth) {
+  const std::string peer = kPeer;
+  std::string sql = sample::QqMessageDbSql() + sample::QqC2cTableSql(peer);
+  sql += sample::InsertQqC2cSql(peer, {1, peer, 1600000000, 0, 1, "你好", peer});
+  sample::SampleBackupBuilder builder;
+  builder.AddDatabase(kQq, "QQ.db", sample::SqliteFile(sql));
+  sample::AddQqNtAccountFiles(builder, kHash);
+  QqBackup backup(builder, BackupMode::kFolder);
+  CLocalUserList& list = backup.Analysed();
+  ASSERT_EQ(list.qqUsers.size(), 2u);
+  EXPECT_EQ(list.qqUsers[0]->uin, "本地登录未知用户");
+  EXPECT_EQ(MessageCount(*list.qqUsers[0]), 1u);
+  EXPECT_FALSE(list.qqUsers[0]->chatsEncrypted);
+  EXPECT_EQ(list.qqUsers[1]->DisplayName(), kHash);
+  EXPECT_TRUE(list.qqUsers[1]->chatsEncrypted);
 }
 
 // --- nickname files -------------------------------------------------------
