@@ -429,6 +429,7 @@ void CLocalUserList::FinishWxAccount(std::size_t accountIndex) {
       if (account.contacts[i]->ftsTableId >= 0) LoadContactMessages(account, i, kWxIndexTable);
       db::ReportProgress(progress, true, 0.3f * share / static_cast<float>(account.contacts.size()));
     }
+    RecoverDeletedMessages(account);
   }
   ReadSessionFiles(account);
   db::ReportProgress(progress, true, 0.1f * share);

@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
 #include <optional>
+#include <unordered_set>
+#include <array>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +19,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "db/undark/layouts.h"
 #include "readers/table_rows.h"
 
 namespace chat {
@@ -455,6 +461,173 @@ std::string EscapedText(const std::string& text) {
   return html;
 }
 
+// --- deleted rows of the message databases --------------------------------
+
+// The nine columns of a message table, by name; the positions a file's own
+// table puts them at.
+constexpr std::array<std::string_view, kChatColumns> kChatColumnNames = {
+    "TableVer", "MesLocalID", "MesSvrID", "CreateTime", "Message", "Status", "ImgStatus", "Type", "Des"};
+enum ChatColumn { kTableVer, kMesLocalId, kMesSvrId, kCreateTime, kMessage, kStatus, kImgStatus, kType, kDes };
+using ChatPositions = std::array<std::size_t, kChatColumns>;
+
+// Where each named column sits in names; none unless all nine are there and
+// nothing else.
+std::optional<ChatPositions> ChatPositionsOf(const std::vector<std::string>& names) {
+  if (names.size() != kChatColumns) return std::nullopt;
+  ChatPositions positions{};
+  for (std::size_t c = 0; c < kChatColumns; ++c) {
+    const auto at = std::find(names.begin(), names.end(), kChatColumnNames[c]);
+    if (at == names.end()) return std::nullopt;
+    positions[c] = static_cast<std::size_t>(at - names.begin());
+  }
+  return positions;
+}
+
+// The column orders of the message tables in reader's file, each with the
+// tables that have it; a table of another shape is in none. With no message
+// table left, the order the app declares, for the rows of free pages.
+std::map<ChatPositions, std::set<std::string>> ChatOrdersOf(CTencentWXDB& reader,
+                                                            const std::map<std::uint32_t, std::string>& owners) {
+  std::map<ChatPositions, std::set<std::string>> orders;
+  std::set<std::string> seen;
+  for (const auto& [page, table] : owners) {
+    if (!table.starts_with("Chat_") || !seen.insert(table).second) continue;
+    if (const auto positions = ChatPositionsOf(reader.ColumnNames(table))) orders[*positions].insert(table);
+  }
+  if (orders.empty()) orders[*ChatPositionsOf(std::vector<std::string>(kChatColumnNames.begin(), kChatColumnNames.end()))];
+  return orders;
+}
+
+// The layout of a message table's rows: CreateTime (a 4-byte time) starts
+// every attempt, MesLocalID is the INTEGER PRIMARY KEY; the app writes every
+// integer column, so a zero is serial type 8, never NULL.
+db::undark::Layout ChatRowLayout(const ChatPositions& at) {
+  using db::undark::SerialTypes;
+  const db::undark::Rule integer = SerialTypes({1, 2, 3, 4, 5, 6, 8, 9});
+  auto column = [&at](ChatColumn c) { return static_cast<int>(at[c]); };
+  db::undark::LayoutBuilder builder =
+      db::undark::LayoutBuilder::Anchored(kChatColumns, column(kCreateTime), {4}, integer);
+  builder.Column({column(kTableVer)}, SerialTypes({8, 9}))
+      .Column({column(kCreateTime)}, SerialTypes({4}))
+      .Column({column(kMessage)}, db::undark::kText | SerialTypes({0}))
+      .Column({column(kDes)}, SerialTypes({1, 8, 9}))
+      .PrimaryKey(column(kMesLocalId));
+  return builder.Build();
+}
+
+std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPositions& at, std::int32_t sourceDb) {
+  auto value = [&row, &at](ChatColumn c) -> const db::undark::UndarkValue& { return row[at[c]]; };
+  auto number = [&value](ChatColumn c) { return Low32(db::undark::UndarkValueToInt64(value(c))); };
+  auto m = std::make_unique<DBITEM_WxChat>();
+  m->tableVer = number(kTableVer);
+  std::int64_t localId = -1;
+  if (const std::string& id = value(kMesLocalId).text; !id.empty() && ParseDecimal(id, localId)) {
+    m->localId = Low32(localId);
+  }
+  m->mesSvrId = number(kMesSvrId);
+  m->createTime = number(kCreateTime);
+  m->text = db::undark::UndarkValueText(value(kMessage));
+  m->status = number(kStatus);
+  m->imgStatus = number(kImgStatus);
+  m->msgType = number(kType);
+  m->direction = number(kDes);
+  m->sourceDb = sourceDb;
+  m->deleted = 1;
+  return m;
+}
+
+std::size_t KeyHash(const std::string& key) { return std::hash<std::string>{}(key); }
+
+// "<time>/<text>" of a message made from the search index, as a recovered
+// row of it would give.
+std::string IndexMadeKey(std::int32_t createTime, std::string_view text) {
+  return std::to_string(createTime) + "/" + std::string(text);
+}
+
+std::string_view WithoutMemberPrefix(const std::string& text) {
+  const std::size_t end = text.find(kMemberPrefixEnd);
+  return end == std::string::npos ? std::string_view(text)
+                                  : std::string_view(text).substr(end + kMemberPrefixEnd.size());
+}
+
+// What a conversation holds, for telling a recovered row apart: the keys of
+// its messages read from the files, and its messages made from the index.
+struct KnownMessages {
+  std::unordered_set<std::size_t> sameKeys;
+  std::unordered_map<std::string, DBITEM_WxChat*> indexMade;
+};
+
+KnownMessages KnownMessagesOf(const DBITEM_WxFriend& contact) {
+  KnownMessages known;
+  for (db::BaseItem* item : contact.items) {
+    auto* m = static_cast<DBITEM_WxChat*>(item);
+    if (m->sourceDb >= 0) {
+      known.sameKeys.insert(KeyHash(SameMessageKey(*m)));
+    } else if (m->localId == -1 && m->indexRecord) {
+      known.indexMade.emplace(IndexMadeKey(m->createTime, m->indexRecord->text), m);
+    }
+  }
+  return known;
+}
+
+// A message made from the index, completed with the row recovered of it.
+void CompleteIndexMade(DBITEM_WxFriend& contact, DBITEM_WxChat& made, std::unique_ptr<DBITEM_WxChat> row) {
+  made.tableVer = row->tableVer;
+  made.mesSvrId = row->mesSvrId;
+  made.text = std::move(row->text);
+  made.status = row->status;
+  made.imgStatus = row->imgStatus;
+  made.msgType = row->msgType;
+  made.direction = row->direction;
+  made.sourceDb = row->sourceDb;
+  made.sender = nullptr;
+  AssignSender(contact, made);
+  if (made.sender == nullptr) made.sender = &contact;
+}
+
+// Files a recovered row into contact unless it repeats what contact holds.
+void FileRecoveredRow(DBITEM_WxFriend& contact, KnownMessages& known, std::unique_ptr<DBITEM_WxChat> m) {
+  if (!known.sameKeys.insert(KeyHash(SameMessageKey(*m))).second) return;
+  if (const auto made = known.indexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
+      made != known.indexMade.end()) {
+    CompleteIndexMade(contact, *made->second, std::move(m));
+    known.indexMade.erase(made);
+    return;
+  }
+  AttachMessage(contact, std::move(m));
+}
+
+// Rows of free pages: to the conversation that holds the same message from
+// elsewhere; a repeat of a message filed already is dropped; the rest go to
+// "未知好友_0" (the search index numbers its conversations from 1).
+void PlaceUnownedRows(CWxLocalUser& account, std::vector<std::unique_ptr<DBITEM_WxChat>>& rows,
+                      const std::function<KnownMessages&(DBITEM_WxFriend&)>& knownOf) {
+  std::unordered_map<std::size_t, DBITEM_WxFriend*> bySameKey;
+  std::unordered_map<std::string, DBITEM_WxFriend*> byIndexMade;
+  for (const auto& contact : account.contacts) {
+    KnownMessages& known = knownOf(*contact);
+    for (std::size_t key : known.sameKeys) bySameKey.emplace(key, contact.get());
+    for (const auto& [key, message] : known.indexMade) byIndexMade.emplace(key, contact.get());
+  }
+  DBITEM_WxFriend* unknown = nullptr;
+  for (auto& m : rows) {
+    if (bySameKey.contains(KeyHash(SameMessageKey(*m)))) continue;
+    DBITEM_WxFriend* contact = nullptr;
+    if (const auto made = byIndexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
+        made != byIndexMade.end()) {
+      contact = made->second;
+    } else {
+      if (unknown == nullptr) unknown = UnknownFriend(account, 0);
+      contact = unknown;
+    }
+    if (contact == nullptr) continue;
+    const std::size_t key = KeyHash(SameMessageKey(*m));
+    FileRecoveredRow(*contact, knownOf(*contact), std::move(m));
+    bySameKey.emplace(key, contact);
+  }
+  rows.clear();
+}
+
 }  // namespace
 
 const std::string& DBITEM_WxChat::ShownText() const {
@@ -469,14 +642,56 @@ std::string SameMessageKey(const DBITEM_WxChat& message) {
   const std::string_view text =
       prefixEnd == std::string::npos ? std::string_view(message.text)
                                      : std::string_view(message.text).substr(prefixEnd + kMemberPrefixEnd.size());
-  return "t" + std::to_string(message.createTime) + "/" + std::to_string(message.direction) + "/" +
-         std::to_string(message.msgType) + "/" + std::string(text);
+  // The type is left out: filing turns an emoji's type into kWxMsgEmoji.
+  return "t" + std::to_string(message.createTime) + "/" + std::to_string(message.direction) + "/" + std::string(text);
 }
 
 std::int64_t MessageKey(const DBITEM_WxChat& message) {
   if (message.localId != -1) return KeyOf(message.localId, 0);
   if (message.indexRecord) return KeyOf(message.indexRecord->localId, message.indexRecord->createTime);
   return 0;
+}
+
+void RecoverDeletedMessages(CWxLocalUser& account) {
+  std::unordered_map<std::string, DBITEM_WxFriend*> byTable;
+  for (const auto& contact : account.contacts) {
+    if (!contact->userMd5.empty()) byTable.emplace("Chat_" + contact->userMd5, contact.get());
+  }
+  std::unordered_map<DBITEM_WxFriend*, KnownMessages> known;
+  const std::function<KnownMessages&(DBITEM_WxFriend&)> knownOf = [&known](DBITEM_WxFriend& contact) -> KnownMessages& {
+    auto found = known.find(&contact);
+    if (found == known.end()) found = known.emplace(&contact, KnownMessagesOf(contact)).first;
+    return found->second;
+  };
+  std::vector<std::unique_ptr<DBITEM_WxChat>> unowned;
+  for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
+    CTencentWXDB& reader = *account.messageDbs[file];
+    const std::map<std::uint32_t, std::string> owners = reader.PageOwners();
+    const auto sourceDb = static_cast<std::int32_t>(file);
+    const auto orders = ChatOrdersOf(reader, owners);
+    // Free pages tell no order: the app's declared one reads them when a
+    // table of the file has it, else the file's first.
+    const auto declared = ChatPositionsOf(std::vector<std::string>(kChatColumnNames.begin(), kChatColumnNames.end()));
+    const ChatPositions freePagesOrder = orders.contains(*declared) ? *declared : orders.begin()->first;
+    // One scan per column order: a row read in another table's order is junk.
+    for (const auto& [positions, tables] : orders) {
+      const bool takesFreePages = positions == freePagesOrder;
+      readers::ScanRows(reader, ChatRowLayout(positions), [&](UndarkRow& row, std::uint32_t page) {
+        if (row.size() != kChatColumns) return;
+        const auto owner = owners.find(page);
+        if (owner == owners.end()) {
+          if (takesFreePages) unowned.push_back(MessageOfRow(row, positions, sourceDb));
+          return;
+        }
+        // A page of another table, of another order, or of a conversation
+        // no contact names.
+        const auto contact = byTable.find(owner->second);
+        if (contact == byTable.end() || !tables.contains(owner->second)) return;
+        FileRecoveredRow(*contact->second, knownOf(*contact->second), MessageOfRow(row, positions, sourceDb));
+      });
+    }
+  }
+  if (!unowned.empty()) PlaceUnownedRows(account, unowned, knownOf);
 }
 
 void ParseWxDatabaseRow(CTencentWXDB& reader, int tableKind, std::unique_ptr<db::BaseItem>& out,
@@ -544,6 +759,15 @@ int AttachIndexRecord(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxBakChat
     return 1;
   }
   if (MessageUnder(contact, KeyOf(record->localId, record->createTime)) != nullptr) return 0;
+  // A message recovered from a message file whose cell no longer tells its
+  // local ID is the index row's message when text and time agree.
+  if (const auto found = contact.messagesByText.find(record->text); found != contact.messagesByText.end()) {
+    auto* m = static_cast<DBITEM_WxChat*>(found->second);
+    if (m->localId == -1 && m->sourceDb >= 0 && m->createTime == record->createTime && !m->indexRecord) {
+      m->indexRecord = std::move(record);
+      return 1;
+    }
+  }
   auto m = std::make_unique<DBITEM_WxChat>();
   m->createTime = record->createTime;
   m->deleted = 1;

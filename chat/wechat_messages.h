@@ -134,12 +134,22 @@ inline constexpr int kWxIndexTable = 2;
 int LoadContactMessages(CWxLocalUser& account, std::size_t contactIndex, int table);
 
 // What makes two rows of message tables one message: the server's ID with
-// the time when the server gave one, else the time, direction, type and
-// text (after a room member's "name:\n" prefix, so that a row and the
+// the time when the server gave one, else the time, direction and text (after a room member's "name:\n" prefix, so that a row and the
 // message filed from it agree). Rows of one table are never taken for each
 // other this way: only a row of another file, or one recovered from deleted
 // data, repeats one.
 std::string SameMessageKey(const DBITEM_WxChat& message);
+
+// The message of every row left in the account's message databases that is
+// not among the live messages (deleted rows, free pages, older copies of
+// rows), read with a layout made from the files' own Chat_<md5> columns. A
+// row goes to the conversation whose table owns the page it was found in;
+// a row of a free page to the conversation that holds the same message from
+// elsewhere (the search index), else to "未知好友_0". A row that repeats a
+// message (SameMessageKey) is dropped; one that repeats a message made from
+// the search index completes it. Recovered messages are deleted; their
+// localId is the row's when the cell still tells it, else -1.
+void RecoverDeletedMessages(CWxLocalUser& account);
 
 // Files message into contact's conversation: sets time, the sender (by the
 // message's direction, the contact's kind and a room member's "name:\n"
@@ -151,7 +161,9 @@ std::string SameMessageKey(const DBITEM_WxChat& message);
 void AttachMessage(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxChat> message);
 
 // Ties a search-index record to contact's conversation: to the live message
-// of its local ID and time, or as a new deleted message. Returns 1 when it
+// of its local ID and time, to a message recovered from a message file
+// without its local ID whose text and time are the record's, or as a new
+// deleted message. Returns 1 when it
 // took record (emptied), 0 when the message has one already or a message
 // with the record's key exists (the caller keeps and frees record).
 int AttachIndexRecord(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxBakChatContent>& record);

@@ -10,6 +10,12 @@ bool ScanRows(db::CDbSqlite& reader, int layout, int expectedColumns, const db::
   return scanned.Ok();
 }
 
+bool ScanRows(db::CDbSqlite& reader, const db::undark::Layout& layout, const db::undark::UndarkPlacedRowSink& sink) {
+  const base::Status scanned = db::undark::UndarkScan(reader.DbPath(), layout, sink);
+  reader.NoteProblem(scanned);
+  return scanned.Ok();
+}
+
 bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, int liveColumns,
                    std::span<const RecoveredColumn> columns, const db::undark::UndarkRowSink& sink) {
   if (liveColumns <= 0) return false;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "db/db_sqlite.h"
+#include "db/undark/layouts.h"
 #include "db/undark/undark.h"
 
 namespace readers {
@@ -25,6 +26,10 @@ struct RecoveredColumn {
 // db::undark::UndarkScan takes it. A scan that cannot run (the file gone,
 // not a database) is kept among reader's problems. Returns whether it ran.
 bool ScanRows(db::CDbSqlite& reader, int layout, int expectedColumns, const db::undark::UndarkRowSink& sink);
+
+// The same with a layout the reader built from its table's live shape; sink
+// also learns the page each row was found in.
+bool ScanRows(db::CDbSqlite& reader, const db::undark::Layout& layout, const db::undark::UndarkPlacedRowSink& sink);
 
 // Hands sink every row of layout in reader's database file that has exactly
 // liveColumns values (the live table's column count, as LoadTable gave it),

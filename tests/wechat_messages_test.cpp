@@ -119,7 +119,9 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
                                  {"<msg><img length=\"1024\" /></msg>", kWang, 0, 3, 1600000120},
                                  {MessageAt(wang, 3).text, kWang, 0, chat::kWxMsgEmoji, 1600000180},
                                  {"<msg><img length=\"2048\" /></msg>", kWang, 0, 3, 1600000240},
-                                 {"那就早上八点见", kWang, 1, -1, 1600000300},  // only in the search index
+                                 // Deleted: the index keeps its text, the message file's free
+                                 // space its row (who sent it, its type).
+                                 {"那就早上八点见", kMe, 1, 1, 1600000300},
                                  {"明天见！", kWang, 1, -1, 1600000400},      // the session file's new last text
                              });
     const DBITEM_WxChat& first = MessageAt(wang, 0);
@@ -134,7 +136,9 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
     EXPECT_EQ(MessageAt(wang, 2).mediaPath, picture[0]);
     EXPECT_EQ(MessageAt(wang, 4).mediaPath, "");  // no file for message 5
     EXPECT_EQ(MessageAt(wang, 3).mediaPath, "http://emoji.qpic.cn/wx_emoji/velmora/0");
-    EXPECT_EQ(MessageAt(wang, 5).text, "");
+    EXPECT_EQ(MessageAt(wang, 5).text, "那就早上八点见");
+    EXPECT_EQ(MessageAt(wang, 5).sourceDb, 0);
+    ASSERT_NE(MessageAt(wang, 5).indexRecord, nullptr);
     EXPECT_EQ(MessageAt(wang, 5).localId, -1);
     EXPECT_EQ(chat::MessageKey(MessageAt(wang, 5)), (std::int64_t{6} << 32) + 1600000300);
     ASSERT_NE(wang.sessionItem, nullptr);

@@ -382,6 +382,10 @@ class Scanner {
     // checked: the byte before it must be the header size, or the end of
     // the free block header SQLite wrote over the cell's start.
     if (anchor == 0 && !HeaderStartBefore(column0, h) && !FreeBlockHeaderBefore(column0, h)) return false;
+    // An overwritten column 0 is the last byte of that free block header;
+    // without one there, column 0 is a byte of a live record that its rule
+    // does not allow (a row of another shape, read from the wrong place).
+    if (column0Overwritten && !FreeBlockHeaderBefore(column0 + 1, h)) return false;
     anchoredRowId_ = column0Overwritten ? std::nullopt : RowIdFromCellStart(column0, h, bodyOffset);
     ProduceRow(h, last, 0, column0 - 1);
     resume = ResumeAfter(h, last);
@@ -411,12 +415,12 @@ class Scanner {
     return std::nullopt;
   }
 
-  // Whether the four bytes before column 0 read as a free block's header
+  // Whether the four bytes before blockEnd read as a free block's header
   // (next offset, size; big-endian, offsets within the page) that covers
   // the record header and lies inside its page.
-  bool FreeBlockHeaderBefore(std::size_t column0, std::size_t headerEnd) const {
-    if (column0 < 4) return false;
-    const std::size_t block = column0 - 4;
+  bool FreeBlockHeaderBefore(std::size_t blockEnd, std::size_t headerEnd) const {
+    if (blockEnd < 4) return false;
+    const std::size_t block = blockEnd - 4;
     const std::size_t inPage = block % pageSize_;
     const std::size_t next = BigEndian16(image_.data() + block);
     const std::size_t size = BigEndian16(image_.data() + block + 2);
