@@ -2,6 +2,10 @@
 // shows what velmora finds in each.
 
 #include <iostream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/output.h"
@@ -14,6 +18,27 @@ namespace {
 struct DemoOptions {
   std::string out;
 };
+
+// Analyses category (of account, when given) showing its first records,
+// then recovers it into out.
+int ShowCategory(const std::string& backup, const std::string& out, const char* category, std::optional<int> account) {
+  const std::string accountOption = account ? " --account " + std::to_string(*account) : "";
+  std::cout << "\n$ velmora analyse " << backup << " " << category << accountOption << " --first 5\n" << std::flush;
+  AnalyseOptions analyse;
+  analyse.backup = backup;
+  analyse.category = category;
+  analyse.first = 5;
+  if (account) analyse.account = *account;
+  int status = RunAnalyse(analyse);
+  std::cout << "\n$ velmora recover " << backup << " " << category << accountOption << " --out " << out << "\n"
+            << std::flush;
+  RecoverOptions recover;
+  recover.backup = backup;
+  recover.category = category;
+  recover.out = out;
+  if (account) recover.account = *account;
+  return std::max(status, RunRecover(recover));
+}
 
 int RunDemo(const DemoOptions& options) {
   std::optional<platform::TempFolder> temporary;
@@ -47,40 +72,25 @@ int RunDemo(const DemoOptions& options) {
   const std::string backup = (root / "manifest-db").string();
   const std::string out = (root / "recovered").string();
   for (const char* category : {"contacts", "messages", "calls", "safari", "notes", "calendar", "reminders",
-                               "voice-memos", "whatsapp", "wechat-contacts", "wechat", "photos", "videos",
-                               "message-attachments", "wechat-attachments", "whatsapp-files"}) {
-    std::cout << "\n$ velmora analyse " << backup << " " << category << " --first 5\n" << std::flush;
-    AnalyseOptions analyse;
-    analyse.backup = backup;
-    analyse.category = category;
-    analyse.first = 5;
-    status = std::max(status, RunAnalyse(analyse));
-    std::cout << "\n$ velmora recover " << backup << " " << category << " --out " << out << "\n" << std::flush;
-    RecoverOptions recover;
-    recover.backup = backup;
-    recover.category = category;
-    recover.out = out;
-    status = std::max(status, RunRecover(recover));
+                               "voice-memos", "whatsapp", "photos", "videos", "message-attachments",
+                               "whatsapp-files"}) {
+    status = std::max(status, ShowCategory(backup, out, category, std::nullopt));
   }
-  // The phone has a QQ and a TIM account: the first analysis lists them,
-  // the next ones read the first.
-  std::cout << "\n$ velmora analyse " << backup << " qq\n" << std::flush;
-  AnalyseOptions accounts;
-  accounts.backup = backup;
-  accounts.category = "qq";
-  status = std::max(status, RunAnalyse(accounts));
-  std::cout << "\n$ velmora analyse " << backup << " qq --account 0 --first 5\n" << std::flush;
-  AnalyseOptions qq = accounts;
-  qq.account = 0;
-  qq.first = 5;
-  status = std::max(status, RunAnalyse(qq));
-  std::cout << "\n$ velmora recover " << backup << " qq --account 0 --out " << out << "\n" << std::flush;
-  RecoverOptions recoverQq;
-  recoverQq.backup = backup;
-  recoverQq.category = "qq";
-  recoverQq.account = 0;
-  recoverQq.out = out;
-  status = std::max(status, RunRecover(recoverQq));
+  // The chat apps keep one set of data per account: the first analysis
+  // lists the accounts, the next ones read one each. The phone has two
+  // WeChat accounts (the second kept as current builds keep it, its chats in
+  // message_<n>.sqlite), and a QQ, a TIM and a current QQ account (its chats
+  // encrypted).
+  const std::vector<std::pair<const char*, std::vector<int>>> chatApps = {
+      {"wechat-contacts", {0}}, {"wechat", {0, 1}}, {"wechat-attachments", {0}}, {"qq", {0, 2}}};
+  for (const auto& [category, shown] : chatApps) {
+    std::cout << "\n$ velmora analyse " << backup << " " << category << "\n" << std::flush;
+    AnalyseOptions accounts;
+    accounts.backup = backup;
+    accounts.category = category;
+    status = std::max(status, RunAnalyse(accounts));
+    for (int account : shown) status = std::max(status, ShowCategory(backup, out, category, account));
+  }
   std::cout << "\nThe recovered tables and pages are below " << out
             << (options.out.empty() ? " (a temporary folder, removed now; keep it with --out DIR)" : "") << "\n";
   return status;

@@ -18,6 +18,7 @@
 #include "testing/sample_reminders.h"
 #include "testing/sample_voice_memos.h"
 #include "testing/sample_wechat.h"
+#include "testing/sample_wechat_split.h"
 #include "testing/sample_whatsapp.h"
 
 namespace sample {
@@ -365,7 +366,11 @@ SampleBackupBuilder AppsDemoBackup() {
   AddVoiceMemosApp(builder);
   AddWhatsAppApp(builder);
   AddWeChatApp(builder);
+  // A second account as current builds keep it (chats in message_<n>.sqlite).
+  AddWeChatSplitAccount(builder);
   AddQqApp(builder);
+  // A current QQ build whose chats are encrypted.
+  AddQqNtAccountFiles(builder, kQqNtSampleHash);
   AddCameraRollIos17(builder);
   AddAppAttachmentFiles(builder);
   return builder;

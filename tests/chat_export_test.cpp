@@ -174,62 +174,69 @@ class DemoBackupTest : public ::testing::TestWithParam<BackupMode> {
 };
 
 TEST_P(DemoBackupTest, WeChatChatsAreListedAndWrittenAsASite) {
-  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryWeChat, index_, reader_, nullptr), recovery::kAnalysisListed);
-  const auto list = reader_->ResultList();
-  ASSERT_GE(list.size(), 2u);
-  std::size_t messages = 0;
-  std::size_t deleted = 0;
-  std::size_t pictures = 0;
-  bool room = false;
-  for (const db::BaseItem* record : list) {
-    const auto& conversation = *static_cast<const chat::DBITEM_WxFriend*>(record);
-    room = room || conversation.kind == chat::kWxKindChatRoom;
-    ASSERT_FALSE(conversation.items.empty()) << conversation.userName;
-    std::int32_t conversationDeleted = 0;
-    for (const db::BaseItem* item : conversation.items) {
-      const auto& message = *static_cast<const chat::DBITEM_WxChat*>(item);
-      EXPECT_NE(message.sender, nullptr) << conversation.userName << ": " << message.ShownText();
-      ++messages;
-      conversationDeleted += message.deleted;
-      const bool stored = !message.mediaPath.empty() && message.mediaPath.rfind("http", 0) != 0;
-      const bool media = message.msgType == chat::kWxMsgPicture || message.msgType == chat::kWxMsgVideo;
-      pictures += media && stored ? 1 : 0;
-    }
-    EXPECT_EQ(conversation.deletedCount, conversationDeleted) << conversation.userName;
-    deleted += static_cast<std::size_t>(conversationDeleted);
-  }
-  EXPECT_TRUE(room);
-  EXPECT_GT(deleted, 0u);
-  EXPECT_GT(pictures, 0u);
-
-  for (db::BaseItem* record : list) record->checked = 1;
-  fs::path written;
-  ASSERT_TRUE(recovery::RunRecovery(*reader_, list, temp_.Path() / "out", "Lin's iPhone", nullptr, written).Ok());
-  EXPECT_EQ(written.filename(), "微信聊天记录");
-  const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "微信聊天记录.csv"));
-  EXPECT_EQ(table.rfind(chat::kWxChatsCsvHeader, 0), 0u);
-  EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), messages + 1);
+  // Two accounts: the older layout (MM.sqlite) and the current one
+  // (message_<n>.sqlite).
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryWeChat, index_, reader_, nullptr), recovery::kAnalysisChooseAccount);
   const auto accounts = reader_->Accounts();
-  ASSERT_EQ(accounts.size(), 1u);
-  const fs::path site = written / "网页格式" / accounts[0].displayName;
-  EXPECT_TRUE(fs::exists(site / "全部微信聊天记录.html"));
-  EXPECT_TRUE(fs::exists(site / "assets" / "navigation.html"));
-  EXPECT_TRUE(fs::exists(site / "assets" / "js" / "page.js"));
-  const std::string navigation = ReadFile(site / "assets" / "navigation.html");
-  EXPECT_GT(static_cast<std::size_t>(std::count(navigation.begin(), navigation.end(), '\n')), list.size());
-  std::size_t pages = 0;
-  for (const auto& entry : fs::directory_iterator(site)) {
-    if (entry.is_directory() && entry.path().filename() != "assets") {
-      pages += CountFiles(entry.path(), entry.path().filename().string() + "的微信聊天记录.html");
+  ASSERT_EQ(accounts.size(), 2u);
+  for (std::size_t chosen = 0; chosen < accounts.size(); ++chosen) {
+    SCOPED_TRACE(accounts[chosen].userName);
+    reader_->ChooseAccount(chosen);
+    const auto list = reader_->ResultList();
+    ASSERT_GE(list.size(), 2u);
+    std::size_t messages = 0;
+    std::size_t deleted = 0;
+    std::size_t pictures = 0;
+    bool room = false;
+    for (const db::BaseItem* record : list) {
+      const auto& conversation = *static_cast<const chat::DBITEM_WxFriend*>(record);
+      room = room || conversation.kind == chat::kWxKindChatRoom;
+      ASSERT_FALSE(conversation.items.empty()) << conversation.userName;
+      std::int32_t conversationDeleted = 0;
+      for (const db::BaseItem* item : conversation.items) {
+        const auto& message = *static_cast<const chat::DBITEM_WxChat*>(item);
+        EXPECT_NE(message.sender, nullptr) << conversation.userName << ": " << message.ShownText();
+        ++messages;
+        conversationDeleted += message.deleted;
+        const bool stored = !message.mediaPath.empty() && message.mediaPath.rfind("http", 0) != 0;
+        const bool media = message.msgType == chat::kWxMsgPicture || message.msgType == chat::kWxMsgVideo;
+        pictures += media && stored ? 1 : 0;
+      }
+      EXPECT_EQ(conversation.deletedCount, conversationDeleted) << conversation.userName;
+      deleted += static_cast<std::size_t>(conversationDeleted);
     }
+    EXPECT_TRUE(room);
+    EXPECT_GT(deleted, 0u);
+    if (chosen == 0) EXPECT_GT(pictures, 0u);  // the second account's chats are texts
+
+    for (db::BaseItem* record : list) record->checked = 1;
+    fs::path written;
+    const fs::path out = temp_.Path() / ("out" + std::to_string(chosen));
+    ASSERT_TRUE(recovery::RunRecovery(*reader_, list, out, "Lin's iPhone", nullptr, written).Ok());
+    EXPECT_EQ(written.filename(), "微信聊天记录");
+    const std::string table = platform::Gb18030ToUtf8(ReadFile(written / "表格格式" / "微信聊天记录.csv"));
+    EXPECT_EQ(table.rfind(chat::kWxChatsCsvHeader, 0), 0u);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), messages + 1);
+    const fs::path site = written / "网页格式" / accounts[chosen].displayName;
+    EXPECT_TRUE(fs::exists(site / "全部微信聊天记录.html"));
+    EXPECT_TRUE(fs::exists(site / "assets" / "navigation.html"));
+    EXPECT_TRUE(fs::exists(site / "assets" / "js" / "page.js"));
+    const std::string navigation = ReadFile(site / "assets" / "navigation.html");
+    EXPECT_GT(static_cast<std::size_t>(std::count(navigation.begin(), navigation.end(), '\n')), list.size());
+    std::size_t pages = 0;
+    for (const auto& entry : fs::directory_iterator(site)) {
+      if (entry.is_directory() && entry.path().filename() != "assets") {
+        pages += CountFiles(entry.path(), entry.path().filename().string() + "的微信聊天记录.html");
+      }
+    }
+    EXPECT_EQ(pages, list.size());
+    EXPECT_EQ(CountFiles(written / "表格格式" / accounts[chosen].displayName, ""), list.size());
+    std::size_t copied = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(site)) {
+      copied += entry.is_regular_file() && entry.path().parent_path().filename() == "微信附件" ? 1 : 0;
+    }
+    EXPECT_EQ(copied, pictures);
   }
-  EXPECT_EQ(pages, list.size());
-  EXPECT_EQ(CountFiles(written / "表格格式" / accounts[0].displayName, ""), list.size());
-  std::size_t copied = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(site)) {
-    copied += entry.is_regular_file() && entry.path().parent_path().filename() == "微信附件" ? 1 : 0;
-  }
-  EXPECT_EQ(copied, pictures);
 }
 
 // The demo phone's QQ and TIM accounts in every backup form: the analysis
@@ -240,14 +247,15 @@ TEST_P(DemoBackupTest, QqAccountsAreChosenAndTheirChatsWrittenAsASite) {
   // A plain folder has no domains: TIM's files are not told from QQ's, so
   // only the QQ account is read there.
   const bool folderForm = GetParam() == BackupMode::kFolder;
-  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryQq, index_, reader_, nullptr),
-            folderForm ? recovery::kAnalysisListed : recovery::kAnalysisChooseAccount);
+  // The current QQ build's account comes last, its chats encrypted.
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryQq, index_, reader_, nullptr), recovery::kAnalysisChooseAccount);
   const auto accounts = reader_->Accounts();
-  ASSERT_EQ(accounts.size(), folderForm ? 1u : 2u);
+  ASSERT_EQ(accounts.size(), folderForm ? 2u : 3u);
   EXPECT_FALSE(accounts[0].userName.ends_with("(TIM)"));
   if (!folderForm) {
     EXPECT_EQ(accounts[1].userName, accounts[1].id + "(TIM)");
   }
+  for (std::size_t i = 0; i < accounts.size(); ++i) EXPECT_EQ(accounts[i].chatsEncrypted, i + 1 == accounts.size());
   for (std::size_t chosen = 0; chosen < accounts.size(); ++chosen) {
     reader_->ChooseAccount(chosen);
     for (const db::BaseItem* record : reader_->ResultList()) {

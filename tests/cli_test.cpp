@@ -375,7 +375,7 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   EXPECT_TRUE(chats["groups"][0]["records"][0].contains("isFromMe"));
   // WeChat: the account's conversations with their messages' senders,
   // directions, types and media.
-  const Outcome weChat = Velmora({"analyse", backup.string(), "wechat", "--json"});
+  const Outcome weChat = Velmora({"analyse", backup.string(), "wechat", "--account", "0", "--json"});
   ASSERT_EQ(weChat.status, 0) << weChat.err;
   const auto wxGroups = nlohmann::json::parse(weChat.out)["groups"];
   ASSERT_FALSE(wxGroups.empty());
@@ -393,12 +393,14 @@ TEST_F(CliTest, AnalyseAndRecoverTheAppsOfABackup) {
   }
   EXPECT_TRUE(sent);
   EXPECT_TRUE(picture);
-  // QQ: the phone has a QQ and a TIM account; the first one's chats.
+  // QQ: the phone has a QQ, a TIM and a current QQ account (its chats
+  // encrypted); the first one's chats.
   const Outcome qqAccounts = Velmora({"analyse", backup.string(), "qq", "--json"});
   ASSERT_EQ(qqAccounts.status, 0) << qqAccounts.err;
   const auto qqList = nlohmann::json::parse(qqAccounts.out)["accounts"];
-  ASSERT_EQ(qqList.size(), 2u);
+  ASSERT_EQ(qqList.size(), 3u);
   EXPECT_TRUE(qqList[1]["userName"].get<std::string>().ends_with("(TIM)"));
+  EXPECT_EQ(qqList[2]["chatsEncrypted"], true);
   EXPECT_TRUE(qqList[0].contains("qqNumber"));
   const Outcome qq = Velmora({"analyse", backup.string(), "qq", "--account", "0", "--json"});
   ASSERT_EQ(qq.status, 0) << qq.err;

@@ -22,6 +22,7 @@
 #include "testing/sample_backup.h"
 #include "testing/sample_wechat.h"
 #include "testing/sample_wechat_messages.h"
+#include "testing/sample_wechat_split.h"
 
 namespace {
 
@@ -201,6 +202,63 @@ TEST(WeChatMessages, ReadsTheDemoAccountInEveryBackupForm) {
     // The readers are closed at the end of the analysis.
     for (const auto& reader : me.messageDbs) EXPECT_EQ(reader->OpenCount(), 0);
   }
+}
+
+// --- an account whose chats are spread over message_<n>.sqlite ------------
+
+TEST(WeChatMessages, ReadsEveryMessageFileOfAnAccountOnce) {
+  sample::SampleBackupBuilder builder;
+  sample::AddWeChatSplitAccount(builder);
+  constexpr char kMe2[] = "wxid_velmora02";
+  struct Conversation {
+    const char* where;  // how the conversation's table is kept
+    const char* userName;
+    std::vector<ExpectedMessage> messages;
+  };
+  const std::vector<Conversation> conversations = {
+      {"begun in MM.sqlite, continued in message_1, one message in both, one deleted",
+       "wxid_lihua",
+       {{"新年快乐！", "wxid_lihua", 0, 1, 1580000000},
+        {"同乐同乐", kMe2, 0, 1, 1580000060},
+        {"最近好吗？", "wxid_lihua", 0, 1, 1700000000},
+        {"挺好的，你呢", kMe2, 0, 1, 1700000060},
+        {"周末一起吃饭吧，老地方见，不见不散", "wxid_lihua", 1, 1, 1700000120}}},
+      {"message_1 only", "wxid_zhaolei", {{"文件收到了", "wxid_zhaolei", 0, 1, 1700100000}, {"好的", kMe2, 0, 1, 1700100060}}},
+      {"a room in message_2, its newest row in the -wal, one deleted",
+       "30300303@chatroom",
+       {{"晚饭做好了", "wxid_mom", 0, 1, 1700200000},
+        {"马上回来", kMe2, 0, 1, 1700200060},
+        {"我晚点到，你们先吃，给我留点菜", "wxid_lihua", 1, 1, 1700200120}}},
+      {"a dropped table's row on a free page", "未知好友_0", {{"这个对话已经删除了", "未知好友_0", 1, 1, 1650000000}}},
+  };
+  for (const BackupMode mode : {BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    Analysed a(builder, mode);
+    ASSERT_EQ(a.Me().userName, kMe2);
+    ASSERT_EQ(a.Me().messageDbs.size(), 3u);  // MM.sqlite, message_1, message_2
+    for (const Conversation& conversation : conversations) {
+      SCOPED_TRACE(conversation.where);
+      ExpectConversation(a.Contact(conversation.userName), conversation.messages);
+    }
+    // The file each message was read from, MM.sqlite first.
+    const DBITEM_WxFriend& lihua = a.Contact("wxid_lihua");
+    EXPECT_EQ(MessageAt(lihua, 0).sourceDb, 0);
+    EXPECT_EQ(MessageAt(lihua, 1).sourceDb, 0);
+    EXPECT_EQ(MessageAt(lihua, 2).sourceDb, 1);
+    EXPECT_EQ(MessageAt(lihua, 4).sourceDb, 1);
+    EXPECT_EQ(MessageAt(a.Contact("30300303@chatroom"), 2).sourceDb, 2);
+    EXPECT_EQ(a.Contact("未知好友_0").kind, chat::kWxKindRecovered);
+  }
+}
+
+TEST(WxMessageFileNumber, TakesOnlyTheAppsFileNames) {
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"message_1.sqlite", 1},        {"message_12.sqlite", 12},     {"message_0.sqlite", 0},
+      {"message_.sqlite", -1},        {"message_1.sqlite-wal", -1},  {"message_1a.sqlite", -1},
+      {"message_1.sqlite.bak", -1},   {"Message_1.sqlite", -1},      {"MM.sqlite", -1},
+      {"message_1234567890.sqlite", -1},
+  };
+  for (const auto& [name, number] : cases) EXPECT_EQ(chat::WxMessageFileNumber(name), number) << name;
 }
 
 // --- column orders and damaged tables -------------------------------------
