@@ -4,15 +4,16 @@
 // in 20,000 chats (200 of them groups; a tenth of the messages then purged
 // with secure_delete off, one in a hundred moved to Recently Deleted), an
 // address book of 20,000 contacts whose numbers are the peers, and a WeChat account of 2,000 contacts (20 of
-// them chat rooms) with 500,000 messages and a search index holding a tenth
-// of them. Then, each in a process of its own so that peak memory is the
+// them chat rooms) with 500,000 messages spread over four message_<n>.sqlite
+// files (--wechat-files 0: all in the older MM.sqlite) and a search index
+// holding a tenth of them. Then, each in a process of its own so that peak memory is the
 // category's own, it analyses and recovers every record of the messages,
 // contacts and WeChat chats categories, printing the time and the peak
 // resident memory of each.
 //
 // Usage: analysis_bench [--messages N] [--conversations N] [--contacts N]
 //                       [--wechat-messages N] [--wechat-contacts N]
-//                       [--only CATEGORY] [FOLDER]
+//                       [--wechat-files N] [--only CATEGORY] [FOLDER]
 //        analysis_bench --run CATEGORY FOLDER   (one measured run; used by itself)
 
 #include <sqlite3.h>
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -214,13 +216,15 @@ void WriteAddressBook(const fs::path& path, int contacts) {
 
 // A WeChat account in a plain folder, where the app keeps it:
 // Documents/<md5>/ with the settings archive, DB/WCDB_Contact.sqlite,
-// DB/MM.sqlite (one message table per contact, messages spread evenly; a
+// the message tables (one per contact, messages spread evenly, in
+// DB/message_1.sqlite .. message_<files>.sqlite by contact as current builds
+// keep them, or all in DB/MM.sqlite as older ones did when files is 0; a
 // room's messages name their member first; every 20th a picture, with its
 // file in Img/<md5 of the contact>/) and
 // fts/fts_message.db (every tenth message in the search index; of those,
 // every tenth then deleted from its message table, so that only the index
 // tells it, and every twentieth index row deleted, left for the scan).
-void WriteWeChat(const fs::path& folder, int messages, int contacts) {
+void WriteWeChat(const fs::path& folder, int messages, int contacts, int files) {
   const sample::WxSettings settings = sample::WxSampleSettings();
   const fs::path account = folder / "Documents" / sample::WxUserMd5(settings.userName);
   sample::WriteBytes(account / "mmsetting.archive", sample::WxKeyedArchive(sample::WxSettingsObjects(settings)));
@@ -245,12 +249,20 @@ void WriteWeChat(const fs::path& folder, int messages, int contacts) {
     }
     db.Exec("COMMIT;");
   }
-  Database db(account / "DB" / "MM.sqlite");
-  db.Exec("BEGIN;");
+  std::vector<std::unique_ptr<Database>> messageFiles;
+  if (files == 0) messageFiles.push_back(std::make_unique<Database>(account / "DB" / "MM.sqlite"));
+  for (int f = 1; f <= files; ++f) {
+    messageFiles.push_back(std::make_unique<Database>(account / "DB" / ("message_" + std::to_string(f) + ".sqlite")));
+  }
+  auto fileOf = [&messageFiles](int contact) -> Database& {
+    return *messageFiles[static_cast<std::size_t>(contact) % messageFiles.size()];
+  };
+  for (auto& file : messageFiles) file->Exec("BEGIN;");
   static const char* const kTexts[] = {"好的，明天见", "在吗？", "会议改到下午三点了，记得带材料",
                                        "Running late, be there in 10", "收到，谢谢！", "晚上一起吃饭吗"};
   const int perContact = std::max(1, messages / std::max(1, contacts));
   for (int c = 0; c < contacts; ++c) {
+    Database& db = fileOf(c);
     const std::string table = "Chat_" + sample::WxUserMd5(names[static_cast<std::size_t>(c)]);
     db.Exec("CREATE TABLE " + table +
             " (TableVer integer default 1, MesLocalID integer primary key autoincrement, MesSvrID bigint default 0,"
@@ -279,13 +291,13 @@ void WriteWeChat(const fs::path& folder, int messages, int contacts) {
     }
     sqlite3_finalize(insert);
   }
-  db.Exec("COMMIT;");
+  for (auto& file : messageFiles) file->Exec("COMMIT;");
 
   Database index(account / "fts" / "fts_message.db");
   index.Exec(sample::WxIndexTablesSql(1));
   index.Exec("BEGIN;");
   for (int c = 0; c < contacts; ++c) index.Exec(sample::InsertWxIndexNameSql(c + 1, names[static_cast<std::size_t>(c)], 0));
-  std::string deletions;
+  std::vector<std::string> deletions(messageFiles.size());
   std::string indexDeletions;
   for (int c = 0; c < contacts; ++c) {
     const std::string table = "Chat_" + sample::WxUserMd5(names[static_cast<std::size_t>(c)]);
@@ -293,13 +305,13 @@ void WriteWeChat(const fs::path& folder, int messages, int contacts) {
       const int n = c * perContact + m;
       const sample::WxIndexContent row{0, c + 1, m, 1600000000LL + n * 60LL, std::string(kTexts[n % 6]) + " #" + std::to_string(n)};
       index.Exec(sample::InsertWxIndexContentSql(row));
-      if (m % 100 == 0) deletions += "DELETE FROM " + table + " WHERE MesLocalID=" + std::to_string(m) + ";";
+      if (m % 100 == 0) deletions[static_cast<std::size_t>(c) % messageFiles.size()] += "DELETE FROM " + table + " WHERE MesLocalID=" + std::to_string(m) + ";";
       if (m % 200 == 50) indexDeletions += sample::DeleteWxIndexContentSql(row);
     }
   }
   index.Exec("COMMIT;");
   index.Exec(indexDeletions);
-  db.Exec(deletions);
+  for (std::size_t f = 0; f < messageFiles.size(); ++f) messageFiles[f]->Exec(deletions[f]);
 }
 
 // One measured run: analyse and recover every record of a category.
@@ -344,6 +356,7 @@ int main(int argc, char** argv) {
     int contacts = 20000;
     int wechatMessages = 500000;
     int wechatContacts = 2000;
+    int wechatFiles = 4;
     std::string only;
     std::string folderArg;
     for (int i = 1; i < argc; ++i) {
@@ -354,12 +367,15 @@ int main(int argc, char** argv) {
       else if (arg == "--contacts" && i + 1 < argc) contacts = std::atoi(argv[++i]);
       else if (arg == "--wechat-messages" && i + 1 < argc) wechatMessages = std::atoi(argv[++i]);
       else if (arg == "--wechat-contacts" && i + 1 < argc) wechatContacts = std::atoi(argv[++i]);
+      else if (arg == "--wechat-files" && i + 1 < argc) wechatFiles = std::atoi(argv[++i]);
       else if (arg == "--only" && i + 1 < argc) only = argv[++i];
       else folderArg = arg;
     }
-    if (messages < 1 || conversations < 1 || contacts < 1 || wechatMessages < 1 || wechatContacts <= 20) {
+    if (messages < 1 || conversations < 1 || contacts < 1 || wechatMessages < 1 || wechatContacts <= 20 ||
+        wechatFiles < 0) {
       std::cerr << "usage: analysis_bench [--messages N] [--conversations N] [--contacts N] [--wechat-messages N]"
-                   " [--wechat-contacts N (over 20)] [--only messages|contacts|wechat] [FOLDER]\n";
+                   " [--wechat-contacts N (over 20)] [--wechat-files N (0: MM.sqlite)]"
+                   " [--only messages|contacts|wechat] [FOLDER]\n";
       return 2;
     }
     const auto wanted = [&only](const char* category) { return only.empty() || only == category; };
@@ -380,9 +396,10 @@ int main(int argc, char** argv) {
                   fs::file_size(folder / "Library/AddressBook/AddressBook.sqlitedb") / 1048576.0);
     }
     if (wanted("wechat")) {
-      WriteWeChat(folder, wechatMessages, wechatContacts);
-      std::printf("WeChat: %d messages of %d contacts (20 chat rooms); search index of every tenth\n", wechatMessages,
-                  wechatContacts);
+      WriteWeChat(folder, wechatMessages, wechatContacts, wechatFiles);
+      std::printf("WeChat: %d messages of %d contacts (20 chat rooms) in %s; search index of every tenth\n",
+                  wechatMessages, wechatContacts,
+                  wechatFiles == 0 ? "MM.sqlite" : (std::to_string(wechatFiles) + " message_<n>.sqlite files").c_str());
     }
     std::printf("built in %.1f s\n", std::chrono::duration<double>(Clock::now() - built).count());
     std::fflush(stdout);

@@ -666,7 +666,8 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
   std::vector<std::unique_ptr<DBITEM_WxChat>> unowned;
   for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
     CTencentWXDB& reader = *account.messageDbs[file];
-    const std::map<std::uint32_t, std::string> owners = reader.PageOwners();
+    std::set<std::uint32_t> interiorPages;
+    const std::map<std::uint32_t, std::string> owners = reader.PageOwners(&interiorPages);
     const auto sourceDb = static_cast<std::int32_t>(file);
     const auto orders = ChatOrdersOf(reader, owners);
     // Free pages tell no order: the app's declared one reads them when a
@@ -678,6 +679,9 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
       const bool takesFreePages = positions == freePagesOrder;
       readers::ScanRows(reader, ChatRowLayout(positions), [&](UndarkRow& row, std::uint32_t page) {
         if (row.size() != kChatColumns) return;
+        // An interior page holds the child pointers of its table (shaped
+        // like a row often enough) and leftovers of rows now live below it.
+        if (interiorPages.contains(page)) return;
         const auto owner = owners.find(page);
         if (owner == owners.end()) {
           if (takesFreePages) unowned.push_back(MessageOfRow(row, positions, sourceDb));

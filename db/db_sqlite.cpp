@@ -187,21 +187,28 @@ std::vector<std::string> CDbSqlite::ColumnNames(const std::string& table) {
   return names;
 }
 
-std::map<std::uint32_t, std::string> CDbSqlite::PageOwners() {
+std::map<std::uint32_t, std::string> CDbSqlite::PageOwners(std::set<std::uint32_t>* interiorPages) {
   std::map<std::uint32_t, std::string> owners;
+  if (interiorPages != nullptr) interiorPages->clear();
   if (openCount == 0 && Reopen() == 0) return owners;
   CppSQLite3Query query;
   try {
-    query = connection->ExecQuery("SELECT name, pageno FROM dbstat WHERE pagetype IN ('internal', 'leaf');");
+    query = connection->ExecQuery("SELECT name, pageno, pagetype FROM dbstat WHERE pagetype IN ('internal', 'leaf');");
     const int nameColumn = query.FieldIndex("name");
     const int pageColumn = query.FieldIndex("pageno");
+    const int typeColumn = query.FieldIndex("pagetype");
     for (; !query.Eof(); query.NextRow()) {
       const std::int64_t page = query.GetInt64Field(pageColumn);
-      if (page >= 1 && page <= std::int64_t{UINT32_MAX}) owners[static_cast<std::uint32_t>(page)] = FieldText(query, nameColumn);
+      if (page < 1 || page > std::int64_t{UINT32_MAX}) continue;
+      owners[static_cast<std::uint32_t>(page)] = FieldText(query, nameColumn);
+      if (interiorPages != nullptr && FieldText(query, typeColumn) == "internal") {
+        interiorPages->insert(static_cast<std::uint32_t>(page));
+      }
     }
   } catch (const CppSQLite3Exception& e) {
     lastError = e.ErrorMessage();
     owners.clear();
+    if (interiorPages != nullptr) interiorPages->clear();
   }
   query.Finalize();
   return owners;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,7 +102,10 @@ class CDbSqlite {
   // applied (from the working copy). The deleted-row scanner reads the main
   // file alone, so a page the log rewrote may hold other rows in the file,
   // and pages the log added lie past the file's end.
-  std::map<std::uint32_t, std::string> PageOwners();
+  // interiorPages, when given, receives the interior pages among them: their
+  // cells point at other pages, and what they hold besides is leftovers
+  // of cells moved down when the page split.
+  std::map<std::uint32_t, std::string> PageOwners(std::set<std::uint32_t>* interiorPages = nullptr);
   // Deletes the records in rows, closes the connection (a refusal is
   // swallowed), removes any working copy. A closed reader reopens on the next
   // Query or LoadTable.

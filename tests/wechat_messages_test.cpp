@@ -10,6 +10,7 @@
 #include <iterator>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -319,6 +320,44 @@ TEST(LoadContactMessages, ReadsBothOrdersAndSkipsMissingOrShortTables) {
   // Loading again appends the table's rows a second time.
   EXPECT_EQ(chat::LoadContactMessages(me, indexOf("wxid_a"), chat::kWxChatTable), 1);
   EXPECT_EQ(analysed.Contact("wxid_a").items.size(), 2u);
+}
+
+// A long conversation's table has interior pages, whose child pointers and
+// row ids read like rows often enough: every live message comes once, the
+// deleted rows SQLite left in the file come back, and nothing else does.
+// (Deleting the last rows of the last page rebalances it, which wipes two of
+// the thirty.)
+TEST(WeChatMessages, ALongConversationGivesItsDeletedRowsAndNoJunk) {
+  const std::string peer = "wxid_long";
+  const std::string md5 = chat::Md5Hex(peer);
+  std::string sql = sample::WxChatTableSql(md5, sample::WxChatOrder::kTableVerFirst);
+  constexpr int kMessages = 3000;
+  auto textOf = [](int n) { return "在吗？ #" + std::to_string(n); };
+  for (int n = 1; n <= kMessages; ++n) {
+    const sample::WxChatRow row{n, 1600000000 + n * 60LL, textOf(n), 1, n % 2, 6000000000000000000LL + n};
+    sql += sample::InsertWxChatSql(md5, row, sample::WxChatOrder::kTableVerFirst);
+  }
+  for (int n = 100; n <= kMessages; n += 100) sql += sample::DeleteWxChatSql(md5, n);
+  sample::SampleBackupBuilder builder;
+  const sample::WxSettings settings = sample::WxSampleSettings();
+  sample::AddWeChatAccount(builder, settings, FriendsSql({peer}));
+  builder.AddDatabase(sample::kWxDomain, "Documents/" + sample::WxUserMd5(settings.userName) + "/DB/message_1.sqlite",
+                      sample::SqliteFile(sql));
+  Analysed a(builder, BackupMode::kFolder);
+  const DBITEM_WxFriend& contact = a.Contact(peer);
+  std::set<int> seen;
+  int deleted = 0;
+  for (const db::BaseItem* item : contact.items) {
+    const auto& m = static_cast<const DBITEM_WxChat&>(*item);
+    const int n = static_cast<int>((m.createTime - 1600000000) / 60);
+    ASSERT_TRUE(n >= 1 && n <= kMessages && seen.insert(n).second) << "not a message, or twice: " << m.text;
+    EXPECT_EQ(m.text, textOf(n));
+    EXPECT_EQ(m.direction, n % 2);
+    EXPECT_EQ(m.deleted, n % 100 == 0 ? 1 : 0) << n;
+    deleted += m.deleted;
+  }
+  EXPECT_EQ(static_cast<int>(contact.items.size()) - deleted, kMessages - kMessages / 100);  // every live one
+  EXPECT_GE(deleted, kMessages / 100 - 2);
 }
 
 // --- senders ----------------------------------------------------------------
