@@ -66,6 +66,9 @@ class ChatPackageTest : public ::testing::Test {
   void SetUp() override {
     sample::SampleBackupBuilder first;
     first.AddText("AppDomain-com.tencent.xin", "Documents/MM.sqlite", "wechat one");
+    // Current builds keep the chats in message_<n>.sqlite, each with its log.
+    first.AddText("AppDomain-com.tencent.xin", "Documents/0123/DB/message_1.sqlite", "wechat message_1");
+    first.AddText("AppDomain-com.tencent.xin", "Documents/0123/DB/message_1.sqlite-wal", "wechat message_1 log");
     first.AddText("AppDomain-com.tencent.mqq", "Documents/QQ.db", "qq one");
     first.AddText("HomeDomain", "Library/SMS/sms.db", "not packed");
     first.Write(root_ / "b1", sample::BackupMode::kManifestDb);
@@ -103,10 +106,11 @@ TEST_F(ChatPackageTest, ABackupWithABrokenManifestKeepsItsNumberButGetsNoFolder)
     recovery::ChatPackageApp app;
     std::string first;  // the content expected in bak01
     std::string third;  // and in bak03
+    std::vector<std::string> firstMore;  // further contents of bak01
   };
   const Case cases[] = {
-      {"wechat", recovery::ChatPackageApp::kWeChat, "wechat one", "wechat three"},
-      {"qq", recovery::ChatPackageApp::kQQ, "qq one", "tim three"},
+      {"wechat", recovery::ChatPackageApp::kWeChat, "wechat one", "wechat three", {"wechat message_1", "wechat message_1 log"}},
+      {"qq", recovery::ChatPackageApp::kQQ, "qq one", "tim three", {}},
   };
   const auto before = sample::SnapshotFolder(root_);
   for (const Case& c : cases) {
@@ -131,7 +135,9 @@ TEST_F(ChatPackageTest, ABackupWithABrokenManifestKeepsItsNumberButGetsNoFolder)
     for (const auto& [name, bytes] : entries) {
       if (name.find("Manifest") == std::string::npos && bytes != "/") contents.insert(name.substr(0, 12) + ":" + bytes);
     }
-    EXPECT_EQ(contents, (std::multiset<std::string>{"backup/bak01:" + c.first, "backup/bak03:" + c.third}));
+    std::multiset<std::string> expected{"backup/bak01:" + c.first, "backup/bak03:" + c.third};
+    for (const std::string& more : c.firstMore) expected.insert("backup/bak01:" + more);
+    EXPECT_EQ(contents, expected);
     // The stored files keep their place: bak01/<xx>/<40 hex digits>.
     for (const auto& [name, bytes] : entries) {
       if (bytes == c.first) {
