@@ -258,30 +258,39 @@ DBITEM_WxChat* MessageUnder(DBITEM_WxFriend& contact, std::int64_t key) {
   return found == contact.messagesByKey.end() ? nullptr : static_cast<DBITEM_WxChat*>(found->second);
 }
 
-// The messages contact holds already, by SameMessageKey.
-std::unordered_map<std::string, DBITEM_WxChat*> MessagesBySameKey(const DBITEM_WxFriend& contact) {
-  std::unordered_map<std::string, DBITEM_WxChat*> byKey;
+// The messages contact holds already, by SameMessageHash.
+std::unordered_map<std::size_t, DBITEM_WxChat*> MessagesBySameHash(const DBITEM_WxFriend& contact) {
+  std::unordered_map<std::size_t, DBITEM_WxChat*> byHash;
   for (db::BaseItem* item : contact.items) {
     auto* m = static_cast<DBITEM_WxChat*>(item);
-    if (m->sourceDb >= 0) byKey.emplace(SameMessageKey(*m), m);
+    if (m->sourceDb >= 0) byHash.emplace(SameMessageHash(*m), m);
   }
-  return byKey;
+  return byHash;
 }
 
 int LoadChatTable(CWxLocalUser& account, DBITEM_WxFriend& contact) {
   const std::string table = "Chat_" + contact.userMd5;
-  auto known = MessagesBySameKey(contact);
-  int result = 0;
+  std::vector<std::size_t> withTable;
   for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
-    CTencentWXDB& reader = *account.messageDbs[file];
-    if (!reader.HasTable(table)) continue;
+    if (account.messageDbs[file]->HasTable(table)) withTable.push_back(file);
+  }
+  // Rows can repeat a message only when a second file, or an earlier load,
+  // holds the conversation too; one table alone needs no look-up.
+  const bool mayRepeat = withTable.size() > 1 || !contact.items.empty();
+  std::unordered_map<std::size_t, DBITEM_WxChat*> known;
+  if (mayRepeat) known = MessagesBySameHash(contact);
+  int result = 0;
+  for (std::size_t file : withTable) {
     db::ItemList rows;
-    if (reader.Query(kWxChatTable, "Select * From " + db::QuoteIdentifier(table) + ";", rows) == 1) result = 1;
+    const std::string sql = "Select * From " + db::QuoteIdentifier(table) + ";";
+    if (account.messageDbs[file]->Query(kWxChatTable, sql, rows) == 1) result = 1;
     for (auto& row : rows) {
       std::unique_ptr<DBITEM_WxChat> m(static_cast<DBITEM_WxChat*>(row.release()));
       m->sourceDb = static_cast<std::int32_t>(file);
-      const auto [at, added] = known.try_emplace(SameMessageKey(*m), m.get());
-      if (!added && at->second->sourceDb != m->sourceDb) continue;  // read from another file already
+      if (mayRepeat) {
+        const auto [at, added] = known.try_emplace(SameMessageHash(*m), m.get());
+        if (!added && at->second->sourceDb != m->sourceDb) continue;  // read from another file already
+      }
       AttachMessage(contact, std::move(m));
     }
   }
@@ -536,7 +545,6 @@ std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPosi
   return m;
 }
 
-std::size_t KeyHash(const std::string& key) { return std::hash<std::string>{}(key); }
 
 // "<time>/<text>" of a message made from the search index, as a recovered
 // row of it would give.
@@ -562,7 +570,7 @@ KnownMessages KnownMessagesOf(const DBITEM_WxFriend& contact) {
   for (db::BaseItem* item : contact.items) {
     auto* m = static_cast<DBITEM_WxChat*>(item);
     if (m->sourceDb >= 0) {
-      known.sameKeys.insert(KeyHash(SameMessageKey(*m)));
+      known.sameKeys.insert(SameMessageHash(*m));
     } else if (m->localId == -1 && m->indexRecord) {
       known.indexMade.emplace(IndexMadeKey(m->createTime, m->indexRecord->text), m);
     }
@@ -587,7 +595,7 @@ void CompleteIndexMade(DBITEM_WxFriend& contact, DBITEM_WxChat& made, std::uniqu
 
 // Files a recovered row into contact unless it repeats what contact holds.
 void FileRecoveredRow(DBITEM_WxFriend& contact, KnownMessages& known, std::unique_ptr<DBITEM_WxChat> m) {
-  if (!known.sameKeys.insert(KeyHash(SameMessageKey(*m))).second) return;
+  if (!known.sameKeys.insert(SameMessageHash(*m)).second) return;
   if (const auto made = known.indexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
       made != known.indexMade.end()) {
     CompleteIndexMade(contact, *made->second, std::move(m));
@@ -611,7 +619,7 @@ void PlaceUnownedRows(CWxLocalUser& account, std::vector<std::unique_ptr<DBITEM_
   }
   DBITEM_WxFriend* unknown = nullptr;
   for (auto& m : rows) {
-    if (bySameKey.contains(KeyHash(SameMessageKey(*m)))) continue;
+    if (bySameKey.contains(SameMessageHash(*m))) continue;
     DBITEM_WxFriend* contact = nullptr;
     if (const auto made = byIndexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
         made != byIndexMade.end()) {
@@ -621,7 +629,7 @@ void PlaceUnownedRows(CWxLocalUser& account, std::vector<std::unique_ptr<DBITEM_
       contact = unknown;
     }
     if (contact == nullptr) continue;
-    const std::size_t key = KeyHash(SameMessageKey(*m));
+    const std::size_t key = SameMessageHash(*m);
     FileRecoveredRow(*contact, knownOf(*contact), std::move(m));
     bySameKey.emplace(key, contact);
   }
@@ -634,16 +642,20 @@ const std::string& DBITEM_WxChat::ShownText() const {
   return (localId == -1 && indexRecord) ? indexRecord->text : text;
 }
 
-std::string SameMessageKey(const DBITEM_WxChat& message) {
-  if (message.mesSvrId != 0) return "s" + std::to_string(message.mesSvrId) + "@" + std::to_string(message.createTime);
-  // A room message loses its "name:\n" prefix when it is filed; the key
-  // leaves it out so that a row compares equal before and after.
+std::size_t SameMessageHash(const DBITEM_WxChat& message) {
+  // Mixed in a 64-bit hash: a collision would take two messages for one,
+  // as likely as two random 64-bit numbers agreeing.
+  auto mix = [](std::uint64_t h, std::uint64_t v) { return (h ^ v) * 0x100000001B3ULL + 0x9E3779B97F4A7C15ULL; };
+  const auto time = static_cast<std::uint32_t>(message.createTime);
+  if (message.mesSvrId != 0) return mix(mix(1, static_cast<std::uint32_t>(message.mesSvrId)), time);
+  // A room message loses its "name:\n" prefix when it is filed; the hash
+  // leaves it out so that a row compares equal before and after. The type
+  // is left out too: filing turns an emoji's type into kWxMsgEmoji.
   const std::size_t prefixEnd = message.text.find(kMemberPrefixEnd);
   const std::string_view text =
       prefixEnd == std::string::npos ? std::string_view(message.text)
                                      : std::string_view(message.text).substr(prefixEnd + kMemberPrefixEnd.size());
-  // The type is left out: filing turns an emoji's type into kWxMsgEmoji.
-  return "t" + std::to_string(message.createTime) + "/" + std::to_string(message.direction) + "/" + std::string(text);
+  return mix(mix(mix(2, time), static_cast<std::uint32_t>(message.direction)), std::hash<std::string_view>{}(text));
 }
 
 std::int64_t MessageKey(const DBITEM_WxChat& message) {

@@ -124,7 +124,7 @@ inline constexpr int kWxIndexTable = 2;
 // Loads one table of the contact at contactIndex in account.contacts: 0 its
 // messages ("Chat_<md5>" of every message database, in messageDbs order; a
 // row that repeats a message read from another file is the same message and
-// is dropped, SameMessageKey), 1 its extension rows ("ChatExt2_<md5>" of
+// is dropped, SameMessageHash), 1 its extension rows ("ChatExt2_<md5>" of
 // every message database, each given to the message of its local ID read
 // from the same file; rows without one are dropped), 2 its search-index rows
 // (fts_message_table_<ftsTableId>_content, through AttachIndexRecord).
@@ -133,12 +133,13 @@ inline constexpr int kWxIndexTable = 2;
 // columns gives no messages.
 int LoadContactMessages(CWxLocalUser& account, std::size_t contactIndex, int table);
 
-// What makes two rows of message tables one message: the server's ID with
-// the time when the server gave one, else the time, direction and text (after a room member's "name:\n" prefix, so that a row and the
-// message filed from it agree). Rows of one table are never taken for each
-// other this way: only a row of another file, or one recovered from deleted
-// data, repeats one.
-std::string SameMessageKey(const DBITEM_WxChat& message);
+// What makes two rows of message tables one message, as a 64-bit hash: the
+// server's ID with the time when the server gave one, else the time,
+// direction and text (after a room member's "name:\n" prefix, so that a row
+// and the message filed from it agree). Rows of one table are never taken
+// for each other this way: only a row of another file, or one recovered from
+// deleted data, repeats one.
+std::size_t SameMessageHash(const DBITEM_WxChat& message);
 
 // The message of every row left in the account's message databases that is
 // not among the live messages (deleted rows, free pages, older copies of
@@ -146,7 +147,7 @@ std::string SameMessageKey(const DBITEM_WxChat& message);
 // row goes to the conversation whose table owns the page it was found in;
 // a row of a free page to the conversation that holds the same message from
 // elsewhere (the search index), else to "未知好友_0". A row that repeats a
-// message (SameMessageKey) is dropped; one that repeats a message made from
+// message (SameMessageHash) is dropped; one that repeats a message made from
 // the search index completes it. Recovered messages are deleted; their
 // localId is the row's when the cell still tells it, else -1.
 void RecoverDeletedMessages(CWxLocalUser& account);

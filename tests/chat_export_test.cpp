@@ -207,7 +207,9 @@ TEST_P(DemoBackupTest, WeChatChatsAreListedAndWrittenAsASite) {
     }
     EXPECT_TRUE(room);
     EXPECT_GT(deleted, 0u);
-    if (chosen == 0) EXPECT_GT(pictures, 0u);  // the second account's chats are texts
+    if (chosen == 0) {
+      EXPECT_GT(pictures, 0u);  // the second account's chats are texts
+    }
 
     for (db::BaseItem* record : list) record->checked = 1;
     fs::path written;
