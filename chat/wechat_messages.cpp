@@ -492,6 +492,14 @@ std::optional<ChatPositions> ChatPositionsOf(const std::vector<std::string>& nam
   return positions;
 }
 
+// The positions of the order the app declares: each column where
+// kChatColumnNames puts it.
+ChatPositions DeclaredChatPositions() {
+  ChatPositions positions{};
+  for (std::size_t c = 0; c < kChatColumns; ++c) positions[c] = c;
+  return positions;
+}
+
 // The column orders of the message tables in reader's file, each with the
 // tables that have it; a table of another shape is in none. With no message
 // table left, the order the app declares, for the rows of free pages.
@@ -503,7 +511,7 @@ std::map<ChatPositions, std::set<std::string>> ChatOrdersOf(CTencentWXDB& reader
     if (!table.starts_with("Chat_") || !seen.insert(table).second) continue;
     if (const auto positions = ChatPositionsOf(reader.ColumnNames(table))) orders[*positions].insert(table);
   }
-  if (orders.empty()) orders[*ChatPositionsOf(std::vector<std::string>(kChatColumnNames.begin(), kChatColumnNames.end()))];
+  if (orders.empty()) orders[DeclaredChatPositions()];
   return orders;
 }
 
@@ -684,8 +692,8 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
     const auto orders = ChatOrdersOf(reader, owners);
     // Free pages tell no order: the app's declared one reads them when a
     // table of the file has it, else the file's first.
-    const auto declared = ChatPositionsOf(std::vector<std::string>(kChatColumnNames.begin(), kChatColumnNames.end()));
-    const ChatPositions freePagesOrder = orders.contains(*declared) ? *declared : orders.begin()->first;
+    const ChatPositions freePagesOrder =
+        orders.contains(DeclaredChatPositions()) ? DeclaredChatPositions() : orders.begin()->first;
     // One scan per column order: a row read in another table's order is junk.
     for (const auto& [positions, tables] : orders) {
       const bool takesFreePages = positions == freePagesOrder;

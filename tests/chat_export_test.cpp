@@ -24,6 +24,7 @@
 #include "testing/folder_snapshot.h"
 #include "testing/sample_backup.h"
 #include "testing/sample_wechat.h"
+#include "testing/sample_wechat_split.h"
 
 namespace {
 
@@ -31,15 +32,7 @@ namespace fs = std::filesystem;
 using sample::BackupMode;
 
 // A second account on the same phone: its own folder, contacts and files.
-sample::WxSettings SecondSettings() {
-  sample::WxSettings settings;
-  settings.userName = "wxid_velmora02";
-  settings.displayName = "陈晨";
-  settings.weChatId = "chen_chen";
-  settings.avatarSmall = "http://wx.qlogo.cn/mmhead/ver_1/velmora02/132";
-  settings.avatarLarge = "http://wx.qlogo.cn/mmhead/ver_1/velmora02/0";
-  return settings;
-}
+sample::WxSettings SecondSettings() { return sample::WxSplitSettings(); }
 
 // Two accounts, each with one picture in its own folder.
 sample::SampleBackupBuilder TwoAccounts() {

@@ -271,15 +271,18 @@ TEST_P(QqSampleTest, ReadsAccountsContactsAndMessages) {
   }
 }
 
+// The test name of a backup form.
+std::string ModeName(const ::testing::TestParamInfo<BackupMode>& param) {
+  switch (param.param) {
+    case BackupMode::kManifestDb: return "ManifestDb";
+    case BackupMode::kManifestMbdb: return "Mbdb";
+    default: return "Folder";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, QqSampleTest,
                          ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
-                         [](const auto& param) {
-                           switch (param.param) {
-                             case BackupMode::kManifestDb: return std::string("ManifestDb");
-                             case BackupMode::kManifestMbdb: return std::string("Mbdb");
-                             default: return std::string("Folder");
-                           }
-                         });
+                         ModeName);
 
 TEST(AnalyseQqUsers, SecondAnalysisGivesTheSameRecords) {
   sample::SampleBackupBuilder builder;
@@ -517,13 +520,7 @@ TEST_P(QqNtTest, ListsAndMarksAccountsOfCurrentBuilds) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, QqNtTest,
                          ::testing::Values(BackupMode::kManifestDb, BackupMode::kManifestMbdb, BackupMode::kFolder),
-                         [](const auto& param) {
-                           switch (param.param) {
-                             case BackupMode::kManifestDb: return std::string("ManifestDb");
-                             case BackupMode::kManifestMbdb: return std::string("Mbdb");
-                             default: return std::string("Folder");
-                           }
-                         });
+                         ModeName);
 
 TEST(QqNt, FolderWithALooseQqDbAndAnNtFolderListsBoth) {
   const std::string peer = kPeer;
