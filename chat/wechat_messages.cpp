@@ -532,7 +532,8 @@ db::undark::Layout ChatRowLayout(const ChatPositions& at) {
   return builder.Build();
 }
 
-std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPositions& at, std::int32_t sourceDb) {
+std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPositions& at, std::int32_t sourceDb,
+                                            const readers::RowPlace& place) {
   auto value = [&row, &at](ChatColumn c) -> const db::undark::UndarkValue& { return row[at[c]]; };
   auto number = [&value](ChatColumn c) { return Low32(db::undark::UndarkValueToInt64(value(c))); };
   auto m = std::make_unique<DBITEM_WxChat>();
@@ -550,6 +551,7 @@ std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPosi
   m->direction = number(kDes);
   m->sourceDb = sourceDb;
   m->deleted = 1;
+  if (place.inWal) m->deletedFrom = db::BaseItem::DeletedFrom::kWal;
   return m;
 }
 
@@ -697,21 +699,21 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
     // One scan per column order: a row read in another table's order is junk.
     for (const auto& [positions, tables] : orders) {
       const bool takesFreePages = positions == freePagesOrder;
-      readers::ScanRows(reader, ChatRowLayout(positions), [&](UndarkRow& row, std::uint32_t page) {
+      readers::ScanRows(reader, ChatRowLayout(positions), [&](UndarkRow& row, const readers::RowPlace& place) {
         if (row.size() != kChatColumns) return;
         // An interior page holds the child pointers of its table (shaped
         // like a row often enough) and leftovers of rows now live below it.
-        if (interiorPages.contains(page)) return;
-        const auto owner = owners.find(page);
+        if (interiorPages.contains(place.page)) return;
+        const auto owner = owners.find(place.page);
         if (owner == owners.end()) {
-          if (takesFreePages) unowned.push_back(MessageOfRow(row, positions, sourceDb));
+          if (takesFreePages) unowned.push_back(MessageOfRow(row, positions, sourceDb, place));
           return;
         }
         // A page of another table, of another order, or of a conversation
         // no contact names.
         const auto contact = byTable.find(owner->second);
         if (contact == byTable.end() || !tables.contains(owner->second)) return;
-        FileRecoveredRow(*contact->second, knownOf(*contact->second), MessageOfRow(row, positions, sourceDb));
+        FileRecoveredRow(*contact->second, knownOf(*contact->second), MessageOfRow(row, positions, sourceDb, place));
       });
     }
   }

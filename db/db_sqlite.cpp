@@ -55,8 +55,10 @@ bool IsDamage(int sqliteCode) {
 
 base::Status CDbSqlite::OpenConnection() {
   try {
+    walPath_.clear();
     if (const auto wal = WalCompanionOf(dbPath, walCompanion_)) {
       workingCopy_ = std::make_unique<WorkingCopy>(dbPath, *wal);
+      walPath_ = *wal;
       connection->OpenFile(workingCopy_->DatabasePath(), CppSQLite3DB::OpenMode::kReadOnly);
     } else {
       connection->OpenFile(dbPath, CppSQLite3DB::OpenMode::kImmutable);
@@ -168,23 +170,50 @@ int CDbSqlite::LoadTable(int tableKind, ItemList& out) {
 
 std::vector<std::string> CDbSqlite::ColumnNames(const std::string& table) {
   std::vector<std::string> names;
-  if (openCount == 0 && Reopen() == 0) return names;
-  // The name is quoted as an identifier: a reader's own table names only,
-  // but nothing in it may end the statement.
-  std::string quoted = "\"";
-  for (char c : table) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  quoted += '"';
+  for (TableColumn& column : TableColumns(table)) names.push_back(std::move(column.name));
+  return names;
+}
+
+std::vector<TableColumn> CDbSqlite::TableColumns(const std::string& table) {
+  std::vector<TableColumn> columns;
+  if (openCount == 0 && Reopen() == 0) return columns;
   CppSQLite3Query query;
   try {
-    query = connection->ExecQuery("PRAGMA table_info(" + quoted + ");");
+    // The name is quoted as an identifier: nothing in it may end the
+    // statement.
+    query = connection->ExecQuery("PRAGMA table_info(" + QuoteIdentifier(table) + ");");
     const int nameColumn = query.FieldIndex("name");
-    for (; !query.Eof(); query.NextRow()) names.push_back(FieldText(query, nameColumn));
+    const int typeColumn = query.FieldIndex("type");
+    const int notNullColumn = query.FieldIndex("notnull");
+    const int keyColumn = query.FieldIndex("pk");
+    for (; !query.Eof(); query.NextRow()) {
+      columns.push_back(TableColumn{FieldText(query, nameColumn), FieldText(query, typeColumn),
+                                    query.GetInt64Field(notNullColumn) != 0,
+                                    static_cast<int>(query.GetInt64Field(keyColumn))});
+    }
   } catch (const CppSQLite3Exception& e) {
     lastError = e.ErrorMessage();
-    names.clear();
+    columns.clear();
   }
   query.Finalize();
-  return names;
+  return columns;
+}
+
+bool CDbSqlite::QueryInt64Row(const std::string& sql, std::vector<std::int64_t>& values) {
+  values.clear();
+  if (openCount == 0 && Reopen() == 0) return false;
+  CppSQLite3Query query;
+  try {
+    query = connection->ExecQuery(sql);
+    if (!query.Eof()) {
+      for (int i = 0; i < query.NumFields(); ++i) values.push_back(query.GetInt64Field(i));
+    }
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+    values.clear();
+  }
+  query.Finalize();
+  return !values.empty();
 }
 
 std::map<std::uint32_t, std::string> CDbSqlite::PageOwners(std::set<std::uint32_t>* interiorPages) {

@@ -34,6 +34,14 @@ inline constexpr int kSchemaTableKind = -1;
 // SQL texts are built in buffers of this size; a longer text is not run.
 inline constexpr std::size_t kSqlBufferSize = 8192;
 
+// One column of a table's declared shape.
+struct TableColumn {
+  std::string name;
+  std::string declaredType;  // as written in the CREATE statement, maybe empty
+  bool notNull = false;
+  int primaryKey = 0;  // its place in the primary key (1-based), 0 when not part of it
+};
+
 class CDbSqlite {
  public:
   CDbSqlite();
@@ -90,6 +98,12 @@ class CDbSqlite {
   // the table is missing or the database cannot be read. The readers check
   // with it that a table has the shape their recovered values are mapped to.
   std::vector<std::string> ColumnNames(const std::string& table);
+  // The columns of table in order as PRAGMA table_info gives them, or none
+  // when the table is missing or the database cannot be read.
+  std::vector<TableColumn> TableColumns(const std::string& table);
+  // The integers of the first row sql gives, one per result column, into
+  // values. False when the statement fails or gives no row.
+  bool QueryInt64Row(const std::string& sql, std::vector<std::int64_t>& values);
   // Which table or index owns each b-tree page: page number (1-based) to
   // the name of the table or index whose b-tree holds that page as a leaf
   // or interior page, read from SQLite's dbstat virtual table. Overflow
@@ -110,6 +124,10 @@ class CDbSqlite {
   // swallowed), removes any working copy. A closed reader reopens on the next
   // Query or LoadTable.
   void Close();
+
+  // The write-ahead log read with the database since the last Open, or
+  // empty when it has none (or is closed and not yet reopened).
+  const std::string& WalPath() const { return walPath_; }
 
   int OpenCount() const { return openCount; }
   int OpenParam() const { return openParam; }
@@ -141,6 +159,7 @@ class CDbSqlite {
 
   std::unique_ptr<WorkingCopy> workingCopy_;
   std::string walCompanion_;
+  std::string walPath_;
   std::vector<base::Status> problems_;
 };
 

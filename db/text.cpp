@@ -34,6 +34,20 @@ std::string RepairUtf8(std::string_view text) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view text) { return utf8::is_valid(text.begin(), text.end()); }
+
+bool IsUuidText(std::string_view text) {
+  constexpr std::size_t kUuidLength = 36;
+  if (text.size() != kUuidLength) return false;
+  for (std::size_t i = 0; i < kUuidLength; ++i) {
+    const char c = text[i];
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    if (dash ? c != '-' : !hex) return false;
+  }
+  return true;
+}
+
 std::u16string Utf8ToWide(std::string_view utf8) {
   const std::string valid = RepairUtf8(utf8);
   std::u16string out;

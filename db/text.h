@@ -38,6 +38,11 @@ std::string LeftUtf16(std::string_view utf8, std::size_t count);
 
 // The text with invalid UTF-8 sequences replaced by U+FFFD.
 std::string RepairUtf8(std::string_view text);
+// Whether text is valid UTF-8 throughout.
+bool IsValidUtf8(std::string_view text);
+// Whether text is a UUID as the phone writes one: 36 characters, hex digits
+// in groups of 8-4-4-4-12 parted by '-'.
+bool IsUuidText(std::string_view text);
 
 // A number as "%f" writes it (six decimals): the time in the keys that tell
 // a recovered record from a live one, a call's duration.

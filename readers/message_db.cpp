@@ -90,15 +90,7 @@ std::span<const std::uint8_t> ValueBytes(const UndarkValue& value) {
 // that merely passed the layout's serial-type rules (the real iOS 7 sms.db
 // holds such a remnant of a rewritten record, with its columns shifted).
 bool IsUuidText(const UndarkValue& value) {
-  constexpr std::size_t kUuidLength = 36;
-  if (value.type != db::undark::kTypeText || value.text.size() != kUuidLength) return false;
-  for (std::size_t i = 0; i < kUuidLength; ++i) {
-    const char c = value.text[i];
-    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    if (dash ? c != '-' : !hex) return false;
-  }
-  return true;
+  return value.type == db::undark::kTypeText && db::IsUuidText(value.text);
 }
 
 std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {

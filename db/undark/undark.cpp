@@ -14,6 +14,7 @@
 
 #include "db/text.h"
 #include "db/undark/layouts.h"
+#include "platform/fs.h"
 #include "platform/mapped_file.h"
 
 namespace db::undark {
@@ -354,30 +355,35 @@ class Scanner {
     // The record header starts past the 100-byte file header (whose schema
     // format, 4 at byte 47, would otherwise trigger on every file).
     if (t < kFileHeaderBytes + anchor + 1) return false;
-    const std::size_t column0 = t - anchor;
-    std::size_t bodyOffset = 0;
-    bool column0Overwritten = false;
-    for (std::size_t k = 0; k < anchor; ++k) {
-      Column column;
-      if (!SingleByteColumn(image_[column0 + k], layout_.rules[k], column)) {
-        // When SQLite frees a cell between other cells it writes a free
-        // block's next offset and size over the cell's first four bytes; in
-        // a short cell with a small row id the size's low byte lands on
-        // column 0's serial type. A column whose every allowed type takes no
-        // body bytes is then left unknown, and the body stays where it was.
-        if (k != 0 || !TakesNoBodyBytes(layout_.rules[0])) return false;
-        column0Overwritten = true;
-        column = Column{};
-      }
-      column.offset = bodyOffset;
-      bodyOffset += column.size;
-      columns_[k] = column;
+    BeforeAnchor before;
+    if (!ColumnsBeforeAnchor(t, false, before) &&
+        !(before.column1Shortenable && ColumnsBeforeAnchor(t, true, before))) {
+      return false;
     }
     std::size_t h = t;
     int last = layout_.anchor - 1;
     std::size_t column1Position = 0;
+    std::size_t bodyOffset = before.bodyBytes;
     if (!ReadColumnsForward(h, layout_.anchor, bodyOffset, last, column1Position)) return false;
     if (h > image_.size() || bodyOffset > image_.size() - h) return false;
+    // A free block header's last byte with its high bit set, on column 0,
+    // reads as the first byte of column 1's serial type. When column 0 then
+    // reads as a column whose header size does not read back before it,
+    // the reading with column 0 overwritten and column 1 one byte shorter
+    // holds when a free block header ends on column 0.
+    BeforeAnchor shorter;
+    if (before.column1Shortenable && !before.column0Overwritten && !HeaderStartBefore(before.column0, h) &&
+        ColumnsBeforeAnchor(t, true, shorter) && FreeBlockHeaderBefore(shorter.column0 + 1, h)) {
+      for (std::size_t k = anchor; k <= static_cast<std::size_t>(last); ++k) {
+        columns_[k].offset = columns_[k].offset - before.bodyBytes + shorter.bodyBytes;
+      }
+      bodyOffset = bodyOffset - before.bodyBytes + shorter.bodyBytes;
+      before = shorter;
+    } else if (before.column1Shortenable && !before.column0Overwritten) {
+      ColumnsBeforeAnchor(t, false, before);  // the columns as first read
+    }
+    const std::size_t column0 = before.column0;
+    const bool column0Overwritten = before.column0Overwritten;
     // With the anchor at column 0 no column byte before the trigger was
     // checked: the byte before it must be the header size, or the end of
     // the free block header SQLite wrote over the cell's start.
@@ -392,11 +398,78 @@ class Scanner {
     return true;
   }
 
-  // A column whose serial type is the single byte given: a complete
-  // one-byte varint that rule allows.
-  bool SingleByteColumn(std::uint8_t byte, Rule rule, Column& column) const {
+  // The columns before the anchor as ColumnsBeforeAnchor read them.
+  struct BeforeAnchor {
+    std::size_t column0 = 0;  // where column 0's serial type is
+    std::size_t bodyBytes = 0;  // the body bytes they take
+    bool column0Overwritten = false;
+    // Column 0 takes no body bytes and column 1's serial type was read
+    // with more than one byte: a shorter reading may hold (see
+    // AttemptAnchored).
+    bool column1Shortenable = false;
+  };
+
+  // Reads the serial types of the columns before the anchor backward from
+  // t into columns_: a serial type's last byte has its high bit clear and
+  // its other bytes have it set, so the varints ending at t part
+  // unambiguously, but for column 0's byte when a free block header
+  // overwrote it. shortenColumn1 reads column 1 without its first byte
+  // (which is then column 0's, overwritten).
+  bool ColumnsBeforeAnchor(std::size_t t, bool shortenColumn1, BeforeAnchor& before) {
+    const auto anchor = static_cast<std::size_t>(layout_.anchor);
+    std::size_t end = t;
+    before = BeforeAnchor{};
+    for (std::size_t k = anchor; k-- > 0;) {
+      Column column;
+      const Rule rule = layout_.rules[k];
+      // A column whose every type takes no body bytes has a one-byte serial
+      // type; column 0 of that kind may also be the last byte of a free
+      // block header, whose high bit may be set.
+      const bool singleByte = TakesNoBodyBytes(rule);
+      std::optional<std::size_t> start = singleByte ? std::optional<std::size_t>(end - 1) : VarintStartEndingAt(end);
+      if (k == 1 && start && *start + 1 < end && TakesNoBodyBytes(layout_.rules[0])) {
+        before.column1Shortenable = true;
+        if (shortenColumn1) ++*start;
+      }
+      if (!start || *start < kFileHeaderBytes || !DescribeColumnAt(*start, end, rule, column)) {
+        // When SQLite frees a cell between other cells it writes a free
+        // block's next offset and size over the cell's first four bytes; in
+        // a short cell with a small row id the size's low byte lands on
+        // column 0's serial type. A column whose every allowed type takes no
+        // body bytes is then left unknown, and the body stays where it was.
+        if (k != 0 || !singleByte) return false;
+        before.column0Overwritten = true;
+        column = Column{};
+      }
+      columns_[k] = column;
+      end = start.value_or(end - 1);
+    }
+    if (shortenColumn1 && !before.column0Overwritten) return false;
+    before.column0 = end;
+    for (std::size_t k = 0; k < anchor; ++k) {
+      columns_[k].offset = before.bodyBytes;
+      before.bodyBytes += columns_[k].size;
+    }
+    return true;
+  }
+
+  // The start of the varint whose last byte is the one before end: the bytes
+  // before that with their high bit set (a serial type takes at most nine
+  // bytes). Nothing when the byte before end has its high bit set.
+  std::optional<std::size_t> VarintStartEndingAt(std::size_t end) const {
+    if (end == 0 || image_[end - 1] >= 0x80) return std::nullopt;
+    std::size_t start = end - 1;
+    while (start > 0 && end - start < 9 && image_[start - 1] >= 0x80) --start;
+    return start;
+  }
+
+  // A column whose serial type is the varint from start to end, when rule
+  // allows it.
+  bool DescribeColumnAt(std::size_t start, std::size_t end, Rule rule, Column& column) const {
+    const auto varint = ReadVarint(start);
     std::uint64_t size = 0;
-    if (byte >= 0x80 || !Allows(rule, byte) || !DescribeSerialType(byte, column.type, size) || size > pageSize_) {
+    if (!varint || varint->end != end || !Allows(rule, varint->value) ||
+        !DescribeSerialType(varint->value, column.type, size) || size > pageSize_) {
       return false;
     }
     column.size = static_cast<std::size_t>(size);
@@ -582,19 +655,35 @@ std::string LayoutProblem(const Layout& layout) {
   return {};
 }
 
+// The layout a scan uses: the numbered one, or madeLayout when it is given
+// (a layout made at run time, which turns off the numbered layouts' special
+// rules: layoutNumber and expectedColumns become -1). Nothing, with status
+// set, when it cannot be used.
+const Layout* ScanLayout(int& layoutNumber, const Layout* madeLayout, int& expectedColumns, const std::string& path,
+                         base::Status& status) {
+  if (madeLayout == nullptr) {
+    const Layout* layout = FindLayout(layoutNumber);
+    if (layout == nullptr) status = base::Status::Unreadable(path, "no table layout " + std::to_string(layoutNumber));
+    return layout;
+  }
+  const std::string problem = LayoutProblem(*madeLayout);
+  if (!problem.empty()) {
+    status = base::Status::Unreadable(path, "the table layout cannot be used: " + problem);
+    return nullptr;
+  }
+  layoutNumber = -1;
+  expectedColumns = -1;
+  return madeLayout;
+}
+
 // Scans a file image with the numbered layout, or with madeLayout when it is
 // given (a layout made at run time).
 base::Status ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize, int layoutNumber,
                        const Layout* madeLayout, int expectedColumns, const UndarkPlacedRowSink& sink,
                        const std::string& path) {
-  const Layout* layout = madeLayout != nullptr ? madeLayout : FindLayout(layoutNumber);
-  if (layout == nullptr) return base::Status::Unreadable(path, "no table layout " + std::to_string(layoutNumber));
-  if (madeLayout != nullptr) {
-    const std::string problem = LayoutProblem(*madeLayout);
-    if (!problem.empty()) return base::Status::Unreadable(path, "the table layout cannot be used: " + problem);
-    layoutNumber = -1;
-    expectedColumns = -1;
-  }
+  base::Status status;
+  const Layout* layout = ScanLayout(layoutNumber, madeLayout, expectedColumns, path, status);
+  if (layout == nullptr) return status;
   const std::size_t pageSize = PageSizeOf(image, fileSize);
   // An empty file is an empty database; any other file without a usable page
   // size cannot be cut into pages, so nothing in it can be told apart.
@@ -607,6 +696,74 @@ base::Status ScanImage(std::span<const std::uint8_t> image, std::size_t fileSize
   // The column table is large; keep it off the caller's stack.
   auto scanner = std::make_unique<Scanner>(image, fileSize, pageSize, layoutNumber, *layout, expectedColumns, sink);
   scanner->Run();
+  return {};
+}
+
+// The write-ahead log: a 32-byte header, then frames of a 24-byte header
+// (the page number first, big-endian) and one page. See
+// docs/formats/sqlite_wal.md.
+constexpr std::size_t kWalHeaderBytes = 32;
+constexpr std::size_t kWalFrameHeaderBytes = 24;
+constexpr std::uint32_t kWalMagic = 0x377f0682;  // the low bit tells the checksums' byte order
+// Frames are scanned this many at a time, copied page after page into one
+// image, so a large log is not held twice.
+constexpr std::size_t kWalFramesPerImage = 256;
+constexpr std::size_t kDefaultPageSize = 4096;
+
+std::uint32_t BigEndian32(const std::uint8_t* bytes) {
+  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+bool IsPageSize(std::size_t size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }
+
+// The page size the log's frames are cut by: its header's when the header
+// reads as one and agrees with the database's; else the database's; else
+// SQLite's default. The log is never trusted for more than that.
+std::size_t WalPageSize(std::span<const std::uint8_t> wal, std::size_t databasePageSize) {
+  if (wal.size() >= kWalHeaderBytes && (BigEndian32(wal.data()) & ~1u) == kWalMagic) {
+    const std::size_t size = BigEndian32(wal.data() + 8);
+    if (IsPageSize(size) && (databasePageSize == 0 || size == databasePageSize)) return size;
+  }
+  return IsPageSize(databasePageSize) ? databasePageSize : kDefaultPageSize;
+}
+
+// Scans every frame of a log, in log order, whatever its salts and
+// checksums say: frames after the last commit, and frames of earlier
+// generations of the log past the current one, hold rows too. Each image
+// holds a page of zeros first (the scan passes a file's first 100 bytes
+// over) and then the frames' pages; the sink learns each row's page as the
+// frame names it.
+base::Status ScanWalImage(std::span<const std::uint8_t> wal, std::size_t databasePageSize, int layoutNumber,
+                          const Layout* madeLayout, int expectedColumns, const UndarkPlacedRowSink& sink,
+                          const std::string& path) {
+  base::Status status;
+  const Layout* layout = ScanLayout(layoutNumber, madeLayout, expectedColumns, path, status);
+  if (layout == nullptr) return status;
+  if (wal.size() <= kWalHeaderBytes) return {};
+  const std::size_t pageSize = WalPageSize(wal, databasePageSize);
+  const std::size_t frameBytes = kWalFrameHeaderBytes + pageSize;
+  const std::size_t frames = (wal.size() - kWalHeaderBytes) / frameBytes;
+  std::vector<std::uint8_t> image;
+  std::vector<std::uint32_t> pageNumbers;
+  const UndarkPlacedRowSink framed = [&](UndarkRow& row, std::uint32_t imagePage) {
+    // Image page 1 is the page of zeros; a row starting there (it cannot)
+    // or past the frames has no page.
+    const std::size_t frame = imagePage >= 2 ? imagePage - 2 : pageNumbers.size();
+    sink(row, frame < pageNumbers.size() ? pageNumbers[frame] : 0);
+  };
+  for (std::size_t first = 0; first < frames; first += kWalFramesPerImage) {
+    const std::size_t count = std::min(kWalFramesPerImage, frames - first);
+    image.assign((count + 1) * pageSize + 1, 0);
+    pageNumbers.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t* frame = wal.data() + kWalHeaderBytes + (first + i) * frameBytes;
+      pageNumbers.push_back(BigEndian32(frame));
+      std::memcpy(image.data() + (i + 1) * pageSize, frame + kWalFrameHeaderBytes, pageSize);
+    }
+    auto scanner = std::make_unique<Scanner>(std::span<const std::uint8_t>(image), image.size() - 1, pageSize,
+                                             layoutNumber, *layout, expectedColumns, framed);
+    scanner->Run();
+  }
   return {};
 }
 
@@ -631,6 +788,21 @@ base::Status ScanFile(const std::string& path, int layoutNumber, const Layout* m
   if (base::Status status = MappingStatus(error, path); !status.Ok()) return status;
   return ScanImage(file.BytesWithTrailingZero(), file.FileSize(), layoutNumber, madeLayout, expectedColumns, sink,
                    path);
+}
+
+// Scans the log at walPath, mapped, with layout; its database's page size
+// is read from databasePath's header (0 when it cannot be).
+base::Status ScanWalFile(const std::string& databasePath, const std::string& walPath, int layoutNumber,
+                         const Layout* madeLayout, int expectedColumns, const UndarkPlacedRowSink& sink) {
+  platform::MappedFile::Error error = platform::MappedFile::Error::kNone;
+  const platform::MappedFile file = platform::MappedFile::Open(walPath, error);
+  if (base::Status status = MappingStatus(error, walPath); !status.Ok()) return status;
+  std::size_t databasePageSize = 0;
+  if (const auto header = platform::ReadFileStart(databasePath, kFileHeaderBytes)) {
+    databasePageSize = PageSizeOf(*header, header->size());
+    if (header->size() >= 18 && (*header)[16] == 0 && (*header)[17] == 1) databasePageSize = 65536;
+  }
+  return ScanWalImage(file.BytesWithTrailingZero().first(file.FileSize()), databasePageSize, layoutNumber, madeLayout, expectedColumns, sink, walPath);
 }
 
 // Scans a copy of fileBytes with one zero byte after it, as a mapped file
@@ -690,6 +862,26 @@ base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout
 base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, const Layout& layout,
                              const UndarkPlacedRowSink& sink) {
   return ScanCopy(fileBytes, -1, &layout, -1, sink);
+}
+
+base::Status UndarkScanWal(const std::string& databasePath, const std::string& walPath, int layout,
+                           int expectedColumns, const UndarkPlacedRowSink& sink) {
+  return ScanWalFile(databasePath, walPath, layout, nullptr, expectedColumns, sink);
+}
+
+base::Status UndarkScanWal(const std::string& databasePath, const std::string& walPath, const Layout& layout,
+                           const UndarkPlacedRowSink& sink) {
+  return ScanWalFile(databasePath, walPath, -1, &layout, -1, sink);
+}
+
+base::Status UndarkScanWalBytes(std::span<const std::uint8_t> walBytes, std::size_t databasePageSize, int layout,
+                                int expectedColumns, const UndarkPlacedRowSink& sink) {
+  return ScanWalImage(walBytes, databasePageSize, layout, nullptr, expectedColumns, sink, "");
+}
+
+base::Status UndarkScanWalBytes(std::span<const std::uint8_t> walBytes, std::size_t databasePageSize,
+                                const Layout& layout, const UndarkPlacedRowSink& sink) {
+  return ScanWalImage(walBytes, databasePageSize, -1, &layout, -1, sink, "");
 }
 
 std::int64_t UndarkValueToInt64(const UndarkValue& value) {

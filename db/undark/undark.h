@@ -97,6 +97,26 @@ base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, int layout
 base::Status UndarkScanBytes(std::span<const std::uint8_t> fileBytes, const Layout& layout,
                              const UndarkPlacedRowSink& sink);
 
+// Scans the write-ahead log at walPath of the database at databasePath:
+// every frame's page, in log order, as a page of that database (frames
+// after the last commit, frames a checkpoint already copied, and frames of
+// an older generation of the log alike). The sink learns the page number
+// the frame gives. The log is cut into frames by its header's page size
+// when the header reads as a log's and agrees with the database's page
+// size, else by the database's (read from databasePath's header), else by
+// 4096; salts and checksums are not looked at. Statuses as UndarkScan's,
+// naming walPath; a log of 32 bytes or fewer holds no frame and is ok.
+// The format is in docs/formats/sqlite_wal.md.
+base::Status UndarkScanWal(const std::string& databasePath, const std::string& walPath, int layout,
+                           int expectedColumns, const UndarkPlacedRowSink& sink);
+base::Status UndarkScanWal(const std::string& databasePath, const std::string& walPath, const Layout& layout,
+                           const UndarkPlacedRowSink& sink);
+// The same over a log's bytes in memory; databasePageSize 0 when unknown.
+base::Status UndarkScanWalBytes(std::span<const std::uint8_t> walBytes, std::size_t databasePageSize, int layout,
+                                int expectedColumns, const UndarkPlacedRowSink& sink);
+base::Status UndarkScanWalBytes(std::span<const std::uint8_t> walBytes, std::size_t databasePageSize,
+                                const Layout& layout, const UndarkPlacedRowSink& sink);
+
 // The integer of a value as the readers take it: types 5 and 6 the 64-bit
 // integer, type 7 the double truncated toward zero, every other the low 32
 // bits sign-extended (so NULL, TEXT, BLOB and the row id give -1).
