@@ -198,7 +198,7 @@ void Schema::AddSql(const std::string& sql) {
 
 void Schema::AddCopy(const std::string& from, const std::string& name) {
   std::string statement = createByTable_.at(from);
-  const std::size_t at = statement.find(from);
+  const std::size_t at = statement.find(from, Upper(statement).find("TABLE"));
   statement.replace(at, from.size(), name);
   createByTable_[name] = statement;
   sql_ += statement + "\n";
