@@ -97,6 +97,17 @@ std::vector<int> TriggersOf(Rule rule) {
 std::optional<LiveTable> LiveTable::Read(db::CDbSqlite& reader, const std::string& table) {
   std::vector<db::TableColumn> declared = reader.TableColumns(table);
   if (declared.empty() || declared.size() > static_cast<std::size_t>(db::undark::kMaxColumns)) return std::nullopt;
+  // A virtual table keeps its rows in tables of its own (scanned by their
+  // names); a table whose primary key has an index of its own (WITHOUT
+  // ROWID, or a key that is not INTEGER) has no row id standing in for it.
+  std::int64_t count = 0;
+  if (reader.QueryInt64("SELECT count(*) FROM sqlite_master WHERE type='table' AND name=? AND sql LIKE 'CREATE VIRTUAL%';",
+                        count, {table}) &&
+      count > 0) {
+    return std::nullopt;
+  }
+  const bool keyIndexed =
+      reader.QueryInt64("SELECT count(*) FROM pragma_index_list(?) WHERE origin='pk';", count, {table}) && count > 0;
   LiveTable live;
   live.name_ = table;
   const int keyParts = static_cast<int>(std::count_if(declared.begin(), declared.end(),
@@ -110,7 +121,7 @@ std::optional<LiveTable> LiveTable::Read(db::CDbSqlite& reader, const std::strin
     // Only a lone key column declared exactly INTEGER stands for the row id.
     std::string type = live_column.declaredType;
     for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    live_column.primaryKey = keyParts == 1 && column.primaryKey == 1 && type == "INTEGER";
+    live_column.primaryKey = !keyIndexed && keyParts == 1 && column.primaryKey == 1 && type == "INTEGER";
     // Distinct powers of two summed are their union.
     sql += ", total(DISTINCT " + SerialTypeBit(live_column) + ")";
     live.columns_.push_back(std::move(live_column));
@@ -195,6 +206,7 @@ db::undark::Layout LiveTable::DeletedRowLayout() const {
   const Rule anchorRule = (sampledRows_ > 0 ? anchored.held : DeclaredRule(anchored.declaredType)) & ~kNull;
   layout.rules[static_cast<std::size_t>(anchor)] = anchorRule;
   for (int byte : TriggersOf(anchorRule)) layout.trigger[static_cast<std::size_t>(byte)] = true;
+  layout.textsMustDecode = true;
   return layout;
 }
 

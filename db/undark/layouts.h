@@ -55,6 +55,11 @@ struct Layout {
   // -1 when the table has none.
   int anchor = 0;
   int primaryKey = -1;
+  // kAnchorAtTrigger only: a record whose TEXT values are not valid UTF-8
+  // or hold a zero byte, or whose column allowing only the UUID's text
+  // (kUuid) holds no UUID, is no record of the table; the scan then tries
+  // the next start byte rather than going on past it.
+  bool textsMustDecode = false;
   std::array<Rule, kMaxColumns> rules{};
 };
 

@@ -360,6 +360,9 @@ class Scanner {
         !(before.column1Shortenable && ColumnsBeforeAnchor(t, true, before))) {
       return false;
     }
+    // A page's cell pointers (two-byte offsets, often small) read as the
+    // header of a narrow table's record; no record starts among them.
+    if (before.column0 < CellPointersEnd(before.column0 - before.column0 % pageSize_)) return false;
     std::size_t h = t;
     int last = layout_.anchor - 1;
     std::size_t column1Position = 0;
@@ -384,18 +387,61 @@ class Scanner {
     }
     const std::size_t column0 = before.column0;
     const bool column0Overwritten = before.column0Overwritten;
-    // With the anchor at column 0 no column byte before the trigger was
-    // checked: the byte before it must be the header size, or the end of
-    // the free block header SQLite wrote over the cell's start.
-    if (anchor == 0 && !HeaderStartBefore(column0, h) && !FreeBlockHeaderBefore(column0, h)) return false;
+    // Before column 0 must end the header size and before that the cell's
+    // start, or the free block header SQLite wrote over the cell's start:
+    // without that check a table of few integer columns would read rows
+    // out of any run of small bytes (a row id equal to the header size
+    // reads as the header size of a record one byte earlier).
+    if (!column0Overwritten) {
+      const auto headerStart = HeaderStartBefore(column0, h);
+      if (headerStart ? !CellStartReadsBack(*headerStart, h, bodyOffset) : !FreeBlockHeaderBefore(column0, h)) {
+        return false;
+      }
+    }
     // An overwritten column 0 is the last byte of that free block header;
     // without one there, column 0 is a byte of a live record that its rule
     // does not allow (a row of another shape, read from the wrong place).
     if (column0Overwritten && !FreeBlockHeaderBefore(column0 + 1, h)) return false;
+    if (layout_.textsMustDecode && !TextsDecode(h, last)) return false;
     anchoredRowId_ = column0Overwritten ? std::nullopt : RowIdFromCellStart(column0, h, bodyOffset);
     ProduceRow(h, last, 0, column0 - 1);
     resume = ResumeAfter(h, last);
     return true;
+  }
+
+  // Whether the TEXT values of columns 0..last, in the body starting at
+  // bodyStart, are valid UTF-8 without a zero byte, and a column allowing
+  // only the UUID's text holds a UUID.
+  bool TextsDecode(std::size_t bodyStart, int last) const {
+    for (int k = 0; k <= last; ++k) {
+      const Column& column = columns_[static_cast<std::size_t>(k)];
+      if (column.type != kTypeText) continue;
+      const std::string_view text(reinterpret_cast<const char*>(image_.data() + bodyStart + column.offset), column.size);
+      if (text.find('\0') != std::string_view::npos || !db::IsValidUtf8(text)) return false;
+      const Rule rule = layout_.rules[static_cast<std::size_t>(k)];
+      if ((rule & kUuid) != 0 && (rule & kText) == 0 && !db::IsUuidText(text)) return false;
+    }
+    return true;
+  }
+
+  // Where the cell pointer array of the b-tree page at pageStart ends, when
+  // its header reads as a b-tree page's (a page type, and cell pointers
+  // that end before the cell content area starts); else the page's start.
+  std::size_t CellPointersEnd(std::size_t pageStart) {
+    if (pageStart == pointersPage_) return pointersEnd_;
+    pointersPage_ = pageStart;
+    pointersEnd_ = pageStart;
+    const std::size_t header = pageStart + (pageStart == 0 ? kFileHeaderBytes : 0);
+    if (header + 12 > image_.size()) return pointersEnd_;
+    const std::uint8_t type = image_[header];
+    if (type != 2 && type != 5 && type != 10 && type != 13) return pointersEnd_;
+    const std::size_t headerBytes = type == 2 || type == 5 ? 12 : 8;
+    const std::size_t cells = BigEndian16(image_.data() + header + 3);
+    std::size_t contentStart = BigEndian16(image_.data() + header + 5);
+    if (contentStart == 0) contentStart = 65536;
+    const std::size_t end = header - pageStart + headerBytes + 2 * cells;
+    if (end <= contentStart && contentStart <= pageSize_) pointersEnd_ = pageStart + end;
+    return pointersEnd_;
   }
 
   // The columns before the anchor as ColumnsBeforeAnchor read them.
@@ -525,6 +571,36 @@ class Scanner {
     return std::nullopt;
   }
 
+  // Whether the payload length payload ends right before end.
+  bool PayloadEndsAt(std::size_t end, std::uint64_t payload) const {
+    for (std::size_t length = 1; length <= 9 && length <= end; ++length) {
+      const auto varint = ReadVarint(end - length);
+      if (varint && varint->end == end && varint->value == payload) return true;
+    }
+    return false;
+  }
+
+  // Whether the cell of the record whose header runs from headerStart to
+  // headerEnd reads back before it: its payload length right before the
+  // header (an index b-tree's cell, as WITHOUT ROWID tables keep rows) or
+  // before the row id (a table's), or a free block header over those bytes
+  // (a freed cell).
+  bool CellStartReadsBack(std::size_t headerStart, std::size_t headerEnd, std::size_t bodySize) const {
+    const std::uint64_t payload = (headerEnd - headerStart) + bodySize;
+    if (PayloadEndsAt(headerStart, payload)) return true;
+    if (headerStart > 0 && image_[headerStart - 1] < 0x80) {
+      std::size_t rowIdStart = headerStart - 1;
+      while (rowIdStart > 0 && headerStart - rowIdStart < 9 && image_[rowIdStart - 1] >= 0x80) --rowIdStart;
+      if (PayloadEndsAt(rowIdStart, payload)) return true;
+    }
+    // The free block header covers the cell's first four bytes: the
+    // payload length and the row id may take up to five more.
+    for (std::size_t back = 0; back <= 5 && back + 4 <= headerStart; ++back) {
+      if (FreeBlockHeaderBefore(headerStart - back, headerEnd)) return true;
+    }
+    return false;
+  }
+
   std::int64_t RowIdBefore(std::size_t column1Position) const {
     if (!layout_.rowId || column1Position == 0) return 0;
     // Column 0's serial type is the one byte before column 1; before it end
@@ -615,6 +691,9 @@ class Scanner {
   // The row id of the anchored record being produced, when its cell's start
   // read back.
   std::optional<std::int64_t> anchoredRowId_;
+  // The page whose cell pointers' end CellPointersEnd last read, and that end.
+  std::size_t pointersPage_ = SIZE_MAX;
+  std::size_t pointersEnd_ = 0;
   UndarkRow row_;  // reused for every row, so its texts keep their storage
   bool secondMode_ = false;
   int singleTrigger_ = -1;  // the one trigger byte of the layout, if it has one
