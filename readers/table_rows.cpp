@@ -97,10 +97,15 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
   return ScanTableRows(reader, table, layout, liveColumns, columns, Unplaced(sink));
 }
 
-bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink) {
+namespace {
+
+// Runs scan with a sink that hands sink only the rows that fit table and
+// lie on its own leaf pages or on pages no table or index holds now.
+bool ScanOnTablePages(db::CDbSqlite& reader, const LiveTable& table,
+                      const std::function<bool(const FoundRowSink&)>& scan, const FoundRowSink& sink) {
   std::set<std::uint32_t> interiorPages;
   const std::map<std::uint32_t, std::string> owners = reader.PageOwners(&interiorPages);
-  return ScanRows(reader, table.DeletedRowLayout(), [&](UndarkRow& row, const RowPlace& place) {
+  return scan([&](UndarkRow& row, const RowPlace& place) {
     // An interior page holds child pointers (shaped like a row often
     // enough); another table's or index's page holds its own rows.
     if (interiorPages.contains(place.page)) return;
@@ -108,6 +113,20 @@ bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRow
     if (owner != owners.end() && owner->second != table.Name()) return;
     if (table.Fits(row)) sink(row, place);
   });
+}
+
+}  // namespace
+
+bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink) {
+  return ScanOnTablePages(
+      reader, table, [&](const FoundRowSink& onPages) { return ScanRows(reader, table.DeletedRowLayout(), onPages); },
+      sink);
+}
+
+bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, int layout, const FoundRowSink& sink) {
+  const int columns = static_cast<int>(table.ColumnCount());
+  return ScanOnTablePages(
+      reader, table, [&](const FoundRowSink& onPages) { return ScanRows(reader, layout, columns, onPages); }, sink);
 }
 
 }  // namespace readers

@@ -70,5 +70,9 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
 // per column of table, at the column's live position. Returns whether the
 // scan ran.
 bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink);
+// The same with the numbered layout made for the table's shape (the reader
+// checked it with LiveTable::HasShape); rows of another value count are
+// passed over.
+bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, int layout, const FoundRowSink& sink);
 
 }  // namespace readers
