@@ -260,6 +260,9 @@ void CWhatsAppDB::RecoverDeletedMessages() {
 }
 
 void CWhatsAppDB::MergeRecoveredMessages() {
+  db::DropLogCopiesOfFileRecords(recoveredMessages_, [](const DBITEM_WhatsApp& message) {
+    return message.stanzaId.empty() ? MessageKey(message) : message.stanzaId;
+  });
   db::MergeRecoveredIntoGroups(
       conversations_, std::move(recoveredMessages_),
       // A copy of a live (or an already kept) message: the scan meets every
