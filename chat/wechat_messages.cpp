@@ -537,39 +537,6 @@ db::undark::Layout ChatRowLayout(const ChatPositions& at) {
   return builder.Build();
 }
 
-// The pages of a message file by the tables that hold them: as the file
-// alone has them and with its write-ahead log applied.
-struct PageTables {
-  explicit PageTables(CTencentWXDB& reader)
-      : inFile(reader.FilePageOwners(&interiorInFile)), withLog(reader.PageOwners(&interiorWithLog)) {}
-
-  std::set<std::uint32_t> interiorInFile, interiorWithLog;
-  std::map<std::uint32_t, std::string> inFile, withLog;
-};
-
-// Where a row was found, by the table that held its page then.
-struct RowOwner {
-  bool interior = false;                // an interior page: no rows
-  const std::string* table = nullptr;  // null: a free page, or one whose table is not known
-};
-
-// A row of the file lay on a page of the table the file's own map names; a
-// row of the log on one of the table the map with the log names, unless the
-// file's map names another there: that page changed tables in the log, and
-// its older frames hold rows of either, so they count as a free page's.
-RowOwner OwnerOf(const PageTables& pages, const readers::RowPlace& place) {
-  const auto& interior = place.inWal ? pages.interiorWithLog : pages.interiorInFile;
-  if (interior.contains(place.page)) return {true, nullptr};
-  const auto& owners = place.inWal ? pages.withLog : pages.inFile;
-  const auto owner = owners.find(place.page);
-  if (owner == owners.end()) return {};
-  if (place.inWal) {
-    const auto before = pages.inFile.find(place.page);
-    if (before != pages.inFile.end() && before->second != owner->second) return {};
-  }
-  return {false, &owner->second};
-}
-
 std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPositions& at, std::int32_t sourceDb,
                                             const readers::RowPlace& place) {
   auto value = [&row, &at](ChatColumn c) -> const db::undark::UndarkValue& { return row[at[c]]; };
@@ -750,9 +717,9 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
   std::vector<std::unique_ptr<DBITEM_WxChat>> unowned;
   for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
     CTencentWXDB& reader = *account.messageDbs[file];
-    const PageTables pages(reader);
+    const readers::PageTables pages(reader);
     const auto sourceDb = static_cast<std::int32_t>(file);
-    const auto orders = ChatOrdersOf(reader, pages.withLog);
+    const auto orders = ChatOrdersOf(reader, pages.WithLog());
     std::set<std::string> chatTables;
     for (const auto& [positions, tables] : orders) chatTables.insert(tables.begin(), tables.end());
     // Free pages tell no order: the app's declared one reads them when a
@@ -766,7 +733,7 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
         if (row.size() != kChatColumns || !LooksLikeMessage(row, positions)) return;
         // An interior page holds the child pointers of its table (shaped
         // like a row often enough) and leftovers of rows now live below it.
-        const RowOwner owner = OwnerOf(pages, place);
+        const readers::PageTables::Owner owner = pages.OwnerOf(place);
         if (owner.interior) return;
         // A free page, or one of a message table the log dropped since
         // (whose order is no longer known).

@@ -53,6 +53,22 @@ FoundRowSink Unplaced(const db::undark::UndarkRowSink& sink) {
 
 }  // namespace
 
+PageTables::PageTables(db::CDbSqlite& reader)
+    : inFile_(reader.FilePageOwners(&interiorInFile_)), withLog_(reader.PageOwners(&interiorWithLog_)) {}
+
+PageTables::Owner PageTables::OwnerOf(const RowPlace& place) const {
+  const std::set<std::uint32_t>& interior = place.inWal ? interiorWithLog_ : interiorInFile_;
+  if (interior.contains(place.page)) return {true, nullptr};
+  const std::map<std::uint32_t, std::string>& owners = place.inWal ? withLog_ : inFile_;
+  const auto owner = owners.find(place.page);
+  if (owner == owners.end()) return {};
+  if (place.inWal) {
+    const auto before = inFile_.find(place.page);
+    if (before != inFile_.end() && before->second != owner->second) return {};
+  }
+  return {false, &owner->second};
+}
+
 bool ScanRows(db::CDbSqlite& reader, int layout, int expectedColumns, const FoundRowSink& sink) {
   return ScanFileAndWal(
       reader,
