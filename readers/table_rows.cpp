@@ -116,17 +116,16 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
 namespace {
 
 // Runs scan with a sink that hands sink only the rows that fit table and
-// lie on its own leaf pages or on pages no table or index holds now.
+// lie on its own leaf pages or on pages no table or index held where the
+// row was found (PageTables).
 bool ScanOnTablePages(db::CDbSqlite& reader, const LiveTable& table,
                       const std::function<bool(const FoundRowSink&)>& scan, const FoundRowSink& sink) {
-  std::set<std::uint32_t> interiorPages;
-  const std::map<std::uint32_t, std::string> owners = reader.PageOwners(&interiorPages);
+  const PageTables pages(reader);
   return scan([&](UndarkRow& row, const RowPlace& place) {
     // An interior page holds child pointers (shaped like a row often
     // enough); another table's or index's page holds its own rows.
-    if (interiorPages.contains(place.page)) return;
-    const auto owner = owners.find(place.page);
-    if (owner != owners.end() && owner->second != table.Name()) return;
+    const PageTables::Owner owner = pages.OwnerOf(place);
+    if (owner.interior || (owner.table != nullptr && *owner.table != table.Name())) return;
     if (table.Fits(row)) sink(row, place);
   });
 }
