@@ -4,17 +4,22 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "db/db_sqlite.h"
+#include "db/merge_recovered.h"
 #include "db/progress.h"
+#include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/paths.h"
+#include "readers/live_table.h"
 #include "readers/table_rows.h"
 
 namespace chat {
@@ -28,29 +33,26 @@ using db::undark::UndarkValueToInt64;
 constexpr int kOneToOneKind = 2;
 constexpr int kGroupKind = 3;
 
-// Deleted rows, by scanner layout and the number of values of a whole row
-// (the table's column count): the index's rows, one-to-one rows, group rows.
+// Deleted rows of the search index: scanner layout 0, 13 values (docid,
+// c0msgId, c1uin, c2time, c3.., c4flag, c5.., c6.., c7content,
+// c8conversationUin, c9isDeleted, two more). The flag is read as from a live
+// row: without it every recovered one-to-one message would pass for one the
+// account sent.
 constexpr int kIndexLayout = 0;
 constexpr std::size_t kIndexValues = 13;
-constexpr int kOneToOneLayout = 3;
-constexpr std::size_t kOneToOneValues = 51;
-constexpr int kGroupLayout = 4;
-constexpr std::size_t kGroupValues = 25;
-
-// Value positions of a deleted search-index row (docid, c0msgId, c1uin,
-// c2time, c3.., c4flag, c5.., c6.., c7content, c8conversationUin,
-// c9isDeleted, two more). The flag is read as from a live row: without it
-// every recovered one-to-one message would pass for one the account sent.
 constexpr std::size_t kIndexDocId = 0, kIndexMsgId = 1, kIndexUin = 2, kIndexTime = 3, kIndexFlag = 5,
                       kIndexContent = 8, kIndexConversation = 9, kIndexDeleted = 10;
-// Value positions of a deleted one-to-one row. The scanner only takes rows
-// whose value 7 is the integer 0 or 1, so a text there is never seen: the
-// text is read where the live tables keep their "content" column, and at 7
-// only when no live table tells.
-constexpr std::size_t kOneToOneUin = 1, kOneToOneTime = 2, kOneToOneType = 3, kOneToOneFlag = 4,
-                      kOneToOneDefaultContent = 7, kOneToOneConversation = 43;
-// Value positions of a deleted group row (no conversation number).
-constexpr std::size_t kGroupUin = 1, kGroupTime = 3, kGroupType = 4, kGroupContent = 5, kGroupFlag = 8;
+// Deleted rows of QQ.db's message tables: the numbered layouts of the
+// shapes they were made for (one-to-one 51 columns, group 25); every other
+// shape gets a layout made from its live table.
+constexpr int kOneToOneLayout = 3;
+constexpr std::size_t kOneToOneColumns = 51;
+constexpr int kGroupLayout = 4;
+constexpr std::size_t kGroupColumns = 25;
+// QQ's first day (1999-02-10) and a bound no phone's clock reaches
+// (2100-01-01), in Unix seconds: a message's time lies between.
+constexpr std::int64_t kFirstMessageTime = 918604800;
+constexpr std::int64_t kLastMessageTime = 4102444800;
 
 constexpr char kPlaceholderPicture[] = "movietype.png";
 
@@ -188,23 +190,24 @@ void LoadMessageTable(CQqLocalUser& account, DBITEM_QqFriend& contact, const std
   }
 }
 
-// Where the live one-to-one tables keep the message text, as a value
-// position of a deleted row.
-std::size_t OneToOneContentValue(CQqLocalUser& account) {
-  if (!account.qqDb) return kOneToOneDefaultContent;
-  for (const auto& contact : account.contacts) {
-    if (contact->type != kQqTypeFriend && contact->type != kQqTypeBoth) continue;
-    if (!account.qqDb->HasTable(contact->c2cTable)) continue;
-    const std::vector<std::string> names = account.qqDb->ColumnNames(contact->c2cTable);
-    if (names.size() != kOneToOneValues) continue;
-    for (std::size_t i = 1; i < names.size(); ++i) {
-      if (names[i] == "content") return i;
-    }
-  }
-  return kOneToOneDefaultContent;
+// Whether every text of a row decodes: valid UTF-8 without a zero byte.
+// A row whose end a newer cell was written over holds that cell's header.
+bool TextsDecode(const UndarkRow& row) {
+  return std::all_of(row.begin(), row.end(), [](const db::undark::UndarkValue& value) {
+    return value.type != db::undark::kTypeText ||
+           (value.text.find('\0') == std::string::npos && db::IsValidUtf8(value.text));
+  });
 }
 
-std::unique_ptr<DBITEM_QqChat> IndexMessage(const UndarkRow& row) {
+// Whether a recovered message could be one: a time within QQ's years and a
+// sender that is a number (or none). Rows read from bytes that only look
+// like a row's start have neither.
+bool LooksLikeMessage(const DBITEM_QqChat& m) {
+  if (m.sendTime < kFirstMessageTime || m.sendTime >= kLastMessageTime) return false;
+  return std::all_of(m.senderUin.begin(), m.senderUin.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::unique_ptr<DBITEM_QqChat> IndexMessage(const UndarkRow& row, const readers::RowPlace& place) {
   auto m = std::make_unique<DBITEM_QqChat>();
   m->docId = IntValue(row[kIndexDocId]);
   m->msgId = IntValue(row[kIndexMsgId]);
@@ -215,39 +218,146 @@ std::unique_ptr<DBITEM_QqChat> IndexMessage(const UndarkRow& row) {
   m->conversationUin = UndarkValueText(row[kIndexConversation]);
   m->isDeletedColumn = IntValue(row[kIndexDeleted]);
   m->deleted = 1;
+  if (place.inWal) m->deletedFrom = db::BaseItem::DeletedFrom::kWal;
   return m;
 }
 
-std::unique_ptr<DBITEM_QqChat> OneToOneMessage(const UndarkRow& row, std::size_t contentValue) {
+// The message tables of QQ.db of one kind and one shape, scanned with one
+// layout; a row on one of their pages belongs to its conversation.
+struct MessageTables {
+  int kind = kOneToOneKind;
+  readers::LiveTable shape;     // the table of the most rows among them
+  int layout = -1;              // a numbered layout, or -1: the one made from shape
+  std::map<std::string, DBITEM_QqFriend*> conversationOf;  // table -> its conversation
+  bool takesFreePages = false;  // the rows of free pages are read with this shape
+};
+
+// The values of a recovered message row, by the column names its kind's
+// live rows are read by (ReadQqMessageRow); a column the table lacks stays
+// empty.
+std::unique_ptr<DBITEM_QqChat> TableMessage(const MessageTables& tables, const UndarkRow& row,
+                                            const readers::RowPlace& place) {
+  const auto value = [&](const char* name) -> const db::undark::UndarkValue& {
+    static const db::undark::UndarkValue kNull;
+    const int at = tables.shape.Index(name);
+    return at >= 0 ? row[static_cast<std::size_t>(at)] : kNull;
+  };
   auto m = std::make_unique<DBITEM_QqChat>();
-  m->senderUin = UndarkValueText(row[kOneToOneUin]);
-  m->sendTime = IntValue(row[kOneToOneTime]);
-  m->msgType = IntValue(row[kOneToOneType]);
-  m->flag = IntValue(row[kOneToOneFlag]);
-  m->content = UndarkValueText(row[contentValue]);
-  m->conversationUin = UndarkValueText(row[kOneToOneConversation]);
+  const bool oneToOne = tables.kind == kOneToOneKind;
+  m->senderUin = UndarkValueText(value(oneToOne ? "uin" : "SendUin"));
+  m->sendTime = IntValue(value(oneToOne ? "time" : "MsgTime"));
+  m->msgType = IntValue(value(oneToOne ? "type" : "sMsgType"));
+  m->flag = IntValue(value(oneToOne ? "flag" : "moreflag"));
+  m->content = UndarkValueText(value(oneToOne ? "content" : "strMsg"));
+  if (oneToOne) {
+    m->conversationUin = UndarkValueText(value("conversationUin"));
+  } else {
+    m->nickName = UndarkValueText(value("nickName"));
+  }
   m->deleted = 1;
+  if (place.inWal) m->deletedFrom = db::BaseItem::DeletedFrom::kWal;
   return m;
 }
 
-std::unique_ptr<DBITEM_QqChat> GroupMessage(const UndarkRow& row) {
-  auto m = std::make_unique<DBITEM_QqChat>();
-  m->senderUin = UndarkValueText(row[kGroupUin]);
-  m->sendTime = IntValue(row[kGroupTime]);
-  m->msgType = IntValue(row[kGroupType]);
-  m->content = UndarkValueText(row[kGroupContent]);
-  m->flag = IntValue(row[kGroupFlag]);
-  m->deleted = 1;
-  return m;
+// The account's message tables in QQ.db, grouped by kind and shape (their
+// column names). Per kind the group of the numbered layout's shape, else
+// the one of the most tables, reads the rows of free pages.
+std::vector<MessageTables> MessageTablesOf(CQqLocalUser& account) {
+  CTencentQQDB& reader = *account.qqDb;
+  std::map<std::pair<int, std::vector<std::string>>, std::map<std::string, DBITEM_QqFriend*>> byShape;
+  for (const auto& contact : account.contacts) {
+    const bool oneToOne = contact->type == kQqTypeFriend || contact->type == kQqTypeBoth;
+    const bool group = contact->type == kQqTypeGroup || contact->type == kQqTypeBoth;
+    for (const auto& [kind, table] : {std::pair{oneToOne ? kOneToOneKind : 0, contact->c2cTable},
+                                      std::pair{group ? kGroupKind : 0, contact->troopTable}}) {
+      if (kind == 0 || table.empty() || !reader.HasTable(table)) continue;
+      byShape[{kind, reader.ColumnNames(table)}].emplace(table, contact.get());
+    }
+  }
+  std::vector<MessageTables> groups;
+  for (auto& [key, conversationOf] : byShape) {
+    // The table of the most rows tells best what the shape's columns hold.
+    std::string fullest;
+    std::int64_t most = -1;
+    for (const auto& [table, conversation] : conversationOf) {
+      std::int64_t rows = 0;
+      if (reader.QueryInt64("SELECT count(*) FROM " + db::QuoteIdentifier(table) + ";", rows) && rows > most) {
+        most = rows;
+        fullest = table;
+      }
+    }
+    std::optional<readers::LiveTable> shape = readers::LiveTable::Read(reader, fullest);
+    if (!shape) continue;
+    const bool oneToOne = key.first == kOneToOneKind;
+    int layout = -1;
+    if (oneToOne &&
+        shape->HasShape(kOneToOneColumns, {{1, "uin"}, {2, "time"}, {3, "type"}, {4, "flag"}, {43, "conversationUin"}})) {
+      layout = kOneToOneLayout;
+    } else if (!oneToOne && shape->HasShape(kGroupColumns, {{1, "SendUin"}, {3, "MsgTime"}, {4, "sMsgType"},
+                                                            {5, "strMsg"}, {8, "moreflag"}})) {
+      layout = kGroupLayout;
+    }
+    groups.push_back({key.first, std::move(*shape), layout, std::move(conversationOf), false});
+  }
+  for (const int kind : {kOneToOneKind, kGroupKind}) {
+    MessageTables* reads = nullptr;
+    for (MessageTables& tables : groups) {
+      if (tables.kind != kind) continue;
+      const auto rank = [](const MessageTables& t) { return std::pair{t.layout >= 0, t.conversationOf.size()}; };
+      if (reads == nullptr || rank(tables) > rank(*reads)) reads = &tables;
+    }
+    if (reads != nullptr) reads->takesFreePages = true;
+  }
+  return groups;
+}
+
+// Every deleted message row of QQ.db's message tables, in the order found:
+// a row on a table's page is filed into that table's conversation, a row of
+// a free page (or of a message table the log dropped) into the conversation
+// its own column names, if any.
+void RecoverMessageTableRows(CQqLocalUser& account, std::vector<std::unique_ptr<DBITEM_QqChat>>& recovered) {
+  CTencentQQDB& reader = *account.qqDb;
+  const readers::PageTables pages(reader);
+  std::set<std::string> tablesNow;
+  for (const auto& [page, table] : pages.WithLog()) tablesNow.insert(table);
+  for (const MessageTables& tables : MessageTablesOf(account)) {
+    const readers::FoundRowSink sink = [&](UndarkRow& row, const readers::RowPlace& place) {
+      if (!tables.shape.Fits(row)) return;
+      const readers::PageTables::Owner owner = pages.OwnerOf(place);
+      if (owner.interior) return;
+      const DBITEM_QqFriend* conversation = nullptr;
+      if (owner.table != nullptr) {
+        const auto found = tables.conversationOf.find(*owner.table);
+        if (found != tables.conversationOf.end()) {
+          conversation = found->second;
+        } else if (tablesNow.contains(*owner.table) || !tables.takesFreePages) {
+          return;  // another table's page
+        }
+      } else if (!tables.takesFreePages) {
+        return;
+      }
+      std::unique_ptr<DBITEM_QqChat> m = TableMessage(tables, row, place);
+      if (!LooksLikeMessage(*m)) return;
+      if (conversation != nullptr) m->conversationUin = conversation->userName;
+      recovered.push_back(std::move(m));
+    };
+    if (tables.layout >= 0) {
+      readers::ScanRows(reader, tables.layout, static_cast<int>(tables.shape.ColumnCount()), sink);
+    } else {
+      readers::ScanRows(reader, tables.shape.DeletedRowLayout(), sink);
+    }
+  }
 }
 
 // Files one recovered message: into the conversation of its number, else,
 // unless it repeats a message of the account, into a new conversation
 // known only from deleted data.
 void FileRecoveredMessage(CQqLocalUser& account, std::unique_ptr<DBITEM_QqChat>& m) {
+  // A repeat of a message of any conversation is that message, or an older
+  // version of it: a page of the log may have belonged to another table.
+  if (account.messagesByKey.contains(QqMessageKey(*m))) return;
   DBITEM_QqFriend* conversation = ContactOf(account, m->conversationUin);
   if (conversation == nullptr) {
-    if (account.messagesByKey.contains(QqMessageKey(*m))) return;
     std::string name = m->conversationUin;
     if (name.empty()) {
       char unknown[64];
@@ -393,19 +503,14 @@ void LoadQqConversations(CQqLocalUser& account) {
 void RecoverQqDeletedMessages(CQqLocalUser& account) {
   std::vector<std::unique_ptr<DBITEM_QqChat>> recovered;
   if (account.ftsDb) {
-    readers::ScanRows(*account.ftsDb, kIndexLayout, -1, [&recovered](UndarkRow& row) {
-      if (row.size() == kIndexValues) recovered.push_back(IndexMessage(row));
+    readers::ScanRows(*account.ftsDb, kIndexLayout, -1, [&recovered](UndarkRow& row, const readers::RowPlace& place) {
+      if (row.size() != kIndexValues || !TextsDecode(row)) return;
+      std::unique_ptr<DBITEM_QqChat> m = IndexMessage(row, place);
+      if (LooksLikeMessage(*m)) recovered.push_back(std::move(m));
     });
   }
-  if (account.qqDb) {
-    const std::size_t contentValue = OneToOneContentValue(account);
-    readers::ScanRows(*account.qqDb, kOneToOneLayout, -1, [&recovered, contentValue](UndarkRow& row) {
-      if (row.size() == kOneToOneValues) recovered.push_back(OneToOneMessage(row, contentValue));
-    });
-    readers::ScanRows(*account.qqDb, kGroupLayout, -1, [&recovered](UndarkRow& row) {
-      if (row.size() == kGroupValues) recovered.push_back(GroupMessage(row));
-    });
-  }
+  if (account.qqDb) RecoverMessageTableRows(account, recovered);
+  db::DropLogCopiesOfFileRecords(recovered, QqMessageKey);
   for (std::size_t i = recovered.size(); i-- > 0;) FileRecoveredMessage(account, recovered[i]);
 }
 

@@ -84,8 +84,13 @@ void FileQqIndexRow(CQqLocalUser& account, int tableKind, const db::CppSQLite3Qu
 // Loads the one-to-one and the group table of every listed contact.
 void LoadQqConversations(CQqLocalUser& account);
 // Rebuilds messages from deleted rows of the account's search index and
-// message database (those of its readers that were opened), and files them
-// from the last found to the first.
+// message database and of their write-ahead logs (those of its readers that
+// were opened; rows found only in a log are marked kWal), and files them from
+// the last found to the first: a row of a message table's page into that
+// table's conversation, any other into the conversation it names. Rows that
+// do not look like messages (texts that do not decode, a time outside QQ's
+// years, a sender that is no number) and repeats of the account's messages
+// are dropped. docs/formats/qq.md tells the layouts and rules.
 void RecoverQqDeletedMessages(CQqLocalUser& account);
 
 }  // namespace chat

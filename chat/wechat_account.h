@@ -78,6 +78,9 @@ struct WxSessionItem {
   std::string path;           // the stored file
   std::string text;           // the last message
   std::int32_t created = 0;   // 1 when a message was made from it
+  // Registered from a session row found only in the write-ahead log: the
+  // message made from it is marked as from the log.
+  bool fromWal = false;
   db::BaseItem* message = nullptr;  // made from or matched to it; not owned
 };
 

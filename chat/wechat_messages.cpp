@@ -16,6 +16,7 @@
 
 #include "backup/file_list_db.h"
 #include "db/db_sqlite.h"
+#include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
@@ -36,6 +37,9 @@ constexpr int kIndexNamesLayout = 2;
 constexpr std::size_t kIndexNamesValues = 6;
 constexpr int kIndexContentsLayout = 1;
 constexpr std::size_t kIndexContentsValues = 8;
+// The first day WeChat was out (2011-01-21), in Unix seconds: no message
+// is older.
+constexpr std::int64_t kFirstMessageTime = 1295568000;
 // "name:\n" in front of a room message names its member.
 constexpr std::string_view kMemberPrefixEnd = ":\n";
 
@@ -362,8 +366,9 @@ void RecoverIndexName(CWxLocalUser& account, const UndarkRow& row) {
   account.contactsByUsernameId.try_emplace(id, contact);
 }
 
-void RecoverIndexContent(CWxLocalUser& account, const UndarkRow& row) {
+void RecoverIndexContent(CWxLocalUser& account, const UndarkRow& row, const readers::RowPlace& place) {
   auto r = std::make_unique<DBITEM_WxBakChatContent>();
+  if (place.inWal) r->deletedFrom = db::BaseItem::DeletedFrom::kWal;
   r->docId = Low32(db::undark::UndarkValueToInt64(row[0]));
   r->usernameId = Low32(db::undark::UndarkValueToInt64(row[1]));
   r->localId = Low32(db::undark::UndarkValueToInt64(row[2]));
@@ -556,6 +561,20 @@ std::unique_ptr<DBITEM_WxChat> MessageOfRow(const UndarkRow& row, const ChatPosi
 }
 
 
+// Whether a row the layout let through is a message: its text decodes
+// (valid UTF-8 without a zero byte) and its time is one WeChat could have
+// written. A row whose end another cell was written over holds that cell's
+// header in its text (a zero byte among it), and a row read from bytes that
+// only look like its start has a text and a time made of other bytes.
+bool LooksLikeMessage(const UndarkRow& row, const ChatPositions& at) {
+  const db::undark::UndarkValue& text = row[at[kMessage]];
+  if (text.type == db::undark::kTypeText &&
+      (text.text.find('\0') != std::string::npos || !db::IsValidUtf8(text.text))) {
+    return false;
+  }
+  return db::undark::UndarkValueToInt64(row[at[kCreateTime]]) >= kFirstMessageTime;
+}
+
 // "<time>/<text>" of a message made from the search index, as a recovered
 // row of it would give.
 std::string IndexMadeKey(std::int32_t createTime, std::string_view text) {
@@ -568,24 +587,34 @@ std::string_view WithoutMemberPrefix(const std::string& text) {
                                   : std::string_view(text).substr(end + kMemberPrefixEnd.size());
 }
 
-// What a conversation holds, for telling a recovered row apart: the keys of
-// its messages read from the files, and its messages made from the index.
-struct KnownMessages {
-  std::unordered_set<std::size_t> sameKeys;
-  std::unordered_map<std::string, DBITEM_WxChat*> indexMade;
-};
-
-KnownMessages KnownMessagesOf(const DBITEM_WxFriend& contact) {
-  KnownMessages known;
-  for (db::BaseItem* item : contact.items) {
-    auto* m = static_cast<DBITEM_WxChat*>(item);
-    if (m->sourceDb >= 0) {
-      known.sameKeys.insert(SameMessageHash(*m));
-    } else if (m->localId == -1 && m->indexRecord) {
-      known.indexMade.emplace(IndexMadeKey(m->createTime, m->indexRecord->text), m);
+// The messages read from the account's files, by SameMessageHash: a
+// recovered row that repeats one is that message (or an older version of
+// it), in whichever conversation it was found: a page in an older frame of
+// the write-ahead log may have belonged to another table then.
+std::unordered_set<std::size_t> FiledMessageHashes(const CWxLocalUser& account) {
+  std::unordered_set<std::size_t> filed;
+  for (const auto& contact : account.contacts) {
+    for (db::BaseItem* item : contact->items) {
+      const auto* m = static_cast<const DBITEM_WxChat*>(item);
+      if (m->sourceDb >= 0) filed.insert(SameMessageHash(*m));
     }
   }
-  return known;
+  return filed;
+}
+
+// A conversation's messages made from the search index, by IndexMadeKey: a
+// recovered row of one completes it.
+using IndexMadeMessages = std::unordered_map<std::string, DBITEM_WxChat*>;
+
+IndexMadeMessages IndexMadeMessagesOf(const DBITEM_WxFriend& contact) {
+  IndexMadeMessages made;
+  for (db::BaseItem* item : contact.items) {
+    auto* m = static_cast<DBITEM_WxChat*>(item);
+    if (m->sourceDb < 0 && m->localId == -1 && m->indexRecord) {
+      made.emplace(IndexMadeKey(m->createTime, m->indexRecord->text), m);
+    }
+  }
+  return made;
 }
 
 // A message made from the index, completed with the row recovered of it.
@@ -603,33 +632,33 @@ void CompleteIndexMade(DBITEM_WxFriend& contact, DBITEM_WxChat& made, std::uniqu
   if (made.sender == nullptr) made.sender = &contact;
 }
 
-// Files a recovered row into contact unless it repeats what contact holds.
-void FileRecoveredRow(DBITEM_WxFriend& contact, KnownMessages& known, std::unique_ptr<DBITEM_WxChat> m) {
-  if (!known.sameKeys.insert(SameMessageHash(*m)).second) return;
-  if (const auto made = known.indexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
-      made != known.indexMade.end()) {
+// Files a recovered row into contact unless it repeats a message filed
+// already.
+void FileRecoveredRow(DBITEM_WxFriend& contact, IndexMadeMessages& indexMade, std::unordered_set<std::size_t>& filed,
+                      std::unique_ptr<DBITEM_WxChat> m) {
+  if (!filed.insert(SameMessageHash(*m)).second) return;
+  if (const auto made = indexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
+      made != indexMade.end()) {
     CompleteIndexMade(contact, *made->second, std::move(m));
-    known.indexMade.erase(made);
+    indexMade.erase(made);
     return;
   }
   AttachMessage(contact, std::move(m));
 }
 
-// Rows of free pages: to the conversation that holds the same message from
-// elsewhere; a repeat of a message filed already is dropped; the rest go to
-// "未知好友_0" (the search index numbers its conversations from 1).
+// Rows of free pages: to the conversation that holds the same message made
+// from the search index; the rest go to "未知好友_0" (the search index
+// numbers its conversations from 1).
 void PlaceUnownedRows(CWxLocalUser& account, std::vector<std::unique_ptr<DBITEM_WxChat>>& rows,
-                      const std::function<KnownMessages&(DBITEM_WxFriend&)>& knownOf) {
-  std::unordered_map<std::size_t, DBITEM_WxFriend*> bySameKey;
+                      std::unordered_set<std::size_t>& filed,
+                      const std::function<IndexMadeMessages&(DBITEM_WxFriend&)>& indexMadeOf) {
   std::unordered_map<std::string, DBITEM_WxFriend*> byIndexMade;
   for (const auto& contact : account.contacts) {
-    KnownMessages& known = knownOf(*contact);
-    for (std::size_t key : known.sameKeys) bySameKey.emplace(key, contact.get());
-    for (const auto& [key, message] : known.indexMade) byIndexMade.emplace(key, contact.get());
+    for (const auto& [key, message] : indexMadeOf(*contact)) byIndexMade.emplace(key, contact.get());
   }
   DBITEM_WxFriend* unknown = nullptr;
   for (auto& m : rows) {
-    if (bySameKey.contains(SameMessageHash(*m))) continue;
+    if (filed.contains(SameMessageHash(*m))) continue;
     DBITEM_WxFriend* contact = nullptr;
     if (const auto made = byIndexMade.find(IndexMadeKey(m->createTime, WithoutMemberPrefix(m->text)));
         made != byIndexMade.end()) {
@@ -639,9 +668,7 @@ void PlaceUnownedRows(CWxLocalUser& account, std::vector<std::unique_ptr<DBITEM_
       contact = unknown;
     }
     if (contact == nullptr) continue;
-    const std::size_t key = SameMessageHash(*m);
-    FileRecoveredRow(*contact, knownOf(*contact), std::move(m));
-    bySameKey.emplace(key, contact);
+    FileRecoveredRow(*contact, indexMadeOf(*contact), filed, std::move(m));
   }
   rows.clear();
 }
@@ -679,19 +706,22 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
   for (const auto& contact : account.contacts) {
     if (!contact->userMd5.empty()) byTable.emplace("Chat_" + contact->userMd5, contact.get());
   }
-  std::unordered_map<DBITEM_WxFriend*, KnownMessages> known;
-  const std::function<KnownMessages&(DBITEM_WxFriend&)> knownOf = [&known](DBITEM_WxFriend& contact) -> KnownMessages& {
-    auto found = known.find(&contact);
-    if (found == known.end()) found = known.emplace(&contact, KnownMessagesOf(contact)).first;
+  std::unordered_set<std::size_t> filed = FiledMessageHashes(account);
+  std::unordered_map<DBITEM_WxFriend*, IndexMadeMessages> indexMade;
+  const std::function<IndexMadeMessages&(DBITEM_WxFriend&)> indexMadeOf =
+      [&indexMade](DBITEM_WxFriend& contact) -> IndexMadeMessages& {
+    auto found = indexMade.find(&contact);
+    if (found == indexMade.end()) found = indexMade.emplace(&contact, IndexMadeMessagesOf(contact)).first;
     return found->second;
   };
   std::vector<std::unique_ptr<DBITEM_WxChat>> unowned;
   for (std::size_t file = 0; file < account.messageDbs.size(); ++file) {
     CTencentWXDB& reader = *account.messageDbs[file];
-    std::set<std::uint32_t> interiorPages;
-    const std::map<std::uint32_t, std::string> owners = reader.PageOwners(&interiorPages);
+    const readers::PageTables pages(reader);
     const auto sourceDb = static_cast<std::int32_t>(file);
-    const auto orders = ChatOrdersOf(reader, owners);
+    const auto orders = ChatOrdersOf(reader, pages.WithLog());
+    std::set<std::string> chatTables;
+    for (const auto& [positions, tables] : orders) chatTables.insert(tables.begin(), tables.end());
     // Free pages tell no order: the app's declared one reads them when a
     // table of the file has it, else the file's first.
     const ChatPositions freePagesOrder =
@@ -700,24 +730,27 @@ void RecoverDeletedMessages(CWxLocalUser& account) {
     for (const auto& [positions, tables] : orders) {
       const bool takesFreePages = positions == freePagesOrder;
       readers::ScanRows(reader, ChatRowLayout(positions), [&](UndarkRow& row, const readers::RowPlace& place) {
-        if (row.size() != kChatColumns) return;
+        if (row.size() != kChatColumns || !LooksLikeMessage(row, positions)) return;
         // An interior page holds the child pointers of its table (shaped
         // like a row often enough) and leftovers of rows now live below it.
-        if (interiorPages.contains(place.page)) return;
-        const auto owner = owners.find(place.page);
-        if (owner == owners.end()) {
+        const readers::PageTables::Owner owner = pages.OwnerOf(place);
+        if (owner.interior) return;
+        // A free page, or one of a message table the log dropped since
+        // (whose order is no longer known).
+        if (owner.table == nullptr || (owner.table->starts_with("Chat_") && !chatTables.contains(*owner.table))) {
           if (takesFreePages) unowned.push_back(MessageOfRow(row, positions, sourceDb, place));
           return;
         }
         // A page of another table, of another order, or of a conversation
         // no contact names.
-        const auto contact = byTable.find(owner->second);
-        if (contact == byTable.end() || !tables.contains(owner->second)) return;
-        FileRecoveredRow(*contact->second, knownOf(*contact->second), MessageOfRow(row, positions, sourceDb, place));
+        const auto contact = byTable.find(*owner.table);
+        if (contact == byTable.end() || !tables.contains(*owner.table)) return;
+        FileRecoveredRow(*contact->second, indexMadeOf(*contact->second), filed,
+                         MessageOfRow(row, positions, sourceDb, place));
       });
     }
   }
-  if (!unowned.empty()) PlaceUnownedRows(account, unowned, knownOf);
+  if (!unowned.empty()) PlaceUnownedRows(account, unowned, filed, indexMadeOf);
 }
 
 void ParseWxDatabaseRow(CTencentWXDB& reader, int tableKind, std::unique_ptr<db::BaseItem>& out,
@@ -797,6 +830,7 @@ int AttachIndexRecord(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxBakChat
   auto m = std::make_unique<DBITEM_WxChat>();
   m->createTime = record->createTime;
   m->deleted = 1;
+  m->deletedFrom = record->deletedFrom;
   m->indexRecord = std::move(record);
   AttachMessage(contact, std::move(m));
   return 1;
@@ -809,8 +843,8 @@ void LoadSearchIndex(CWxLocalUser& account) {
   const auto names = [&account](UndarkRow& row) {
     if (row.size() == kIndexNamesValues) RecoverIndexName(account, row);
   };
-  const auto contents = [&account](UndarkRow& row) {
-    if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row);
+  const readers::FoundRowSink contents = [&account](UndarkRow& row, const readers::RowPlace& place) {
+    if (row.size() == kIndexContentsValues) RecoverIndexContent(account, row, place);
   };
   readers::ScanRows(*account.ftsDb, kIndexNamesLayout, db::undark::LayoutColumnCount(kIndexNamesLayout), names);
   readers::ScanRows(*account.ftsDb, kIndexContentsLayout, db::undark::LayoutColumnCount(kIndexContentsLayout),

@@ -141,15 +141,19 @@ int LoadContactMessages(CWxLocalUser& account, std::size_t contactIndex, int tab
 // deleted data, repeats one.
 std::size_t SameMessageHash(const DBITEM_WxChat& message);
 
-// The message of every row left in the account's message databases that is
-// not among the live messages (deleted rows, free pages, older copies of
-// rows), read with a layout made from the files' own Chat_<md5> columns. A
-// row goes to the conversation whose table owns the page it was found in;
-// a row of a free page to the conversation that holds the same message from
-// elsewhere (the search index), else to "未知好友_0". A row that repeats a
-// message (SameMessageHash) is dropped; one that repeats a message made from
-// the search index completes it. Recovered messages are deleted; their
-// localId is the row's when the cell still tells it, else -1.
+// The message of every row left in the account's message databases and
+// their write-ahead logs that is not among the live messages (deleted rows,
+// free pages, older copies of rows), read with a layout made from the files'
+// own Chat_<md5> columns. A row is a message when its text decodes and its
+// time is not before WeChat's first day (a row whose end another cell was
+// written over, or read from bytes that only look like a row's start, is
+// not). A row goes to the conversation whose table owns the page it was
+// found in; a row of a free page to the conversation that holds the same
+// message made from the search index, else to "未知好友_0". A row that
+// repeats a message of any conversation (SameMessageHash) is dropped; one
+// that repeats a message made from the search index completes it. Recovered
+// messages are deleted, those found only in a log marked kWal; their localId
+// is the row's when the cell still tells it, else -1.
 void RecoverDeletedMessages(CWxLocalUser& account);
 
 // Files message into contact's conversation: sets time, the sender (by the
@@ -164,7 +168,7 @@ void AttachMessage(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxChat> mess
 // Ties a search-index record to contact's conversation: to the live message
 // of its local ID and time, to a message recovered from a message file
 // without its local ID whose text and time are the record's, or as a new
-// deleted message. Returns 1 when it
+// deleted message (marked from the log as the record is). Returns 1 when it
 // took record (emptied), 0 when the message has one already or a message
 // with the record's key exists (the caller keeps and frees record).
 int AttachIndexRecord(DBITEM_WxFriend& contact, std::unique_ptr<DBITEM_WxBakChatContent>& record);
@@ -206,14 +210,16 @@ void ParseWxDatabaseRow(CTencentWXDB& reader, int tableKind, std::unique_ptr<db:
 // by ConStrRes1) registered as a session item with the row's UsrName and
 // CreateTime.
 void ReadSessionRow(CWxLocalUser& account, const db::CppSQLite3Query& query);
-// Loads the session table and the session rows left deleted in the file,
-// registering their files (OpenAccountDatabases, session step). progressShare
-// 0.1 is spread over the deleted rows.
+// Loads the session table and the session rows left deleted in the file and
+// its write-ahead log, registering their files (OpenAccountDatabases, session
+// step; a file first registered from a row of the log is marked fromWal).
+// progressShare 0.1 is spread over the deleted rows.
 void LoadSessionSummaries(CWxLocalUser& account);
 // Registers the files found below session/data (sessionFilePaths).
 void RegisterSessionFilesWithoutRow(CWxLocalUser& account);
 // Loads the search index's contact numbers and recovers its deleted rows:
-// contact numbers, and contents into ftsContents.
+// contact numbers, and contents into ftsContents (those found only in the
+// write-ahead log marked kWal).
 void LoadSearchIndex(CWxLocalUser& account);
 
 }  // namespace chat

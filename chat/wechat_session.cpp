@@ -115,12 +115,13 @@ std::string SessionFileOf(const CWxLocalUser& account, const std::string& rowPat
 }
 
 void RegisterRowFile(CWxLocalUser& account, const std::string& rowPath, const std::string& userName,
-                     std::int32_t time) {
+                     std::int32_t time, bool fromWal) {
   const std::string path = SessionFileOf(account, rowPath);
   if (path.empty()) return;
   if (WxSessionItem* item = RegisterSessionFile(account, path)) {
     item->userName = userName;
     item->time = time;
+    item->fromWal = fromWal;
   }
 }
 
@@ -158,6 +159,7 @@ void AttachSessionItem(CWxLocalUser& account, DBITEM_WxFriend& contact, WxSessio
   message->createTime = item.time;
   message->text = item.text;
   message->deleted = 1;
+  if (item.fromWal) message->deletedFrom = db::BaseItem::DeletedFrom::kWal;
   DBITEM_WxChat* made = message.get();
   AttachMessage(contact, std::move(message));
   if (item.senderName == account.userName) {
@@ -205,7 +207,7 @@ WxSessionItem* RegisterSessionFile(CWxLocalUser& account, const std::string& pat
 void ReadSessionRow(CWxLocalUser& account, const db::CppSQLite3Query& query) {
   const int timeColumn = query.FieldIndex("CreateTime");
   RegisterRowFile(account, db::FieldText(query, "ConStrRes1"), db::FieldText(query, "UsrName"),
-                  static_cast<std::int32_t>(query.GetInt64Field(timeColumn)));
+                  static_cast<std::int32_t>(query.GetInt64Field(timeColumn)), false);
 }
 
 void LoadSessionSummaries(CWxLocalUser& account) {
@@ -215,13 +217,18 @@ void LoadSessionSummaries(CWxLocalUser& account) {
   account.sessionDb->LoadTable(0, handedBack);
   db::ReportProgress(account.progress, true, 0.02f * share);
   db::undark::UndarkRowList rows;
+  std::vector<bool> inWal;
   readers::ScanRows(*account.sessionDb, kSessionLayout, db::undark::LayoutColumnCount(kSessionLayout),
-                    [&rows](db::undark::UndarkRow& row) { rows.push_back(std::move(row)); });
-  for (const auto& row : rows) {
+                    [&](db::undark::UndarkRow& row, const readers::RowPlace& place) {
+                      rows.push_back(std::move(row));
+                      inWal.push_back(place.inWal);
+                    });
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const db::undark::UndarkRow& row = rows[i];
     if (row.size() > kSessionPathValue) {
       RegisterRowFile(account, db::undark::UndarkValueText(row[kSessionPathValue]),
                       db::undark::UndarkValueText(row[0]),
-                      static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1])));
+                      static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1])), inWal[i]);
     }
     db::ReportProgress(account.progress, true, 0.1f * share / static_cast<float>(rows.size()));
   }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/live_table.h"
 #include "readers/table_rows.h"
 
 namespace chat {
@@ -24,25 +27,17 @@ constexpr char kLidPairTable[] = "ZWAPHONENUMBERLIDPAIR";
 constexpr std::string_view kLidSuffix = "@lid";
 constexpr std::size_t kKeyTextUnits = 80;
 
-// ZWAMESSAGE by position, as iOS 15 stores it; a recovered row carries no
-// names, so its values are read by these positions.
-constexpr std::size_t kRowIdValue = 0;
-constexpr std::size_t kIsFromMeValue = 12;
-constexpr std::size_t kMessageDateValue = 25;
-constexpr std::size_t kFromJidValue = 27;
-constexpr std::size_t kPushNameValue = 30;
-constexpr std::size_t kStanzaIdValue = 31;
-constexpr std::size_t kTextValue = 32;
-constexpr std::size_t kToJidValue = 33;
-
-// The columns a recovered row is read by, and ZSTANZAID, which the layout
-// checks. A store that has other columns there would have its values read
-// into the wrong fields.
-constexpr readers::RecoveredColumn kRecoveredColumns[] = {
-    {kIsFromMeValue, "ZISFROMME"}, {kMessageDateValue, "ZMESSAGEDATE"}, {kFromJidValue, "ZFROMJID"},
-    {kPushNameValue, "ZPUSHNAME"}, {kStanzaIdValue, "ZSTANZAID"},       {kTextValue, "ZTEXT"},
-    {kToJidValue, "ZTOJID"},
+// The columns of ZWAMESSAGE a message is read from, at their iOS 15
+// positions: the shape layout kWhatsAppMessageLayout was made for.
+constexpr std::initializer_list<std::pair<std::size_t, const char*>> kIos15Columns = {
+    {12, "ZISFROMME"}, {25, "ZMESSAGEDATE"}, {27, "ZFROMJID"}, {30, "ZPUSHNAME"},
+    {31, "ZSTANZAID"}, {32, "ZTEXT"},        {33, "ZTOJID"},
 };
+
+// The first day a WhatsApp message can bear (2009-01-01) and a bound no
+// phone's clock reaches (2100-01-01), in seconds since 2001.
+constexpr double kFirstMessageDate = 252460800;
+constexpr double kLastMessageDate = 3124137600;
 
 // ZMESSAGEDATE counts seconds from 2001; the fraction is dropped before the
 // count becomes Unix seconds. Converted as a double: a damaged count may be
@@ -57,20 +52,48 @@ bool IsInteger(const UndarkValue& value) {
   return (value.type >= 1 && value.type <= 6) || value.type == 8 || value.type == 9;
 }
 
-// The layout checks only Z_ENT, the date and that ZSTANZAID is a text, which
-// the bytes of the schema and of other tables can satisfy: the real iOS 15
-// file holds three such rows, with BLOB "addresses" and dates of 0, and the
-// schema page of a new store yields a few more. A message always has a
-// stanza id (a short identifier, never empty, without zero bytes), and its
-// addresses, name and text are texts or NULL.
-bool LooksLikeMessage(const UndarkRow& row) {
-  const UndarkValue& stanzaId = row[kStanzaIdValue];
-  if (stanzaId.type != db::undark::kTypeText || stanzaId.text.empty() ||
-      stanzaId.text.find('\0') != std::string::npos) {
-    return false;
+// Where a recovered row holds the columns a message is read from: their
+// positions in the live table, -1 for a column it lacks (whose field then
+// stays empty).
+struct MessageColumns {
+  explicit MessageColumns(const readers::LiveTable& table)
+      : isFromMe(table.Index("ZISFROMME")),
+        messageDate(table.Index("ZMESSAGEDATE")),
+        fromJid(table.Index("ZFROMJID")),
+        pushName(table.Index("ZPUSHNAME")),
+        stanzaId(table.Index("ZSTANZAID")),
+        text(table.Index("ZTEXT")),
+        toJid(table.Index("ZTOJID")) {}
+
+  int isFromMe, messageDate, fromJid, pushName, stanzaId, text, toJid;
+};
+
+// The value of the column at index in row (one value per column of the
+// live table); NULL for a column the table lacks.
+const UndarkValue& ValueAt(const UndarkRow& row, int index) {
+  static const UndarkValue kNull;
+  return index >= 0 && static_cast<std::size_t>(index) < row.size() ? row[static_cast<std::size_t>(index)] : kNull;
+}
+
+// Bytes of the schema, of other tables and of rows whose start lies
+// elsewhere pass a layout's few checks now and then: the real iOS 15 file
+// holds three such rows, with BLOB "addresses" and dates of 0. A message
+// always has a stanza id (a short identifier, never empty), a date the app
+// could have written, and its addresses, name and text are texts or NULL
+// (texts that decode: the scan of the live table checked that).
+bool LooksLikeMessage(const UndarkRow& row, const MessageColumns& at) {
+  if (at.stanzaId >= 0) {
+    const UndarkValue& stanzaId = ValueAt(row, at.stanzaId);
+    if (stanzaId.type != db::undark::kTypeText || stanzaId.text.empty()) return false;
   }
-  return IsTextOrNull(row[kFromJidValue]) && IsTextOrNull(row[kPushNameValue]) && IsTextOrNull(row[kTextValue]) &&
-         IsTextOrNull(row[kToJidValue]);
+  if (at.messageDate >= 0) {
+    const UndarkValue& date = ValueAt(row, at.messageDate);
+    if (!IsInteger(date) && date.type != db::undark::kTypeDouble) return false;
+    const double seconds = date.type == db::undark::kTypeDouble ? date.real : static_cast<double>(date.number);
+    if (!(seconds >= kFirstMessageDate && seconds < kLastMessageDate)) return false;
+  }
+  return IsTextOrNull(ValueAt(row, at.fromJid)) && IsTextOrNull(ValueAt(row, at.pushName)) &&
+         IsTextOrNull(ValueAt(row, at.text)) && IsTextOrNull(ValueAt(row, at.toJid));
 }
 
 // The conversation a message belongs to. A sent message names its peer in
@@ -81,20 +104,24 @@ void SetPeerAddress(DBITEM_WhatsApp& message) {
   if (message.toJid.empty()) message.toJid = !message.fromJid.empty() ? message.fromJid : message.pushName;
 }
 
-std::unique_ptr<DBITEM_WhatsApp> MessageFromRow(const UndarkRow& row) {
+std::unique_ptr<DBITEM_WhatsApp> MessageFromRow(const UndarkRow& row, const MessageColumns& at,
+                                                const readers::RowPlace& place) {
   auto message = std::make_unique<DBITEM_WhatsApp>();
-  message->rowId = static_cast<std::int32_t>(row[kRowIdValue].number);
   // The direction is in the record like every other column; leaving it 0
   // would show every recovered message as received.
-  const UndarkValue& isFromMe = row[kIsFromMeValue];
+  const UndarkValue& isFromMe = ValueAt(row, at.isFromMe);
   if (IsInteger(isFromMe)) message->isFromMe = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(isFromMe));
-  message->time = UnixSeconds(db::undark::UndarkValueToInt64(row[kMessageDateValue]));
-  message->fromJid = db::undark::UndarkValueText(row[kFromJidValue]);
-  message->pushName = db::undark::UndarkValueText(row[kPushNameValue]);
-  message->text = db::undark::UndarkValueText(row[kTextValue]);
-  message->toJid = db::undark::UndarkValueText(row[kToJidValue]);
+  if (at.messageDate >= 0) {
+    message->time = UnixSeconds(db::undark::UndarkValueToInt64(ValueAt(row, at.messageDate)));
+  }
+  message->fromJid = db::undark::UndarkValueText(ValueAt(row, at.fromJid));
+  message->pushName = db::undark::UndarkValueText(ValueAt(row, at.pushName));
+  message->stanzaId = db::undark::UndarkValueText(ValueAt(row, at.stanzaId));
+  message->text = db::undark::UndarkValueText(ValueAt(row, at.text));
+  message->toJid = db::undark::UndarkValueText(ValueAt(row, at.toJid));
   SetPeerAddress(*message);
   message->deleted = 1;
+  if (place.inWal) message->deletedFrom = db::BaseItem::DeletedFrom::kWal;
   return message;
 }
 
@@ -141,6 +168,7 @@ void CWhatsAppDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
     message->fromJid = db::FieldText(query, "ZFROMJID");
     message->pushName = db::FieldText(query, "ZPUSHNAME");
     message->isFromMe = query.GetIntField(query.FieldIndex("ZISFROMME"));
+    message->stanzaId = db::FieldText(query, "ZSTANZAID");
     SetPeerAddress(*message);
     AddLiveMessage(std::move(message));
     return;
@@ -185,6 +213,7 @@ void CWhatsAppDB::NameLidConversations(const std::map<std::string, std::string>&
 
 void CWhatsAppDB::Reset() {
   messageKeys_.clear();
+  stanzaIds_.clear();
   conversationByJid_.clear();
   recoveredMessages_.clear();
   conversations_.clear();
@@ -208,24 +237,44 @@ void CWhatsAppDB::AddLiveMessage(std::unique_ptr<DBITEM_WhatsApp> message) {
   // A later live message with the same key replaces the entry only; both
   // stay in their conversation.
   messageKeys_.insert(MessageKey(*message));
+  if (!message->stanzaId.empty()) stanzaIds_.insert(message->stanzaId);
   ConversationFor(message->toJid).Append(std::move(message));
 }
 
 void CWhatsAppDB::RecoverDeletedMessages() {
   recoveredMessages_.clear();
-  if (columnCount_ < kWhatsAppMessageColumns) return;
-  readers::ScanTableRows(*this, kMessageTable, kWhatsAppMessageLayout, columnCount_, kRecoveredColumns,
-                         [&](UndarkRow& row) {
-                           if (LooksLikeMessage(row)) recoveredMessages_.push_back(MessageFromRow(row));
-                         });
+  if (columnCount_ == 0) return;
+  const std::optional<readers::LiveTable> table = readers::LiveTable::Read(*this, kMessageTable);
+  if (!table) return;
+  const MessageColumns at(*table);
+  const readers::FoundRowSink keep = [&](UndarkRow& row, const readers::RowPlace& place) {
+    if (LooksLikeMessage(row, at)) recoveredMessages_.push_back(MessageFromRow(row, at, place));
+  };
+  // The numbered layout checks more of the iOS 15 row than one made from
+  // the live shape would; every other shape gets the one made from it.
+  if (table->HasShape(kWhatsAppMessageColumns, kIos15Columns)) {
+    readers::ScanLiveTable(*this, *table, kWhatsAppMessageLayout, keep);
+  } else {
+    readers::ScanLiveTable(*this, *table, keep);
+  }
 }
 
 void CWhatsAppDB::MergeRecoveredMessages() {
+  db::DropLogCopiesOfFileRecords(recoveredMessages_, [](const DBITEM_WhatsApp& message) {
+    return message.stanzaId.empty() ? MessageKey(message) : message.stanzaId;
+  });
   db::MergeRecoveredIntoGroups(
       conversations_, std::move(recoveredMessages_),
       // A copy of a live (or an already kept) message: the scan meets every
-      // live record as well, and may meet a record twice.
-      [this](const DBITEM_WhatsApp& message) { return messageKeys_.insert(MessageKey(message)).second; },
+      // live record as well, and may meet a record twice. An older version
+      // of a message (its status changed since, or its text edited) keeps
+      // the message's stanza id.
+      [this](const DBITEM_WhatsApp& message) {
+        if (!message.stanzaId.empty() && stanzaIds_.contains(message.stanzaId)) return false;
+        if (!messageKeys_.insert(MessageKey(message)).second) return false;
+        if (!message.stanzaId.empty()) stanzaIds_.insert(message.stanzaId);
+        return true;
+      },
       [this](DBITEM_WhatsApp& message) -> DBITEM_WhatsAppFriend& {
         if (message.fromJid.empty()) message.fromJid = kUnknownSender;
         DBITEM_WhatsAppFriend& conversation = ConversationFor(message.toJid);

@@ -2,9 +2,19 @@
 // CWhatsAppDB: WhatsApp's chat database (ChatStorage.sqlite). Every row of
 // its message table ZWAMESSAGE becomes a message, the messages are grouped
 // into conversations by the peer address they were sent to (ZTOJID), and the
-// messages rebuilt from deleted rows of the same file are filed into the same
-// conversations, in front of the live ones. It also writes the CSV lines of
-// the ticked conversations for the export.
+// messages rebuilt from deleted rows of the same file and of its
+// write-ahead log are filed into the same conversations, in front of the
+// live ones. It also writes the CSV lines of the ticked conversations for
+// the export.
+//
+// Deleted rows are looked for with layout kWhatsAppMessageLayout where the
+// table has the iOS 15 shape it was made for, else with a layout made from
+// the table's live shape (readers/live_table.h); either way a row's values
+// are taken by column name, and only rows on the table's own pages or on
+// free pages count. A rebuilt row is a message when its stanza id is a
+// text, its date one the app could have written and its texts decode; it is
+// dropped when it repeats a live or an already kept message (MessageKey, or
+// the same stanza id: an older version of a message).
 //
 // The reader knows no accounts, contact names or media: a conversation is
 // named by its peer address, a message carries its text, time, addresses and
@@ -44,10 +54,12 @@ class DBITEM_WhatsApp : public db::BaseItem {
   std::string text;          // ZTEXT
   std::string fromJid;       // ZFROMJID, or "未知用户" when it has none
   std::string pushName;      // ZPUSHNAME, the sender's name as sent with the message
+  std::string stanzaId;      // ZSTANZAID, the message's own identifier; "" when the table has none
   std::string toJid;         // the peer, the key of the conversation: ZTOJID, else ZFROMJID, else pushName
   // time: ZMESSAGEDATE (seconds since 2001) cut to whole seconds, as Unix
   // seconds; 0 when the row has no date. deleted: 1 when rebuilt from
-  // deleted rows. sender and parent are not set.
+  // deleted rows; deletedFrom kWal when found only in the write-ahead log.
+  // sender and parent are not set.
 };
 
 // One conversation: the messages whose toJid is jid. It owns its messages;
@@ -84,7 +96,8 @@ inline constexpr int kWhatsAppLidPairKind = 1;  // ZWAPHONENUMBERLIDPAIR
 // Open params: the chat database, or LID.sqlite (its lid pairs only).
 inline constexpr int kWhatsAppChatStore = 0;
 inline constexpr int kWhatsAppLidStore = 1;
-// The scanner layout of ZWAMESSAGE and its column count on iOS 15.
+// The scanner layout of ZWAMESSAGE and its column count on iOS 15, the one
+// shape the layout is used for.
 inline constexpr int kWhatsAppMessageLayout = 17;
 inline constexpr int kWhatsAppMessageColumns = 34;
 // The sender address of a message that has none.
@@ -135,6 +148,7 @@ class CWhatsAppDB : public db::CDbSqlite {
   void MergeRecoveredMessages();
 
   std::unordered_set<std::string> messageKeys_;  // MessageKey of every message filed
+  std::unordered_set<std::string> stanzaIds_;    // stanza ids of every message filed
   std::unordered_map<std::string, DBITEM_WhatsAppFriend*> conversationByJid_;
   std::vector<std::unique_ptr<DBITEM_WhatsApp>> recoveredMessages_;  // in scan order, only inside Open
   std::map<std::string, std::string> phoneByLid_;

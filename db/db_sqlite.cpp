@@ -216,31 +216,55 @@ bool CDbSqlite::QueryInt64Row(const std::string& sql, std::vector<std::int64_t>&
   return !values.empty();
 }
 
-std::map<std::uint32_t, std::string> CDbSqlite::PageOwners(std::set<std::uint32_t>* interiorPages) {
+namespace {
+
+// The page map of PageOwners read through connection.
+std::map<std::uint32_t, std::string> ReadPageOwners(CppSQLite3DB& connection, std::set<std::uint32_t>* interiorPages) {
   std::map<std::uint32_t, std::string> owners;
-  if (interiorPages != nullptr) interiorPages->clear();
-  if (openCount == 0 && Reopen() == 0) return owners;
-  CppSQLite3Query query;
-  try {
-    query = connection->ExecQuery("SELECT name, pageno, pagetype FROM dbstat WHERE pagetype IN ('internal', 'leaf');");
-    const int nameColumn = query.FieldIndex("name");
-    const int pageColumn = query.FieldIndex("pageno");
-    const int typeColumn = query.FieldIndex("pagetype");
-    for (; !query.Eof(); query.NextRow()) {
-      const std::int64_t page = query.GetInt64Field(pageColumn);
-      if (page < 1 || page > std::int64_t{UINT32_MAX}) continue;
-      owners[static_cast<std::uint32_t>(page)] = FieldText(query, nameColumn);
-      if (interiorPages != nullptr && FieldText(query, typeColumn) == "internal") {
-        interiorPages->insert(static_cast<std::uint32_t>(page));
-      }
+  CppSQLite3Query query = connection.ExecQuery(
+      "SELECT name, pageno, pagetype FROM dbstat WHERE pagetype IN ('internal', 'leaf');");
+  const int nameColumn = query.FieldIndex("name");
+  const int pageColumn = query.FieldIndex("pageno");
+  const int typeColumn = query.FieldIndex("pagetype");
+  for (; !query.Eof(); query.NextRow()) {
+    const std::int64_t page = query.GetInt64Field(pageColumn);
+    if (page < 1 || page > std::int64_t{UINT32_MAX}) continue;
+    owners[static_cast<std::uint32_t>(page)] = FieldText(query, nameColumn);
+    if (interiorPages != nullptr && FieldText(query, typeColumn) == "internal") {
+      interiorPages->insert(static_cast<std::uint32_t>(page));
     }
-  } catch (const CppSQLite3Exception& e) {
-    lastError = e.ErrorMessage();
-    owners.clear();
-    if (interiorPages != nullptr) interiorPages->clear();
   }
   query.Finalize();
   return owners;
+}
+
+}  // namespace
+
+std::map<std::uint32_t, std::string> CDbSqlite::PageOwners(std::set<std::uint32_t>* interiorPages) {
+  if (interiorPages != nullptr) interiorPages->clear();
+  if (openCount == 0 && Reopen() == 0) return {};
+  try {
+    return ReadPageOwners(*connection, interiorPages);
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+  }
+  if (interiorPages != nullptr) interiorPages->clear();
+  return {};
+}
+
+std::map<std::uint32_t, std::string> CDbSqlite::FilePageOwners(std::set<std::uint32_t>* interiorPages) {
+  if (interiorPages != nullptr) interiorPages->clear();
+  if (openCount == 0 && Reopen() == 0) return {};
+  if (walPath_.empty()) return PageOwners(interiorPages);
+  try {
+    CppSQLite3DB file;
+    file.OpenFile(dbPath, CppSQLite3DB::OpenMode::kImmutable);
+    return ReadPageOwners(file, interiorPages);
+  } catch (const CppSQLite3Exception& e) {
+    lastError = e.ErrorMessage();
+  }
+  if (interiorPages != nullptr) interiorPages->clear();
+  return {};
 }
 
 void CDbSqlite::Close() {

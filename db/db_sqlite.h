@@ -120,6 +120,12 @@ class CDbSqlite {
   // cells point at other pages, and what they hold besides is leftovers
   // of cells moved down when the page split.
   std::map<std::uint32_t, std::string> PageOwners(std::set<std::uint32_t>* interiorPages = nullptr);
+  // The same for the database file alone, as its last checkpoint left it:
+  // the pages the deleted-row scan of the file meets, whose tables the log
+  // may have changed since (a page freed and taken by another table). Read
+  // through a second, immutable connection to the file, which never reads
+  // the log. PageOwners' map when the database has no log.
+  std::map<std::uint32_t, std::string> FilePageOwners(std::set<std::uint32_t>* interiorPages = nullptr);
   // Deletes the records in rows, closes the connection (a refusal is
   // swallowed), removes any working copy. A closed reader reopens on the next
   // Query or LoadTable.

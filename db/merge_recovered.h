@@ -41,6 +41,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/items.h"
+
 namespace db {
 
 // Rules 1 and 2. Asks isNew(record) about each recovered record, from the
@@ -69,6 +71,28 @@ std::vector<std::unique_ptr<Record>> KeepRecovered(std::vector<std::unique_ptr<R
   }
   std::reverse(kept.begin(), kept.end());
   return kept;
+}
+
+// Before rules 1 and 2, for a reader that scans a database's write-ahead
+// log as well: drops each record found in the log (deletedFrom kWal) whose
+// keyOf is that of a record found in the database file. The log holds older
+// versions of the file's pages, so a row of the file turns up there again,
+// whole or with bytes a later write changed (a key that names the row, such
+// as its own identifier, still matches): the file's copy is the row, and it
+// tells where the row was deleted. The other records keep their order;
+// records are db::BaseItem or derive from it.
+template <class Record, class KeyOf>
+void DropLogCopiesOfFileRecords(std::vector<std::unique_ptr<Record>>& recovered, KeyOf&& keyOf) {
+  using Key = std::decay_t<std::invoke_result_t<KeyOf&, const Record&>>;
+  const auto inLog = [](const Record& record) { return record.deletedFrom == BaseItem::DeletedFrom::kWal; };
+  std::unordered_set<Key> inFile;
+  for (const auto& record : recovered) {
+    if (record != nullptr && !inLog(*record)) inFile.insert(keyOf(*record));
+  }
+  if (inFile.empty()) return;
+  std::erase_if(recovered, [&](const std::unique_ptr<Record>& record) {
+    return record != nullptr && inLog(*record) && inFile.contains(keyOf(*record));
+  });
 }
 
 // Rule 3 for a flat list: puts records in front of list (a vector or a deque

@@ -1,8 +1,10 @@
 #include "readers/safari_db.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "readers/live_table.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -34,28 +37,65 @@ constexpr char kBookmarkFoldersSql[] = "Select id, title From bookmarks Where ty
 // A profile's history below kSafariProfilesFolder: "<folder>/History.db".
 constexpr char kProfileHistoryName[] = "History.db";
 
-// Deleted-row layouts of History.db and the value counts of their rows.
+// Deleted-row layouts of History.db and the shapes they were made for: every
+// other shape is scanned with a layout made from its live table.
 constexpr int kPagesLayout = 21;
-constexpr std::size_t kPagesValues = 9;
+constexpr std::size_t kPagesColumns = 9;
 constexpr int kVisitsLayout = 10;
-constexpr std::size_t kVisitsValues = 13;
+constexpr std::size_t kVisitsColumns = 13;
+constexpr char kVisitsTable[] = "history_visits";
 
 // Visit times are seconds since 2001; a value past 2^32 (the year 2137) is
 // not one.
 constexpr double kVisitTimeLimit = 4294967296.0;
 
+bool IsInteger(const db::undark::UndarkValue& value) {
+  return (value.type >= 1 && value.type <= 6) || value.type == 8 || value.type == 9;
+}
+
+// The value of the column at index in row (one value per column of the live
+// table); NULL for a column the table lacks.
+const db::undark::UndarkValue& ValueAt(const db::undark::UndarkRow& row, int index) {
+  static const db::undark::UndarkValue kNull;
+  return index >= 0 && static_cast<std::size_t>(index) < row.size() ? row[static_cast<std::size_t>(index)] : kNull;
+}
+
+// Where a recovered visit holds the columns it is read from, by name in
+// the live table; -1 for a column it lacks.
+struct VisitColumns {
+  explicit VisitColumns(const LiveTable& table)
+      : historyItem(table.Index("history_item")),
+        visitTime(table.Index("visit_time")),
+        title(table.Index("title")),
+        flags{table.Index("load_successful"), table.Index("http_non_get"), table.Index("synthesized")} {}
+
+  int historyItem, visitTime, title;
+  std::array<int, 3> flags;
+};
+
 // The scan lets through byte runs that only look like a visit (the schema's
 // own text on the first page passes); a visit must also hold the types its
-// columns hold: a page id, a time, a title or NULL, and three flags.
-bool LooksLikeVisit(const db::undark::UndarkRow& row) {
-  auto isInteger = [](std::uint8_t type) { return (type >= 1 && type <= 6) || type == 8 || type == 9; };
-  if (db::undark::UndarkValueToInt64(row[1]) <= 0) return false;
-  const double time = row[2].real;
-  if (row[2].type != db::undark::kTypeDouble || !std::isfinite(time) || time < 0 || time >= kVisitTimeLimit) {
+// columns hold: a page id, a time (a whole one stored as an integer), a
+// title or NULL, and its flags.
+bool LooksLikeVisit(const db::undark::UndarkRow& row, const VisitColumns& at) {
+  const db::undark::UndarkValue& item = ValueAt(row, at.historyItem);
+  if (!IsInteger(item) || db::undark::UndarkValueToInt64(item) <= 0) return false;
+  const db::undark::UndarkValue& time = ValueAt(row, at.visitTime);
+  const double seconds = time.type == db::undark::kTypeDouble ? time.real : static_cast<double>(time.number);
+  if ((time.type != db::undark::kTypeDouble && !IsInteger(time)) || !std::isfinite(seconds) || seconds < 0 ||
+      seconds >= kVisitTimeLimit) {
     return false;
   }
-  if (row[3].type != db::undark::kTypeNull && row[3].type != db::undark::kTypeText) return false;
-  return isInteger(row[4].type) && isInteger(row[5].type) && isInteger(row[6].type);
+  const db::undark::UndarkValue& title = ValueAt(row, at.title);
+  if (title.type != db::undark::kTypeNull && title.type != db::undark::kTypeText) return false;
+  return std::all_of(at.flags.begin(), at.flags.end(),
+                     [&row](int flag) { return flag < 0 || IsInteger(ValueAt(row, flag)); });
+}
+
+// The key under which a recovered visit is a live one, older: its page and
+// its time, which no two visits share.
+std::string VisitMoment(std::int64_t historyItem, double time) {
+  return std::to_string(historyItem) + "/" + db::FormatFixed(time);
 }
 
 // One live history_items row: a page's id and address.
@@ -206,23 +246,58 @@ void CSafariDB::SeedPageAddresses() {
 }
 
 void CSafariDB::RecoverSafariHistory() {
-  ScanRows(*this, kPagesLayout, -1, [this](db::undark::UndarkRow& row) {
-    if (row.size() != kPagesValues) return;
-    const std::int64_t id = std::strtoll(row[0].text.c_str(), nullptr, 10);
-    if (id > 0) urlById_.try_emplace(id, db::undark::UndarkValueText(row[1]));  // ids start at 1
-  });
-  ScanRows(*this, kVisitsLayout, -1, [this](db::undark::UndarkRow& row) {
-    if (row.size() != kVisitsValues || !LooksLikeVisit(row)) return;
-    auto visit = std::make_unique<DBITEM_Safari>();
-    visit->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[1]));
-    visit->pageTitle = db::undark::UndarkValueText(row[3]);
-    visit->time = db::UnixFromAppleSeconds(row[2].real);  // a time LooksLikeVisit checked
-    visit->deleted = 1;
-    recoveredVisits_.push_back(std::move(visit));
-  });
+  // Pages: the address of a page whose live row is gone.
+  if (const std::optional<LiveTable> pages = LiveTable::Read(*this, kPagesTable)) {
+    const int id = pages->Index("id");
+    const int url = pages->Index("url");
+    const FoundRowSink page = [&](db::undark::UndarkRow& row, const RowPlace&) {
+      std::int64_t number = 0;
+      const std::string& idText = ValueAt(row, id).text;
+      if (std::from_chars(idText.data(), idText.data() + idText.size(), number).ec != std::errc() || number <= 0) {
+        return;  // no id: the cell's start was overwritten (ids start at 1)
+      }
+      urlById_.try_emplace(number, db::undark::UndarkValueText(ValueAt(row, url)));
+    };
+    if (pages->HasShape(kPagesColumns, {{0, "id"}, {1, "url"}})) {
+      ScanLiveTable(*this, *pages, kPagesLayout, page);
+    } else {
+      ScanLiveTable(*this, *pages, page);
+    }
+  }
+  const std::optional<LiveTable> visits = LiveTable::Read(*this, kVisitsTable);
+  if (!visits) return;
+  const VisitColumns at(*visits);
+  const FoundRowSink visit = [&](db::undark::UndarkRow& row, const RowPlace& place) {
+    if (!LooksLikeVisit(row, at)) return;
+    auto recovered = std::make_unique<DBITEM_Safari>();
+    recovered->historyItemId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(ValueAt(row, at.historyItem)));
+    recovered->pageTitle = db::undark::UndarkValueText(ValueAt(row, at.title));
+    const db::undark::UndarkValue& time = ValueAt(row, at.visitTime);
+    recovered->time =
+        db::UnixFromAppleSeconds(time.type == db::undark::kTypeDouble ? time.real : static_cast<double>(time.number));
+    recovered->deleted = 1;
+    if (place.inWal) recovered->deletedFrom = db::BaseItem::DeletedFrom::kWal;
+    recoveredVisits_.push_back(std::move(recovered));
+  };
+  if (visits->HasShape(kVisitsColumns, {{1, "history_item"}, {2, "visit_time"}, {3, "title"}})) {
+    ScanLiveTable(*this, *visits, kVisitsLayout, visit);
+  } else {
+    ScanLiveTable(*this, *visits, visit);
+  }
 }
 
 void CSafariDB::MergeRecoveredVisits() {
+  // A live visit rewritten since (its title came after the page loaded)
+  // leaves its older version behind: the same page at the same time.
+  std::set<std::string> liveMoments;
+  for (const auto& entry : entries_) {
+    if (entry->isBookmark == 0) liveMoments.insert(VisitMoment(entry->historyItemId, entry->time));
+  }
+  const auto momentOf = [](const DBITEM_Safari& visit) { return VisitMoment(visit.historyItemId, visit.time); };
+  std::erase_if(recoveredVisits_, [&](const std::unique_ptr<DBITEM_Safari>& visit) {
+    return liveMoments.contains(momentOf(*visit));
+  });
+  db::DropLogCopiesOfFileRecords(recoveredVisits_, momentOf);
   // A visit is keyed by its page's address as well, so every visit gets it
   // first.
   for (const auto& visit : recoveredVisits_) {

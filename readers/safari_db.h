@@ -3,10 +3,16 @@
 //
 // CSafariDB reads one of two databases, chosen by the Open param:
 //   0 History.db    the visits joined with their pages (history_visits,
-//                   history_items), plus visits rebuilt from deleted rows:
-//                   layout 21 finds the pages (id from the cell, url),
-//                   layout 10 the visits (history_item, title); a rebuilt
-//                   visit that repeats a known one is dropped
+//                   history_items), plus visits rebuilt from deleted rows of
+//                   the file and of its write-ahead log (those of the log
+//                   marked so): layout 21 finds the pages (id from the cell,
+//                   url) and layout 10 the visits (history_item, visit_time,
+//                   title) where the tables have the shapes those were made
+//                   for, a layout made from the live table finds them in
+//                   every other shape; values are taken by column name, and
+//                   only from rows on the table's own or free pages. A
+//                   rebuilt visit of a live visit's page and time (an older
+//                   version of it) or that repeats a known one is dropped
 //   1 Bookmarks.db  every bookmark of "bookmarks" (type 0) with the name of
 //                   the folder it is in; the folders themselves (type 1)
 //                   are no pages and are not listed

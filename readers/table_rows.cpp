@@ -53,6 +53,22 @@ FoundRowSink Unplaced(const db::undark::UndarkRowSink& sink) {
 
 }  // namespace
 
+PageTables::PageTables(db::CDbSqlite& reader)
+    : inFile_(reader.FilePageOwners(&interiorInFile_)), withLog_(reader.PageOwners(&interiorWithLog_)) {}
+
+PageTables::Owner PageTables::OwnerOf(const RowPlace& place) const {
+  const std::set<std::uint32_t>& interior = place.inWal ? interiorWithLog_ : interiorInFile_;
+  if (interior.contains(place.page)) return {true, nullptr};
+  const std::map<std::uint32_t, std::string>& owners = place.inWal ? withLog_ : inFile_;
+  const auto owner = owners.find(place.page);
+  if (owner == owners.end()) return {};
+  if (place.inWal) {
+    const auto before = inFile_.find(place.page);
+    if (before != inFile_.end() && before->second != owner->second) return {};
+  }
+  return {false, &owner->second};
+}
+
 bool ScanRows(db::CDbSqlite& reader, int layout, int expectedColumns, const FoundRowSink& sink) {
   return ScanFileAndWal(
       reader,
@@ -97,17 +113,35 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
   return ScanTableRows(reader, table, layout, liveColumns, columns, Unplaced(sink));
 }
 
-bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink) {
-  std::set<std::uint32_t> interiorPages;
-  const std::map<std::uint32_t, std::string> owners = reader.PageOwners(&interiorPages);
-  return ScanRows(reader, table.DeletedRowLayout(), [&](UndarkRow& row, const RowPlace& place) {
+namespace {
+
+// Runs scan with a sink that hands sink only the rows that fit table and
+// lie on its own leaf pages or on pages no table or index held where the
+// row was found (PageTables).
+bool ScanOnTablePages(db::CDbSqlite& reader, const LiveTable& table,
+                      const std::function<bool(const FoundRowSink&)>& scan, const FoundRowSink& sink) {
+  const PageTables pages(reader);
+  return scan([&](UndarkRow& row, const RowPlace& place) {
     // An interior page holds child pointers (shaped like a row often
     // enough); another table's or index's page holds its own rows.
-    if (interiorPages.contains(place.page)) return;
-    const auto owner = owners.find(place.page);
-    if (owner != owners.end() && owner->second != table.Name()) return;
+    const PageTables::Owner owner = pages.OwnerOf(place);
+    if (owner.interior || (owner.table != nullptr && *owner.table != table.Name())) return;
     if (table.Fits(row)) sink(row, place);
   });
+}
+
+}  // namespace
+
+bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink) {
+  return ScanOnTablePages(
+      reader, table, [&](const FoundRowSink& onPages) { return ScanRows(reader, table.DeletedRowLayout(), onPages); },
+      sink);
+}
+
+bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, int layout, const FoundRowSink& sink) {
+  const int columns = static_cast<int>(table.ColumnCount());
+  return ScanOnTablePages(
+      reader, table, [&](const FoundRowSink& onPages) { return ScanRows(reader, layout, columns, onPages); }, sink);
 }
 
 }  // namespace readers

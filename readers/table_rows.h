@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 
@@ -33,6 +35,35 @@ struct RowPlace {
   // Found in a frame of the write-ahead log: an older version of a page,
   // which may hold rows inserted and deleted since the last checkpoint.
   bool inWal = false;
+};
+
+// The tables that held the pages rows were found on, for a reader that
+// scans several tables of one shape at once (an app that keeps one table per
+// conversation). The scan of the database file meets the pages as its last
+// checkpoint left them, the scan of the log older versions of pages the log
+// rewrote, maybe for another table.
+class PageTables {
+ public:
+  // Reads both page maps of reader's database (CDbSqlite::FilePageOwners,
+  // PageOwners); both are empty when the database has no dbstat.
+  explicit PageTables(db::CDbSqlite& reader);
+
+  struct Owner {
+    bool interior = false;               // an interior page: its cells are child pointers, no rows
+    const std::string* table = nullptr;  // null: a free page, or one whose table is not known
+  };
+  // A row of the file lay on a page of the table the file's own map names;
+  // a row of the log on one of the table the map with the log names, unless
+  // the file's map names another there: that page changed tables in the
+  // log, and its older frames hold rows of either, so its table is not
+  // known. The string lives as long as this object.
+  Owner OwnerOf(const RowPlace& place) const;
+  // The tables and indexes of the database with its log applied, by page.
+  const std::map<std::uint32_t, std::string>& WithLog() const { return withLog_; }
+
+ private:
+  std::set<std::uint32_t> interiorInFile_, interiorWithLog_;
+  std::map<std::uint32_t, std::string> inFile_, withLog_;
 };
 
 // Receives each row found, as db::undark's sinks do, with its place.
@@ -65,10 +96,15 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
 // Hands sink the rows of table's deleted-row layout made from its live
 // shape (LiveTable::DeletedRowLayout) found in reader's file and log, as
 // ScanRows does, keeping only rows that fit the table (LiveTable::Fits) and
-// lie on a leaf page of the table itself or on a page no table or index
-// holds now (a free page, or one the log alone has). Each row has one value
-// per column of table, at the column's live position. Returns whether the
-// scan ran.
+// lie on a leaf page of the table itself or on a page of no table, as
+// PageTables tells where the row was found (a free page, a page the log
+// alone has, or one the log gave to another table since). Each row has one
+// value per column of table, at the column's live position. Returns whether
+// the scan ran.
 bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink);
+// The same with the numbered layout made for the table's shape (the reader
+// checked it with LiveTable::HasShape); rows of another value count are
+// passed over.
+bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, int layout, const FoundRowSink& sink);
 
 }  // namespace readers

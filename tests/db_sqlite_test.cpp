@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "db/progress.h"
 #include "platform/fs.h"
@@ -311,6 +312,40 @@ TEST_F(CDbSqliteTest, PageOwnersSeeTheDatabaseWithItsWalApplied) {
   EXPECT_GT(latePages, 1);
 }
 
+// A table emptied in the log gives its pages to a table made there: the map
+// with the log names the new table, the file's own map the old one, as the
+// file still holds it.
+TEST_F(CDbSqliteTest, FilePageOwnersSeeTheFileAsItsLastCheckpointLeftIt) {
+  std::string setup = std::string(kPeopleSql) + "CREATE TABLE old (note TEXT); BEGIN;";
+  for (int i = 0; i < 300; ++i) setup += "INSERT INTO old VALUES ('a row of the table the log empties, " + std::to_string(i) + "');";
+  setup += "COMMIT;";
+  std::string recent = "DELETE FROM old; CREATE TABLE late (note TEXT); BEGIN;";
+  for (int i = 0; i < 300; ++i) recent += "INSERT INTO late VALUES ('a row that only the log holds, " + std::to_string(i) + "');";
+  recent += "COMMIT;";
+  const std::string path = Place(sample::SqliteFile(setup, recent, sample::SqliteFile::Journal::kWalPending));
+  PeopleReader reader;
+  ASSERT_TRUE(reader.Open(path, 0).Ok());
+  ASSERT_FALSE(reader.WalPath().empty());
+  std::set<std::uint32_t> interior;
+  const std::map<std::uint32_t, std::string> withLog = reader.PageOwners();
+  const std::map<std::uint32_t, std::string> file = reader.FilePageOwners(&interior);
+  int taken = 0;
+  for (const auto& [page, name] : file) {
+    EXPECT_NE(name, "late");
+    const auto now = withLog.find(page);
+    if (name == "old" && now != withLog.end() && now->second == "late") ++taken;
+  }
+  EXPECT_GT(taken, 1) << "pages of the emptied table taken by the new one";
+  EXPECT_FALSE(interior.empty()) << "the old table had more than one level";
+  for (const std::uint32_t page : interior) EXPECT_EQ(file.at(page), "old");
+
+  // Without a log the two maps are one.
+  const std::string plain = Place(sample::SqliteFile(setup), "plain.db");
+  PeopleReader plainReader;
+  ASSERT_TRUE(plainReader.Open(plain, 0).Ok());
+  EXPECT_EQ(plainReader.FilePageOwners(), plainReader.PageOwners());
+}
+
 TEST_F(CDbSqliteTest, PageOwnersAreEmptyWhenTheDatabaseCannotBeRead) {
   PeopleReader neverOpened;
   EXPECT_TRUE(neverOpened.PageOwners().empty());
@@ -320,6 +355,7 @@ TEST_F(CDbSqliteTest, PageOwnersAreEmptyWhenTheDatabaseCannotBeRead) {
   EXPECT_FALSE(reader.Open(junk.string(), 0).Ok());
   const std::size_t problems = reader.Problems().size();
   EXPECT_TRUE(reader.PageOwners().empty());
+  EXPECT_TRUE(reader.FilePageOwners().empty());
   EXPECT_EQ(reader.Problems().size(), problems);
 }
 

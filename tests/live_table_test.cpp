@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,37 @@ TEST_F(LiveTableTest, RowsOnlyInOldLogFramesComeBackOnceMarkedAsTheLogs) {
   }
 }
 
+// Rows deleted in the file on pages that the log freed and gave to another
+// table since: the file still holds them on the table's own pages, and the
+// scan keeps every one of them the layout finds.
+TEST_F(LiveTableTest, RowsOfTheFileOnPagesTheLogGaveAwayComeBack) {
+  std::string setup = std::string(kSchema) + "CREATE TABLE other (note TEXT); BEGIN;";
+  for (int n = 1; n <= 300; ++n) setup += Insert(n, Note(n));
+  setup += "COMMIT; DELETE FROM item WHERE ROWID % 4 = 0;";
+  std::string recent = "DELETE FROM item WHERE ROWID BETWEEN 20 AND 280; BEGIN;";
+  for (int n = 0; n < 600; ++n) recent += "INSERT INTO other VALUES ('a row of the table that takes the pages, " + std::to_string(n) + "');";
+  recent += "COMMIT;";
+  PlainReader reader;
+  ASSERT_TRUE(reader.Open(Place(SqliteFile(setup, recent, SqliteFile::Journal::kWalPending)).string(), 0).Ok());
+  const std::map<std::uint32_t, std::string> withLog = reader.PageOwners();
+  const std::map<std::uint32_t, std::string> inFile = reader.FilePageOwners();
+  const auto table = LiveTable::Read(reader, "item");
+  ASSERT_TRUE(table.has_value());
+  // What the layout finds in the file on the item pages the log gave away.
+  std::set<std::string> onGivenPages;
+  readers::ScanRows(reader, table->DeletedRowLayout(), [&](UndarkRow& row, const RowPlace& place) {
+    const auto before = inFile.find(place.page);
+    const auto now = withLog.find(place.page);
+    if (!place.inWal && before != inFile.end() && before->second == "item" && now != withLog.end() &&
+        now->second == "other" && table->Fits(row)) {
+      onGivenPages.insert(row[1].text);
+    }
+  });
+  ASSERT_GT(onGivenPages.size(), 10u);
+  const Found found = ScanItems(reader);
+  for (const std::string& note : onGivenPages) EXPECT_EQ(found.byNote.count(note), 1u) << note;
+}
+
 TEST_F(LiveTableTest, ALogWithADamagedHeaderIsCutByTheDatabasesPageSize) {
   std::string setup = kSchema;
   for (int n = 1; n <= 4; ++n) setup += Insert(n, Note(n));
@@ -232,6 +264,46 @@ TEST_F(LiveTableTest, AnEmptiedTableIsScannedByItsDeclaredTypes) {
     EXPECT_EQ(found.byNote.count(Note(n)), 1u) << n;
   }
   EXPECT_GT(stillInFile, 60);
+}
+
+// A table emptied in the log gives its pages to a table made there: a row of
+// the file on such a page is the old table's, a row of the log there may be
+// either's; a page the log added is the new table's.
+TEST_F(LiveTableTest, PageTablesTellTheTableOfARowsPageWhereItWasFound) {
+  std::string setup = "CREATE TABLE old (note TEXT); BEGIN;";
+  for (int i = 0; i < 300; ++i) setup += "INSERT INTO old VALUES ('a row of the table the log empties, " + std::to_string(i) + "');";
+  setup += "COMMIT;";
+  std::string recent = "DELETE FROM old; CREATE TABLE late (note TEXT); BEGIN;";
+  for (int i = 0; i < 600; ++i) recent += "INSERT INTO late VALUES ('a row that only the log holds, " + std::to_string(i) + "');";
+  recent += "COMMIT;";
+  PlainReader reader;
+  ASSERT_TRUE(reader.Open(Place(SqliteFile(setup, recent, SqliteFile::Journal::kWalPending)).string(), 0).Ok());
+  const std::map<std::uint32_t, std::string> inFile = reader.FilePageOwners();
+  std::set<std::uint32_t> interiorInFile;
+  reader.FilePageOwners(&interiorInFile);
+  const readers::PageTables pages(reader);
+  int taken = 0, added = 0;
+  for (const auto& [page, table] : pages.WithLog()) {
+    if (table != "late") continue;
+    const auto before = inFile.find(page);
+    const readers::PageTables::Owner fromFile = pages.OwnerOf({page, false});
+    const readers::PageTables::Owner fromLog = pages.OwnerOf({page, true});
+    if (before == inFile.end()) {
+      ++added;
+      EXPECT_EQ(fromFile.table, nullptr) << page;  // a free page to the file
+      ASSERT_NE(fromLog.table, nullptr) << page;
+      EXPECT_EQ(*fromLog.table, "late");
+    } else if (before->second == "old" && !interiorInFile.contains(page)) {
+      ++taken;
+      ASSERT_NE(fromFile.table, nullptr) << page;
+      EXPECT_EQ(*fromFile.table, "old");
+      EXPECT_EQ(fromLog.table, nullptr) << page;
+    }
+  }
+  EXPECT_GT(taken, 1);
+  EXPECT_GT(added, 1);
+  ASSERT_FALSE(interiorInFile.empty());
+  EXPECT_TRUE(pages.OwnerOf({*interiorInFile.begin(), false}).interior);
 }
 
 TEST(LiveTableFits, TextsMustDecodeAndGuidsBeUuids) {

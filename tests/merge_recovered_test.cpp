@@ -115,6 +115,41 @@ TEST_P(MergeRecoveredFlat, GivesTheSameOnADeque) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MergeRecoveredFlat, ::testing::ValuesIn(FlatCases()), CaseName<FlatCase>);
 
+// Records of the log ("w" in a case's keys: "a" found in the file, "aw" in
+// the log under key "a") that the file holds too are dropped; the others
+// keep their order.
+TEST(DropLogCopiesOfFileRecords, DropsTheLogsCopiesOfTheFilesRecordsOnly) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> found;
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {
+      {"nothing found", {}, {}},
+      {"the file alone", {"a", "b", "a"}, {"r0", "r1", "r2"}},
+      {"the log alone", {"aw", "aw", "bw"}, {"r0", "r1", "r2"}},
+      {"a log copy of a file record", {"a", "b", "aw"}, {"r0", "r1"}},
+      {"a log copy found before the file's", {"bw", "b", "cw"}, {"r1", "r2"}},
+      {"log records of other keys stay", {"a", "bw", "aw", "cw"}, {"r0", "r1", "r3"}},
+  };
+  for (const Case& c : cases) {
+    {
+      Rows recovered;
+      for (std::size_t i = 0; i < c.found.size(); ++i) {
+        const std::string& found = c.found[i];
+        const bool inLog = found.back() == 'w';
+        auto row = std::make_unique<Row>(inLog ? found.substr(0, found.size() - 1) : found, "r" + std::to_string(i));
+        if (inLog) row->deletedFrom = db::BaseItem::DeletedFrom::kWal;
+        recovered.push_back(std::move(row));
+      }
+      db::DropLogCopiesOfFileRecords(recovered, KeyOf);
+      EXPECT_EQ(Tags(recovered), c.kept) << c.name;
+      EXPECT_EQ(Row::alive, static_cast<int>(c.kept.size())) << c.name;
+    }
+    EXPECT_EQ(Row::alive, 0) << c.name;
+  }
+}
+
 // isNew sees each record once, from the last found to the first, and may
 // keep a pointer to it: the kept record is the very one it saw.
 TEST(KeepRecovered, AsksFromTheLastFoundAndHandsBackTheRecordsItSaw) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -240,24 +241,22 @@ TEST_P(QqSampleTest, ReadsAccountsContactsAndMessages) {
   EXPECT_EQ(wang->deletedCount, 3);
 
   // The group: members named by their group nickname; its index row
-  // repeats a live message and is dropped.
-  EXPECT_EQ(Contents(*group), (std::vector<std::string>{"大家周六早上集合", "收到", "我带水和干粮"}));
+  // repeats a live message and is dropped. Its deleted row names no
+  // conversation, but lies on the group table's own page.
+  EXPECT_EQ(Contents(*group), (std::vector<std::string>{"大家周六早上集合", "收到", "我带水和干粮", "我可能去不了了"}));
   EXPECT_EQ(MessageOf(*group, "大家周六早上集合")->sender, wang);
   EXPECT_EQ(MessageOf(*group, "收到")->sender, &account);
   const DBITEM_QqFriend* li = Contact(account, "402938571");
   ASSERT_NE(li, nullptr);
   EXPECT_EQ(li->DisplayName(), "老李");
   EXPECT_EQ(MessageOf(*group, "我带水和干粮")->sender, li);
-  EXPECT_EQ(group->deletedCount, 0);
-
-  // The deleted group row names no conversation: it gets one of its own.
-  const auto unknown = std::find_if(account.contacts.begin(), account.contacts.end(), [](const auto& c) {
-    return c->userName.starts_with("未知用户_");
-  });
-  ASSERT_NE(unknown, account.contacts.end());
-  EXPECT_EQ(Contents(**unknown), std::vector<std::string>{"我可能去不了了"});
-  EXPECT_EQ((*unknown)->deletedConversation, 1);
-  EXPECT_EQ((*unknown)->items.front()->sender, li);
+  const DBITEM_QqChat* gone = MessageOf(*group, "我可能去不了了");
+  EXPECT_EQ(gone->deleted, 1);
+  EXPECT_EQ(gone->sender, li);
+  EXPECT_EQ(gone->time, 1600007380);
+  EXPECT_EQ(group->deletedCount, 1);
+  EXPECT_TRUE(std::none_of(account.contacts.begin(), account.contacts.end(),
+                           [](const auto& c) { return c->userName.starts_with("未知用户_"); }));
 
   if (GetParam() != BackupMode::kFolder) {
     CQqLocalUser& tim = *list.qqUsers[1];
@@ -303,26 +302,34 @@ TEST(AnalyseQqUsers, SecondAnalysisGivesTheSameRecords) {
 
 // --- recovered messages ---------------------------------------------------
 
-TEST(RecoverQqDeletedMessages, MessagesWithoutConversationGetOneEach) {
+// A deleted row goes to the conversation whose table held its page, whether
+// or not it names one; a row of a free page (its table dropped) that names
+// none gets a conversation of its own.
+TEST(RecoverQqDeletedMessages, RowsGoToTheirTablesConversationElseOneEach) {
   const std::string peer = "315720468";
+  const std::string dropped = "315799999";
   std::string sql = sample::QqMessageDbSql() + sample::QqC2cTableSql(peer);
   sql += sample::InsertQqC2cSql(peer, {1, peer, 1600000000, 0, 1, "还在吗？", peer});
-  sql += sample::InsertQqC2cSql(peer, {2, peer, 1600000100, 0, 1, "第一条没有会话号的消息", ""});
-  sql += sample::InsertQqC2cSql(peer, {3, peer, 1600000200, 0, 1, "第二条没有会话号的消息", ""});
-  sql += sample::DeleteQqC2cSql(peer, 2) + sample::DeleteQqC2cSql(peer, 3);
+  sql += sample::InsertQqC2cSql(peer, {2, peer, 1600000050, 0, 1, "没有会话号，在它的表里", ""});
+  sql += sample::DeleteQqC2cSql(peer, 2);
+  // A conversation removed whole: its table dropped, its listing gone.
+  sql += sample::QqC2cTableSql(dropped);
+  sql += sample::InsertQqC2cSql(dropped, {1, dropped, 1600000100, 0, 1, "第一条没有会话号的消息", ""});
+  sql += sample::InsertQqC2cSql(dropped, {2, dropped, 1600000200, 0, 1, "第二条没有会话号的消息", ""});
+  sql += "DROP TABLE \"tb_c2cMsg_" + dropped + "\"; DELETE FROM tb_c2cTables WHERE uin = 'tb_c2cMsg_" + dropped + "';";
   sample::SampleBackupBuilder builder;
   builder.AddFile(kQq, "Documents/QQAccountsManager", sample::QqAccountsArchive({{"284655012", "小雨"}}));
   sample::AddQqAccountFiles(builder, kQq, "284655012", sql);
   QqBackup backup(builder, BackupMode::kManifestDb);
   CQqLocalUser& account = *backup.Analysed().qqUsers[0];
 
-  // One contact before the first: "_1" and "_2", one message each.
-  ASSERT_EQ(account.contacts.size(), 3u);
+  EXPECT_EQ(Contents(*Contact(account, peer)), (std::vector<std::string>{"还在吗？", "没有会话号，在它的表里"}));
+  EXPECT_EQ(MessageOf(*Contact(account, peer), "没有会话号，在它的表里")->deleted, 1);
+  // Each of the dropped table's rows: a conversation of its own.
   std::vector<std::string> found;
-  for (const char* name : {"未知用户_1", "未知用户_2"}) {
-    DBITEM_QqFriend* c = Contact(account, name);
-    ASSERT_NE(c, nullptr) << name;
-    ASSERT_EQ(c->items.size(), 1u) << name;
+  for (const auto& c : account.contacts) {
+    if (!c->userName.starts_with("未知用户_")) continue;
+    ASSERT_EQ(c->items.size(), 1u) << c->userName;
     EXPECT_EQ(c->items[0]->deleted, 1);
     EXPECT_EQ(c->deletedConversation, 1);
     EXPECT_EQ(c->deletedCount, 1);
@@ -330,7 +337,94 @@ TEST(RecoverQqDeletedMessages, MessagesWithoutConversationGetOneEach) {
   }
   std::sort(found.begin(), found.end());
   EXPECT_EQ(found, (std::vector<std::string>{"第一条没有会话号的消息", "第二条没有会话号的消息"}));
-  EXPECT_EQ(Contents(*Contact(account, peer)), std::vector<std::string>{"还在吗？"});
+}
+
+// Message tables in WAL mode, with rows deleted in the file and rows written
+// and deleted again after the checkpoint (only in older frames of the log),
+// in the tables the numbered layouts were made for and in narrower ones:
+// each deleted row comes back once, in its own conversation, those only in
+// the log marked so; no live message and no older version of one (its read
+// flag changed in the log) comes back.
+TEST(RecoverQqDeletedMessages, RowsOfTheFileAndOfTheLogInEveryTableShape) {
+  const std::string friends[] = {"315720468", "315728387"};
+  const std::string group = "725364918";
+  const auto text = [](const std::string& who, int n) {
+    return who.substr(6) + "#" + std::to_string(n) + " 周末去爬山吗？" + std::string(static_cast<std::size_t>(n % 3) * 30, '~');
+  };
+  struct Shape {
+    const char* name;
+    std::function<std::string(const std::string&)> c2cTable, groupTable;
+    bool conversationColumn;  // the one-to-one table's
+    bool msgSeqColumn;        // the group table's
+  };
+  const Shape shapes[] = {
+      {"the numbered layouts' shapes", [](const std::string& peer) { return sample::QqC2cTableSql(peer); },
+       [](const std::string& code) { return sample::QqTroopTableSql(code); }, true, true},
+      {"narrower tables",
+       [](const std::string& peer) {
+         return "INSERT INTO tb_c2cTables(uin) VALUES('tb_c2cMsg_" + peer + "'); CREATE TABLE \"tb_c2cMsg_" + peer +
+                "\" (msgId INTEGER PRIMARY KEY, uin TEXT, time INTEGER, type INTEGER, flag INTEGER, read INTEGER, "
+                "content TEXT);";
+       },
+       [](const std::string& code) {
+         return "INSERT INTO tb_TroopMsgSeq(groupCode, seq) VALUES('" + code + "', 1); CREATE TABLE \"tb_TroopMsg_" +
+                code + "\" (msgId INTEGER PRIMARY KEY, SendUin INTEGER, MsgTime INTEGER, sMsgType INTEGER, "
+                "strMsg TEXT, nickName TEXT, moreflag INTEGER);";
+       },
+       false, false},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    const auto c2cRow = [&](const std::string& peer, int n) {
+      return "INSERT INTO \"tb_c2cMsg_" + peer + "\" (msgId, uin, time, type, flag, read, content" +
+             (shape.conversationColumn ? ", conversationUin" : "") + ") VALUES (" + std::to_string(n) + ", '" + peer +
+             "', " + std::to_string(1600000000 + n * 60) + ", 0, " + std::to_string(n % 2) + ", 0, '" + text(peer, n) +
+             "'" + (shape.conversationColumn ? ", '" + peer + "'" : "") + ");";
+    };
+    const auto groupRow = [&](int n) {
+      return "INSERT INTO \"tb_TroopMsg_" + group + "\" (msgId, SendUin, MsgTime, sMsgType, strMsg, nickName, moreflag" +
+             (shape.msgSeqColumn ? ", MsgSeq" : "") + ") VALUES (" + std::to_string(n) + ", 402938571, " +
+             std::to_string(1600000030 + n * 60) + ", 0, '" + text(group, n) + "', '老李', 0" +
+             (shape.msgSeqColumn ? ", " + std::to_string(1000 + n) : "") + ");";
+    };
+    std::string setup = sample::QqMessageDbSql() + shape.c2cTable(friends[0]) + shape.c2cTable(friends[1]) +
+                        shape.groupTable(group) + "BEGIN;";
+    for (int n = 1; n <= 60; ++n) setup += c2cRow(friends[0], n) + c2cRow(friends[1], n) + groupRow(n);
+    setup += "COMMIT;";
+    setup += "DELETE FROM \"tb_c2cMsg_" + friends[0] + "\" WHERE msgId IN (5, 6, 7);";
+    setup += "DELETE FROM \"tb_TroopMsg_" + group + "\" WHERE msgId = 9;";
+    std::string recent;
+    for (int n = 61; n <= 66; ++n) recent += c2cRow(friends[1], n);
+    recent += "DELETE FROM \"tb_c2cMsg_" + friends[1] + "\" WHERE msgId IN (62, 64);";
+    recent += "DELETE FROM \"tb_c2cMsg_" + friends[1] + "\" WHERE msgId = 20;";  // whole in the file still
+    recent += "UPDATE \"tb_c2cMsg_" + friends[0] + "\" SET read = 1;";
+    const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+    sample::SampleBackupBuilder builder;
+    builder.AddFile(kQq, "Documents/QQAccountsManager", sample::QqAccountsArchive({{"284655012", "小雨"}}));
+    builder.AddDatabase(kQq, "Documents/contents/284655012/QQ.db", database);
+    QqBackup backup(builder, BackupMode::kManifestDb);
+    CQqLocalUser& account = *backup.Analysed().qqUsers[0];
+
+    using From = db::BaseItem::DeletedFrom;
+    std::map<std::string, std::map<std::string, From>> recovered;  // conversation -> text -> where
+    for (const auto& contact : account.contacts) {
+      for (const db::BaseItem* item : contact->items) {
+        if (item->deleted == 0) continue;
+        const std::string& content = static_cast<const DBITEM_QqChat*>(item)->content;
+        EXPECT_TRUE(recovered[contact->userName].emplace(content, item->deletedFrom).second) << "twice: " << content;
+      }
+    }
+    const std::map<std::string, std::map<std::string, From>> expected = {
+        {friends[0], {{text(friends[0], 5), From::kFreeSpace}, {text(friends[0], 6), From::kFreeSpace},
+                      {text(friends[0], 7), From::kFreeSpace}}},
+        {friends[1], {{text(friends[1], 20), From::kFreeSpace}, {text(friends[1], 62), From::kWal},
+                      {text(friends[1], 64), From::kWal}}},
+        {group, {{text(group, 9), From::kFreeSpace}}},
+    };
+    EXPECT_EQ(recovered, expected);
+    EXPECT_EQ(Contact(account, friends[0])->items.size(), 60u);
+    EXPECT_EQ(Contact(account, friends[1])->items.size(), 66u);
+  }
 }
 
 TEST(LoadQqAccount, TableNamesFromTheDataAreCheckedAndQuoted) {

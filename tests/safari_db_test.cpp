@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,6 +159,66 @@ TEST(CSafariDB, VisitsCarryTheirTime) {
   EXPECT_EQ(reader.Entries()[0]->deleted, 1);
   EXPECT_EQ(reader.Entries()[0]->time, 626000100.25 + 978307200);
   EXPECT_EQ(reader.Entries()[1]->time, 626000000.5 + 978307200);
+}
+
+// Visits deleted in the file and visits written and deleted again after the
+// last checkpoint, which live only in older frames of the -wal, in the
+// sample's shape (layouts 21 and 10), with the pages' status_code of current
+// stores (a layout made from the live table) and with a visits column more:
+// each comes back once, with its page's address, those of the log marked
+// so; an older version of a live visit (its title came later, in the file
+// or in the log) does not come back.
+TEST(CSafariDB, VisitsDeletedInTheFileAndInTheLogComeBackOnceInEveryShape) {
+  const std::string schema = sample::SafariHistorySql({}, {});
+  const std::string withStatus = schema + "ALTER TABLE history_items ADD COLUMN status_code INTEGER NOT NULL DEFAULT 0;";
+  const std::string widerVisits = withStatus + "ALTER TABLE history_visits ADD COLUMN context INTEGER NOT NULL DEFAULT 0;";
+  const auto url = [](int n) { return "https://site" + std::to_string(n % 5) + ".cn/page/" + std::to_string(n); };
+  const auto title = [](int n) { return "标题 " + std::to_string(n) + std::string(static_cast<std::size_t>(n % 3) * 25, '~'); };
+  const auto visit = [&](int n) {
+    return "INSERT INTO history_items (id, url, domain_expansion, visit_count, daily_visit_counts, "
+           "should_recompute_derived_visit_counts, visit_count_score) VALUES (" + std::to_string(n) + ", '" + url(n) +
+           "', 'site', 1, x'01', 0, 20);"
+           "INSERT INTO history_visits (id, history_item, visit_time, title, load_successful, origin, score) VALUES (" +
+           std::to_string(n) + ", " + std::to_string(n) + ", " + std::to_string(626000000 + n * 100) + ".5, '" +
+           title(n) + "', 1, 0, 100);";
+  };
+  for (const std::string& shape : {schema, withStatus, widerVisits}) {
+    std::string setup = shape;
+    for (int n = 1; n <= 40; ++n) setup += visit(n);
+    setup += "DELETE FROM history_visits WHERE id IN (5, 6, 7);";
+    setup += "UPDATE history_visits SET title = 'later title 10' WHERE id = 10;";
+    std::string recent;
+    for (int n = 41; n <= 46; ++n) recent += visit(n);
+    recent += "DELETE FROM history_visits WHERE id IN (42, 44);";
+    recent += "DELETE FROM history_visits WHERE id = 20;";  // whole in the file still
+    recent += "UPDATE history_visits SET title = 'later title 15' WHERE id = 15;";
+    const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+    const platform::TempFolder folder("velmora-safari");
+    CSafariDB reader;
+    ASSERT_TRUE(reader.Open(WriteDatabase(folder, "History.db", database), kSafariHistory).Ok());
+    std::map<std::string, std::pair<std::string, db::BaseItem::DeletedFrom>> recovered;
+    std::size_t live = 0;
+    for (const auto& entry : reader.Entries()) {
+      if (entry->deleted == 0) {
+        ++live;
+        continue;
+      }
+      EXPECT_TRUE(recovered.emplace(entry->pageTitle, std::pair{entry->pageUrl, entry->deletedFrom}).second)
+          << "twice: " << entry->pageTitle;
+    }
+    EXPECT_EQ(live, 46u - 6u);
+    const std::vector<std::uint8_t> fileBytes = database.DatabaseBytes();
+    const std::vector<std::uint8_t> walBytes = database.WalBytes();
+    const std::string bytes = std::string(fileBytes.begin(), fileBytes.end()) + std::string(walBytes.begin(), walBytes.end());
+    using From = db::BaseItem::DeletedFrom;
+    std::map<std::string, std::pair<std::string, From>> expected;
+    for (const auto& [n, from] : {std::pair{5, From::kFreeSpace}, {6, From::kFreeSpace}, {7, From::kFreeSpace},
+                                  {20, From::kFreeSpace}, {42, From::kWal}, {44, From::kWal}}) {
+      if (bytes.find(title(n)) != std::string::npos) expected.emplace(title(n), std::pair{url(n), from});
+    }
+    EXPECT_GE(expected.size(), 5u);
+    EXPECT_EQ(recovered, expected) << shape.substr(schema.size());
+  }
 }
 
 TEST(CSafariDB, MissingOrForeignDatabasesGiveNothing) {

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -358,6 +360,147 @@ TEST(WeChatMessages, ALongConversationGivesItsDeletedRowsAndNoJunk) {
   }
   EXPECT_EQ(static_cast<int>(contact.items.size()) - deleted, kMessages - kMessages / 100);  // every live one
   EXPECT_GE(deleted, kMessages / 100 - 2);
+}
+
+// A message file in WAL mode whose newest transactions stay in the -wal: rows
+// deleted in the file, rows written and deleted again after the checkpoint
+// (only in older frames of the log), and pages of one conversation that its
+// deletions freed and the other's rows took over since, so that older frames
+// of those pages hold the first conversation's rows, live ones among them
+// (moved to a sibling page). Each deleted row comes back once, in its own
+// conversation, those only in the log marked so; no live message and no
+// older version of one (every row of the first conversation was rewritten
+// after the checkpoint) comes back, in either column order.
+TEST(WeChatMessages, RowsOfTheFileAndOfOlderLogFramesComeBackOnceInTheirConversation) {
+  const std::string peerA = "wxid_logged_a";
+  const std::string peerB = "wxid_logged_b";
+  const std::string a = chat::Md5Hex(peerA);
+  const std::string b = chat::Md5Hex(peerB);
+  const auto textOf = [](const std::string& who, int n) {
+    return who + "#" + std::to_string(n) + " 明天下午三点开会" + std::string(static_cast<std::size_t>(n % 4) * 40, '.');
+  };
+  const auto row = [&](const std::string& md5, const std::string& who, int n, sample::WxChatOrder order) {
+    const sample::WxChatRow chat{n, 1600000000 + n * 60LL + (who == "B" ? 30 : 0), textOf(who, n), 1, n % 2,
+                                 (who == "B" ? 7000000000000000000LL : 6000000000000000000LL) + n};
+    return sample::InsertWxChatSql(md5, chat, order);
+  };
+  for (const sample::WxChatOrder order : {sample::WxChatOrder::kTableVerFirst, sample::WxChatOrder::kCreateTimeFirst}) {
+    SCOPED_TRACE(static_cast<int>(order));
+    std::string setup = sample::WxChatTableSql(a, order) + sample::WxChatTableSql(b, order) + "BEGIN;";
+    for (int n = 1; n <= 150; ++n) setup += row(a, "A", n, order);
+    for (int n = 1; n <= 20; ++n) setup += row(b, "B", n, order);
+    setup += "COMMIT;";
+    // Long rows: where the cell's length and row id take two bytes only, the
+    // free block's header lies over the first column's serial type, and in
+    // the order that anchors there the row is lost.
+    for (int n : {11, 15, 19}) setup += sample::DeleteWxChatSql(a, n);
+    const std::string tableA = "\"Chat_" + a + "\"";
+    std::string recent = "UPDATE " + tableA + " SET Status = 4;";
+    for (int n = 151; n <= 160; ++n) recent += row(a, "A", n, order);
+    for (int n : {152, 154, 30}) recent += sample::DeleteWxChatSql(a, n);
+    recent += "DELETE FROM " + tableA + " WHERE MesLocalID BETWEEN 40 AND 100;";
+    for (int n = 21; n <= 120; ++n) recent += row(b, "B", n, order);
+    const sample::SqliteFile file(setup, recent, sample::SqliteFile::Journal::kWalPending);
+    ASSERT_FALSE(file.WalBytes().empty());
+
+    sample::SampleBackupBuilder builder;
+    const sample::WxSettings settings = sample::WxSampleSettings();
+    sample::AddWeChatAccount(builder, settings, FriendsSql({peerA, peerB}));
+    builder.AddDatabase(sample::kWxDomain,
+                        "Documents/" + sample::WxUserMd5(settings.userName) + "/DB/message_1.sqlite", file);
+    Analysed analysed(builder, BackupMode::kFolder);
+    std::set<std::string> deletedA = {textOf("A", 11), textOf("A", 15), textOf("A", 19), textOf("A", 30),
+                                      textOf("A", 152), textOf("A", 154)};
+    for (int n = 40; n <= 100; ++n) deletedA.insert(textOf("A", n));
+    // A's rows in older frames of its pages that B took in the log count as
+    // rows of free pages: they may be either's.
+    std::map<std::string, db::BaseItem::DeletedFrom> recovered;
+    std::vector<std::pair<std::string, std::set<std::string>>> conversations = {{peerA, deletedA}, {peerB, {}}};
+    if (analysed.Me().FindContact("未知好友_0") != nullptr) conversations.emplace_back("未知好友_0", deletedA);
+    for (const auto& [peer, deleted] : conversations) {
+      std::size_t live = 0;
+      for (const db::BaseItem* item : analysed.Contact(peer).items) {
+        const auto& m = static_cast<const DBITEM_WxChat&>(*item);
+        if (m.deleted == 0) {
+          ++live;
+          continue;
+        }
+        EXPECT_TRUE(deleted.contains(m.text)) << peer << " holds a message not deleted from it: " << m.text;
+        EXPECT_TRUE(recovered.emplace(m.text, m.deletedFrom).second) << "twice: " << m.text;
+      }
+      EXPECT_EQ(live, peer == peerA ? 160u - deletedA.size() : peer == peerB ? 120u : 0u) << peer;
+    }
+    using From = db::BaseItem::DeletedFrom;
+    for (const auto& [n, from] : {std::pair{11, From::kFreeSpace}, {15, From::kFreeSpace}, {19, From::kFreeSpace},
+                                  {30, From::kFreeSpace}, {152, From::kWal}, {154, From::kWal}}) {
+      const auto found = recovered.find(textOf("A", n));
+      ASSERT_NE(found, recovered.end()) << n;
+      EXPECT_EQ(found->second, from) << n;
+    }
+  }
+}
+
+// The search index and the session table in WAL mode, each with a row
+// deleted in the file and one written and deleted again after the
+// checkpoint: the messages made from the log's rows are marked so.
+TEST(WeChatMessages, IndexAndSessionRowsOnlyInTheLogMakeMessagesMarkedSo) {
+  const std::string indexed = "wxid_indexed";
+  const std::string inFile = "wxid_session_file";
+  const std::string inLog = "wxid_session_log";
+  std::string index = sample::WxIndexTablesSql(1) + sample::InsertWxIndexNameSql(1, indexed, 0);
+  index += sample::InsertWxIndexContentSql({0, 1, 1, 1600000000, "还在的消息"});
+  const sample::WxIndexContent deletedInFile{0, 1, 2, 1600000100, "在文件里删掉的消息"};
+  const sample::WxIndexContent deletedInLog{0, 1, 3, 1600000200, "只在日志里的消息"};
+  index += sample::InsertWxIndexContentSql(deletedInFile) + sample::DeleteWxIndexContentSql(deletedInFile);
+  const std::string indexRecent =
+      sample::InsertWxIndexContentSql(deletedInLog) + sample::DeleteWxIndexContentSql(deletedInLog);
+  // Session rows of more than 127 bytes keep their column types past the
+  // free block's header (see the demo's deleted session row).
+  const auto sessionRow = [](const std::string& userName, std::int64_t time) {
+    return "INSERT INTO SessionAbstract(UsrName, CreateTime, ConStrRes1, ConStrRes2) VALUES('" + userName + "', " +
+           std::to_string(time) + ", '" + sample::WxSessionFilePath(sample::WxUserMd5(userName)) + "', '" +
+           std::string(80, 'r') + "');";
+  };
+  const std::string sessions = sample::WxSessionTableSql() + sessionRow(inFile, 1600000300) +
+                               sample::DeleteWxSessionSql(inFile);
+  const std::string sessionsRecent = sessionRow(inLog, 1600000400) + sample::DeleteWxSessionSql(inLog);
+
+  sample::SampleBackupBuilder builder;
+  const sample::WxSettings settings = sample::WxSampleSettings();
+  sample::AddWeChatAccount(builder, settings, FriendsSql({indexed, inFile, inLog}));
+  const std::string folder = "Documents/" + sample::WxUserMd5(settings.userName);
+  const std::string md5 = chat::Md5Hex(indexed);
+  builder.AddDatabase(sample::kWxDomain, folder + "/DB/message_1.sqlite",
+                      sample::SqliteFile(sample::WxChatTableSql(md5, sample::WxChatOrder::kTableVerFirst) +
+                                         sample::InsertWxChatSql(md5, {1, 1600000000, "还在的消息", 1, 1, 0},
+                                                                 sample::WxChatOrder::kTableVerFirst)));
+  builder.AddDatabase(sample::kWxDomain, folder + "/fts/fts_message.db",
+                      sample::SqliteFile(index, indexRecent, sample::SqliteFile::Journal::kWalPending));
+  builder.AddDatabase(sample::kWxDomain, folder + "/session/session.db",
+                      sample::SqliteFile(sessions, sessionsRecent, sample::SqliteFile::Journal::kWalPending));
+  for (const auto& [userName, text] : {std::pair{inFile, std::string("文件里的会话")}, {inLog, std::string("日志里的会话")}}) {
+    builder.AddFile(sample::kWxDomain, folder + sample::WxSessionFilePath(sample::WxUserMd5(userName)),
+                    sample::WxSessionFileBytes({userName, "", userName, text}));
+  }
+  Analysed a(builder, BackupMode::kFolder);
+  using From = db::BaseItem::DeletedFrom;
+  struct Expected {
+    std::string contact;
+    std::string text;
+    From from;
+  };
+  for (const Expected& e : {Expected{indexed, "在文件里删掉的消息", From::kFreeSpace},
+                            Expected{indexed, "只在日志里的消息", From::kWal},
+                            Expected{inFile, "文件里的会话", From::kFreeSpace},
+                            Expected{inLog, "日志里的会话", From::kWal}}) {
+    const DBITEM_WxFriend& contact = a.Contact(e.contact);
+    const auto found = std::find_if(contact.items.begin(), contact.items.end(), [&](const db::BaseItem* item) {
+      return static_cast<const DBITEM_WxChat*>(item)->ShownText() == e.text;
+    });
+    ASSERT_NE(found, contact.items.end()) << e.text;
+    EXPECT_EQ((*found)->deleted, 1) << e.text;
+    EXPECT_EQ((*found)->deletedFrom, e.from) << e.text;
+  }
 }
 
 // --- senders ----------------------------------------------------------------
