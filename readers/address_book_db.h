@@ -30,7 +30,8 @@ class DBITEM_AdrBFriend : public db::BaseItem {
   const std::string& Title() const override { return displayName; }
   const std::string& SearchText() const override { return displayName; }
 
-  std::string ftsText;   // full-text table column 10, for contacts rebuilt from it
+  std::string ftsText;   // the full-text table's Note column, for contacts rebuilt from it
+  std::string guid;      // ABPerson guid (UNIQUE); empty where the table has none
   std::string email;     // property 4
   std::string noteText;  // printed under "备注"
   std::string homePage;  // property 22
@@ -94,7 +95,13 @@ class CAddressBookDB : public db::CDbSqlite {
   // of contacts_) and of full-text rows (to recoveredContacts_).
   void RecoverDeletedContacts();
   void RecoverDeletedPersons();
+  // The deleted numbers, e-mail addresses and home pages of the persons
+  // rebuilt with their row id.
+  void RecoverMultiValues();
   void RecoverFullTextRows();
+  // Fills the fields of a person rebuilt from ABPerson that its own
+  // full-text row has and the person lacks.
+  static void AddFullTextFields(DBITEM_AdrBFriend& person, const DBITEM_AdrBFriend& indexRow);
   // Moves the recovered full-text contacts that repeat neither a live one
   // nor one found after them (db::KeepRecovered) to the front of contacts_,
   // in the order the scan found them.
