@@ -102,10 +102,13 @@ bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRow
   const std::map<std::uint32_t, std::string> owners = reader.PageOwners(&interiorPages);
   return ScanRows(reader, table.DeletedRowLayout(), [&](UndarkRow& row, const RowPlace& place) {
     // An interior page holds child pointers (shaped like a row often
-    // enough); another table's or index's page holds its own rows.
+    // enough); another table's or index's page holds its own rows. A frame
+    // of the log is an older version of its page, which may have belonged
+    // to this table then and been reused by another since: the owners are
+    // today's, so they decide for the file's pages alone.
     if (interiorPages.contains(place.page)) return;
     const auto owner = owners.find(place.page);
-    if (owner != owners.end() && owner->second != table.Name()) return;
+    if (!place.inWal && owner != owners.end() && owner->second != table.Name()) return;
     if (table.Fits(row)) sink(row, place);
   });
 }

@@ -66,7 +66,9 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
 // shape (LiveTable::DeletedRowLayout) found in reader's file and log, as
 // ScanRows does, keeping only rows that fit the table (LiveTable::Fits) and
 // lie on a leaf page of the table itself or on a page no table or index
-// holds now (a free page, or one the log alone has). Each row has one value
+// holds now (a free page, or one the log alone has); a row of the log's
+// frames lies on an older version of its page, which another table may hold
+// now, and is kept on any page but an interior one. Each row has one value
 // per column of table, at the column's live position. Returns whether the
 // scan ran.
 bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink);
