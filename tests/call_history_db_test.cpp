@@ -205,10 +205,17 @@ const char kIos8Store[] =
     "NULL, '1F9A3C7E-2B44-4D0B-9E1A-6C3F8D2B7A51', CAST('13800138000' AS BLOB));\n"
     "DELETE FROM ZCALLRECORD WHERE Z_PK = 2;\n";
 
-// A store of 21 columns whose ZORIGINATED is not at 10: its deleted rows
-// pass the scan but would read the direction from ZREAD.
+// A store of 21 columns whose ZORIGINATED is not at 10: the numbered
+// layout would read the direction from ZREAD. One live call has a name, as
+// some calls of a real log do (a column no live row fills takes no deleted
+// value either).
+std::vector<SampleCall> SwappedColumnsLog() {
+  std::vector<SampleCall> log = sample::SampleCallLog();
+  log[0].name = "张伟";
+  return log;
+}
 std::string SwappedColumnsStore() {
-  std::string sql = sample::CallHistorySql(CallStoreShape::k21Columns, sample::SampleCallLog());
+  std::string sql = sample::CallHistorySql(CallStoreShape::k21Columns, SwappedColumnsLog());
   const std::string columns = "ZORIGINATED INTEGER, ZREAD INTEGER";
   sql.replace(sql.find(columns), columns.size(), "ZREAD INTEGER, ZORIGINATED INTEGER");
   return sql;
@@ -219,31 +226,65 @@ struct OtherStoreCase {
   std::string sql;
   int columns;
   std::size_t liveCalls;
+  std::vector<SampleCall> deleted;  // in the order the scan finds them
 };
 void PrintTo(const OtherStoreCase& storeCase, std::ostream* out) { *out << storeCase.name; }
 
+std::vector<SampleCall> DeletedOf(const std::vector<SampleCall>& log) {
+  std::vector<SampleCall> deleted;
+  for (const SampleCall& call : log) {
+    if (call.deleted) deleted.insert(deleted.begin(), call);
+  }
+  return deleted;
+}
+
+// The sample writes its values by position: the column named ZORIGINATED
+// holds the 1 written for ZREAD, and every call reads as outgoing.
+std::vector<SampleCall> SwappedColumnsDeleted() {
+  std::vector<SampleCall> deleted = DeletedOf(SwappedColumnsLog());
+  for (SampleCall& call : deleted) call.outgoing = true;
+  return deleted;
+}
+
 class OtherCallStores : public ::testing::TestWithParam<OtherStoreCase> {};
 
-TEST_P(OtherCallStores, GiveTheirLiveCallsOnly) {
+// Stores of other shapes than the numbered layout's are scanned with the
+// layout made from their live table; live and deleted rows are read by
+// column name.
+TEST_P(OtherCallStores, GiveTheirLiveAndDeletedCallsByColumnName) {
   const platform::TempFolder folder("velmora-calls");
   const sample::SqliteFile database(GetParam().sql);
   CCallHistoryDB reader(nullptr, nullptr);
   ASSERT_TRUE(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0).Ok());
   EXPECT_EQ(reader.CallColumnCount(), GetParam().columns);
-  ASSERT_EQ(reader.Calls().size(), GetParam().liveCalls);
-  for (const auto& call : reader.Calls()) EXPECT_EQ(call->deleted, 0);
+  const std::vector<SampleCall>& deleted = GetParam().deleted;
+  ASSERT_EQ(reader.Calls().size(), GetParam().liveCalls + deleted.size());
+  for (std::size_t i = 0; i < reader.Calls().size(); ++i) {
+    const DBITEM_CallHistory& call = *reader.Calls()[i];
+    EXPECT_EQ(call.deleted, i < deleted.size() ? 1 : 0) << i;
+    if (i >= deleted.size()) continue;
+    EXPECT_EQ(call.deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+    EXPECT_EQ(call.address, deleted[i].address);
+    EXPECT_EQ(call.time, UnixOf(deleted[i].appleSeconds));
+    EXPECT_EQ(call.duration, deleted[i].durationSeconds);
+    EXPECT_EQ(call.Outgoing(), deleted[i].outgoing) << call.address;
+    EXPECT_EQ(call.location, deleted[i].location);
+    EXPECT_EQ(call.name, deleted[i].name.empty() ? kUnknownContactName : deleted[i].name);
+    EXPECT_EQ(call.uniqueId.size(), 36u);
+  }
   // Live rows are read by column name whatever the shape.
-  const DBITEM_CallHistory& first = *reader.Calls()[0];
+  const DBITEM_CallHistory& first = *reader.Calls()[deleted.size()];
   EXPECT_EQ(first.address, "+8613812345678");
   EXPECT_DOUBLE_EQ(first.time, 1604307200.418);
   EXPECT_EQ(first.duration, 64);
   EXPECT_EQ(first.location, "北京");
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, OtherCallStores,
-                         ::testing::Values(OtherStoreCase{"Ios8", kIos8Store, 18, 1},
-                                           OtherStoreCase{"SwappedColumns", SwappedColumnsStore(), 21, 9}),
-                         [](const auto& storeCase) { return std::string(storeCase.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Stores, OtherCallStores,
+    ::testing::Values(OtherStoreCase{"Ios8", kIos8Store, 18, 1, {{626090002.733, 5, "13800138000", "", "北京"}}},
+                      OtherStoreCase{"SwappedColumns", SwappedColumnsStore(), 21, 9, SwappedColumnsDeleted()}),
+    [](const auto& storeCase) { return std::string(storeCase.param.name); });
 
 TEST(CCallHistoryDB, MissingOrDamagedStoresGiveNoCalls) {
   const platform::TempFolder folder("velmora-calls");

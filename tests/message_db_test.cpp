@@ -103,17 +103,19 @@ TEST_F(MessageDbTest, SampleListsConversationsRecoveredMessagesFirst) {
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
-  // Recovered: the sent message and the unread one deleted one by one, and
-  // both messages of the conversation deleted whole, whose handle went with
-  // it. Live records that the scan finds as well are not repeated. The
+  // Recovered: the three messages deleted one by one (the read one too: its
+  // 8-byte date_read fits the layout made from the live table), and both
+  // messages of the conversation deleted whole, whose handle went with it.
+  // Live records that the scan finds as well are not repeated. The
   // conversations holding rebuilt messages lead in the order the scan met
   // their last one.
   EXPECT_EQ(Describe(reader), (std::vector<std::string>{
                                   "== 未知号码_5 (2 recovered)",
                                   "  x sent 那就删了吧",
                                   "  x recv 这条短信看完就删掉吧",
-                                  "== +8613800138000 (1 recovered)",
+                                  "== +8613800138000 (2 recovered)",
                                   "  x sent 说好了，周末见",
+                                  "  x recv 我的银行卡号是6222 0000 1111 2222，帮我转一下",
                                   "  - recv 在吗？",
                                   "  - sent 在，怎么了",
                                   "  - recv 周五的材料准备好了吗",
@@ -181,7 +183,7 @@ TEST_F(MessageDbTest, MessagesKnowTheirConversationSenderAndFields) {
   }
   // A live message keeps its row and handle columns.
   const auto& wang = *reader.Conversations()[1];
-  const auto& live = dynamic_cast<const DBITEM_Message&>(*wang.items[21]);
+  const auto& live = dynamic_cast<const DBITEM_Message&>(*wang.items[22]);
   EXPECT_EQ(live.rowId, 21);
   EXPECT_EQ(live.guid, "5C0F2A7E-3B1D-4C8E-9F6A-000000000015");
   EXPECT_EQ(live.handleId, 1);
@@ -250,12 +252,12 @@ TEST_F(MessageDbTest, WritesEachLineWithItsDeletedFlagToTheExportFolder) {
   writer.Finish();
   std::ifstream page(writer.Folder() / "网页格式" / "短信.html");
   const std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
-  // Four recovered messages, drawn with the deletion mark; the script tag of
+  // Five recovered messages, drawn with the deletion mark; the script tag of
   // a message is shown as text.
   std::size_t marks = 0;
   const std::string mark = "DeleteFlag.png";
   for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark, at + 1)) ++marks;
-  EXPECT_EQ(marks, 4u);
+  EXPECT_EQ(marks, 5u);
   EXPECT_EQ(html.find("<script>alert"), std::string::npos);
   EXPECT_TRUE(fs::exists(writer.Folder() / "表格格式" / "短信.csv"));
 }
@@ -447,17 +449,21 @@ TEST_F(MessageDbTest, RecoveredMessageWithoutIsSentIsReceived) {
 }
 
 // On iOS 11 and later a read message keeps date_read in nanoseconds (an
-// 8-byte integer); the message layout allows only a 4-byte integer or 0
-// there, so a deleted message that had been read is not found. This pins
-// what the layout does today; widen the expectation when the layout learns
-// the newer dates.
-TEST_F(MessageDbTest, DeletedMessageThatHadBeenReadIsNotFoundOnIos14) {
+// 8-byte integer); the layout made from the live table takes it, and the
+// message comes back with its text, guid, time and direction.
+TEST_F(MessageDbTest, DeletedMessageThatHadBeenReadIsFoundOnIos14) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
+  std::vector<const DBITEM_Message*> found;
   for (const DBITEM_Message* message : AllMessages(reader)) {
-    EXPECT_NE(message->text, "我的银行卡号是6222 0000 1111 2222，帮我转一下");
+    if (message->text == "我的银行卡号是6222 0000 1111 2222，帮我转一下") found.push_back(message);
   }
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0]->deleted, 1);
+  EXPECT_EQ(found[0]->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+  EXPECT_EQ(found[0]->isSent, 0);
+  EXPECT_EQ(found[0]->guid, "5C0F2A7E-3B1D-4C8E-9F6A-000000000017");
 }
 
 TEST_F(MessageDbTest, PeersAreNamedThroughContacts) {
