@@ -466,6 +466,63 @@ TEST_F(MessageDbTest, DeletedMessageThatHadBeenReadIsFoundOnIos14) {
   EXPECT_EQ(found[0]->guid, "5C0F2A7E-3B1D-4C8E-9F6A-000000000017");
 }
 
+// The current table widths (iOS 14's 74 columns, iOS 17's 84), read and
+// unread messages, bodies in text or only in attributedBody: deleted from
+// the main file they come back marked free space, inserted and deleted
+// after the last checkpoint (only in older frames of the -wal) marked as
+// the log's; each once, and no live message again, also where the log holds
+// older versions of a live row (marked read since).
+TEST_F(MessageDbTest, CurrentShapesGiveRowsDeletedInTheFileAndInTheLog) {
+  struct Case {
+    const char* name;
+    SmsLayout layout;
+    int columns;
+  };
+  for (const Case& c : {Case{"iOS 14", SmsLayout::kIos14, sample::kSmsMessageIos14Columns},
+                        Case{"iOS 17", SmsLayout::kIos17, sample::kSmsMessageIos17Columns}}) {
+    const auto message = [&](int row, bool read, bool bodyOnly) {
+      sample::SmsMessage m = Message(row, 1 + row % 2, kDate + row * 60000000000LL, "消息 " + std::to_string(row));
+      m.isFromMe = row % 3 == 0;
+      m.isRead = read && !m.isFromMe;
+      m.dateRead = m.isRead ? m.date + 5000000000LL : 0;
+      m.bodyOnly = bodyOnly;
+      return sample::InsertMessageSql(m, c.layout);
+    };
+    std::string setup = sample::SmsSchemaSql(c.layout);
+    setup += sample::InsertHandleSql({1, "+8613800138000", "cn", "SMS", ""});
+    setup += sample::InsertHandleSql({2, "+8613900139000", "cn", "iMessage", ""});
+    std::string rows;
+    for (int row = 1; row <= 30; ++row) rows += message(row, row % 2 == 0, c.layout == SmsLayout::kIos17 && row % 4 == 0);
+    setup += Batch(rows) + "DELETE FROM message WHERE ROWID IN (4, 5, 6, 17);";
+    std::string recent = Batch(message(31, true, false) + message(32, false, c.layout == SmsLayout::kIos17));
+    recent += "UPDATE message SET is_read = 1, date_read = date WHERE ROWID = 7;";
+    recent += "DELETE FROM message WHERE ROWID IN (31, 32);";
+    const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+    ASSERT_FALSE(database.WalBytes().empty()) << c.name;
+    CMessageDB reader;
+    ASSERT_TRUE(reader.Open(Place(database), 0).Ok()) << c.name;
+    EXPECT_EQ(reader.MessageColumnCount(), c.columns) << c.name;
+    std::map<std::string, std::vector<const DBITEM_Message*>> byText;
+    for (const DBITEM_Message* m : AllMessages(reader)) byText[m->text].push_back(m);
+    for (int row = 1; row <= 32; ++row) {
+      const std::string text = "消息 " + std::to_string(row);
+      ASSERT_EQ(byText[text].size(), 1u) << c.name << ": " << text;
+      const DBITEM_Message& m = *byText[text][0];
+      const bool deletedInFile = row == 4 || row == 5 || row == 6 || row == 17;
+      const bool deletedInLog = row >= 31;
+      EXPECT_EQ(m.deleted, deletedInFile || deletedInLog ? 1 : 0) << c.name << ": " << text;
+      if (m.deleted != 0) {
+        EXPECT_EQ(m.deletedFrom, deletedInLog ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace)
+            << c.name << ": " << text;
+        EXPECT_EQ(m.isSent, row % 3 == 0 ? 1 : 0) << c.name << ": " << text;
+        EXPECT_DOUBLE_EQ(m.time, db::UnixFromAppleDate(kDate + row * 60000000000LL)) << c.name << ": " << text;
+        EXPECT_EQ(m.handleId, 1 + row % 2) << c.name << ": " << text;
+      }
+    }
+    EXPECT_EQ(byText.size(), 32u) << c.name;
+  }
+}
+
 TEST_F(MessageDbTest, PeersAreNamedThroughContacts) {
   std::string contactsSql = sample::AddressBookSchema();
   contactsSql +=
