@@ -5,6 +5,18 @@
 // lookup from phone number to contact that the message and call readers use
 // to name their peers; the contacts' CSV lines.
 //
+// Deleted rows are looked for in the file and in the frames of its
+// write-ahead log (a contact found only there is marked as the log's).
+// ABPerson of 47 columns and the 26-column full-text content table keep the
+// numbered layouts made for them (22 and 7); every other width (ABPerson 36
+// on iOS 7, 51 on iOS 15 and 16; the 24-column content table of iOS 7) and
+// ABMultiValue are scanned with the layout made from the live table and
+// read by column name. A rebuilt person is dropped when its ROWID or guid is
+// live (an older version of a live person) or repeats another rebuilt one;
+// it takes its deleted numbers, e-mail and home page from ABMultiValue rows
+// naming its ROWID, and what it still lacks from its own full-text row
+// (found by docid, else by the names), which is then not listed again.
+//
 // Threads: the analysis worker; after Open the records and maps are only read.
 
 #include <array>

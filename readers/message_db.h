@@ -107,7 +107,7 @@ inline constexpr int kChatMemberKind = 3;       // chat_handle_join
 inline constexpr int kChatMessageKind = 4;      // chat_message_join
 inline constexpr int kRecoverableKind = 5;      // chat_recoverable_message_join
 inline constexpr int kSmsAttachmentKind = 6;    // attachment with message_attachment_join
-// The scanner layout of the message table.
+// The scanner layout of iOS 7's message table (38 columns, dates in seconds).
 inline constexpr int kMessageLayout = 8;
 // Name of the conversation that authors every sent message.
 inline constexpr char kOwnNumberName[] = "本机号码";

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -285,6 +286,58 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OtherStoreCase{"Ios8", kIos8Store, 18, 1, {{626090002.733, 5, "13800138000", "", "北京"}}},
                       OtherStoreCase{"SwappedColumns", SwappedColumnsStore(), 21, 9, SwappedColumnsDeleted()}),
     [](const auto& storeCase) { return std::string(storeCase.param.name); });
+
+// A call of the iOS 8 store (18 columns), its number stored as a BLOB.
+std::string Ios8CallSql(int pk, bool outgoing) {
+  char uuid[40];
+  std::snprintf(uuid, sizeof uuid, "%08X-2B44-4D0B-9E1A-6C3F8D2B7A51", pk);
+  return "INSERT INTO ZCALLRECORD VALUES (" + std::to_string(pk) + ", 2, 1, 1, 1, 0, NULL, 0, " +
+         (outgoing ? "1" : "0") + ", 0, " + std::to_string(626000000 + pk * 3600) + ".25, " + std::to_string(pk * 10) +
+         ", NULL, 'cn', '北京', " + (pk % 4 == 0 ? "'李娜'" : "NULL") + ", '" + uuid + "', CAST('13800" +
+         std::to_string(100000 + pk) + "' AS BLOB));\n";
+}
+
+// Calls deleted from the main file come back marked free space, one
+// inserted and deleted after the last checkpoint (only in older frames of
+// the -wal) marked as the log's; each once, read by column name; a live
+// call marked read in the log (its older version stays in a frame) is
+// listed once, live.
+TEST(CCallHistoryDB, Ios8StoreGivesCallsDeletedInTheFileAndInTheLog) {
+  const std::string schema = std::string(kIos8Store).substr(0, std::string(kIos8Store).find("INSERT"));
+  std::string setup = schema + "BEGIN;";
+  for (int pk = 1; pk <= 20; ++pk) setup += Ios8CallSql(pk, pk % 2 == 0);
+  setup += "COMMIT;DELETE FROM ZCALLRECORD WHERE Z_PK IN (3, 8, 9);";
+  const std::string recent = "BEGIN;" + Ios8CallSql(30, true) + Ios8CallSql(31, false) +
+                             "COMMIT;UPDATE ZCALLRECORD SET ZREAD = 1, Z_OPT = 2 WHERE Z_PK = 1;"
+                             "DELETE FROM ZCALLRECORD WHERE Z_PK = 30;";
+  const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+  ASSERT_FALSE(database.WalBytes().empty());
+  const platform::TempFolder folder("velmora-calls");
+  CCallHistoryDB reader(nullptr, nullptr);
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0).Ok());
+  EXPECT_EQ(reader.CallColumnCount(), 18);
+  std::map<std::string, std::vector<const DBITEM_CallHistory*>> byAddress;
+  for (const auto& call : reader.Calls()) byAddress[call->address].push_back(call.get());
+  std::size_t deletedCount = 0;
+  for (int pk : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 30, 31}) {
+    const std::string address = "13800" + std::to_string(100000 + pk);
+    ASSERT_EQ(byAddress[address].size(), 1u) << address;
+    const DBITEM_CallHistory& call = *byAddress[address][0];
+    const bool deleted = pk == 3 || pk == 8 || pk == 9 || pk == 30;
+    EXPECT_EQ(call.deleted, deleted ? 1 : 0) << address;
+    EXPECT_EQ(call.time, UnixOf(626000000 + pk * 3600 + 0.25)) << address;
+    EXPECT_EQ(call.duration, pk * 10) << address;
+    EXPECT_EQ(call.Outgoing(), pk % 2 == 0 || pk == 30) << address;
+    EXPECT_EQ(call.location, "北京") << address;
+    EXPECT_EQ(call.name, pk % 4 == 0 ? "李娜" : kUnknownContactName) << address;
+    if (!deleted) continue;
+    ++deletedCount;
+    EXPECT_EQ(call.deletedFrom, pk == 30 ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace)
+        << address;
+  }
+  EXPECT_EQ(deletedCount, 4u);
+  EXPECT_EQ(reader.Calls().size(), 22u);
+}
 
 TEST(CCallHistoryDB, MissingOrDamagedStoresGiveNoCalls) {
   const platform::TempFolder folder("velmora-calls");
