@@ -45,17 +45,14 @@ constexpr char kMemberSeparator[] = "、";
 // field stays empty).
 struct RecoveredMessageColumns {
   int rowId, guid, text, attributedBody, handleId, account, date, isFromMe, isSent, destinationCallerId;
+  bool operator==(const RecoveredMessageColumns&) const = default;
 };
 
-// The message table of iOS 7 to 10 (38 columns on iOS 7, dates in seconds):
-// the numbered layout was made for it, and its rows are read by position,
-// after the live table's names at those positions were checked.
+// iOS 7's message table (38 columns, dates in seconds, no
+// destination_caller_id), which the numbered layout was made for: the
+// columns read sit at these positions.
 constexpr int kIos7MessageColumns = 38;
 constexpr RecoveredMessageColumns kIos7Positions = {0, 1, 2, 8, 5, 12, 15, 21, 28, -1};
-constexpr RecoveredColumn kIos7Names[] = {
-    {0, "ROWID"},           {1, "guid"},     {2, "text"},        {5, "handle_id"}, {8, "attributedBody"},
-    {12, "account"},        {15, "date"},    {21, "is_from_me"}, {28, "is_sent"},
-};
 
 RecoveredMessageColumns ColumnsByName(const LiveTable& table) {
   return {table.Index("ROWID"),      table.Index("guid"),       table.Index("text"),
@@ -443,24 +440,23 @@ void CMessageDB::RecoverDeletedMessages() {
   recoveredMessages_.clear();
   // Without the live table no recovered row could be told from junk.
   if (messageColumnCount_ == 0) return;
-  const auto keep = [this](const UndarkRow& row, const RowPlace& place, const RecoveredMessageColumns& columns) {
+  const std::optional<LiveTable> table = LiveTable::Read(*this, "message");
+  if (!table) return;
+  const RecoveredMessageColumns columns = ColumnsByName(*table);
+  const auto keep = [this, &columns](UndarkRow& row, const RowPlace& place) {
     std::unique_ptr<DBITEM_Message> message = MessageFromRow(row, columns);
     if (message == nullptr) return;
     if (place.inWal) message->deletedFrom = db::BaseItem::DeletedFrom::kWal;
     recoveredMessages_.push_back(std::move(message));
   };
-  if (messageColumnCount_ == kIos7MessageColumns) {
-    ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, kIos7Names,
-                  [&](UndarkRow& row, const RowPlace& place) { keep(row, place, kIos7Positions); });
-    return;
+  if (messageColumnCount_ == kIos7MessageColumns && columns == kIos7Positions) {
+    ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, {}, keep);
+  } else {
+    // Every later table (68 to 84 columns from iOS 13 to 18, dates and read
+    // dates in nanoseconds) is scanned with the layout made from its live
+    // shape, and read by column name.
+    ScanLiveTable(*this, *table, keep);
   }
-  // Every later table (68 to 84 columns from iOS 13 to 18, dates and read
-  // dates in nanoseconds) is scanned with the layout made from its live
-  // shape, and read by column name.
-  const std::optional<LiveTable> table = LiveTable::Read(*this, "message");
-  if (!table) return;
-  const RecoveredMessageColumns columns = ColumnsByName(*table);
-  ScanLiveTable(*this, *table, [&](UndarkRow& row, const RowPlace& place) { keep(row, place, columns); });
 }
 
 void CMessageDB::MergeDeletedMessages() {
