@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/item_time.h"
+#include "db/text.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "readers/address_book_db.h"
@@ -727,6 +728,37 @@ TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
   EXPECT_EQ(first.text.rfind("VICTORIA, thanks for your recent purchase", 0), 0u);
   EXPECT_EQ(first.account, "p:+14152546991");
   EXPECT_EQ(db::FormatItemTime(first.time), "2015-11-02 05:59:14 ");
+}
+
+// The sms.db of a real iOS 14.3 backup (74 columns, one live message), on a
+// copy: the live message is listed once and live, and a rebuilt one is no
+// copy of it, has a UUID guid, a date in the phone's years and a text that
+// decodes.
+TEST(MessageDbReal, Ios14SmsDbGivesItsLiveMessageAndNoFalseDeletedOne) {
+  const fs::path source = fs::path(VELMORA_SHARED_DIR) / "samples/mvt/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
+  platform::TempFolder folder("velmora-msgreal");
+  const fs::path copy = folder.Path() / "sms.db";
+  fs::copy_file(source, copy);
+  CMessageDB reader;
+  ASSERT_TRUE(reader.Open(copy.string(), 0).Ok());
+  EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
+  const std::string liveGuid = "FDC6EC94-9D5A-434D-90FA-BF170E10A311";
+  std::size_t live = 0;
+  for (const DBITEM_Message* message : AllMessages(reader)) {
+    if (message->deleted == 0) {
+      ++live;
+      EXPECT_EQ(message->guid, liveGuid);
+      EXPECT_EQ(message->text.rfind("Please click here https://badbadbad.exam", 0), 0u);
+      continue;
+    }
+    EXPECT_NE(message->guid, liveGuid);
+    EXPECT_TRUE(db::IsUuidText(message->guid)) << message->guid;
+    EXPECT_TRUE(db::IsValidUtf8(message->text)) << message->guid;
+    EXPECT_GE(message->time, db::kAppleEpochOffsetSeconds) << message->guid;
+    EXPECT_LT(message->time, 4102444800) << message->guid;
+  }
+  EXPECT_EQ(live, 1u);
 }
 
 }  // namespace
