@@ -114,6 +114,22 @@ int RowIdOf(const db::undark::UndarkValue& value) {
   return rowId >= 1 && rowId <= INT32_MAX ? static_cast<int>(rowId) : -1;
 }
 
+// Whether the values of these columns of a recovered row read as a
+// person's texts: valid UTF-8 without control characters but line breaks
+// and tabs (a note or an address may hold them). The cell pointer arrays of
+// freed pages, say, pass the full-text layout as texts of control
+// characters.
+bool PlainTexts(const db::undark::UndarkRow& row, std::initializer_list<int> columns) {
+  return std::all_of(columns.begin(), columns.end(), [&row](int column) {
+    const std::string& text = At(row, column).text;
+    if (At(row, column).type != db::undark::kTypeText) return true;
+    return db::IsValidUtf8(text) && std::none_of(text.begin(), text.end(), [](char c) {
+             const auto byte = static_cast<unsigned char>(c);
+             return (byte < 0x20 && byte != '\n' && byte != '\r' && byte != '\t') || byte == 0x7F;
+           });
+  });
+}
+
 // Contact dates are seconds since 2001; one before that, or after 2100, is
 // bytes of another kind that passed the column rules.
 constexpr double kLatestContactTime = 4102444800;  // 2100-01-01 UTC
@@ -315,6 +331,10 @@ void CAddressBookDB::RecoverDeletedPersons() {
     // contact or an older copy of it.
     if ((rowId >= 0 && contactByRowId_.count(rowId) != 0) || liveGuids.count(guid) != 0) return;
     if (!PlausibleDate(At(row, columns.creationDate)) || !PlausibleDate(At(row, columns.modificationDate))) return;
+    if (!PlainTexts(row, {columns.first, columns.last, columns.middle, columns.firstPhonetic, columns.middlePhonetic,
+                          columns.lastPhonetic, columns.note, columns.birthday, columns.jobTitle, columns.nickname})) {
+      return;
+    }
     auto contact = std::make_unique<DBITEM_AdrBFriend>();
     contact->rowId = rowId;
     contact->guid = std::move(guid);
@@ -398,6 +418,10 @@ void CAddressBookDB::RecoverFullTextRows() {
   if (!table) return;
   const FullTextColumns columns = FullTextColumnsOf(*table);
   const auto keep = [&](db::undark::UndarkRow& row, const RowPlace& place) {
+    if (!PlainTexts(row, {columns.first, columns.last, columns.note, columns.phone, columns.email, columns.address,
+                          columns.url})) {
+      return;
+    }
     auto contact = std::make_unique<DBITEM_AdrBFriend>();
     contact->rowId = RowIdOf(At(row, columns.docid));
     contact->firstName = RecoveredText(row, columns.first);
