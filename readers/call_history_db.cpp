@@ -89,14 +89,15 @@ double RecoveredDuration(const db::undark::UndarkValue& value) {
   return static_cast<double>(std::strtoll(text.c_str(), nullptr, 10));
 }
 
-// A recovered row's integer as a call's int field; the row id for Z_PK, -1
-// when it is unknown (the numbered layout gives 0 then; Core Data counts
-// from 1).
+// A recovered row's integer as a call's int field: 0 for NULL and for a
+// column the store lacks, as a live row reads; the row id for Z_PK, -1 when
+// it is unknown (the numbered layout gives 0 then; Core Data counts from 1).
 std::int32_t IntField(const db::undark::UndarkValue& value) {
   if (value.type == db::undark::kTypeRowId) {
     const long long rowId = value.text.empty() ? -1 : std::strtoll(value.text.c_str(), nullptr, 10);
     return rowId >= 1 && rowId <= INT32_MAX ? static_cast<std::int32_t>(rowId) : -1;
   }
+  if (value.type == db::undark::kTypeNull) return 0;
   return static_cast<std::int32_t>(db::undark::UndarkValueToInt64(value));
 }
 

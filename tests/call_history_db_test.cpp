@@ -330,6 +330,12 @@ TEST(CCallHistoryDB, Ios8StoreGivesCallsDeletedInTheFileAndInTheLog) {
     EXPECT_EQ(call.Outgoing(), pk % 2 == 0 || pk == 30) << address;
     EXPECT_EQ(call.location, "北京") << address;
     EXPECT_EQ(call.name, pk % 4 == 0 ? "李娜" : kUnknownContactName) << address;
+    // Integers by name: Z_ENT, ZANSWERED, ZCALLTYPE; ZFACE_TIME_DATA is
+    // NULL, and the store has no ZCALL_CATEGORY or ZHANDLE_TYPE: 0, as live.
+    EXPECT_EQ((std::vector<int>{call.intFields[1], call.intFields[3], call.intFields[5], call.intFields[7],
+                                call.intFields[4], call.intFields[8]}),
+              (std::vector<int>{2, 1, 1, 0, 0, 0}))
+        << address;
     if (!deleted) continue;
     ++deletedCount;
     EXPECT_EQ(call.deletedFrom, pk == 30 ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace)
