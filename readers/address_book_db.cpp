@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include <array>
-#include <charconv>
+#include <cstdlib>
+#include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -12,6 +14,7 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/live_table.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -38,39 +41,103 @@ constexpr int kUrlProperty = 22;
 // The address entry copied into noteText.
 constexpr std::size_t kAddressNoteEntry = 4;
 
-// Deleted-row layouts and the value counts of a whole row.
+// Where the ABPerson columns a rebuilt contact is read from sit in a
+// recovered row: their positions in the live table, -1 for a column the
+// table lacks (that field stays empty).
+struct PersonColumns {
+  int rowId, first, last, middle, firstPhonetic, middlePhonetic, lastPhonetic, note, birthday, jobTitle, nickname,
+      creationDate, modificationDate, imageUri, guid;
+  bool operator==(const PersonColumns&) const = default;
+};
+
+// The ABPerson shape the numbered layout was made for: 47 columns, the row
+// id recovered, the columns read at these positions.
 constexpr int kPersonLayout = 22;
-constexpr std::size_t kPersonValues = 47;
+constexpr int kPersonLayoutColumns = 47;
+constexpr PersonColumns kPersonLayoutPositions = {0, 1, 2, 3, 4, 5, 6, 9, 11, 12, 13, 18, 19, 32, 34};
+
+// The same for the full-text table's content (docid, then c0First ...; the
+// number in front of a column's name differs between versions: iOS 7 has
+// c8Note where iOS 15 has c9Note).
+struct FullTextColumns {
+  int docid, first, last, note, phone, email, address, url;
+  bool operator==(const FullTextColumns&) const = default;
+};
 constexpr int kFullTextLayout = 7;
-constexpr std::size_t kFullTextValues = 26;
+constexpr int kFullTextLayoutColumns = 26;
+constexpr FullTextColumns kFullTextLayoutPositions = {0, 1, 2, 10, 17, 18, 19, 21};
 
-// ABPerson columns read from a recovered row, by position.
-enum PersonColumn : std::size_t {
-  kFirst = 1,
-  kLast = 2,
-  kMiddle = 3,
-  kFirstPhonetic = 4,
-  kMiddlePhonetic = 5,
-  kLastPhonetic = 6,
-  kNote = 9,
-  kBirthday = 11,
-  kJobTitle = 12,
-  kNickname = 13,
-  kCreationDate = 18,
-  kModificationDate = 19,
-  kImageUri = 32,
+// ABMultiValue columns read from a recovered row (the table has one shape
+// from iOS 7 to 16, and no numbered layout).
+struct MultiValueColumns {
+  int recordId, property, value;
 };
 
-// Full-text content columns (docid, then c0First ...) read from a recovered row.
-enum FullTextColumn : std::size_t {
-  kFtsFirst = 1,
-  kFtsLast = 2,
-  kFtsNote = 10,
-  kFtsPhone = 17,
-  kFtsEmail = 18,
-  kFtsAddress = 19,
-  kFtsUrl = 21,
-};
+PersonColumns PersonColumnsOf(const readers::LiveTable& table) {
+  return {table.Index("ROWID"),         table.Index("First"),          table.Index("Last"),
+          table.Index("Middle"),        table.Index("FirstPhonetic"),  table.Index("MiddlePhonetic"),
+          table.Index("LastPhonetic"),  table.Index("Note"),           table.Index("Birthday"),
+          table.Index("JobTitle"),      table.Index("Nickname"),       table.Index("CreationDate"),
+          table.Index("ModificationDate"), table.Index("ImageURI"),    table.Index("guid")};
+}
+
+// The position of the full-text column of that name: "c", a number, then
+// the name.
+int FullTextIndex(const readers::LiveTable& table, std::string_view name) {
+  for (std::size_t i = 0; i < table.ColumnCount(); ++i) {
+    std::string_view column = table.Columns()[i].name;
+    if (column.size() < 2 || column[0] != 'c') continue;
+    column.remove_prefix(1);
+    const std::size_t digits = column.find_first_not_of("0123456789");
+    if (digits != 0 && digits != std::string_view::npos && column.substr(digits) == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+FullTextColumns FullTextColumnsOf(const readers::LiveTable& table) {
+  return {table.Index("docid"),           FullTextIndex(table, "First"), FullTextIndex(table, "Last"),
+          FullTextIndex(table, "Note"),   FullTextIndex(table, "Phone"), FullTextIndex(table, "Email"),
+          FullTextIndex(table, "Address"), FullTextIndex(table, "URL")};
+}
+
+const db::undark::UndarkValue& At(const db::undark::UndarkRow& row, int column) {
+  static const db::undark::UndarkValue kNone;
+  return column >= 0 && static_cast<std::size_t>(column) < row.size() ? row[static_cast<std::size_t>(column)] : kNone;
+}
+
+// The row id of a recovered row: the integer primary key's value (also the
+// numbered layout's recovered row id), -1 when it is unknown (a numbered
+// layout gives 0 then; the phone's tables count from 1).
+int RowIdOf(const db::undark::UndarkValue& value) {
+  if (value.type != db::undark::kTypeRowId || value.text.empty()) return -1;
+  const long long rowId = std::strtoll(value.text.c_str(), nullptr, 10);
+  return rowId >= 1 && rowId <= INT32_MAX ? static_cast<int>(rowId) : -1;
+}
+
+// Whether the values of these columns of a recovered row read as a
+// person's texts: valid UTF-8 without control characters but line breaks
+// and tabs (a note or an address may hold them). The cell pointer arrays of
+// freed pages, say, pass the full-text layout as texts of control
+// characters.
+bool PlainTexts(const db::undark::UndarkRow& row, std::initializer_list<int> columns) {
+  return std::all_of(columns.begin(), columns.end(), [&row](int column) {
+    const std::string& text = At(row, column).text;
+    if (At(row, column).type != db::undark::kTypeText) return true;
+    return db::IsValidUtf8(text) && std::none_of(text.begin(), text.end(), [](char c) {
+             const auto byte = static_cast<unsigned char>(c);
+             return (byte < 0x20 && byte != '\n' && byte != '\r' && byte != '\t') || byte == 0x7F;
+           });
+  });
+}
+
+// Contact dates are seconds since 2001; one before that, or after 2100, is
+// bytes of another kind that passed the column rules.
+constexpr double kLatestContactTime = 4102444800;  // 2100-01-01 UTC
+bool PlausibleDate(const db::undark::UndarkValue& value) {
+  if (value.type == db::undark::kTypeNull) return true;
+  const double time = db::UnixFromAppleSeconds(static_cast<double>(db::undark::UndarkValueToInt64(value)));
+  return time >= db::kAppleEpochOffsetSeconds && time < kLatestContactTime;
+}
 
 constexpr std::string_view kNbsp = "\xC2\xA0";  // U+00A0 in UTF-8
 constexpr char kUnknownContact[] = "未知联系人";
@@ -104,17 +171,9 @@ std::string DisplayNameOf(const std::string& nickname, const std::string& first,
   return name.empty() ? std::string(kUnknownContact) : name;
 }
 
-// A decimal text as an integer, 0 when it does not begin with a number.
-template <typename Int>
-Int ParseDecimal(std::string_view text) {
-  Int value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 // Recovered bytes may be any bytes; a text field keeps valid UTF-8 only.
-std::string RecoveredText(const db::undark::UndarkRow& row, std::size_t column) {
-  return db::RepairUtf8(row[column].text);
+std::string RecoveredText(const db::undark::UndarkRow& row, int column) {
+  return db::RepairUtf8(At(row, column).text);
 }
 
 }  // namespace
@@ -162,6 +221,7 @@ void CAddressBookDB::ParsePerson(std::unique_ptr<db::BaseItem>& out, db::CppSQLi
   const std::int64_t modified = query.GetInt64Field(query.FieldIndex("ModificationDate"));
   contact->time = db::UnixFromAppleSeconds(static_cast<double>(modified));
   contact->imageUri = text("ImageURI");
+  contact->guid = db::FieldText(query, "guid");
   out = std::move(contact);
 }
 
@@ -251,69 +311,142 @@ base::Status CAddressBookDB::Open(const std::string& path, int param) {
 
 void CAddressBookDB::RecoverDeletedContacts() {
   RecoverDeletedPersons();
+  RecoverMultiValues();
   RecoverFullTextRows();
 }
 
 void CAddressBookDB::RecoverDeletedPersons() {
-  // The layout reads the record header of a 47-column ABPerson. On a table of
-  // another width (iOS 7 has 36 columns, iOS 15 and 16 have 51) the header
-  // walk stops at the wrong byte, so every value of a match is read from the
-  // wrong place: such rows would show as contacts with cut-up names. Their
-  // full-text rows are still recovered below.
-  if (personColumns_ != static_cast<int>(kPersonValues)) return;
+  const std::optional<LiveTable> table = LiveTable::Read(*this, kTableNames[kPersonKind]);
+  if (!table) return;
+  const PersonColumns columns = PersonColumnsOf(*table);
+  std::set<std::string> liveGuids;
+  for (const auto& contact : contacts_) {
+    if (!contact->guid.empty()) liveGuids.insert(contact->guid);
+  }
   std::vector<std::unique_ptr<DBITEM_AdrBFriend>> found;
-  ScanRows(*this, kPersonLayout, -1, [&](db::undark::UndarkRow& row) {
-    if (row.size() != kPersonValues) return;
-    const int rowId = ParseDecimal<int>(row[0].text);
-    // Live rows are found too; a row whose ROWID is live is that contact or
-    // an older copy of it.
-    if (contactByRowId_.count(rowId) != 0) return;
+  const auto keep = [&](db::undark::UndarkRow& row, const RowPlace& place) {
+    const int rowId = RowIdOf(At(row, columns.rowId));
+    std::string guid = RecoveredText(row, columns.guid);
+    // Live rows are found too; a row whose ROWID or guid is live is that
+    // contact or an older copy of it.
+    if ((rowId >= 0 && contactByRowId_.count(rowId) != 0) || liveGuids.count(guid) != 0) return;
+    if (!PlausibleDate(At(row, columns.creationDate)) || !PlausibleDate(At(row, columns.modificationDate))) return;
+    if (!PlainTexts(row, {columns.first, columns.last, columns.middle, columns.firstPhonetic, columns.middlePhonetic,
+                          columns.lastPhonetic, columns.note, columns.birthday, columns.jobTitle, columns.nickname})) {
+      return;
+    }
     auto contact = std::make_unique<DBITEM_AdrBFriend>();
     contact->rowId = rowId;
-    contact->firstName = RecoveredText(row, kFirst);
-    contact->lastName = RecoveredText(row, kLast);
-    contact->middleName = RecoveredText(row, kMiddle);
-    contact->mobile = RecoveredText(row, kFirstPhonetic);
-    contact->middlePhonetic = RecoveredText(row, kMiddlePhonetic);
-    contact->lastPhonetic = RecoveredText(row, kLastPhonetic);
-    contact->note = RecoveredText(row, kNote);
-    contact->birthday = RecoveredText(row, kBirthday);
-    contact->jobTitle = RecoveredText(row, kJobTitle);
+    contact->guid = std::move(guid);
+    contact->firstName = RecoveredText(row, columns.first);
+    contact->lastName = RecoveredText(row, columns.last);
+    contact->middleName = RecoveredText(row, columns.middle);
+    contact->mobile = RecoveredText(row, columns.firstPhonetic);
+    contact->middlePhonetic = RecoveredText(row, columns.middlePhonetic);
+    contact->lastPhonetic = RecoveredText(row, columns.lastPhonetic);
+    contact->note = RecoveredText(row, columns.note);
+    contact->birthday = RecoveredText(row, columns.birthday);
+    contact->jobTitle = RecoveredText(row, columns.jobTitle);
     contact->displayName =
-        DisplayNameOf(RecoveredText(row, kNickname), contact->firstName, contact->lastName);
-    contact->creationDate = ParseDecimal<int>(row[kCreationDate].text);
-    const auto modified = ParseDecimal<std::int64_t>(row[kModificationDate].text);
-    contact->time = db::UnixFromAppleSeconds(static_cast<double>(modified));
-    contact->imageUri = RecoveredText(row, kImageUri);
+        DisplayNameOf(RecoveredText(row, columns.nickname), contact->firstName, contact->lastName);
+    contact->creationDate = static_cast<int>(db::undark::UndarkValueToInt64(At(row, columns.creationDate)));
+    const std::int64_t modified = db::undark::UndarkValueToInt64(At(row, columns.modificationDate));
+    contact->time = modified > 0 ? db::UnixFromAppleSeconds(static_cast<double>(modified)) : 0;
+    contact->imageUri = RecoveredText(row, columns.imageUri);
     contact->deleted = 1;
-    contactByRowId_[rowId] = contact.get();
+    if (place.inWal) contact->deletedFrom = db::BaseItem::DeletedFrom::kWal;
     found.push_back(std::move(contact));
+  };
+  if (personColumns_ == kPersonLayoutColumns && columns == kPersonLayoutPositions) {
+    ScanRows(*this, kPersonLayout, -1, [&](db::undark::UndarkRow& row, const RowPlace& place) {
+      if (row.size() == static_cast<std::size_t>(kPersonLayoutColumns)) keep(row, place);
+    });
+  } else {
+    // Every other width (36 columns on iOS 7, 51 on iOS 15 and 16) is
+    // scanned with the layout made from its live shape.
+    ScanLiveTable(*this, *table, keep);
+  }
+  // Of two copies of one person (the same guid, else the same ROWID) the one
+  // found last stays; the merge puts the kept ones in front in scan order.
+  std::set<std::string> seen;
+  auto kept = db::KeepRecovered(std::move(found), [&](DBITEM_AdrBFriend& contact) {
+    const std::string key = !contact.guid.empty() ? "g" + contact.guid
+                            : contact.rowId >= 0  ? "r" + std::to_string(contact.rowId)
+                                                  : std::string();
+    if (!key.empty() && !seen.insert(key).second) return false;
+    if (contact.rowId >= 0) contactByRowId_[contact.rowId] = &contact;
+    return true;
   });
-  // The scan above already passed over every ROWID known before it; the
-  // merge puts the rest in front in the order they were found.
-  db::MergeRecovered(contacts_, std::move(found), [](const DBITEM_AdrBFriend& contact) { return contact.rowId; });
+  db::PrependRecords(contacts_, std::move(kept));
+}
+
+void CAddressBookDB::RecoverMultiValues() {
+  // A deleted person's numbers, e-mail addresses and home pages are deleted
+  // ABMultiValue rows naming its ROWID; only persons rebuilt with their row
+  // id can take them. A deleted row naming a live person is a value the
+  // owner removed from that contact, not a contact of its own.
+  const std::optional<LiveTable> table = LiveTable::Read(*this, kTableNames[kMultiValueKind]);
+  if (!table) return;
+  const MultiValueColumns columns = {table->Index("record_id"), table->Index("property"), table->Index("value")};
+  ScanLiveTable(*this, *table, [&](db::undark::UndarkRow& row, const RowPlace&) {
+    const auto owner = contactByRowId_.find(static_cast<int>(db::undark::UndarkValueToInt64(At(row, columns.recordId))));
+    if (owner == contactByRowId_.end() || owner->second->deleted == 0) return;
+    DBITEM_AdrBFriend& contact = *owner->second;
+    std::string value = RecoveredText(row, columns.value);
+    if (value.empty()) return;
+    switch (db::undark::UndarkValueToInt64(At(row, columns.property))) {
+      case kPhoneProperty:
+        value = RemoveNbsp(std::move(value));
+        if (std::find(contact.phones.begin(), contact.phones.end(), value) != contact.phones.end()) return;
+        if (contact.mobile.empty()) contact.mobile = value;
+        contact.phones.push_back(std::move(value));
+        return;
+      case kEmailProperty:
+        if (contact.email.empty()) contact.email = std::move(value);
+        return;
+      case kUrlProperty:
+        if (contact.homePage.empty()) contact.homePage = std::move(value);
+        return;
+      default:
+        return;
+    }
+  });
 }
 
 void CAddressBookDB::RecoverFullTextRows() {
-  ScanRows(*this, kFullTextLayout, -1, [&](db::undark::UndarkRow& row) {
-    if (row.size() != kFullTextValues) return;
+  const std::optional<LiveTable> table = LiveTable::Read(*this, kTableNames[kFullTextKind]);
+  if (!table) return;
+  const FullTextColumns columns = FullTextColumnsOf(*table);
+  const auto keep = [&](db::undark::UndarkRow& row, const RowPlace& place) {
+    if (!PlainTexts(row, {columns.first, columns.last, columns.note, columns.phone, columns.email, columns.address,
+                          columns.url})) {
+      return;
+    }
     auto contact = std::make_unique<DBITEM_AdrBFriend>();
-    contact->rowId = static_cast<int>(db::undark::UndarkValueToInt64(row[0]));
-    contact->firstName = RecoveredText(row, kFtsFirst);
-    contact->lastName = RecoveredText(row, kFtsLast);
-    contact->ftsText = RecoveredText(row, kFtsNote);
+    contact->rowId = RowIdOf(At(row, columns.docid));
+    contact->firstName = RecoveredText(row, columns.first);
+    contact->lastName = RecoveredText(row, columns.last);
+    contact->ftsText = RecoveredText(row, columns.note);
     // The phone column lists the numbers and their dialling variants, each
     // followed by a blank; the first token is the first number as shown.
-    std::string phoneText = RemoveNbsp(RecoveredText(row, kFtsPhone));
+    std::string phoneText = RemoveNbsp(RecoveredText(row, columns.phone));
     contact->mobile = phoneText.substr(0, phoneText.find(' '));
-    contact->email = RecoveredText(row, kFtsEmail);
-    contact->noteText = RecoveredText(row, kFtsAddress);
-    contact->homePage = RecoveredText(row, kFtsUrl);
+    contact->email = RecoveredText(row, columns.email);
+    contact->noteText = RecoveredText(row, columns.address);
+    contact->homePage = RecoveredText(row, columns.url);
     contact->displayName = DisplayNameOf("", contact->firstName, contact->lastName);
     contact->deleted = 1;
+    if (place.inWal) contact->deletedFrom = db::BaseItem::DeletedFrom::kWal;
     recoveredContacts_.push_back(std::move(contact));
     recoveredPhoneTexts_.push_back(std::move(phoneText));
-  });
+  };
+  if (table->ColumnCount() == static_cast<std::size_t>(kFullTextLayoutColumns) && columns == kFullTextLayoutPositions) {
+    ScanRows(*this, kFullTextLayout, -1, [&](db::undark::UndarkRow& row, const RowPlace& place) {
+      if (row.size() == static_cast<std::size_t>(kFullTextLayoutColumns)) keep(row, place);
+    });
+  } else {
+    ScanLiveTable(*this, *table, keep);
+  }
 }
 
 bool CAddressBookDB::RepeatsLiveContact(const DBITEM_AdrBFriend& recovered, const std::string& phoneText) const {
@@ -338,10 +471,31 @@ void CAddressBookDB::MergeRecoveredContacts() {
   // The index-row test looks at live contacts only, so it can sort those
   // rows out before the merge; the ContactKey test then runs in the merge,
   // against the live contacts and the rows kept after it.
+  // A deleted person's own index row (its docid is the person's ROWID,
+  // else it carries the person's names) adds its numbers, e-mail, address
+  // and home page to the person rebuilt from ABPerson instead of listing
+  // the person twice.
+  std::map<std::string, DBITEM_AdrBFriend*> recoveredByNames;
+  for (const auto& contact : contacts_) {
+    if (contact->deleted == 0 || (contact->firstName.empty() && contact->lastName.empty())) continue;
+    recoveredByNames.try_emplace(contact->firstName + '\n' + contact->lastName, contact.get());
+  }
   std::vector<std::unique_ptr<DBITEM_AdrBFriend>> candidates;
   candidates.reserve(recoveredContacts_.size());
   for (std::size_t i = 0; i < recoveredContacts_.size(); ++i) {
-    if (!RepeatsLiveContact(*recoveredContacts_[i], recoveredPhoneTexts_[i])) {
+    DBITEM_AdrBFriend& row = *recoveredContacts_[i];
+    DBITEM_AdrBFriend* person = nullptr;
+    if (const auto byRowId = contactByRowId_.find(row.rowId); row.rowId >= 0 && byRowId != contactByRowId_.end()) {
+      // A live person's index row, or an older version of it.
+      if (byRowId->second->deleted == 0) continue;
+      person = byRowId->second;
+    } else if (const auto byNames = recoveredByNames.find(row.firstName + '\n' + row.lastName);
+               byNames != recoveredByNames.end()) {
+      person = byNames->second;
+    }
+    if (person != nullptr) {
+      AddFullTextFields(*person, row);
+    } else if (!RepeatsLiveContact(row, recoveredPhoneTexts_[i])) {
       candidates.push_back(std::move(recoveredContacts_[i]));
     }
   }
@@ -353,6 +507,17 @@ void CAddressBookDB::MergeRecoveredContacts() {
     return true;
   });
   db::PrependRecords(contacts_, std::move(kept));
+}
+
+void CAddressBookDB::AddFullTextFields(DBITEM_AdrBFriend& person, const DBITEM_AdrBFriend& indexRow) {
+  const auto fill = [](std::string& field, const std::string& value) {
+    if (field.empty()) field = value;
+  };
+  fill(person.mobile, indexRow.mobile);
+  fill(person.email, indexRow.email);
+  fill(person.noteText, indexRow.noteText);
+  fill(person.homePage, indexRow.homePage);
+  fill(person.ftsText, indexRow.ftsText);
 }
 
 DBITEM_AdrBFriend* CAddressBookDB::FindContactByNumber(const std::string& number) const {

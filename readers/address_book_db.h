@@ -5,6 +5,18 @@
 // lookup from phone number to contact that the message and call readers use
 // to name their peers; the contacts' CSV lines.
 //
+// Deleted rows are looked for in the file and in the frames of its
+// write-ahead log (a contact found only there is marked as the log's).
+// ABPerson of 47 columns and the 26-column full-text content table keep the
+// numbered layouts made for them (22 and 7); every other width (ABPerson 36
+// on iOS 7, 51 on iOS 15 and 16; the 24-column content table of iOS 7) and
+// ABMultiValue are scanned with the layout made from the live table and
+// read by column name. A rebuilt person is dropped when its ROWID or guid is
+// live (an older version of a live person) or repeats another rebuilt one;
+// it takes its deleted numbers, e-mail and home page from ABMultiValue rows
+// naming its ROWID, and what it still lacks from its own full-text row
+// (found by docid, else by the names), which is then not listed again.
+//
 // Threads: the analysis worker; after Open the records and maps are only read.
 
 #include <array>
@@ -30,7 +42,8 @@ class DBITEM_AdrBFriend : public db::BaseItem {
   const std::string& Title() const override { return displayName; }
   const std::string& SearchText() const override { return displayName; }
 
-  std::string ftsText;   // full-text table column 10, for contacts rebuilt from it
+  std::string ftsText;   // the full-text table's Note column, for contacts rebuilt from it
+  std::string guid;      // ABPerson guid (UNIQUE); empty where the table has none
   std::string email;     // property 4
   std::string noteText;  // printed under "备注"
   std::string homePage;  // property 22
@@ -94,7 +107,13 @@ class CAddressBookDB : public db::CDbSqlite {
   // of contacts_) and of full-text rows (to recoveredContacts_).
   void RecoverDeletedContacts();
   void RecoverDeletedPersons();
+  // The deleted numbers, e-mail addresses and home pages of the persons
+  // rebuilt with their row id.
+  void RecoverMultiValues();
   void RecoverFullTextRows();
+  // Fills the fields of a person rebuilt from ABPerson that its own
+  // full-text row has and the person lacks.
+  static void AddFullTextFields(DBITEM_AdrBFriend& person, const DBITEM_AdrBFriend& indexRow);
   // Moves the recovered full-text contacts that repeat neither a live one
   // nor one found after them (db::KeepRecovered) to the front of contacts_,
   // in the order the scan found them.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 
@@ -12,6 +13,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "readers/address_book_db.h"
+#include "readers/live_table.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -20,24 +22,58 @@ namespace {
 constexpr int kCallRecordKind = 0;
 constexpr char kCallRecordTable[] = "ZCALLRECORD";
 
-// The deleted-row layout of ZCALLRECORD; it reads 23 columns once a page
-// shows the UUID at column 18 (the store without ZDEVICE_ID).
-constexpr int kCallRecordLayout = 9;
-constexpr int kStoreWithoutDeviceColumns = 23;
-// A recovered row needs the values up to ZUNIQUE_ID (index 19 in the
-// 21-column store).
-constexpr std::size_t kMinRecoveredValues = 20;
-
-// The columns the recovered values are read from by position (the same in
-// both store shapes).
-constexpr RecoveredColumn kRecoveredColumns[] = {
-    {kCallOutgoingField, "ZORIGINATED"}, {12, "ZDATE"}, {13, "ZDURATION"}};
-
 // The integer columns of a live row, in the order of intFields.
 constexpr std::array<const char*, kCallIntFieldCount> kIntColumns = {
     "Z_PK",         "Z_ENT",         "Z_OPT",       "ZANSWERED",
     "ZCALL_CATEGORY", "ZCALLTYPE",   "ZDISCONNECTED_CAUSE", "ZFACE_TIME_DATA",
     "ZHANDLE_TYPE", "ZNUMBER_AVAILABILITY", "ZORIGINATED", "ZREAD"};
+
+// Where the columns a rebuilt call is read from sit in a recovered row: their
+// positions in the live table, -1 for a column the table lacks (that field
+// stays empty).
+struct CallColumns {
+  std::array<int, kCallIntFieldCount> ints;
+  int date, duration, deviceId, countryCode, location, name, serviceProvider, uniqueId, address;
+  bool operator==(const CallColumns&) const = default;
+};
+
+CallColumns ColumnsByName(const LiveTable& table) {
+  CallColumns columns{};
+  for (std::size_t i = 0; i < kCallIntFieldCount; ++i) columns.ints[i] = table.Index(kIntColumns[i]);
+  columns.date = table.Index("ZDATE");
+  columns.duration = table.Index("ZDURATION");
+  columns.deviceId = table.Index("ZDEVICE_ID");
+  columns.countryCode = table.Index("ZISO_COUNTRY_CODE");
+  columns.location = table.Index("ZLOCATION");
+  columns.name = table.Index("ZNAME");
+  columns.serviceProvider = table.Index("ZSERVICE_PROVIDER");
+  columns.uniqueId = table.Index("ZUNIQUE_ID");
+  columns.address = table.Index("ZADDRESS");
+  return columns;
+}
+
+// The two store shapes the numbered layout of ZCALLRECORD was made for (it
+// reads 23 columns once a page shows the UUID at column 18, the store
+// without ZDEVICE_ID): their column counts and where those columns sit.
+constexpr int kCallRecordLayout = 9;
+struct NumberedShape {
+  int columnCount;
+  CallColumns columns;
+};
+constexpr std::array<int, kCallIntFieldCount> kLeadingIntegers = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr NumberedShape kNumberedShapes[] = {
+    {21, {kLeadingIntegers, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
+    {23, {kLeadingIntegers, 12, 13, -1, 14, 15, 16, 17, 18, 21}},
+};
+
+// Calls are dated from the phone's epoch (2001) on; a date before it, or
+// after 2100, is bytes of another kind that passed the column rules.
+constexpr double kLatestCallTime = 4102444800;  // 2100-01-01 UTC
+
+const db::undark::UndarkValue& At(const db::undark::UndarkRow& row, int column) {
+  static const db::undark::UndarkValue kNone;
+  return column >= 0 && static_cast<std::size_t>(column) < row.size() ? row[static_cast<std::size_t>(column)] : kNone;
+}
 
 double ValueDouble(const db::undark::UndarkValue& value) {
   if (value.type == db::undark::kTypeDouble) return value.real;
@@ -51,6 +87,41 @@ double RecoveredDuration(const db::undark::UndarkValue& value) {
   if (value.type >= 1 && value.type <= 9) return static_cast<double>(db::undark::UndarkValueToInt64(value));
   const std::string text = db::undark::UndarkValueText(value);
   return static_cast<double>(std::strtoll(text.c_str(), nullptr, 10));
+}
+
+// A recovered row's integer as a call's int field: 0 for NULL and for a
+// column the store lacks, as a live row reads; the row id for Z_PK, -1 when
+// it is unknown (the numbered layout gives 0 then; Core Data counts from 1).
+std::int32_t IntField(const db::undark::UndarkValue& value) {
+  if (value.type == db::undark::kTypeRowId) {
+    const long long rowId = value.text.empty() ? -1 : std::strtoll(value.text.c_str(), nullptr, 10);
+    return rowId >= 1 && rowId <= INT32_MAX ? static_cast<std::int32_t>(rowId) : -1;
+  }
+  if (value.type == db::undark::kTypeNull) return 0;
+  return static_cast<std::int32_t>(db::undark::UndarkValueToInt64(value));
+}
+
+// The call of a recovered row, or nothing when the row does not look like a
+// call: a date within the phone's years and, where the store has the
+// column, a UUID in ZUNIQUE_ID.
+std::unique_ptr<DBITEM_CallHistory> CallFromRow(const db::undark::UndarkRow& row, const CallColumns& columns) {
+  const double time = db::UnixFromAppleSeconds(ValueDouble(At(row, columns.date)));
+  if (!(time >= db::kAppleEpochOffsetSeconds && time < kLatestCallTime)) return nullptr;
+  const std::string uniqueId = db::undark::UndarkValueText(At(row, columns.uniqueId));
+  if (columns.uniqueId >= 0 && !db::IsUuidText(uniqueId)) return nullptr;
+  auto call = std::make_unique<DBITEM_CallHistory>();
+  for (std::size_t k = 0; k < kCallIntFieldCount; ++k) call->intFields[k] = IntField(At(row, columns.ints[k]));
+  call->time = time;
+  call->duration = RecoveredDuration(At(row, columns.duration));
+  call->deviceId = db::undark::UndarkValueText(At(row, columns.deviceId));
+  call->countryCode = db::undark::UndarkValueText(At(row, columns.countryCode));
+  call->location = db::undark::UndarkValueText(At(row, columns.location));
+  call->name = db::undark::UndarkValueText(At(row, columns.name));
+  call->serviceProvider = db::undark::UndarkValueText(At(row, columns.serviceProvider));
+  call->uniqueId = uniqueId;
+  call->address = db::undark::UndarkValueText(At(row, columns.address));
+  call->deleted = 1;
+  return call;
 }
 
 }  // namespace
@@ -108,37 +179,43 @@ base::Status CCallHistoryDB::Open(const std::string& path, int param) {
 std::vector<db::BaseItem*> CCallHistoryDB::CallItems() const { return db::ItemPointers(calls_); }
 
 void CCallHistoryDB::RecoverDeletedCalls() {
-  // Without the live table's column count no recovered row could be told
-  // from a partial match: nothing is rebuilt.
-  if (callColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
-  const bool noDeviceColumn = callColumnCount_ == kStoreWithoutDeviceColumns;
-  const std::size_t i = noDeviceColumn ? 14 : 15;  // ZISO_COUNTRY_CODE
-  const auto rebuild = [&](db::undark::UndarkRow& row) {
-    auto call = std::make_unique<DBITEM_CallHistory>();
-    for (std::size_t k = 0; k < kCallIntFieldCount; ++k) {
-      call->intFields[k] = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[k]));
-    }
-    call->time = db::UnixFromAppleSeconds(ValueDouble(row[12]));
-    call->duration = RecoveredDuration(row[13]);
-    if (!noDeviceColumn) call->deviceId = db::undark::UndarkValueText(row[14]);
-    call->countryCode = db::undark::UndarkValueText(row[i]);
-    call->location = db::undark::UndarkValueText(row[i + 1]);
-    call->name = db::undark::UndarkValueText(row[i + 2]);
-    call->serviceProvider = db::undark::UndarkValueText(row[i + 3]);
-    call->uniqueId = db::undark::UndarkValueText(row[i + 4]);
-    if (row.size() > i + 7) {
-      call->address = db::undark::UndarkValueText(row[i + 7]);
-    } else if (row.size() > i + 5) {
-      call->address = db::undark::UndarkValueText(row[i + 5]);
-    }
-    call->deleted = 1;
+  // Without the live table no recovered row could be told from junk.
+  if (callColumnCount_ == 0) return;
+  const std::optional<LiveTable> table = LiveTable::Read(*this, kCallRecordTable);
+  if (!table) return;
+  const CallColumns columns = ColumnsByName(*table);
+  const auto keep = [&](db::undark::UndarkRow& row, const RowPlace& place) {
+    std::unique_ptr<DBITEM_CallHistory> call = CallFromRow(row, columns);
+    if (call == nullptr) return;
+    if (place.inWal) call->deletedFrom = db::BaseItem::DeletedFrom::kWal;
     recoveredCalls_.push_back(std::move(call));
   };
-  ScanTableRows(*this, kCallRecordTable, kCallRecordLayout, callColumnCount_, kRecoveredColumns, rebuild);
+  for (const NumberedShape& shape : kNumberedShapes) {
+    if (callColumnCount_ == shape.columnCount && columns == shape.columns) {
+      ScanTableRows(*this, kCallRecordTable, kCallRecordLayout, callColumnCount_, {}, keep);
+      return;
+    }
+  }
+  // Every other store (the 18 columns of iOS 8, a store whose columns sit
+  // elsewhere) is scanned with the layout made from its live shape.
+  ScanLiveTable(*this, *table, keep);
 }
 
 void CCallHistoryDB::MergeRecoveredCalls() {
-  db::MergeRecovered(calls_, std::move(recoveredCalls_), CallKey);
+  // A recovered call repeats a live one by its CallKey, or by its unique id:
+  // an older version of a live call (marked read since, say) keeps the id.
+  std::unordered_set<std::string> known;
+  for (const auto& call : calls_) {
+    known.insert(CallKey(*call));
+    if (!call->uniqueId.empty()) known.insert(call->uniqueId);
+  }
+  auto kept = db::KeepRecovered(std::move(recoveredCalls_), [&known](const DBITEM_CallHistory& call) {
+    if (known.contains(CallKey(call)) || (!call.uniqueId.empty() && known.contains(call.uniqueId))) return false;
+    known.insert(CallKey(call));
+    if (!call.uniqueId.empty()) known.insert(call.uniqueId);
+    return true;
+  });
+  db::PrependRecords(calls_, std::move(kept));
   recoveredCalls_.clear();
 }
 

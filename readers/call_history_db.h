@@ -1,17 +1,24 @@
 #pragma once
 // CCallHistoryDB: the phone's call log (CallHistory.storedata, a Core Data
 // store whose calls are the rows of ZCALLRECORD). Live calls come through
-// SQL; calls rebuilt from deleted rows come from the deleted-row scanner
-// (layout 9) and are listed first, without those that repeat a live call.
-// Each call without a stored name is named through the contacts reader.
+// SQL; calls rebuilt from deleted rows of the store's file and of the frames
+// of its write-ahead log come from the deleted-row scanner and are listed
+// first, without those that repeat a live call (by CallKey, or by ZUNIQUE_ID
+// for an older version of a live call). Each call without a stored name is
+// named through the contacts reader.
 //
-// Store shapes whose deleted rows are rebuilt (recovered values by position):
+// The two store shapes the numbered layout 9 was made for keep it (their
+// values read by position):
 //   21 columns  0-11 integers (Z_PK ... ZORIGINATED at 10, ZREAD), 12 ZDATE,
 //               13 ZDURATION, 14 ZDEVICE_ID, 15 ZISO_COUNTRY_CODE,
 //               16 ZLOCATION, 17 ZNAME, 18 ZSERVICE_PROVIDER,
 //               19 ZUNIQUE_ID (a 36-character UUID), 20 ZADDRESS
 //   23 columns  the same without ZDEVICE_ID (14 ZISO_COUNTRY_CODE ...
 //               18 ZUNIQUE_ID), 21 ZADDRESS
+// Every other store (iOS 8's 18 columns, columns elsewhere) is scanned with
+// the layout made from its live table and read by column name; a column the
+// store lacks leaves its field empty. A rebuilt call needs a date between
+// 2001 and 2100 and, where the store has the column, a UUID in ZUNIQUE_ID.
 // Live rows are read by column name and work with any shape.
 //
 // Threads: Open runs on the analysis worker; afterwards the calls are only
@@ -53,7 +60,8 @@ class DBITEM_CallHistory : public db::BaseItem {
   // Live rows: Z_PK, Z_ENT, Z_OPT, ZANSWERED, ZCALL_CATEGORY, ZCALLTYPE,
   // ZDISCONNECTED_CAUSE, ZFACE_TIME_DATA, ZHANDLE_TYPE,
   // ZNUMBER_AVAILABILITY, ZORIGINATED, ZREAD (0 where the store lacks one).
-  // Recovered rows: values 0-11 (Z_PK is -1: a recovered row has no key).
+  // Recovered rows: the same columns (Z_PK the row id where the record's
+  // start survived, else -1).
   std::array<std::int32_t, kCallIntFieldCount> intFields{};
   double duration = 0;  // seconds
   std::string deviceId;

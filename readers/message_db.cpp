@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -15,6 +17,7 @@
 #include "export/export_writer.h"
 #include "readers/address_book_db.h"
 #include "readers/attachment_db.h"
+#include "readers/live_table.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -37,32 +40,36 @@ constexpr std::int32_t kGroupChatStyle = 43;
 // Between the names of a group's members when the group has no name.
 constexpr char kMemberSeparator[] = "、";
 
-// Message table columns by position, the same from iOS 7 to 17; a recovered
-// row is read by position since it carries no names.
-constexpr std::size_t kRowIdColumn = 0;
-constexpr std::size_t kGuidColumn = 1;
-constexpr std::size_t kTextColumn = 2;
-constexpr std::size_t kHandleIdColumn = 5;
-constexpr std::size_t kAttributedBodyColumn = 8;
-constexpr std::size_t kAccountColumn = 12;
-constexpr std::size_t kDateColumn = 15;
-constexpr std::size_t kIsFromMeColumn = 21;
-constexpr std::size_t kIsSentColumn = 28;
-// The live table's names at those positions; a table of another shape is
-// not scanned.
-constexpr RecoveredColumn kRecoveredColumns[] = {
-    {kRowIdColumn, "ROWID"},
-    {kGuidColumn, "guid"},
-    {kTextColumn, "text"},
-    {kHandleIdColumn, "handle_id"},
-    {kAttributedBodyColumn, "attributedBody"},
-    {kAccountColumn, "account"},
-    {kDateColumn, "date"},
-    {kIsFromMeColumn, "is_from_me"},
-    {kIsSentColumn, "is_sent"},
+// Where the columns a rebuilt message is read from sit in a recovered row:
+// their positions in the live table, -1 for a column the table lacks (that
+// field stays empty).
+struct RecoveredMessageColumns {
+  int rowId, guid, text, attributedBody, handleId, account, date, isFromMe, isSent, destinationCallerId;
+  bool operator==(const RecoveredMessageColumns&) const = default;
 };
-// A row must reach is_sent to be read at all.
-constexpr std::size_t kMinRecoveredValues = kIsSentColumn + 1;
+
+// iOS 7's message table (38 columns, dates in seconds, no
+// destination_caller_id), which the numbered layout was made for: the
+// columns read sit at these positions.
+constexpr int kIos7MessageColumns = 38;
+constexpr RecoveredMessageColumns kIos7Positions = {0, 1, 2, 8, 5, 12, 15, 21, 28, -1};
+
+RecoveredMessageColumns ColumnsByName(const LiveTable& table) {
+  return {table.Index("ROWID"),      table.Index("guid"),       table.Index("text"),
+          table.Index("attributedBody"), table.Index("handle_id"), table.Index("account"),
+          table.Index("date"),       table.Index("is_from_me"), table.Index("is_sent"),
+          table.Index("destination_caller_id")};
+}
+
+// The value of a recovered row's column; NULL for a column the table lacks.
+const UndarkValue& At(const UndarkRow& row, int column) {
+  static const UndarkValue kNone;
+  return column >= 0 && static_cast<std::size_t>(column) < row.size() ? row[static_cast<std::size_t>(column)] : kNone;
+}
+
+// Messages are dated from the phone's epoch (2001) on; a date before it, or
+// after 2100, is bytes of another kind that passed the column rules.
+constexpr double kLatestMessageTime = 4102444800;  // 2100-01-01 UTC
 
 // Text of a recovered value. Only a TEXT value is a text: the number a
 // damaged header might put in a text column is no message body.
@@ -86,23 +93,38 @@ std::span<const std::uint8_t> ValueBytes(const UndarkValue& value) {
   return {reinterpret_cast<const std::uint8_t*>(value.text.data()), value.text.size()};
 }
 
-// Every message guid is a textual UUID; a row whose guid is not one is bytes
-// that merely passed the layout's serial-type rules (the real iOS 7 sms.db
-// holds such a remnant of a rewritten record, with its columns shifted).
 bool IsUuidText(const UndarkValue& value) {
   return value.type == db::undark::kTypeText && db::IsUuidText(value.text);
 }
 
-std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row) {
+// The row id of a recovered row: the integer primary key's value, -1 when
+// it is unknown (the start of the cell was overwritten; the numbered layout
+// gives 0, and the table counts from 1).
+std::int32_t RowIdOf(const UndarkValue& value) {
+  if (value.type != db::undark::kTypeRowId || value.text.empty()) return -1;
+  const long long rowId = std::strtoll(value.text.c_str(), nullptr, 10);
+  return rowId >= 1 && rowId <= INT32_MAX ? static_cast<std::int32_t>(rowId) : -1;
+}
+
+// The message of a recovered row, or nothing when the row does not look like
+// a message: every message has a textual UUID guid (a row whose guid is not
+// one is bytes that merely passed the layout's serial-type rules: the real
+// iOS 7 sms.db holds such a remnant of a rewritten record, with its columns
+// shifted) and a date.
+std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row, const RecoveredMessageColumns& columns) {
+  if (!IsUuidText(At(row, columns.guid))) return nullptr;
+  const double time = db::UnixFromAppleDate(db::undark::UndarkValueToInt64(At(row, columns.date)));
+  if (!(time >= db::kAppleEpochOffsetSeconds && time < kLatestMessageTime)) return nullptr;
   auto message = std::make_unique<DBITEM_Message>();
-  message->rowId = ValueInt32(row[kRowIdColumn]);
-  message->guid = ValueText(row[kGuidColumn]);
-  message->text = ValueText(row[kTextColumn]);
-  if (message->text.empty()) message->text = db::AttributedBodyText(ValueBytes(row[kAttributedBodyColumn]));
-  message->handleId = ValueInt32(row[kHandleIdColumn]);
-  message->account = ValueText(row[kAccountColumn]);
-  message->time = db::UnixFromAppleDate(db::undark::UndarkValueToInt64(row[kDateColumn]));
-  message->isSent = ValueFlag(row[kIsFromMeColumn]) || ValueFlag(row[kIsSentColumn]) ? 1 : 0;
+  message->rowId = RowIdOf(At(row, columns.rowId));
+  message->guid = ValueText(At(row, columns.guid));
+  message->text = ValueText(At(row, columns.text));
+  if (message->text.empty()) message->text = db::AttributedBodyText(ValueBytes(At(row, columns.attributedBody)));
+  message->handleId = ValueInt32(At(row, columns.handleId));
+  message->account = ValueText(At(row, columns.account));
+  message->time = time;
+  message->isSent = ValueFlag(At(row, columns.isFromMe)) || ValueFlag(At(row, columns.isSent)) ? 1 : 0;
+  message->destinationCallerId = ValueText(At(row, columns.destinationCallerId));
   message->deleted = 1;
   return message;
 }
@@ -416,11 +438,25 @@ void CMessageDB::AddToConversation(std::unique_ptr<DBITEM_Message> message) {
 
 void CMessageDB::RecoverDeletedMessages() {
   recoveredMessages_.clear();
-  // Without the live column count no recovered row could be told from junk.
-  if (messageColumnCount_ < static_cast<int>(kMinRecoveredValues)) return;
-  ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, kRecoveredColumns, [&](UndarkRow& row) {
-    if (IsUuidText(row[kGuidColumn])) recoveredMessages_.push_back(MessageFromRow(row));
-  });
+  // Without the live table no recovered row could be told from junk.
+  if (messageColumnCount_ == 0) return;
+  const std::optional<LiveTable> table = LiveTable::Read(*this, "message");
+  if (!table) return;
+  const RecoveredMessageColumns columns = ColumnsByName(*table);
+  const auto keep = [this, &columns](UndarkRow& row, const RowPlace& place) {
+    std::unique_ptr<DBITEM_Message> message = MessageFromRow(row, columns);
+    if (message == nullptr) return;
+    if (place.inWal) message->deletedFrom = db::BaseItem::DeletedFrom::kWal;
+    recoveredMessages_.push_back(std::move(message));
+  };
+  if (messageColumnCount_ == kIos7MessageColumns && columns == kIos7Positions) {
+    ScanTableRows(*this, "message", kMessageLayout, messageColumnCount_, {}, keep);
+  } else {
+    // Every later table (68 to 84 columns from iOS 13 to 18, dates and read
+    // dates in nanoseconds) is scanned with the layout made from its live
+    // shape, and read by column name.
+    ScanLiveTable(*this, *table, keep);
+  }
 }
 
 void CMessageDB::MergeDeletedMessages() {

@@ -16,9 +16,11 @@
 // rebuilt message go to the conversation of their handle's address.
 //
 // Columns are read by name; the text is the text column, or where that is
-// empty (iOS 16 on, often) the archived attributedBody. Rebuilt rows carry
-// no names and are read by position, after the live table's names at those
-// positions were checked: they are the same from iOS 7 to 17.
+// empty (iOS 16 on, often) the archived attributedBody. Deleted rows are
+// looked for in the file and in the frames of its write-ahead log with the
+// layout made from the table's live shape (readers/live_table.h) and read
+// by column name; only iOS 7's 38-column table keeps the numbered layout
+// made for it, read by position after its names were checked.
 //
 // Threads: Open runs on the analysis worker. Afterwards the records are only
 // read (by the browser and the recovery run) until the reader is destroyed.
@@ -64,7 +66,8 @@ class DBITEM_Message : public db::BaseItem {
   // the reader.
   std::vector<const DBITEM_SmsAttachment*> attachments;
   // time: the message date as Unix seconds (db::UnixFromAppleDate);
-  // deletedFrom: Recently Deleted (deletedAt set) or free space.
+  // deletedFrom: Recently Deleted (deletedAt set), free space (rebuilt from
+  // the file) or the write-ahead log (rebuilt from an older frame only).
 };
 
 // One conversation: the messages of one chat (one peer address, or a group).
@@ -104,7 +107,7 @@ inline constexpr int kChatMemberKind = 3;       // chat_handle_join
 inline constexpr int kChatMessageKind = 4;      // chat_message_join
 inline constexpr int kRecoverableKind = 5;      // chat_recoverable_message_join
 inline constexpr int kSmsAttachmentKind = 6;    // attachment with message_attachment_join
-// The scanner layout of the message table.
+// The scanner layout of iOS 7's message table (38 columns, dates in seconds).
 inline constexpr int kMessageLayout = 8;
 // Name of the conversation that authors every sent message.
 inline constexpr char kOwnNumberName[] = "本机号码";

@@ -83,8 +83,8 @@ std::string JoinMessageToChatSql(std::int64_t chatId, std::int64_t messageId);
 // conversations (Chinese and English, texts with a comma, a quote and
 // "<script>", a picture), 46 messages. Deleted: three single messages (23
 // read, 24 sent, 31 unread) and one conversation whole (26, 27; its handle 5
-// went with it). All but 23 can be recovered: a message that had been read
-// keeps an 8-byte date_read, which the message layout does not accept.
+// went with it). All can be recovered (23, read, keeps an 8-byte
+// date_read).
 // setupSql holds the schema, the rows and the deletions; recentSql the
 // newest message (47), which SqliteFile leaves in sms.db-wal when asked to.
 struct SmsDbScript {

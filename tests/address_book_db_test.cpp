@@ -1,13 +1,18 @@
 #include "readers/address_book_db.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "db/item_time.h"
+#include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
@@ -81,7 +86,11 @@ class AddressBookSample : public ::testing::Test {
 
 // The whole table: deleted contacts first (full-text rows, then ABPerson
 // rows, each in the order the scan found them), the live ones in ROWID
-// order. Shows the display-name fallbacks
+// order. A deleted person is listed once: its own full-text row adds what
+// the person row lacks, found by the ROWID or, where 王芳's row lost it, by
+// the names; its deleted numbers come back with it where its ROWID did
+// (Tom's whole number, not the first blank-separated part of the full-text
+// row's). Shows the display-name fallbacks
 // (last + first, the nickname, 未知联系人), FirstPhonetic kept in the mobile
 // column (李娜), non-breaking spaces gone from numbers, the second number in
 // the next column, and the live contacts' own full-text rows dropped: by the
@@ -91,11 +100,8 @@ TEST_F(AddressBookSample, WritesDeletedThenLiveContacts) {
   EXPECT_EQ(ContactsCsv(reader_),
             kHeader +
                 "王芳,15988886666,,,,,,,,,,,,,,\r\n"
-                "BakerTom,+1,,,,,,tom.baker@example.com,,,,,,,,\r\n"
+                "BakerTom,+1 (212) 555-0199,,,,,,tom.baker@example.com,,,,,,,,\r\n"
                 "刘洋,18610102020,,,,,,,,,,,,,,\r\n"
-                "王芳,,,,,,,,,,,,,,,\r\n"
-                "BakerTom,,,,,,,,,,,,,,,\r\n"
-                "刘洋,,,,,,,,,,,,,,,\r\n"
                 "张伟,+8613800138000,01065529988,,,,,zhangwei@163.com,,,http://weibo.com/zhangwei,,,,,\r\n"
                 "ChenEmily,+1 (415) 555-0132,,,,,,emily.chen@example.com,,,,,,,,\r\n"
                 "李娜,Na,,,,,,,,,,,,,,\r\n"
@@ -105,13 +111,13 @@ TEST_F(AddressBookSample, WritesDeletedThenLiveContacts) {
                 "WangDavid,+1 (650) 555-0101,+1 (650) 555-0177,,,,,,,,,,,,,\r\n");
   std::vector<int> deleted;
   for (const auto& contact : reader_.Contacts()) deleted.push_back(contact->deleted);
-  EXPECT_EQ(deleted, (std::vector<int>{1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(deleted, (std::vector<int>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(AddressBookSample, KeepsPersonFields) {
   const auto& contacts = reader_.Contacts();
-  ASSERT_EQ(contacts.size(), 13u);
-  const DBITEM_AdrBFriend& zhang = *contacts[6];
+  ASSERT_EQ(contacts.size(), 10u);
+  const DBITEM_AdrBFriend& zhang = *contacts[3];
   EXPECT_EQ(zhang.rowId, 1);
   EXPECT_EQ(zhang.firstName, "伟");
   EXPECT_EQ(zhang.lastName, "张");
@@ -123,20 +129,22 @@ TEST_F(AddressBookSample, KeepsPersonFields) {
   ASSERT_EQ(zhang.propertyValues.count(5), 1u);
   EXPECT_EQ(zhang.propertyValues.at(5)[3], "北京");
 
-  const DBITEM_AdrBFriend& li = *contacts[8];
+  const DBITEM_AdrBFriend& li = *contacts[5];
   EXPECT_EQ(li.mobile, "Na");
   EXPECT_EQ(li.phones, (std::vector<std::string>{"13912345678"}));
 
-  const DBITEM_AdrBFriend& chen = *contacts[11];
+  const DBITEM_AdrBFriend& chen = *contacts[8];
   EXPECT_EQ(chen.time, 1668407200.0);
   EXPECT_EQ(chen.imageUri, "https://p52-contacts.icloud.com/17193901029/wbs/0146a3c5e8f1d2b4a6c8e0f2d4b6a8c0e2f4");
 
   // 刘洋 rebuilt from his ABPerson row keeps its ROWID and dates, its time
   // in the unit of a live contact's.
-  const DBITEM_AdrBFriend& liu = *contacts[5];
+  const DBITEM_AdrBFriend& liu = *contacts[2];
   EXPECT_EQ(liu.rowId, 7);
   EXPECT_EQ(liu.creationDate, 690000600);
   EXPECT_EQ(liu.time, 1668307800.0);
+  EXPECT_EQ(liu.phones, (std::vector<std::string>{"18610102020"}));
+  EXPECT_EQ(liu.deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
 }
 
 TEST_F(AddressBookSample, FindsLiveContactsByNumber) {
@@ -186,7 +194,7 @@ TEST_F(AddressBookSample, MarksDeletedLinesInThePage) {
   for (std::size_t at = html.find("DeleteFlag.png"); at != std::string::npos; at = html.find("DeleteFlag.png", at + 1)) {
     ++marks;
   }
-  EXPECT_EQ(marks, 6u);
+  EXPECT_EQ(marks, 3u);
 }
 
 // One contact with seven numbers, no nickname and the names 王 小明; one
@@ -234,8 +242,9 @@ TEST(AddressBookRecovery, OldCopyOfALivePersonIsNotAdded) {
 }
 
 // ABPerson of iOS 15 has 51 columns: the 47-column layout would read every
-// value of a deleted row from the wrong place. Such rows are not shown.
-TEST(AddressBookRecovery, WiderPersonTableGivesNoMisreadContacts) {
+// value of a deleted row from the wrong place. The layout made from the
+// live table reads them by name.
+TEST(AddressBookRecovery, WiderPersonTableGivesItsDeletedPersonsByName) {
   std::string sql = sample::AddressBookSchema();
   sql.replace(sql.find(sample::kAbPersonTable), std::string(sample::kAbPersonTable).size(),
               sample::kAbPersonTableIos15);
@@ -253,7 +262,82 @@ TEST(AddressBookRecovery, WiderPersonTableGivesNoMisreadContacts) {
   ASSERT_TRUE(reader.Open(path.string(), 0).Ok());
   std::vector<std::string> names;
   for (const auto& contact : reader.Contacts()) names.push_back(contact->displayName);
-  EXPECT_EQ(names, (std::vector<std::string>{"DeletedPerson1", "DeletedPerson4"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"DeletedPerson3", "DeletedPerson2", "DeletedPerson1", "DeletedPerson4"}));
+}
+
+// iOS 15's shape (51 columns), as the phone writes a person: its row with a
+// UUID guid, its number and its full-text row, each in its own transaction.
+std::string Ios15PersonSql(int n) {
+  char guid[40];
+  std::snprintf(guid, sizeof guid, "%08X-5C1D-4E2F-9A0B-%012d", n * 7919, n);
+  const std::string id = std::to_string(n);
+  const std::string number = "139" + std::to_string(10000000 + n);
+  return "BEGIN;INSERT INTO ABPerson (ROWID, First, Last, FirstSort, CreationDate, ModificationDate, guid) VALUES (" +
+         id + ", 'Given" + id + "', '王', 'Given" + id + " 王', " + std::to_string(690000000 + n) + ", " +
+         std::to_string(690000000 + n) + ", '" + guid + "');\n" + PhoneSql(n, n, number, 0) +
+         "INSERT INTO ABPersonFullTextSearch_content (docid, c0First, c1Last, c16Phone) VALUES (" + id + ", 'Given" +
+         id + "', '王', '" + number + " +86" + number + " ');COMMIT;\n";
+}
+
+std::string DeletePersonSql(int n) {
+  const std::string id = std::to_string(n);
+  return "BEGIN;DELETE FROM ABPerson WHERE ROWID = " + id + ";DELETE FROM ABMultiValue WHERE record_id = " + id +
+         ";DELETE FROM ABPersonFullTextSearch_content WHERE docid = " + id + ";COMMIT;\n";
+}
+
+// Persons deleted from the main file come back marked free space, one
+// inserted and deleted after the last checkpoint (only in older frames of
+// the -wal) marked as the log's, each once with its number; a live person
+// whose older version the log holds, and every other live person, once and
+// live.
+TEST(AddressBookRecovery, Ios15PersonsDeletedInTheFileAndInTheLog) {
+  std::string setup = sample::AddressBookSchema();
+  setup.replace(setup.find(sample::kAbPersonTable), std::string(sample::kAbPersonTable).size(),
+                sample::kAbPersonTableIos15);
+  for (int n = 1; n <= 12; ++n) setup += Ios15PersonSql(n);
+  setup += DeletePersonSql(3) + DeletePersonSql(4);
+  std::string recent = Ios15PersonSql(20);
+  recent += "UPDATE ABPerson SET ModificationDate = 700000000, Note = 'edited' WHERE ROWID = 1;\n";
+  recent += DeletePersonSql(20) + DeletePersonSql(5);
+  const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+  ASSERT_FALSE(database.WalBytes().empty());
+  platform::TempFolder folder("velmora-contacts-test");
+  CAddressBookDB reader;
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, database).string(), 0).Ok());
+  std::map<std::string, std::vector<const DBITEM_AdrBFriend*>> byName;
+  for (const auto& contact : reader.Contacts()) byName[contact->firstName].push_back(contact.get());
+  struct Expected {
+    int person;
+    bool deleted;
+    db::BaseItem::DeletedFrom from;
+    // The cell's start is whole (a row of the log's frames, or one the main
+    // file still holds): the row id comes back, and with it the numbers.
+    bool whole;
+  };
+  std::vector<Expected> expected;
+  for (int n : {1, 2, 6, 7, 8, 9, 10, 11, 12}) expected.push_back({n, false, {}, true});
+  // The rows freed in the main file lost their first bytes to the free
+  // block's header.
+  for (int n : {3, 4}) expected.push_back({n, true, db::BaseItem::DeletedFrom::kFreeSpace, false});
+  // Person 5 was deleted in the log only: the main file holds its row.
+  expected.push_back({5, true, db::BaseItem::DeletedFrom::kFreeSpace, true});
+  expected.push_back({20, true, db::BaseItem::DeletedFrom::kWal, true});
+  for (const Expected& e : expected) {
+    const std::string first = "Given" + std::to_string(e.person);
+    ASSERT_EQ(byName[first].size(), 1u) << first;
+    const DBITEM_AdrBFriend& contact = *byName[first][0];
+    EXPECT_EQ(contact.deleted, e.deleted ? 1 : 0) << first;
+    EXPECT_EQ(contact.lastName, "王") << first;
+    // Person 1's newest version was edited after the checkpoint.
+    EXPECT_EQ(contact.time, e.person == 1 ? 1678307200.0 : 1668307200.0 + e.person) << first;
+    if (!e.whole) continue;
+    EXPECT_EQ(contact.rowId, e.person) << first;
+    EXPECT_EQ(contact.phones, (std::vector<std::string>{"139" + std::to_string(10000000 + e.person)})) << first;
+    if (e.deleted) EXPECT_EQ(contact.deletedFrom, e.from) << first;
+  }
+  for (int n : {3, 4}) EXPECT_EQ(byName["Given" + std::to_string(n)][0]->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+  EXPECT_EQ(byName.size(), expected.size());
+  EXPECT_EQ(byName["Given1"][0]->note, "edited");
 }
 
 TEST(AddressBookOpen, MissingOrUnreadableDatabaseGivesZero) {
@@ -339,6 +423,70 @@ TEST(AddressBookRealFiles, Ios15AddressBookWithItsLog) {
   const DBITEM_AdrBFriend* josh = reader.FindContactByNumber("(919) 391-2507");
   ASSERT_NE(josh, nullptr);
   EXPECT_EQ(josh->displayName, "HickmanJosh");
+}
+
+// The guids of the live persons, read with SQLite itself from a copy of
+// the folder's address book and its log.
+std::set<std::string> LiveGuids(const fs::path& sourceFolder) {
+  platform::TempFolder folder("velmora-contacts-real");
+  for (const char* name : {"AddressBook.sqlitedb", "AddressBook.sqlitedb-wal"}) {
+    fs::copy_file(sourceFolder / name, folder.Path() / name);
+  }
+  std::set<std::string> guids;
+  sqlite3* db = nullptr;
+  if (sqlite3_open((folder.Path() / "AddressBook.sqlitedb").c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT guid FROM ABPerson", -1, &statement, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(statement) == SQLITE_ROW) {
+        guids.insert(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+      }
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return guids;
+}
+
+// Real address books of iOS 15 and 16 with their logs (the iOS 16 ones hold
+// everything in the log), on copies: every live person is listed once and
+// live, and a deleted record is no copy of a live one, its texts decode and
+// its date lies in the phone's years.
+TEST(AddressBookRealFiles, CurrentAddressBooksGiveEveryLivePersonAndNoFalseDeletedOne) {
+  struct Case {
+    const char* folder;
+    std::size_t livePersons;
+  };
+  for (const Case& c : {Case{"josh_ios15_AddressBook", 9}, Case{"mvs_ios2023_AddressBook", 0},
+                        Case{"belkactf6_AddressBook", 1}}) {
+    const fs::path sourceFolder = kSamples / "iLEAPP-testdata" / c.folder;
+    if (!fs::exists(sourceFolder / "AddressBook.sqlitedb")) GTEST_SKIP() << sourceFolder << " is absent";
+    const std::set<std::string> liveGuids = LiveGuids(sourceFolder);
+    ASSERT_EQ(liveGuids.size(), c.livePersons) << c.folder;
+    platform::TempFolder folder("velmora-contacts-real");
+    for (const char* name : {"AddressBook.sqlitedb", "AddressBook.sqlitedb-wal"}) {
+      fs::copy_file(sourceFolder / name, folder.Path() / name);
+    }
+    CAddressBookDB reader;
+    ASSERT_TRUE(reader.Open((folder.Path() / "AddressBook.sqlitedb").string(), 0).Ok()) << c.folder;
+    std::set<std::string> listed;
+    std::set<std::string> liveKeys;
+    for (const auto& contact : reader.Contacts()) {
+      if (contact->deleted != 0) continue;
+      EXPECT_TRUE(listed.insert(contact->guid).second) << c.folder << ": " << contact->guid;
+      liveKeys.insert(readers::ContactKey(*contact));
+    }
+    EXPECT_EQ(listed, liveGuids) << c.folder;
+    for (const auto& contact : reader.Contacts()) {
+      if (contact->deleted == 0) continue;
+      EXPECT_EQ(liveGuids.count(contact->guid), 0u) << c.folder << ": " << contact->displayName;
+      EXPECT_EQ(liveKeys.count(readers::ContactKey(*contact)), 0u) << c.folder << ": " << contact->displayName;
+      for (const std::string* text : {&contact->firstName, &contact->lastName, &contact->mobile, &contact->email}) {
+        EXPECT_TRUE(db::IsValidUtf8(*text)) << c.folder;
+      }
+      EXPECT_TRUE(contact->time == 0 || (contact->time >= db::kAppleEpochOffsetSeconds && contact->time < 4102444800))
+          << c.folder << ": " << contact->displayName;
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -205,10 +206,17 @@ const char kIos8Store[] =
     "NULL, '1F9A3C7E-2B44-4D0B-9E1A-6C3F8D2B7A51', CAST('13800138000' AS BLOB));\n"
     "DELETE FROM ZCALLRECORD WHERE Z_PK = 2;\n";
 
-// A store of 21 columns whose ZORIGINATED is not at 10: its deleted rows
-// pass the scan but would read the direction from ZREAD.
+// A store of 21 columns whose ZORIGINATED is not at 10: the numbered
+// layout would read the direction from ZREAD. One live call has a name, as
+// some calls of a real log do (a column no live row fills takes no deleted
+// value either).
+std::vector<SampleCall> SwappedColumnsLog() {
+  std::vector<SampleCall> log = sample::SampleCallLog();
+  log[0].name = "张伟";
+  return log;
+}
 std::string SwappedColumnsStore() {
-  std::string sql = sample::CallHistorySql(CallStoreShape::k21Columns, sample::SampleCallLog());
+  std::string sql = sample::CallHistorySql(CallStoreShape::k21Columns, SwappedColumnsLog());
   const std::string columns = "ZORIGINATED INTEGER, ZREAD INTEGER";
   sql.replace(sql.find(columns), columns.size(), "ZREAD INTEGER, ZORIGINATED INTEGER");
   return sql;
@@ -219,31 +227,123 @@ struct OtherStoreCase {
   std::string sql;
   int columns;
   std::size_t liveCalls;
+  std::vector<SampleCall> deleted;  // in the order the scan finds them
 };
 void PrintTo(const OtherStoreCase& storeCase, std::ostream* out) { *out << storeCase.name; }
 
+std::vector<SampleCall> DeletedOf(const std::vector<SampleCall>& log) {
+  std::vector<SampleCall> deleted;
+  for (const SampleCall& call : log) {
+    if (call.deleted) deleted.insert(deleted.begin(), call);
+  }
+  return deleted;
+}
+
+// The sample writes its values by position: the column named ZORIGINATED
+// holds the 1 written for ZREAD, and every call reads as outgoing.
+std::vector<SampleCall> SwappedColumnsDeleted() {
+  std::vector<SampleCall> deleted = DeletedOf(SwappedColumnsLog());
+  for (SampleCall& call : deleted) call.outgoing = true;
+  return deleted;
+}
+
 class OtherCallStores : public ::testing::TestWithParam<OtherStoreCase> {};
 
-TEST_P(OtherCallStores, GiveTheirLiveCallsOnly) {
+// Stores of other shapes than the numbered layout's are scanned with the
+// layout made from their live table; live and deleted rows are read by
+// column name.
+TEST_P(OtherCallStores, GiveTheirLiveAndDeletedCallsByColumnName) {
   const platform::TempFolder folder("velmora-calls");
   const sample::SqliteFile database(GetParam().sql);
   CCallHistoryDB reader(nullptr, nullptr);
   ASSERT_TRUE(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0).Ok());
   EXPECT_EQ(reader.CallColumnCount(), GetParam().columns);
-  ASSERT_EQ(reader.Calls().size(), GetParam().liveCalls);
-  for (const auto& call : reader.Calls()) EXPECT_EQ(call->deleted, 0);
+  const std::vector<SampleCall>& deleted = GetParam().deleted;
+  ASSERT_EQ(reader.Calls().size(), GetParam().liveCalls + deleted.size());
+  for (std::size_t i = 0; i < reader.Calls().size(); ++i) {
+    const DBITEM_CallHistory& call = *reader.Calls()[i];
+    EXPECT_EQ(call.deleted, i < deleted.size() ? 1 : 0) << i;
+    if (i >= deleted.size()) continue;
+    EXPECT_EQ(call.deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+    EXPECT_EQ(call.address, deleted[i].address);
+    EXPECT_EQ(call.time, UnixOf(deleted[i].appleSeconds));
+    EXPECT_EQ(call.duration, deleted[i].durationSeconds);
+    EXPECT_EQ(call.Outgoing(), deleted[i].outgoing) << call.address;
+    EXPECT_EQ(call.location, deleted[i].location);
+    EXPECT_EQ(call.name, deleted[i].name.empty() ? kUnknownContactName : deleted[i].name);
+    EXPECT_EQ(call.uniqueId.size(), 36u);
+  }
   // Live rows are read by column name whatever the shape.
-  const DBITEM_CallHistory& first = *reader.Calls()[0];
+  const DBITEM_CallHistory& first = *reader.Calls()[deleted.size()];
   EXPECT_EQ(first.address, "+8613812345678");
   EXPECT_DOUBLE_EQ(first.time, 1604307200.418);
   EXPECT_EQ(first.duration, 64);
   EXPECT_EQ(first.location, "北京");
 }
 
-INSTANTIATE_TEST_SUITE_P(Stores, OtherCallStores,
-                         ::testing::Values(OtherStoreCase{"Ios8", kIos8Store, 18, 1},
-                                           OtherStoreCase{"SwappedColumns", SwappedColumnsStore(), 21, 9}),
-                         [](const auto& storeCase) { return std::string(storeCase.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Stores, OtherCallStores,
+    ::testing::Values(OtherStoreCase{"Ios8", kIos8Store, 18, 1, {{626090002.733, 5, "13800138000", "", "北京"}}},
+                      OtherStoreCase{"SwappedColumns", SwappedColumnsStore(), 21, 9, SwappedColumnsDeleted()}),
+    [](const auto& storeCase) { return std::string(storeCase.param.name); });
+
+// A call of the iOS 8 store (18 columns), its number stored as a BLOB.
+std::string Ios8CallSql(int pk, bool outgoing) {
+  char uuid[40];
+  std::snprintf(uuid, sizeof uuid, "%08X-2B44-4D0B-9E1A-6C3F8D2B7A51", pk);
+  return "INSERT INTO ZCALLRECORD VALUES (" + std::to_string(pk) + ", 2, 1, 1, 1, 0, NULL, 0, " +
+         (outgoing ? "1" : "0") + ", 0, " + std::to_string(626000000 + pk * 3600) + ".25, " + std::to_string(pk * 10) +
+         ", NULL, 'cn', '北京', " + (pk % 4 == 0 ? "'李娜'" : "NULL") + ", '" + uuid + "', CAST('13800" +
+         std::to_string(100000 + pk) + "' AS BLOB));\n";
+}
+
+// Calls deleted from the main file come back marked free space, one
+// inserted and deleted after the last checkpoint (only in older frames of
+// the -wal) marked as the log's; each once, read by column name; a live
+// call marked read in the log (its older version stays in a frame) is
+// listed once, live.
+TEST(CCallHistoryDB, Ios8StoreGivesCallsDeletedInTheFileAndInTheLog) {
+  const std::string schema = std::string(kIos8Store).substr(0, std::string(kIos8Store).find("INSERT"));
+  std::string setup = schema + "BEGIN;";
+  for (int pk = 1; pk <= 20; ++pk) setup += Ios8CallSql(pk, pk % 2 == 0);
+  setup += "COMMIT;DELETE FROM ZCALLRECORD WHERE Z_PK IN (3, 8, 9);";
+  const std::string recent = "BEGIN;" + Ios8CallSql(30, true) + Ios8CallSql(31, false) +
+                             "COMMIT;UPDATE ZCALLRECORD SET ZREAD = 1, Z_OPT = 2 WHERE Z_PK = 1;"
+                             "DELETE FROM ZCALLRECORD WHERE Z_PK = 30;";
+  const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+  ASSERT_FALSE(database.WalBytes().empty());
+  const platform::TempFolder folder("velmora-calls");
+  CCallHistoryDB reader(nullptr, nullptr);
+  ASSERT_TRUE(reader.Open(WriteDatabase(folder, "CallHistory.storedata", database), 0).Ok());
+  EXPECT_EQ(reader.CallColumnCount(), 18);
+  std::map<std::string, std::vector<const DBITEM_CallHistory*>> byAddress;
+  for (const auto& call : reader.Calls()) byAddress[call->address].push_back(call.get());
+  std::size_t deletedCount = 0;
+  for (int pk : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 30, 31}) {
+    const std::string address = "13800" + std::to_string(100000 + pk);
+    ASSERT_EQ(byAddress[address].size(), 1u) << address;
+    const DBITEM_CallHistory& call = *byAddress[address][0];
+    const bool deleted = pk == 3 || pk == 8 || pk == 9 || pk == 30;
+    EXPECT_EQ(call.deleted, deleted ? 1 : 0) << address;
+    EXPECT_EQ(call.time, UnixOf(626000000 + pk * 3600 + 0.25)) << address;
+    EXPECT_EQ(call.duration, pk * 10) << address;
+    EXPECT_EQ(call.Outgoing(), pk % 2 == 0 || pk == 30) << address;
+    EXPECT_EQ(call.location, "北京") << address;
+    EXPECT_EQ(call.name, pk % 4 == 0 ? "李娜" : kUnknownContactName) << address;
+    // Integers by name: Z_ENT, ZANSWERED, ZCALLTYPE; ZFACE_TIME_DATA is
+    // NULL, and the store has no ZCALL_CATEGORY or ZHANDLE_TYPE: 0, as live.
+    EXPECT_EQ((std::vector<int>{call.intFields[1], call.intFields[3], call.intFields[5], call.intFields[7],
+                                call.intFields[4], call.intFields[8]}),
+              (std::vector<int>{2, 1, 1, 0, 0, 0}))
+        << address;
+    if (!deleted) continue;
+    ++deletedCount;
+    EXPECT_EQ(call.deletedFrom, pk == 30 ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace)
+        << address;
+  }
+  EXPECT_EQ(deletedCount, 4u);
+  EXPECT_EQ(reader.Calls().size(), 22u);
+}
 
 TEST(CCallHistoryDB, MissingOrDamagedStoresGiveNoCalls) {
   const platform::TempFolder folder("velmora-calls");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/item_time.h"
+#include "db/text.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
 #include "readers/address_book_db.h"
@@ -103,17 +104,19 @@ TEST_F(MessageDbTest, SampleListsConversationsRecoveredMessagesFirst) {
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
-  // Recovered: the sent message and the unread one deleted one by one, and
-  // both messages of the conversation deleted whole, whose handle went with
-  // it. Live records that the scan finds as well are not repeated. The
+  // Recovered: the three messages deleted one by one (the read one too: its
+  // 8-byte date_read fits the layout made from the live table), and both
+  // messages of the conversation deleted whole, whose handle went with it.
+  // Live records that the scan finds as well are not repeated. The
   // conversations holding rebuilt messages lead in the order the scan met
   // their last one.
   EXPECT_EQ(Describe(reader), (std::vector<std::string>{
                                   "== 未知号码_5 (2 recovered)",
                                   "  x sent 那就删了吧",
                                   "  x recv 这条短信看完就删掉吧",
-                                  "== +8613800138000 (1 recovered)",
+                                  "== +8613800138000 (2 recovered)",
                                   "  x sent 说好了，周末见",
+                                  "  x recv 我的银行卡号是6222 0000 1111 2222，帮我转一下",
                                   "  - recv 在吗？",
                                   "  - sent 在，怎么了",
                                   "  - recv 周五的材料准备好了吗",
@@ -181,7 +184,7 @@ TEST_F(MessageDbTest, MessagesKnowTheirConversationSenderAndFields) {
   }
   // A live message keeps its row and handle columns.
   const auto& wang = *reader.Conversations()[1];
-  const auto& live = dynamic_cast<const DBITEM_Message&>(*wang.items[21]);
+  const auto& live = dynamic_cast<const DBITEM_Message&>(*wang.items[22]);
   EXPECT_EQ(live.rowId, 21);
   EXPECT_EQ(live.guid, "5C0F2A7E-3B1D-4C8E-9F6A-000000000015");
   EXPECT_EQ(live.handleId, 1);
@@ -250,12 +253,12 @@ TEST_F(MessageDbTest, WritesEachLineWithItsDeletedFlagToTheExportFolder) {
   writer.Finish();
   std::ifstream page(writer.Folder() / "网页格式" / "短信.html");
   const std::string html((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
-  // Four recovered messages, drawn with the deletion mark; the script tag of
+  // Five recovered messages, drawn with the deletion mark; the script tag of
   // a message is shown as text.
   std::size_t marks = 0;
   const std::string mark = "DeleteFlag.png";
   for (std::size_t at = html.find(mark); at != std::string::npos; at = html.find(mark, at + 1)) ++marks;
-  EXPECT_EQ(marks, 4u);
+  EXPECT_EQ(marks, 5u);
   EXPECT_EQ(html.find("<script>alert"), std::string::npos);
   EXPECT_TRUE(fs::exists(writer.Folder() / "表格格式" / "短信.csv"));
 }
@@ -447,16 +450,77 @@ TEST_F(MessageDbTest, RecoveredMessageWithoutIsSentIsReceived) {
 }
 
 // On iOS 11 and later a read message keeps date_read in nanoseconds (an
-// 8-byte integer); the message layout allows only a 4-byte integer or 0
-// there, so a deleted message that had been read is not found. This pins
-// what the layout does today; widen the expectation when the layout learns
-// the newer dates.
-TEST_F(MessageDbTest, DeletedMessageThatHadBeenReadIsNotFoundOnIos14) {
+// 8-byte integer); the layout made from the live table takes it, and the
+// message comes back with its text, guid, time and direction.
+TEST_F(MessageDbTest, DeletedMessageThatHadBeenReadIsFoundOnIos14) {
   const auto database = sample::MakeSampleSmsDb();
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(Place(*database), 0).Ok());
+  std::vector<const DBITEM_Message*> found;
   for (const DBITEM_Message* message : AllMessages(reader)) {
-    EXPECT_NE(message->text, "我的银行卡号是6222 0000 1111 2222，帮我转一下");
+    if (message->text == "我的银行卡号是6222 0000 1111 2222，帮我转一下") found.push_back(message);
+  }
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0]->deleted, 1);
+  EXPECT_EQ(found[0]->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
+  EXPECT_EQ(found[0]->isSent, 0);
+  EXPECT_EQ(found[0]->guid, "5C0F2A7E-3B1D-4C8E-9F6A-000000000017");
+}
+
+// The current table widths (iOS 14's 74 columns, iOS 17's 84), read and
+// unread messages, bodies in text or only in attributedBody: deleted from
+// the main file they come back marked free space, inserted and deleted
+// after the last checkpoint (only in older frames of the -wal) marked as
+// the log's; each once, and no live message again, also where the log holds
+// older versions of a live row (marked read since).
+TEST_F(MessageDbTest, CurrentShapesGiveRowsDeletedInTheFileAndInTheLog) {
+  struct Case {
+    const char* name;
+    SmsLayout layout;
+    int columns;
+  };
+  for (const Case& c : {Case{"iOS 14", SmsLayout::kIos14, sample::kSmsMessageIos14Columns},
+                        Case{"iOS 17", SmsLayout::kIos17, sample::kSmsMessageIos17Columns}}) {
+    const auto message = [&](int row, bool read, bool bodyOnly) {
+      sample::SmsMessage m = Message(row, 1 + row % 2, kDate + row * 60000000000LL, "消息 " + std::to_string(row));
+      m.isFromMe = row % 3 == 0;
+      m.isRead = read && !m.isFromMe;
+      m.dateRead = m.isRead ? m.date + 5000000000LL : 0;
+      m.bodyOnly = bodyOnly;
+      return sample::InsertMessageSql(m, c.layout);
+    };
+    std::string setup = sample::SmsSchemaSql(c.layout);
+    setup += sample::InsertHandleSql({1, "+8613800138000", "cn", "SMS", ""});
+    setup += sample::InsertHandleSql({2, "+8613900139000", "cn", "iMessage", ""});
+    std::string rows;
+    for (int row = 1; row <= 30; ++row) rows += message(row, row % 2 == 0, c.layout == SmsLayout::kIos17 && row % 4 == 0);
+    setup += Batch(rows) + "DELETE FROM message WHERE ROWID IN (4, 5, 6, 17);";
+    std::string recent = Batch(message(31, true, false) + message(32, false, c.layout == SmsLayout::kIos17));
+    recent += "UPDATE message SET is_read = 1, date_read = date WHERE ROWID = 7;";
+    recent += "DELETE FROM message WHERE ROWID IN (31, 32);";
+    const sample::SqliteFile database(setup, recent, sample::SqliteFile::Journal::kWalPending);
+    ASSERT_FALSE(database.WalBytes().empty()) << c.name;
+    CMessageDB reader;
+    ASSERT_TRUE(reader.Open(Place(database), 0).Ok()) << c.name;
+    EXPECT_EQ(reader.MessageColumnCount(), c.columns) << c.name;
+    std::map<std::string, std::vector<const DBITEM_Message*>> byText;
+    for (const DBITEM_Message* m : AllMessages(reader)) byText[m->text].push_back(m);
+    for (int row = 1; row <= 32; ++row) {
+      const std::string text = "消息 " + std::to_string(row);
+      ASSERT_EQ(byText[text].size(), 1u) << c.name << ": " << text;
+      const DBITEM_Message& m = *byText[text][0];
+      const bool deletedInFile = row == 4 || row == 5 || row == 6 || row == 17;
+      const bool deletedInLog = row >= 31;
+      EXPECT_EQ(m.deleted, deletedInFile || deletedInLog ? 1 : 0) << c.name << ": " << text;
+      if (m.deleted != 0) {
+        EXPECT_EQ(m.deletedFrom, deletedInLog ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace)
+            << c.name << ": " << text;
+        EXPECT_EQ(m.isSent, row % 3 == 0 ? 1 : 0) << c.name << ": " << text;
+        EXPECT_DOUBLE_EQ(m.time, db::UnixFromAppleDate(kDate + row * 60000000000LL)) << c.name << ": " << text;
+        EXPECT_EQ(m.handleId, 1 + row % 2) << c.name << ": " << text;
+      }
+    }
+    EXPECT_EQ(byText.size(), 32u) << c.name;
   }
 }
 
@@ -664,6 +728,37 @@ TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
   EXPECT_EQ(first.text.rfind("VICTORIA, thanks for your recent purchase", 0), 0u);
   EXPECT_EQ(first.account, "p:+14152546991");
   EXPECT_EQ(db::FormatItemTime(first.time), "2015-11-02 05:59:14 ");
+}
+
+// The sms.db of a real iOS 14.3 backup (74 columns, one live message), on a
+// copy: the live message is listed once and live, and a rebuilt one is no
+// copy of it, has a UUID guid, a date in the phone's years and a text that
+// decodes.
+TEST(MessageDbReal, Ios14SmsDbGivesItsLiveMessageAndNoFalseDeletedOne) {
+  const fs::path source = fs::path(VELMORA_SHARED_DIR) / "samples/mvt/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
+  platform::TempFolder folder("velmora-msgreal");
+  const fs::path copy = folder.Path() / "sms.db";
+  fs::copy_file(source, copy);
+  CMessageDB reader;
+  ASSERT_TRUE(reader.Open(copy.string(), 0).Ok());
+  EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
+  const std::string liveGuid = "FDC6EC94-9D5A-434D-90FA-BF170E10A311";
+  std::size_t live = 0;
+  for (const DBITEM_Message* message : AllMessages(reader)) {
+    if (message->deleted == 0) {
+      ++live;
+      EXPECT_EQ(message->guid, liveGuid);
+      EXPECT_EQ(message->text.rfind("Please click here https://badbadbad.exam", 0), 0u);
+      continue;
+    }
+    EXPECT_NE(message->guid, liveGuid);
+    EXPECT_TRUE(db::IsUuidText(message->guid)) << message->guid;
+    EXPECT_TRUE(db::IsValidUtf8(message->text)) << message->guid;
+    EXPECT_GE(message->time, db::kAppleEpochOffsetSeconds) << message->guid;
+    EXPECT_LT(message->time, 4102444800) << message->guid;
+  }
+  EXPECT_EQ(live, 1u);
 }
 
 }  // namespace
