@@ -13,16 +13,23 @@ constexpr double kLatestAppleSeconds = 3124137600.0;
 
 }  // namespace
 
+bool IsNumber(const db::undark::UndarkValue& value) { return value.type >= 1 && value.type <= 9; }
+
+std::int64_t IntOf(const db::undark::UndarkValue& value) {
+  return IsNumber(value) ? db::undark::UndarkValueToInt64(value) : 0;
+}
+
+double RealOf(const db::undark::UndarkValue& value) {
+  return value.type == db::undark::kTypeDouble ? value.real : static_cast<double>(IntOf(value));
+}
+
 const db::undark::UndarkValue& RecoveredRow::Value(std::string_view column) const {
   const int index = table_.Index(column);
   if (index < 0 || static_cast<std::size_t>(index) >= row_.size()) return kNull;
   return row_[static_cast<std::size_t>(index)];
 }
 
-bool RecoveredRow::IsNumber(std::string_view column) const {
-  const std::uint8_t type = Value(column).type;
-  return type >= 1 && type <= 9;
-}
+bool RecoveredRow::IsNumber(std::string_view column) const { return readers::IsNumber(Value(column)); }
 
 std::string RecoveredRow::Text(std::string_view column) const {
   const db::undark::UndarkValue& value = Value(column);
@@ -35,15 +42,9 @@ std::span<const std::uint8_t> RecoveredRow::Blob(std::string_view column) const 
   return {reinterpret_cast<const std::uint8_t*>(value.text.data()), value.text.size()};
 }
 
-std::int64_t RecoveredRow::Int(std::string_view column) const {
-  return IsNumber(column) ? db::undark::UndarkValueToInt64(Value(column)) : 0;
-}
+std::int64_t RecoveredRow::Int(std::string_view column) const { return IntOf(Value(column)); }
 
-double RecoveredRow::Real(std::string_view column) const {
-  const db::undark::UndarkValue& value = Value(column);
-  if (value.type == db::undark::kTypeDouble) return value.real;
-  return static_cast<double>(Int(column));
-}
+double RecoveredRow::Real(std::string_view column) const { return RealOf(Value(column)); }
 
 bool RecoveredRow::HoldsPlausibleAppleDate(std::string_view column) const {
   if (IsNull(column)) return true;

@@ -2,7 +2,9 @@
 // The values of a row the deleted-row scan rebuilt with the layout made from
 // its table's live shape (ScanLiveTable in readers/table_rows.h), read by
 // column name as a reader reads a live row: a column the table lacks reads
-// as NULL, so a field the reader fills from it stays empty.
+// as NULL, so a field the reader fills from it stays empty. QueryRow gives a
+// live row's values through the same calls, so that one function of a
+// reader fills a record from either.
 //
 // Threads: a RecoveredRow only reads the table and the row it was given,
 // which must outlive it.
@@ -13,10 +15,33 @@
 #include <string>
 #include <string_view>
 
+#include "db/cppsqlite3.h"
+#include "db/db_sqlite.h"
 #include "db/undark/undark.h"
 #include "readers/live_table.h"
 
 namespace readers {
+
+// One rebuilt value as SQL reads the live one: whether it is a number (an
+// integer or a double); the number (a double truncated toward zero), 0 for
+// NULL and for what is no number; the number as a double.
+bool IsNumber(const db::undark::UndarkValue& value);
+std::int64_t IntOf(const db::undark::UndarkValue& value);
+double RealOf(const db::undark::UndarkValue& value);
+
+// A live row of a query, by column name: a column the query lacks reads as
+// empty or 0.
+class QueryRow {
+ public:
+  explicit QueryRow(const db::CppSQLite3Query& query) : query_(query) {}
+  std::string Text(const char* column) const { return db::FieldText(query_, column); }
+  std::span<const std::uint8_t> Blob(const char* column) const { return query_.GetFieldBlob(query_.FieldIndex(column)); }
+  std::int64_t Int(const char* column) const { return query_.GetInt64Field(query_.FieldIndex(column)); }
+  double Real(const char* column) const { return query_.GetFloatField(query_.FieldIndex(column)); }
+
+ private:
+  const db::CppSQLite3Query& query_;
+};
 
 class RecoveredRow {
  public:

@@ -51,20 +51,6 @@ bool IsStorePath(std::string path) {
          name.ends_with(kStoreExtension) && folder.ends_with(kStoreFolder);
 }
 
-// A live row's values by column name, as RecoveredRow gives a rebuilt
-// row's: a column the store lacks reads as empty or 0.
-class QueryValues {
- public:
-  explicit QueryValues(const db::CppSQLite3Query& query) : query_(query) {}
-  std::string Text(const char* column) const { return db::FieldText(query_, column); }
-  std::int64_t Int(const char* column) const { return query_.GetInt64Field(query_.FieldIndex(column)); }
-  double Real(const char* column) const { return query_.GetFloatField(query_.FieldIndex(column)); }
-  std::span<const std::uint8_t> Blob(const char* column) const { return query_.GetFieldBlob(query_.FieldIndex(column)); }
-
- private:
-  const db::CppSQLite3Query& query_;
-};
-
 // Core Data numbers an attribute's column when two entities of one table
 // give it different types (ZTITLE1 beside ZTITLE): the first non-empty text
 // of the columns, in order.
@@ -141,14 +127,14 @@ void CReminderStoreDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& ou
     if (key <= 0) return;
     ReminderList& list = lists_[key];
     list.name = db::FieldText(query, "ZNAME");
-    list.markedForDeletion = QueryValues(query).Int("ZMARKEDFORDELETION") != 0;
+    list.markedForDeletion = QueryRow(query).Int("ZMARKEDFORDELETION") != 0;
     return;
   }
   if (tableKind != kReminderKind) {
     CDbSqlite::ParseRow(tableKind, out, query);
     return;
   }
-  const QueryValues row(query);
+  const QueryRow row(query);
   auto item = std::make_unique<DBITEM_CalendarFriend>();
   item->rowId = static_cast<std::int32_t>(row.Int("Z_PK"));
   livePks_.insert(item->rowId);
