@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -11,6 +13,8 @@
 #include "db/text.h"
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
+#include "readers/live_table.h"
+#include "readers/recovered_row.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -25,8 +29,10 @@ constexpr int kCalendarItemLayout = 12;
 // How many UTF-16 units of the summary the key of an item holds.
 constexpr std::size_t kKeySummaryUnits = 12;
 
-// The positions of the recovered values the reader takes, by the column
-// each holds in the live table.
+// The positions of the recovered values the reader takes from a row of
+// layout 12, by the column each holds in the live table the layout was made
+// for (67 columns); a table of any other shape is read by the layout made
+// from its own, by name.
 constexpr std::size_t kRowIdValue = 0;
 constexpr RecoveredColumn kSummary{1, "summary"};
 constexpr RecoveredColumn kLocationId{2, "location_id"};
@@ -36,24 +42,14 @@ constexpr RecoveredColumn kEndDate{7, "end_date"};
 constexpr RecoveredColumn kLastModified{20, "last_modified"};
 constexpr RecoveredColumn kEntityType{36, "entity_type"};
 constexpr RecoveredColumn kPriority{37, "priority"};
+constexpr RecoveredColumn kUuid{35, "UUID"};
 constexpr RecoveredColumn kCompletionDate{41, "completion_date"};
-constexpr std::array<RecoveredColumn, 9> kRecoveredColumns = {kSummary,     kLocationId, kDescription,
-                                                              kStartDate,   kEndDate,    kLastModified,
-                                                              kEntityType,  kPriority,   kCompletionDate};
-
-bool IsNumber(const db::undark::UndarkValue& value) { return value.type >= 1 && value.type <= 9; }
-
-// A recovered number as SQL would give it for the live row: NULL (and
-// anything that is no number) is 0, not the scanner's -1, so an empty
-// column reads as it does in a live item.
-std::int64_t ValueInt(const db::undark::UndarkValue& value) {
-  return IsNumber(value) ? db::undark::UndarkValueToInt64(value) : 0;
-}
-
-double ValueDouble(const db::undark::UndarkValue& value) {
-  if (value.type == db::undark::kTypeDouble) return value.real;
-  return static_cast<double>(ValueInt(value));
-}
+constexpr std::array<RecoveredColumn, 10> kRecoveredColumns = {
+    kSummary, kLocationId, kDescription, kStartDate, kEndDate, kLastModified, kUuid, kEntityType, kPriority,
+    kCompletionDate};
+// The dates of an item, which a rebuilt row must hold plausibly.
+constexpr const char* kItemDates[] = {"start_date", "end_date",        "last_modified",
+                                      "due_date",   "completion_date", "creation_date"};
 
 // The stored end_date, or last_modified when it is not above 0 (an event
 // saved without an end shows when it was last changed), as Unix seconds.
@@ -65,6 +61,57 @@ double EndTime(double endDate, double lastModified) {
 // (the store holds none above 0).
 double CompletionTime(double completionDate) {
   return completionDate > 0 ? db::UnixFromAppleSeconds(completionDate) : 0;
+}
+
+// An item's fields from its row by column name, live or rebuilt alike (not
+// its ROWID).
+template <class Values>
+void FillItem(const Values& row, int wantedEntityType, DBITEM_CalendarFriend& item) {
+  item.summary = row.Text("summary");
+  item.locationId = static_cast<std::int32_t>(row.Int("location_id"));
+  item.description = row.Text("description");
+  // A reminder without a due date has no start: it is listed at its
+  // creation.
+  double start = row.Real("start_date");
+  if (!(start > 0)) start = row.Real("creation_date");
+  item.time = db::UnixFromAppleSeconds(start);
+  item.endDate = EndTime(row.Real("end_date"), row.Real("last_modified"));
+  item.entityType = static_cast<std::int32_t>(row.Int("entity_type"));
+  if (item.entityType != wantedEntityType) item.listMark = -1;
+  item.priority = static_cast<std::int32_t>(row.Int("priority"));
+  item.completionDate = CompletionTime(row.Real("completion_date"));
+}
+
+// Whether the table is the one layout 12 was made for: its column count,
+// and the columns the reader takes at the layout's positions.
+bool IsLayout12Shape(const LiveTable& table) {
+  if (table.ColumnCount() != static_cast<std::size_t>(db::undark::LayoutColumnCount(kCalendarItemLayout))) {
+    return false;
+  }
+  return std::all_of(kRecoveredColumns.begin(), kRecoveredColumns.end(), [&table](const RecoveredColumn& column) {
+    return table.Index(column.name) == static_cast<int>(column.index);
+  });
+}
+
+// A deleted item from a row of layout 12, by position.
+std::unique_ptr<DBITEM_CalendarFriend> RebuildFromLayout12(const db::undark::UndarkRow& row, int wantedEntityType) {
+  auto item = std::make_unique<DBITEM_CalendarFriend>();
+  item->rowId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kRowIdValue]));
+  item->summary = db::undark::UndarkValueText(row[kSummary.index]);
+  item->description = db::undark::UndarkValueText(row[kDescription.index]);
+  item->locationId = static_cast<std::int32_t>(IntOf(row[kLocationId.index]));
+  const std::int64_t start = db::undark::UndarkValueToInt64(row[kStartDate.index]);
+  item->time = db::UnixFromAppleSeconds(static_cast<double>(start));
+  // As for a live item, a NULL end_date (read as 0) gives last_modified.
+  const double end = static_cast<double>(IntOf(row[kEndDate.index]));
+  item->endDate = EndTime(end, RealOf(row[kLastModified.index]));
+  item->entityType = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kEntityType.index]));
+  if (item->entityType != wantedEntityType) item->listMark = -1;
+  item->priority = static_cast<std::int32_t>(IntOf(row[kPriority.index]));
+  // The row still says whether a deleted reminder was done.
+  item->completionDate = CompletionTime(RealOf(row[kCompletionDate.index]));
+  item->deleted = 1;
+  return item;
 }
 
 std::string EventLine(const DBITEM_CalendarFriend& item) {
@@ -95,22 +142,12 @@ std::string CCalendarDB::GetTableName(int tableKind) {
 
 void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
   if (openParam == 0 && tableKind == kCalendarItemKind) {
+    const QueryRow row(query);
     auto item = std::make_unique<DBITEM_CalendarFriend>();
-    item->rowId = query.GetIntField(query.FieldIndex("ROWID"));
-    item->summary = db::FieldText(query, "summary");
-    item->locationId = query.GetIntField(query.FieldIndex("location_id"));
-    item->description = db::FieldText(query, "description");
-    // A reminder without a due date has no start: it is listed at its
-    // creation.
-    double start = query.GetFloatField(query.FieldIndex("start_date"));
-    if (!(start > 0)) start = query.GetFloatField(query.FieldIndex("creation_date"));
-    item->time = db::UnixFromAppleSeconds(start);
-    item->endDate = EndTime(query.GetFloatField(query.FieldIndex("end_date")),
-                            query.GetFloatField(query.FieldIndex("last_modified")));
-    item->entityType = query.GetIntField(query.FieldIndex("entity_type"));
-    if (item->entityType != wantedEntityType) item->listMark = -1;
-    item->priority = query.GetIntField(query.FieldIndex("priority"));
-    item->completionDate = CompletionTime(query.GetFloatField(query.FieldIndex("completion_date")));
+    item->rowId = static_cast<std::int32_t>(row.Int("ROWID"));
+    liveRowIds_.insert(item->rowId);
+    if (std::string uuid = row.Text("UUID"); !uuid.empty()) liveUuids_.insert(std::move(uuid));
+    FillItem(row, wantedEntityType, *item);
     out = std::move(item);
     return;
   }
@@ -124,6 +161,8 @@ void CCalendarDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
 base::Status CCalendarDB::Open(const std::string& path, int param) {
   entries_.clear();
   recoveredItems_.clear();
+  liveRowIds_.clear();
+  liveUuids_.clear();
   columnCount_ = 0;
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
   if (openParam == 0) {
@@ -160,27 +199,38 @@ void CCalendarDB::RecoverCalendarItems() {
   // Without the live table's shape a recovered row could neither be told
   // from a partial match nor be mapped to the right fields: nothing is
   // rebuilt.
-  if (columnCount_ <= static_cast<int>(kCompletionDate.index)) return;
-  const auto rebuild = [&](db::undark::UndarkRow& row) {
-    auto item = std::make_unique<DBITEM_CalendarFriend>();
-    item->rowId = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kRowIdValue]));
-    item->summary = db::undark::UndarkValueText(row[kSummary.index]);
-    item->description = db::undark::UndarkValueText(row[kDescription.index]);
-    item->locationId = static_cast<std::int32_t>(ValueInt(row[kLocationId.index]));
-    const std::int64_t start = db::undark::UndarkValueToInt64(row[kStartDate.index]);
-    item->time = db::UnixFromAppleSeconds(static_cast<double>(start));
-    // As for a live item, a NULL end_date (read as 0) gives last_modified.
-    const double end = static_cast<double>(ValueInt(row[kEndDate.index]));
-    item->endDate = EndTime(end, ValueDouble(row[kLastModified.index]));
-    item->entityType = static_cast<std::int32_t>(db::undark::UndarkValueToInt64(row[kEntityType.index]));
-    if (item->entityType != wantedEntityType) item->listMark = -1;
-    item->priority = static_cast<std::int32_t>(ValueInt(row[kPriority.index]));
-    // The row still says whether a deleted reminder was done.
-    item->completionDate = CompletionTime(ValueDouble(row[kCompletionDate.index]));
-    item->deleted = 1;
-    recoveredItems_.push_back(std::move(item));
+  const std::optional<LiveTable> table = columnCount_ > 0 ? LiveTable::Read(*this, kCalendarItemTable) : std::nullopt;
+  if (!table) return;
+  const auto deletedFrom = [](const RowPlace& place) {
+    return place.inWal ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace;
   };
-  ScanTableRows(*this, kCalendarItemTable, kCalendarItemLayout, columnCount_, kRecoveredColumns, rebuild);
+  if (IsLayout12Shape(*table)) {
+    ScanTableRows(*this, kCalendarItemTable, kCalendarItemLayout, columnCount_, kRecoveredColumns,
+                  [&](db::undark::UndarkRow& row, const RowPlace& place) {
+                    if (liveUuids_.contains(db::undark::UndarkValueText(row[kUuid.index]))) return;
+                    auto item = RebuildFromLayout12(row, wantedEntityType);
+                    item->deletedFrom = deletedFrom(place);
+                    recoveredItems_.push_back(std::move(item));
+                  });
+    return;
+  }
+  ScanLiveTable(*this, *table, [&](db::undark::UndarkRow& values, const RowPlace& place) {
+    const RecoveredRow row(*table, values);
+    const std::optional<std::int64_t> rowId = row.RowId();
+    // The live row, or an older version of it.
+    if ((rowId && liveRowIds_.contains(*rowId)) || liveUuids_.contains(row.Text("UUID"))) return;
+    const std::int64_t entityType = row.Int("entity_type");
+    if (entityType != kCalendarEvent && entityType != kCalendarReminder) return;
+    for (const char* date : kItemDates) {
+      if (!row.HoldsPlausibleAppleDate(date)) return;
+    }
+    auto item = std::make_unique<DBITEM_CalendarFriend>();
+    FillItem(row, wantedEntityType, *item);
+    if (rowId) item->rowId = static_cast<std::int32_t>(*rowId);
+    item->deleted = 1;
+    item->deletedFrom = deletedFrom(place);
+    recoveredItems_.push_back(std::move(item));
+  });
 }
 
 void CCalendarDB::MergeRecoveredItems() {

@@ -2,25 +2,29 @@
 // CCalendarDB: the phone's calendar store (Calendar.sqlitedb), whose table
 // CalendarItem holds both calendar events (entity_type 2, data category 6)
 // and reminders (entity_type 3, category 9). Live items come through SQL
-// with the title of their Location row; items rebuilt from deleted rows come
-// from the deleted-row scanner (layout 12) and are listed first, without
-// those that repeat a live item.
+// with the title of their Location row; items rebuilt from deleted rows (in
+// the file and in every frame of its write-ahead log) are listed first,
+// without those that repeat a live item.
 //
-// Store shape whose deleted rows are rebuilt (recovered values by position;
-// the 67 columns of the scanner's layout, or the 76 of iOS 14, which has the
-// same columns at these positions):
+// Deleted rows of the 67 columns layout 12 was made for (recovered values
+// by position):
 //   0 ROWID, 1 summary, 2 location_id, 4 description, 5 start_date (a
 //   4-byte integer), 7 end_date (NULL or a 4-byte integer), 20
-//   last_modified, 36 entity_type, 37 priority, 41 completion_date
-// Older stores (iOS 7: 52 columns, description at 3) have other columns at
-// those positions: their deleted rows are not rebuilt. Live rows are read by
-// column name and work with any shape.
+//   last_modified, 35 UUID, 36 entity_type, 37 priority, 41 completion_date
+// Any other shape (52 columns on iOS 7, 76 on iOS 14) is scanned with the
+// layout made from the table's live shape (readers/live_table.h) and its
+// rows read by name as live rows are; only events and reminders whose dates
+// fall between 1970 and 2100 are kept. A rebuilt row whose UUID, or ROWID
+// where it reads back, is a live item's is an older version of it and
+// passed over. Items rebuilt from rows found only in the log are
+// deletedFrom wal.
 //
 // Threads: Open runs on the analysis worker; afterwards the items are only
 // read (by the browser and the recovery run) until the reader is destroyed.
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,7 +50,7 @@ class DBITEM_CalendarFriend : public db::BaseItem {
   const std::string& SearchText() const override { return summary; }
 
   std::int32_t listMark = 0;  // -1 when the entity type is not the one the reader wants: not shown
-  std::int32_t rowId = -1;    // ROWID; -1 for a rebuilt item (a freed record keeps no key)
+  std::int32_t rowId = -1;    // ROWID; -1 for a rebuilt item whose key is lost with its cell's start
   std::int32_t locationId = 0;
   std::int32_t entityType = 0;  // kCalendarEvent or kCalendarReminder
   std::int32_t priority = 0;    // 1 is high
@@ -107,6 +111,10 @@ class CCalendarDB : public db::CDbSqlite {
   [[maybe_unused]] backup::CFileListDB* index_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> entries_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> recoveredItems_;
+  // ROWID and UUID of every live item: a rebuilt row with one of them is an
+  // older version of a live row.
+  std::set<std::int64_t> liveRowIds_;
+  std::set<std::string> liveUuids_;
   int columnCount_ = 0;
   DBITEM_CalendarFriend* currentItem_ = nullptr;  // whose Location row is being read
 };

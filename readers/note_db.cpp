@@ -16,6 +16,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
+#include "readers/recovered_row.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -31,20 +32,21 @@ constexpr char kNoteDataTable[] = "ZICNOTEDATA";
 // ZNOTEBODY by position: ZOWNER, ZCONTENT.
 constexpr int kBodyOwnerColumn = 3;
 constexpr int kBodyContentColumn = 4;
-// ZICNOTEDATA by position: Z_PK, ZNOTE, ZDATA (also the recovered values).
+// ZICNOTEDATA by position: Z_PK, ZNOTE, ZDATA.
 constexpr int kNoteDataPkColumn = 0;
 constexpr int kNoteDataNoteColumn = 3;
 constexpr int kNoteDataBlobColumn = 6;
 constexpr std::size_t kNoteDataColumns = 7;
 
-constexpr int kNoteDataLayout = 5;
 // ZFOLDERTYPE of the Recently Deleted folder ("TrashFolder-CloudKit").
 constexpr std::int32_t kTrashFolderType = 1;
-// Recovered note objects, by position in all three table widths.
+// Recovered note objects of the numbered layouts, by position; the shapes
+// those layouts were made for have these columns there.
 constexpr std::size_t kObjectNoteIdValue = 10;
 constexpr std::size_t kObjectTimeValue = 64;
 constexpr std::size_t kObjectFirstTextValue = 80;
 constexpr std::size_t kObjectSecondTextValue = 82;
+constexpr int kObjectLayouts[] = {14, 15, 16};
 
 // How many characters of a note key come from the body, and of the title
 // the clean-up looks for.
@@ -100,12 +102,6 @@ std::optional<std::size_t> TextStartByStructure(Bytes data, std::size_t marker, 
 // any zero byte, repaired; other types give no text.
 std::string ValueText(const db::undark::UndarkValue& value) {
   return value.type == db::undark::kTypeText ? db::undark::UndarkValueText(value) : std::string();
-}
-
-// A recovered BLOB's bytes, without the zero byte the scanner puts after them.
-Bytes ValueBlob(const db::undark::UndarkValue& value) {
-  if (value.type != db::undark::kTypeBlob || value.text.empty()) return {};
-  return {reinterpret_cast<const std::uint8_t*>(value.text.data()), value.text.size() - 1};
 }
 
 std::int32_t ValueInt32(const db::undark::UndarkValue& value) {
@@ -196,6 +192,7 @@ void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQ
   note->deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
   note->noteId = FieldInt(query, "ZCLOUDSTATE");
   note->pk = query.GetIntField(0);
+  liveObjectPks_.insert(note->pk);
   note->entity = FieldInt(query, "Z_ENT");
   note->optimisticLock = FieldInt(query, "Z_OPT");
   const std::string identifier = db::FieldText(query, "ZIDENTIFIER");
@@ -227,6 +224,7 @@ void CIphoneNoteDB::ParseObjectRow(std::unique_ptr<db::BaseItem>& out, db::CppSQ
 void CIphoneNoteDB::ParseNoteDataRow(std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) {
   if (static_cast<std::size_t>(query.NumFields()) < kNoteDataColumns) return;
   const std::int32_t key = query.GetIntField(kNoteDataPkColumn);
+  liveNoteDataPks_.insert(key);
   DBITEM_Note* note = nullptr;
   std::unique_ptr<DBITEM_Note> created;
   if (const auto found = noteDataIndex_.find(key); found != noteDataIndex_.end()) {
@@ -255,8 +253,11 @@ base::Status CIphoneNoteDB::Open(const std::string& path, int format) {
   trashFolders_.clear();
   liveIdentifiers_.clear();
   identifierColumn_ = -1;
+  liveObjectPks_.clear();
+  liveNoteDataPks_.clear();
   objectColumnCount_ = 0;
   noteEntity_.reset();
+  noteDataEntity_.reset();
 
   // Opening again replaces the notes this reader gave before; the other
   // reader's notes stay where they are.
@@ -293,6 +294,9 @@ void CIphoneNoteDB::LoadNoteStore() {
   std::int64_t entity = 0;
   if (QueryInt64("SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = ?;", entity, {std::string("ICNote")})) {
     noteEntity_ = static_cast<std::int32_t>(entity);
+  }
+  if (QueryInt64("SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = ?;", entity, {std::string("ICNoteData")})) {
+    noteDataEntity_ = static_cast<std::int32_t>(entity);
   }
   db::ItemList objects;
   objectColumnCount_ = LoadTable(kObjectKind, objects);
@@ -358,10 +362,13 @@ void CIphoneNoteDB::MarkTrashedAndLocked(DBITEM_Note& note) const {
     note.deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
     note.deletedAt = inTrash && note.folderMovedAt != 0 ? note.folderMovedAt : note.time;
   }
-  if (note.locked) {
-    note.body = kLockedNoteMark;
-    note.lockedTitle = note.titleText.empty() ? note.body : note.titleText + " " + note.body;
-  }
+  MarkLocked(note);
+}
+
+void CIphoneNoteDB::MarkLocked(DBITEM_Note& note) {
+  if (!note.locked) return;
+  note.body = kLockedNoteMark;
+  note.lockedTitle = note.titleText.empty() ? note.body : note.titleText + " " + note.body;
 }
 
 // The backup keeps the original at Accounts/<account>/Media/<identifier>/
@@ -392,24 +399,200 @@ std::optional<std::string> CIphoneNoteDB::FindAttachmentFile(const std::string& 
 }
 
 void CIphoneNoteDB::RecoverNotes() {
-  ScanRows(*this, kNoteDataLayout, -1, [this](db::undark::UndarkRow& row) {
-    if (row.size() != kNoteDataColumns) return;
-    auto note = std::make_unique<DBITEM_Note>();
-    note->noteId = ValueInt32(row[kNoteDataNoteColumn]);
-    if (auto text = ExtractNoteText(ValueBlob(row[kNoteDataBlobColumn]))) note->body = std::move(*text);
-    note->deleted = 1;
-    recoveredNotes_.push_back(std::move(note));
-  });
-  RecoverObjectRows();
+  std::vector<RecoveredNoteData> data = RecoverNoteData();
+  const std::optional<LiveTable> objects = LiveTable::Read(*this, kObjectTable);
+  // The numbered layouts were made for tables with these columns at these
+  // places; any other shape is read by the layout made from its own.
+  int numbered = 0;
+  for (const int layout : kObjectLayouts) {
+    const auto columns = static_cast<std::size_t>(db::undark::LayoutColumnCount(layout));
+    if (objects && objects->HasShape(columns, {{kObjectNoteIdValue, "ZCLOUDSTATE"},
+                                               {kObjectTimeValue, "ZMODIFICATIONDATE1"},
+                                               {kObjectFirstTextValue, "ZTITLE1"},
+                                               {kObjectSecondTextValue, "ZSNIPPET"}})) {
+      numbered = layout;
+    }
+  }
+  std::vector<std::unique_ptr<DBITEM_Note>> objectNotes;
+  if (objects && numbered == 0) objectNotes = RecoverObjectRows(*objects, data);
+  // The texts whose note object was not rebuilt with them, then the notes
+  // of the object rows.
+  for (const RecoveredNoteData& row : data) {
+    if (!row.joined) recoveredNotes_.push_back(DataNote(row));
+  }
+  for (auto& note : objectNotes) recoveredNotes_.push_back(std::move(note));
+  if (numbered != 0) RecoverNumberedObjectRows(numbered);
 }
 
-void CIphoneNoteDB::RecoverObjectRows() {
-  const int layout = objectColumnCount_ == 106 ? 14 : objectColumnCount_ == 119 ? 15 : 16;
-  // A table of another width has no row of the layout's count: nothing to
-  // look for, and the whole file is not read again for nothing.
-  if (objectColumnCount_ != db::undark::LayoutColumnCount(layout)) return;
-  const auto expected = static_cast<std::size_t>(objectColumnCount_);
-  ScanRows(*this, layout, -1, [&](db::undark::UndarkRow& row) {
+std::vector<CIphoneNoteDB::RecoveredNoteData> CIphoneNoteDB::RecoverNoteData() {
+  std::vector<RecoveredNoteData> found;
+  const std::optional<LiveTable> table = LiveTable::Read(*this, kNoteDataTable);
+  if (!table) return found;
+  // Of the versions of one note's data (the text saved again and again
+  // before the note went), the last found: the log's newest frame.
+  std::map<std::int64_t, std::size_t> byNote;
+  ScanLiveTable(*this, *table, [&](db::undark::UndarkRow& values, const RowPlace& place) {
+    const RecoveredRow row(*table, values);
+    RecoveredNoteData data;
+    data.pk = row.RowId();
+    data.note = row.Int("ZNOTE");
+    data.inWal = place.inWal;
+    if (data.note <= 0 || !row.IsNumber("ZNOTE")) return;
+    if (noteDataEntity_ && row.Int("Z_ENT") != *noteDataEntity_) return;
+    // A live data row, or an older version of one (the note it belongs to
+    // is still there).
+    if ((data.pk && liveNoteDataPks_.count(*data.pk) != 0) || liveObjectPks_.count(data.note) != 0) return;
+    // A locked note's data is encrypted: whatever it might inflate to is
+    // not its text.
+    if (row.IsNull("ZCRYPTOINITIALIZATIONVECTOR")) {
+      if (auto text = ExtractNoteText(row.Blob("ZDATA"))) data.text = std::move(*text);
+    }
+    if (const auto known = byNote.find(data.note); known != byNote.end()) {
+      found[known->second] = std::move(data);
+    } else {
+      byNote[data.note] = found.size();
+      found.push_back(std::move(data));
+    }
+  });
+  return found;
+}
+
+std::unique_ptr<DBITEM_Note> CIphoneNoteDB::DataNote(const RecoveredNoteData& data) {
+  auto note = std::make_unique<DBITEM_Note>();
+  note->noteId = static_cast<std::int32_t>(data.note);
+  if (data.pk) note->pk = static_cast<std::int32_t>(*data.pk);
+  note->body = data.text;
+  note->deleted = 1;
+  note->deletedFrom = data.inWal ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace;
+  return note;
+}
+
+std::vector<std::unique_ptr<DBITEM_Note>> CIphoneNoteDB::RecoverObjectRows(const LiveTable& objects,
+                                                                           std::vector<RecoveredNoteData>& data) {
+  std::vector<std::unique_ptr<DBITEM_Note>> notes;
+  std::vector<std::optional<std::int64_t>> notePks;  // each note's Z_PK, when read back
+  std::map<std::int64_t, std::size_t> byPk;
+  std::map<std::string, std::size_t> byIdentifier;
+  ScanLiveTable(*this, objects, [&](db::undark::UndarkRow& values, const RowPlace& place) {
+    const RecoveredRow row(objects, values);
+    auto note = std::make_unique<DBITEM_Note>();
+    note->entity = static_cast<std::int32_t>(row.Int("Z_ENT"));
+    note->createdValue = static_cast<std::int32_t>(row.Int("ZCREATIONDATE1"));
+    if (note->createdValue == 0) note->createdValue = static_cast<std::int32_t>(row.Int("ZCREATIONDATE3"));
+    // Folders, attachments, accounts share the table.
+    if (noteEntity_ ? note->entity != *noteEntity_ : note->createdValue == 0) return;
+    for (const char* date : {"ZCREATIONDATE1", "ZCREATIONDATE3", "ZMODIFICATIONDATE1", "ZFOLDERMODIFICATIONDATE"}) {
+      if (!row.HoldsPlausibleAppleDate(date)) return;
+    }
+    const std::optional<std::int64_t> pk = row.RowId();
+    const std::string identifier = row.Text("ZIDENTIFIER");
+    // The live row itself, or an older version of it.
+    if ((pk && liveObjectPks_.count(*pk) != 0) || (!identifier.empty() && liveIdentifiers_.count(identifier) != 0)) {
+      return;
+    }
+    note->optimisticLock = static_cast<std::int32_t>(row.Int("Z_OPT"));
+    note->titleText = row.Text("ZTITLE1");
+    note->snippet = row.Text("ZSNIPPET");
+    note->time = db::UnixFromAppleSeconds(static_cast<double>(row.Int("ZMODIFICATIONDATE1")));
+    note->folderId = static_cast<std::int32_t>(row.Int("ZFOLDER"));
+    note->folderMovedAt = db::UnixFromAppleSeconds(row.Real("ZFOLDERMODIFICATIONDATE"));
+    note->locked = row.Int("ZISPASSWORDPROTECTED") != 0;
+    note->noteDataId = static_cast<std::int32_t>(row.Int("ZNOTEDATA"));
+    if (pk) note->pk = note->noteId = static_cast<std::int32_t>(*pk);
+    note->deleted = 1;
+    note->deletedFrom = place.inWal ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace;
+    // Of the versions of one note (saved again and again before it went),
+    // the last found stands where the first was.
+    std::optional<std::size_t> known;
+    if (const auto at = pk ? byPk.find(*pk) : byPk.end(); at != byPk.end()) known = at->second;
+    if (const auto at = byIdentifier.find(identifier); !known && !identifier.empty() && at != byIdentifier.end()) {
+      known = at->second;
+    }
+    const std::size_t slot = known.value_or(notes.size());
+    if (!known) {
+      notes.emplace_back();
+      notePks.emplace_back();
+    } else if (!pk && notePks[slot]) {
+      note->pk = note->noteId = static_cast<std::int32_t>(*notePks[slot]);
+    }
+    notes[slot] = std::move(note);
+    if (pk) {
+      notePks[slot] = pk;
+      byPk[*pk] = slot;
+    }
+    if (!identifier.empty()) byIdentifier[identifier] = slot;
+  });
+
+  const std::vector<std::optional<std::size_t>> pairs = PairNoteData(notes, notePks, data);
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    DBITEM_Note& note = *notes[i];
+    if (pairs[i]) {
+      RecoveredNoteData& row = data[*pairs[i]];
+      row.joined = true;
+      if (note.noteId == 0) note.noteId = static_cast<std::int32_t>(row.note);
+      if (row.pk) note.pk = static_cast<std::int32_t>(*row.pk);
+      note.body = row.text;
+    }
+    // Without its text the note still shows its title (the text's first
+    // line) and, after the clean-up, its snippet.
+    if (note.body.empty()) note.body = note.titleText;
+    MarkLocked(note);
+  }
+  return notes;
+}
+
+std::vector<std::optional<std::size_t>> CIphoneNoteDB::PairNoteData(
+    const std::vector<std::unique_ptr<DBITEM_Note>>& notes, const std::vector<std::optional<std::int64_t>>& notePks,
+    const std::vector<RecoveredNoteData>& data) {
+  std::vector<std::optional<std::size_t>> pairs(notes.size());
+  std::vector<bool> taken(data.size());
+  std::map<std::int64_t, std::size_t> dataByPk;
+  std::map<std::int64_t, std::size_t> dataByNote;
+  for (std::size_t j = 0; j < data.size(); ++j) {
+    if (data[j].pk) dataByPk[*data[j].pk] = j;
+    dataByNote[data[j].note] = j;
+  }
+  // By key: the data row the note's ZNOTEDATA names, else the one whose
+  // ZNOTE names the note.
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    std::optional<std::size_t> match;
+    if (const auto at = dataByPk.find(notes[i]->noteDataId); notes[i]->noteDataId > 0 && at != dataByPk.end()) {
+      match = at->second;
+    } else if (const auto by = notePks[i] ? dataByNote.find(*notePks[i]) : dataByNote.end(); by != dataByNote.end()) {
+      match = by->second;
+    }
+    if (match && !taken[*match]) {
+      pairs[i] = match;
+      taken[*match] = true;
+    }
+  }
+  // A freed cell's first bytes, where its Z_PK is kept, are often
+  // overwritten. When neither row's Z_PK reads back, the note's title (the
+  // app takes it from the text's first line) pairs them, where it starts
+  // the text of exactly one such data row and no other such note has it.
+  std::vector<std::vector<std::size_t>> titledBy(data.size());
+  std::vector<std::optional<std::size_t>> only(notes.size());
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    const std::string& title = notes[i]->titleText;
+    if (pairs[i] || notePks[i] || title.empty()) continue;
+    std::size_t count = 0;
+    for (std::size_t j = 0; j < data.size(); ++j) {
+      if (taken[j] || data[j].pk || !data[j].text.starts_with(title)) continue;
+      ++count;
+      only[i] = j;
+    }
+    if (count != 1) continue;
+    titledBy[*only[i]].push_back(i);
+  }
+  for (std::size_t j = 0; j < data.size(); ++j) {
+    if (titledBy[j].size() == 1) pairs[titledBy[j].front()] = j;
+  }
+  return pairs;
+}
+
+void CIphoneNoteDB::RecoverNumberedObjectRows(int layout) {
+  const auto expected = static_cast<std::size_t>(db::undark::LayoutColumnCount(layout));
+  ScanRows(*this, layout, -1, [&](db::undark::UndarkRow& row, const RowPlace& place) {
     if (row.size() != expected) return;
     // The scan meets the live rows too. Their texts are the title and
     // snippet, never the note's text, so the note key cannot tell them from
@@ -423,6 +606,7 @@ void CIphoneNoteDB::RecoverObjectRows() {
     note->time = db::UnixFromAppleSeconds(static_cast<double>(db::undark::UndarkValueToInt64(row[kObjectTimeValue])));
     note->body = ValueText(row[kObjectFirstTextValue]) + ValueText(row[kObjectSecondTextValue]);
     note->deleted = 1;
+    note->deletedFrom = place.inWal ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace;
     recoveredNotes_.push_back(std::move(note));
   });
 }

@@ -14,16 +14,34 @@
 // Its attachment files are the originals the media rows name, else the
 // attachment's previews. docs/formats/note_store.md has the details.
 // NoteCollection keeps both readers and one list of notes, in this order:
-// rebuilt notes (in scan order), notes in the trash (newest table row
-// first), notes of notes.sqlite, live NoteStore notes, then texts of
-// ZICNOTEDATA rows that belong to no note object.
+// rebuilt notes (those of ZICNOTEDATA rows alone, then those of note
+// objects, each in scan order), notes in the trash (newest table row first),
+// notes of notes.sqlite, live NoteStore notes, then texts of ZICNOTEDATA
+// rows that belong to no note object.
 //
-// Deleted rows of NoteStore.sqlite (recovered values by position):
-//   ZICNOTEDATA, 7 columns (layout 5): 3 ZNOTE, 6 ZDATA
-//   ZICCLOUDSYNCINGOBJECT of 106, 119 or 134 columns (layouts 14, 15, 16):
-//     10 the note's id, 64 its modification time, 80 and 82 two texts that
-//     together make the note's text. Stores of other widths (the iOS 17
-//     table has 201 columns) give no rebuilt note objects.
+// Deleted rows of NoteStore.sqlite:
+//   ZICNOTEDATA           by the layout made from the table's live shape
+//                         (readers/live_table.h), its values by name: Z_PK,
+//                         ZNOTE, ZDATA (the text unless the row is
+//                         encrypted, ZCRYPTOINITIALIZATIONVECTOR set)
+//   ZICCLOUDSYNCINGOBJECT of the 106, 119 or 134 columns of layouts 14-16,
+//                         with ZCLOUDSTATE at 10, ZMODIFICATIONDATE1 at 64,
+//                         ZTITLE1 at 80 and ZSNIPPET at 82: by that
+//                         layout, the note's id, its modification time and
+//                         its title followed by its snippet as the text; a
+//                         note of its own beside the one its data row gives
+//   ZICCLOUDSYNCINGOBJECT of any other shape (the iOS 17 table has 201
+//                         columns): by the layout made from its live shape,
+//                         the note rows (ICNote's entity) by name: title,
+//                         snippet, dates, folder, lock, ZNOTEDATA; joined
+//                         with the recovered data row that belongs to it
+//                         (the object's ZNOTEDATA is the data row's Z_PK, or
+//                         the data row's ZNOTE the object's Z_PK), which
+//                         gives the text
+// A recovered row that is a live row, or an older version of one (its Z_PK,
+// its ZIDENTIFIER, or for a data row its note, is a live row's), is passed
+// over; of the versions of one deleted row the last found is kept. A note
+// rebuilt from rows found only in the write-ahead log is deletedFrom wal.
 // The ZDATA format is laid out in ExtractNoteText below.
 //
 // Threads: LoadNotes and Open run on the analysis worker; afterwards the
@@ -44,6 +62,7 @@
 
 #include "db/db_sqlite.h"
 #include "db/progress.h"
+#include "readers/live_table.h"
 
 namespace backup {
 class CFileListDB;
@@ -98,10 +117,12 @@ class DBITEM_Note : public db::BaseItem {
   std::string lockedTitle;
   // time: ZMODIFICATIONDATE1 (whole seconds) as Unix seconds; 0 for a note
   // of notes.sqlite or a text without a note object, which keep no date;
-  // deleted: 1 for a rebuilt note (deletedFrom free-space, no date) and for
-  // one marked for deletion or in a Recently Deleted folder (deletedFrom
-  // recently-deleted; deletedAt the note's ZFOLDERMODIFICATIONDATE when it
-  // lies in that folder, else its ZMODIFICATIONDATE1).
+  // deleted: 1 for a rebuilt note (deletedFrom free-space, or wal when its
+  // row was found only in the write-ahead log; dated when its object row
+  // was rebuilt) and for one marked for deletion or in a Recently Deleted
+  // folder (deletedFrom recently-deleted; deletedAt the note's
+  // ZFOLDERMODIFICATIONDATE when it lies in that folder, else its
+  // ZMODIFICATIONDATE1).
 };
 
 class NoteCollection;
@@ -149,10 +170,30 @@ class CIphoneNoteDB : public db::CDbSqlite {
   void LoadNoteStore();
   void LinkAttachments(const db::ItemList& objects);
   void MarkTrashedAndLocked(DBITEM_Note& note) const;
+  static void MarkLocked(DBITEM_Note& note);
   std::optional<std::string> FindMediaOriginal(const ObjectFile& media);
   std::optional<std::string> FindAttachmentFile(const std::string& identifier);
+  // A ZICNOTEDATA row the scan rebuilt.
+  struct RecoveredNoteData {
+    std::optional<std::int64_t> pk;  // Z_PK, when the cell's start was not overwritten
+    std::int64_t note = 0;           // ZNOTE
+    std::string text;                // from ZDATA; empty when encrypted or unreadable
+    bool inWal = false;
+    bool joined = false;  // its note object was rebuilt too
+  };
   void RecoverNotes();
-  void RecoverObjectRows();
+  std::vector<RecoveredNoteData> RecoverNoteData();
+  void RecoverNumberedObjectRows(int layout);
+  // The notes of the rebuilt note rows of objects, each with the text of
+  // its data row where one was rebuilt too (marked joined in data).
+  std::vector<std::unique_ptr<DBITEM_Note>> RecoverObjectRows(const LiveTable& objects,
+                                                              std::vector<RecoveredNoteData>& data);
+  static std::unique_ptr<DBITEM_Note> DataNote(const RecoveredNoteData& data);
+  // For each rebuilt note object (its Z_PK, when read back, in notePks) the
+  // index of the rebuilt data row holding its text, or nothing.
+  static std::vector<std::optional<std::size_t>> PairNoteData(
+      const std::vector<std::unique_ptr<DBITEM_Note>>& notes, const std::vector<std::optional<std::int64_t>>& notePks,
+      const std::vector<RecoveredNoteData>& data);
   void MergeRecoveredNotes();
   void CleanUpTexts();
 
@@ -173,6 +214,12 @@ class CIphoneNoteDB : public db::CDbSqlite {
   // that the deleted-row scan meets from a deleted one.
   std::set<std::string> liveIdentifiers_;
   int identifierColumn_ = -1;
+  // Z_PK of every live object row and ZICNOTEDATA row: a rebuilt row with
+  // one of them is an older version of a live row.
+  std::set<std::int64_t> liveObjectPks_;
+  std::set<std::int64_t> liveNoteDataPks_;
+  // The entity number Z_PRIMARYKEY gives "ICNoteData", when it names one.
+  std::optional<std::int32_t> noteDataEntity_;
   // The notes this reader put into the collection (owned there).
   std::vector<const DBITEM_Note*> contributed_;
 };

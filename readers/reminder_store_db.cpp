@@ -1,12 +1,19 @@
 #include "readers/reminder_store_db.h"
 
+#include <algorithm>
 #include <initializer_list>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
 
 #include "backup/file_list_db.h"
 #include "db/item_time.h"
+#include "db/merge_recovered.h"
+#include "readers/live_table.h"
+#include "readers/recovered_row.h"
+#include "readers/table_rows.h"
 
 namespace readers {
 namespace {
@@ -47,9 +54,10 @@ bool IsStorePath(std::string path) {
 // Core Data numbers an attribute's column when two entities of one table
 // give it different types (ZTITLE1 beside ZTITLE): the first non-empty text
 // of the columns, in order.
-std::string FirstText(const db::CppSQLite3Query& query, std::initializer_list<const char*> columns) {
+template <class Values>
+std::string FirstText(const Values& row, std::initializer_list<const char*> columns) {
   for (const char* column : columns) {
-    std::string text = db::FieldText(query, column);
+    std::string text = row.Text(column);
     if (!text.empty()) return text;
   }
   return {};
@@ -57,13 +65,46 @@ std::string FirstText(const db::CppSQLite3Query& query, std::initializer_list<co
 
 // A Core Data date column (seconds since 2001) as Unix seconds; 0 when it is
 // empty, missing or not above 0.
-double DateOf(const db::CppSQLite3Query& query, const char* column) {
-  const double stored = query.GetFloatField(query.FieldIndex(column));
+template <class Values>
+double DateOf(const Values& row, const char* column) {
+  const double stored = row.Real(column);
   return stored > 0 ? db::UnixFromAppleSeconds(stored) : 0;
 }
 
-bool FlagOf(const db::CppSQLite3Query& query, const char* column) {
-  return query.GetInt64Field(query.FieldIndex(column)) != 0;
+// The dates of a reminder row.
+constexpr const char* kReminderDates[] = {"ZDUEDATE", "ZDISPLAYDATEDATE", "ZCREATIONDATE", "ZLASTMODIFIEDDATE",
+                                          "ZCOMPLETIONDATE"};
+
+// A reminder's own fields from its row, live or rebuilt alike (not its key
+// or its list).
+template <class Values>
+void FillReminder(const Values& row, DBITEM_CalendarFriend& item) {
+  item.entityType = kCalendarReminder;
+  item.summary = FirstText(row, {"ZTITLE1", "ZTITLE"});
+  item.description = row.Text("ZNOTES");
+  // As in Calendar.sqlitedb, a reminder without a due date is listed at its
+  // creation.
+  item.time = DateOf(row, "ZDUEDATE");
+  if (item.time == 0) item.time = DateOf(row, "ZDISPLAYDATEDATE");
+  if (item.time == 0) item.time = DateOf(row, "ZCREATIONDATE");
+  item.endDate = DateOf(row, "ZLASTMODIFIEDDATE");
+  item.completionDate = DateOf(row, "ZCOMPLETIONDATE");
+  item.completed = row.Int("ZCOMPLETED") != 0;
+  item.priority = static_cast<std::int32_t>(row.Int("ZPRIORITY"));
+  item.flagged = row.Int("ZFLAGGED") != 0;
+}
+
+// The keys that tell a reminder row from every other, and so an older
+// version of a live row from a deleted row: the cloud record's name and the
+// reminder's own identifier (a UUID's 16 bytes).
+template <class Values>
+std::vector<std::string> IdentityOf(const Values& row) {
+  std::vector<std::string> keys;
+  if (std::string cloud = row.Text("ZCKIDENTIFIER"); !cloud.empty()) keys.push_back("ck:" + cloud);
+  if (const auto identifier = row.Blob("ZIDENTIFIER"); !identifier.empty()) {
+    keys.push_back("id:" + std::string(identifier.begin(), identifier.end()));
+  }
+  return keys;
 }
 
 }  // namespace
@@ -86,36 +127,23 @@ void CReminderStoreDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& ou
     if (key <= 0) return;
     ReminderList& list = lists_[key];
     list.name = db::FieldText(query, "ZNAME");
-    list.markedForDeletion = FlagOf(query, "ZMARKEDFORDELETION");
+    list.markedForDeletion = QueryRow(query).Int("ZMARKEDFORDELETION") != 0;
     return;
   }
   if (tableKind != kReminderKind) {
     CDbSqlite::ParseRow(tableKind, out, query);
     return;
   }
+  const QueryRow row(query);
   auto item = std::make_unique<DBITEM_CalendarFriend>();
-  item->entityType = kCalendarReminder;
-  item->rowId = query.GetIntField(query.FieldIndex("Z_PK"));
-  item->summary = FirstText(query, {"ZTITLE1", "ZTITLE"});
-  item->description = db::FieldText(query, "ZNOTES");
-  // As in Calendar.sqlitedb, a reminder without a due date is listed at its
-  // creation.
-  item->time = DateOf(query, "ZDUEDATE");
-  if (item->time == 0) item->time = DateOf(query, "ZDISPLAYDATEDATE");
-  if (item->time == 0) item->time = DateOf(query, "ZCREATIONDATE");
-  item->endDate = DateOf(query, "ZLASTMODIFIEDDATE");
-  item->completionDate = DateOf(query, "ZCOMPLETIONDATE");
-  item->completed = FlagOf(query, "ZCOMPLETED");
-  item->priority = query.GetIntField(query.FieldIndex("ZPRIORITY"));
-  item->flagged = FlagOf(query, "ZFLAGGED");
-  bool listDeleted = false;
-  if (const auto list = lists_.find(query.GetInt64Field(query.FieldIndex("ZLIST"))); list != lists_.end()) {
-    item->listName = list->second.name;
-    listDeleted = list->second.markedForDeletion;
-  }
+  item->rowId = static_cast<std::int32_t>(row.Int("Z_PK"));
+  livePks_.insert(item->rowId);
+  for (std::string& key : IdentityOf(row)) liveKeys_.insert(std::move(key));
+  FillReminder(row, *item);
+  const bool listDeleted = FillList(row.Int("ZLIST"), *item);
   // The phone keeps a deleted reminder (or the reminders of a deleted list)
   // as a marked row until it is purged: that is its Recently Deleted.
-  if (FlagOf(query, "ZMARKEDFORDELETION") || listDeleted) {
+  if (row.Int("ZMARKEDFORDELETION") != 0 || listDeleted) {
     item->deleted = 1;
     item->deletedFrom = db::BaseItem::DeletedFrom::kRecentlyDeleted;
     item->deletedAt = item->endDate;
@@ -128,6 +156,9 @@ base::Status CReminderStoreDB::Open(const std::string& path, int param) {
   lists_.clear();
   listTable_.clear();
   reminderTable_.clear();
+  reminderEntity_.reset();
+  livePks_.clear();
+  liveKeys_.clear();
   if (base::Status opened = CDbSqlite::Open(path, param); !opened.Ok()) return opened;
 
   std::string listSql;
@@ -135,14 +166,15 @@ base::Status CReminderStoreDB::Open(const std::string& path, int param) {
   std::vector<db::SqlValue> listArgs;
   std::vector<db::SqlValue> reminderArgs;
   std::int64_t reminderEntity = 0;
+  const bool entityKnown = QueryInt64("SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = ?;", reminderEntity,
+                                      {std::string(kReminderEntity)});
+  if (entityKnown) reminderEntity_ = reminderEntity;
   if (HasTable(kReminderTable)) {
     reminderTable_ = kReminderTable;
     listTable_ = kListTable;
     listSql = std::string("SELECT * FROM ") + kListTable + ";";
     reminderSql = std::string("SELECT * FROM ") + kReminderTable + " ORDER BY Z_PK;";
-  } else if (HasTable(kObjectTable) &&
-             QueryInt64("SELECT Z_ENT FROM Z_PRIMARYKEY WHERE Z_NAME = ?;", reminderEntity,
-                        {std::string(kReminderEntity)})) {
+  } else if (HasTable(kObjectTable) && entityKnown) {
     reminderTable_ = kObjectTable;
     listTable_ = kObjectTable;
     listSql = std::string("SELECT * FROM ") + kObjectTable + " WHERE Z_ENT <> ?;";
@@ -162,7 +194,56 @@ base::Status CReminderStoreDB::Open(const std::string& path, int param) {
     // Kind 1 rows are made by ParseRow above, always as calendar items.
     reminders_.emplace_back(static_cast<DBITEM_CalendarFriend*>(item.release()));
   }
+  RecoverReminders();
   return {};
+}
+
+bool CReminderStoreDB::FillList(std::int64_t listPk, DBITEM_CalendarFriend& item) const {
+  const auto list = lists_.find(listPk);
+  if (list == lists_.end()) return false;
+  item.listName = list->second.name;
+  return list->second.markedForDeletion;
+}
+
+void CReminderStoreDB::RecoverReminders() {
+  const std::optional<LiveTable> table = LiveTable::Read(*this, reminderTable_);
+  if (!table) return;
+  std::vector<std::unique_ptr<DBITEM_CalendarFriend>> recovered;
+  // Of the versions of one reminder (saved again before it went), the last
+  // found stands where the first was.
+  std::map<std::string, std::size_t> byKey;
+  ScanLiveTable(*this, *table, [&](db::undark::UndarkRow& values, const RowPlace& place) {
+    const RecoveredRow row(*table, values);
+    // The lists share the table in the iOS 13 shape.
+    if (reminderEntity_ && row.Int("Z_ENT") != *reminderEntity_) return;
+    const std::optional<std::int64_t> pk = row.RowId();
+    std::vector<std::string> keys = IdentityOf(row);
+    // A live row, or an older version of one.
+    if (pk && (livePks_.contains(*pk) || (listTable_ == reminderTable_ && lists_.contains(*pk)))) return;
+    if (std::any_of(keys.begin(), keys.end(), [this](const std::string& key) { return liveKeys_.contains(key); })) {
+      return;
+    }
+    for (const char* date : kReminderDates) {
+      if (!row.HoldsPlausibleAppleDate(date)) return;
+    }
+    auto item = std::make_unique<DBITEM_CalendarFriend>();
+    FillReminder(row, *item);
+    if (item->summary.empty()) return;  // nothing to show it by
+    if (pk) item->rowId = static_cast<std::int32_t>(*pk);
+    FillList(row.Int("ZLIST"), *item);
+    item->deleted = 1;
+    item->deletedFrom = place.inWal ? db::BaseItem::DeletedFrom::kWal : db::BaseItem::DeletedFrom::kFreeSpace;
+    if (pk) keys.push_back("pk:" + std::to_string(*pk));
+    std::optional<std::size_t> known;
+    for (const std::string& key : keys) {
+      if (const auto at = byKey.find(key); !known && at != byKey.end()) known = at->second;
+    }
+    const std::size_t slot = known.value_or(recovered.size());
+    if (!known) recovered.emplace_back();
+    recovered[slot] = std::move(item);
+    for (std::string& key : keys) byKey[std::move(key)] = slot;
+  });
+  db::MergeRecovered(reminders_, std::move(recovered), CalendarKey);
 }
 
 base::Status FindReminderStores(backup::CFileListDB& index, std::vector<std::string>& paths) {

@@ -14,8 +14,15 @@
 //               (else ZTITLE); ZLIST names a row of the same table
 // A reminder marked for deletion (ZMARKEDFORDELETION), or whose list is, is
 // in the phone's Recently Deleted: deleted, kRecentlyDeleted, deletedAt its
-// ZLASTMODIFIEDDATE. Rows freed from the file are not rebuilt: no deleted-row
-// layout is known for these tables.
+// ZLASTMODIFIEDDATE. Reminders whose rows were removed are rebuilt from the
+// reminder table's deleted rows, found with the layout made from the
+// table's live shape (readers/live_table.h) and read by name as live rows
+// are: deleted, kFreeSpace, or kWal when the row is found only in the
+// write-ahead log; listed before the live ones. A rebuilt row that is a
+// live row or an older version of one (its Z_PK, ZCKIDENTIFIER or
+// ZIDENTIFIER is a live row's), or that is no reminder (another entity, no
+// title, a date no phone writes), is passed over; of the versions of one
+// deleted reminder the last found is kept.
 //
 // Threads: Open runs on the analysis worker; afterwards the reminders are
 // only read (by the browser and the recovery run) until the reader is
@@ -24,6 +31,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,12 +59,14 @@ class CReminderStoreDB : public db::CDbSqlite {
   // Kind 0: one list row, kept by its Z_PK (nothing handed back); kind 1:
   // one reminder row into a DBITEM_CalendarFriend.
   void ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db::CppSQLite3Query& query) override;
-  // Loads the lists, then the reminders in Z_PK order. Returns the base's
-  // status (and no reminders) when the database cannot be opened, else ok; a
-  // store of neither shape opens with none.
+  // Loads the lists, then the reminders in Z_PK order, then rebuilds the
+  // deleted ones in front of them. Returns the base's status (and no
+  // reminders) when the database cannot be opened, else ok; a store of
+  // neither shape opens with none.
   base::Status Open(const std::string& path, int param) override;
 
-  // Owned here; they outlive Close.
+  // The rebuilt reminders (in the order the scan found them), then the live
+  // ones. Owned here; they outlive Close.
   const std::vector<std::unique_ptr<DBITEM_CalendarFriend>>& Reminders() const { return reminders_; }
 
  private:
@@ -64,10 +75,20 @@ class CReminderStoreDB : public db::CDbSqlite {
     bool markedForDeletion = false;
   };
 
+  // Gives item the name of the list of that Z_PK; returns whether the list
+  // is marked for deletion.
+  bool FillList(std::int64_t listPk, DBITEM_CalendarFriend& item) const;
+  void RecoverReminders();
+
   [[maybe_unused]] backup::CFileListDB* index_;
   std::string listTable_;
   std::string reminderTable_;
   std::map<std::int64_t, ReminderList> lists_;  // by Z_PK
+  // The entity number Z_PRIMARYKEY gives "REMCDReminder", when it names one.
+  std::optional<std::int64_t> reminderEntity_;
+  // Z_PK and identity keys of every live reminder row.
+  std::set<std::int64_t> livePks_;
+  std::set<std::string> liveKeys_;
   std::vector<std::unique_ptr<DBITEM_CalendarFriend>> reminders_;
 };
 

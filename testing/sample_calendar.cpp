@@ -86,15 +86,17 @@ std::string CalendarSchemaSql() {
          "subcal_account_id TEXT, push_key TEXT, digest BLOB);\n";
 }
 
-std::string CalendarSql(const std::vector<SampleCalendarItem>& items) {
-  std::string sql = CalendarSchemaSql();
-  sql += "INSERT INTO Calendar (ROWID, store_id, title, flags, color, type, supported_entity_types, external_id, "
-         "UUID) VALUES (" +
-         std::to_string(kCalendarId) + ", 1, '日历', 0, '#1BADF8', NULL, 6, '/calendars/home/', '" +
-         Uuid(0, 0xCA7, false) + "');\n";
+CalendarSqlParts CalendarSqlInParts(const std::vector<SampleCalendarItem>& items) {
+  CalendarSqlParts parts;
+  parts.setup = CalendarSchemaSql();
+  parts.setup += "INSERT INTO Calendar (ROWID, store_id, title, flags, color, type, supported_entity_types, "
+                 "external_id, UUID) VALUES (" +
+                 std::to_string(kCalendarId) + ", 1, '日历', 0, '#1BADF8', NULL, 6, '/calendars/home/', '" +
+                 Uuid(0, 0xCA7, false) + "');\n";
   std::vector<std::int64_t> locationIds(items.size(), 0);
   std::int64_t nextLocation = 1;
   for (std::size_t i = 0; i < items.size(); ++i) {
+    std::string& sql = items[i].recent ? parts.recent : parts.setup;
     const auto rowId = static_cast<std::int64_t>(i + 1);
     if (!items[i].location.empty()) {
       locationIds[i] = nextLocation++;
@@ -105,10 +107,16 @@ std::string CalendarSql(const std::vector<SampleCalendarItem>& items) {
   }
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!items[i].deleted) continue;
+    std::string& sql = items[i].recent ? parts.recent : parts.setup;
     sql += "DELETE FROM CalendarItem WHERE ROWID = " + std::to_string(i + 1) + ";\n";
     if (locationIds[i] != 0) sql += "DELETE FROM Location WHERE ROWID = " + std::to_string(locationIds[i]) + ";\n";
   }
-  return sql;
+  return parts;
+}
+
+std::string CalendarSql(const std::vector<SampleCalendarItem>& items) {
+  const CalendarSqlParts parts = CalendarSqlInParts(items);
+  return parts.setup + parts.recent;
 }
 
 std::vector<SampleCalendarItem> SampleCalendarItems() {

@@ -47,6 +47,7 @@ struct SampleCalendarItem {
   double completionDate = 0;  // 0: NULL (a reminder not done)
   int priority = 0;         // 1 is high
   bool deleted = false;     // inserted, then deleted with its Location row
+  bool recent = false;      // written (and deleted) after the last checkpoint: in the -wal file
 };
 
 // The CREATE statements: CalendarItem (67 columns) with the phone's
@@ -58,6 +59,14 @@ std::string CalendarSchemaSql();
 // item_owner_id pointing back), then the deleted items and their Location
 // rows deleted.
 std::string CalendarSql(const std::vector<SampleCalendarItem>& items);
+// The same in two parts for a WAL store (sample::SqliteFile): setup the
+// schema and the older items with the deletion of those deleted, recent
+// the recent items and then the deletion of those deleted.
+struct CalendarSqlParts {
+  std::string setup;
+  std::string recent;
+};
+CalendarSqlParts CalendarSqlInParts(const std::vector<SampleCalendarItem>& items);
 
 // A realistic calendar of a phone in China in November 2020: meetings, a
 // birthday, an event whose summary holds a comma, one without an end date,

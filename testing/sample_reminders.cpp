@@ -97,11 +97,20 @@ std::string ReminderInsertSql(ReminderStoreShape shape, std::int64_t pk, std::in
          SqlTextOrNull(reminder.notes) + ", NULL, " + SqlText(reminder.title) + ", " + UuidBlob(seed) + ");\n";
 }
 
-}  // namespace
+// The store's SQL: setup the schema, the lists and the older reminders,
+// recent the recent ones; each part's deletions after it.
+struct StoreSql {
+  std::string setup;
+  std::string setupDeletions;
+  std::string recent;
+  std::string recentDeletions;
+};
 
-std::string ReminderStoreSql(ReminderStoreShape shape, const std::vector<SampleReminderList>& lists,
-                             const std::vector<SampleReminder>& reminders, int firstEntity) {
-  std::string sql = SchemaSql(shape) + EntitiesSql(firstEntity);
+StoreSql MakeStoreSql(ReminderStoreShape shape, const std::vector<SampleReminderList>& lists,
+                      const std::vector<SampleReminder>& reminders, int firstEntity) {
+  StoreSql parts;
+  std::string& sql = parts.setup;
+  sql = SchemaSql(shape) + EntitiesSql(firstEntity);
   const int listEntity = firstEntity + kListOffset;
   const int reminderEntity = firstEntity + kReminderOffset;
   std::int64_t pk = 0;
@@ -128,12 +137,34 @@ std::string ReminderStoreSql(ReminderStoreShape shape, const std::vector<SampleR
            ", " + std::to_string(firstEntity + kAccountOffset) + ", 1, 0, 'iCloud');\n";
   }
   const std::int64_t firstReminderPk = shape == ReminderStoreShape::kIos13 ? pk + 1 : 1;
+  const char* table = shape == ReminderStoreShape::kIos16 ? "ZREMCDREMINDER" : "ZREMCDOBJECT";
   for (std::size_t i = 0; i < reminders.size(); ++i) {
     const std::int64_t listPk = reminders[i].list + 1;
-    sql += ReminderInsertSql(shape, firstReminderPk + static_cast<std::int64_t>(i), listPk, reminderEntity,
-                             reminders[i]);
+    const std::int64_t reminderPk = firstReminderPk + static_cast<std::int64_t>(i);
+    (reminders[i].recent ? parts.recent : sql) +=
+        ReminderInsertSql(shape, reminderPk, listPk, reminderEntity, reminders[i]);
+    if (reminders[i].deleted) {
+      (reminders[i].recent ? parts.recentDeletions : parts.setupDeletions) +=
+          std::string("DELETE FROM ") + table + " WHERE Z_PK = " + std::to_string(reminderPk) + ";\n";
+    }
   }
-  return sql;
+  return parts;
+}
+
+}  // namespace
+
+std::string ReminderStoreSql(ReminderStoreShape shape, const std::vector<SampleReminderList>& lists,
+                             const std::vector<SampleReminder>& reminders, int firstEntity) {
+  const StoreSql parts = MakeStoreSql(shape, lists, reminders, firstEntity);
+  return parts.setup + parts.recent + parts.setupDeletions + parts.recentDeletions;
+}
+
+std::unique_ptr<SqliteFile> ReminderStoreDatabase(ReminderStoreShape shape, const std::vector<SampleReminderList>& lists,
+                                                  const std::vector<SampleReminder>& reminders,
+                                                  const std::string& laterSql, int firstEntity) {
+  const StoreSql parts = MakeStoreSql(shape, lists, reminders, firstEntity);
+  return std::make_unique<SqliteFile>(parts.setup + parts.setupDeletions,
+                                      parts.recent + parts.recentDeletions + laterSql, SqliteFile::Journal::kWalPending);
 }
 
 std::vector<SampleReminderList> SampleReminderLists() { return {{"提醒事项", false}, {"购物清单", false}}; }

@@ -19,8 +19,11 @@
 // Dates are seconds since 2001-01-01 UTC. The functions return SQL text for
 // sample::SqliteFile. Thread-safe.
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "testing/sample_backup.h"
 
 namespace sample {
 
@@ -53,13 +56,23 @@ struct SampleReminder {
   int priority = 0;           // 1 high, 5 medium, 9 low, 0 none
   bool flagged = false;
   bool markedForDeletion = false;
+  bool deleted = false;  // inserted, then its row deleted with its bytes left in the file
+  bool recent = false;   // written after the last checkpoint (the -wal file)
 };
 
 // A whole store: the schema, the Core Data tables, the lists (Z_PK 1, 2,
 // ... in order), then the reminders (their Z_PK after the lists' in the
-// iOS 13 shape, where lists and reminders share a table; from 1 otherwise).
+// iOS 13 shape, where lists and reminders share a table; from 1 otherwise),
+// then the deletion of the deleted reminders.
 std::string ReminderStoreSql(ReminderStoreShape shape, const std::vector<SampleReminderList>& lists,
                              const std::vector<SampleReminder>& reminders, int firstEntity = 20);
+// The same store in WAL mode with the recent reminders (and the deletion of
+// those deleted) after the checkpoint, left in the -wal file: a deleted
+// recent reminder's row is only in older frames of the log. laterSql runs
+// last, in the log too.
+std::unique_ptr<SqliteFile> ReminderStoreDatabase(ReminderStoreShape shape, const std::vector<SampleReminderList>& lists,
+                                                  const std::vector<SampleReminder>& reminders,
+                                                  const std::string& laterSql = "", int firstEntity = 20);
 
 // The lists of the sample store: "提醒事项" and "购物清单".
 std::vector<SampleReminderList> SampleReminderLists();

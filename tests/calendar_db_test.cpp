@@ -184,8 +184,7 @@ TEST(WriteCalendarCsv, WritesExactLinesKeepingTheColumnsOfTextsWithCommas) {
 }
 
 // The 76 columns of iOS 14: the sample's 67 and nine more at the end.
-std::string Ios14Store(const std::vector<SampleCalendarItem>& items) {
-  std::string sql = sample::CalendarSql(items);
+std::string Ios14Shape(std::string sql) {
   const std::string last = "fired_ttl INTEGER";
   sql.replace(sql.find(last), last.size(),
               last + ", disallow_propose_new_time INTEGER, structured_data BLOB, local_structured_data BLOB, "
@@ -194,8 +193,11 @@ std::string Ios14Store(const std::vector<SampleCalendarItem>& items) {
   return sql;
 }
 
+std::string Ios14Store(const std::vector<SampleCalendarItem>& items) { return Ios14Shape(sample::CalendarSql(items)); }
+
 // The CalendarItem of iOS 7.1.2 (52 columns, description at 3, start_date
-// at 4) and its Location table, with one deleted event.
+// at 4) and its Location table, with one deleted event whose values are of
+// the types the live rows hold.
 const char kIos7Store[] =
     "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT, location_id INTEGER, "
     "description TEXT, start_date REAL, start_tz TEXT, end_date REAL, all_day INTEGER, calendar_id INTEGER, "
@@ -216,8 +218,8 @@ const char kIos7Store[] =
     "entity_type, priority) VALUES (1, '音乐会', 7, '二楼', 626180400, 626187600, 626098500, 2, 0);\n"
     "INSERT INTO CalendarItem (ROWID, summary, location_id, description, start_date, end_date, last_modified, "
     "entity_type, priority) VALUES (2, '话剧', 9, NULL, 626284800, NULL, 626098500, 2, 0);\n"
-    "INSERT INTO CalendarItem (ROWID, summary, start_date, last_modified, entity_type) "
-    "VALUES (3, '旧事', 626000000, 626000000, 2);\n"
+    "INSERT INTO CalendarItem (ROWID, summary, location_id, start_date, last_modified, entity_type, priority) "
+    "VALUES (3, '旧事', 8, 626000000, 626000000, 2, 0);\n"
     "DELETE FROM CalendarItem WHERE ROWID = 3;\n";
 
 TEST(CCalendarDB, OtherStoreShapesGiveTheirLiveItemsByColumnName) {
@@ -225,21 +227,83 @@ TEST(CCalendarDB, OtherStoreShapesGiveTheirLiveItemsByColumnName) {
   CCalendarDB ios7(nullptr);
   ASSERT_TRUE(ios7.Open(StorePath(folder, kIos7Store), 0).Ok());
   EXPECT_EQ(ios7.ColumnCount(), 52);
-  ASSERT_EQ(ios7.Entries().size(), 2u);  // the deleted one is not rebuilt from this shape
-  EXPECT_EQ(ios7.Entries()[0]->description, "二楼");
-  EXPECT_EQ(ios7.Entries()[0]->locationTitle, "国家大剧院");
-  EXPECT_EQ(ios7.Entries()[0]->time, 1604487600);
-  EXPECT_EQ(ios7.Entries()[1]->locationTitle, "");  // its Location row is missing
-  EXPECT_EQ(ios7.Entries()[1]->endDate, 1604405700);
+  // The deleted one is rebuilt by the layout made from this shape, by name.
+  ASSERT_EQ(ios7.Entries().size(), 3u);
+  EXPECT_EQ(ios7.Entries()[0]->summary, "旧事");
+  EXPECT_EQ(ios7.Entries()[0]->deleted, 1);
+  EXPECT_EQ(ios7.Entries()[0]->time, 1604307200);
+  EXPECT_EQ(ios7.Entries()[0]->locationId, 8);
+  EXPECT_EQ(ios7.Entries()[1]->description, "二楼");
+  EXPECT_EQ(ios7.Entries()[1]->locationTitle, "国家大剧院");
+  EXPECT_EQ(ios7.Entries()[1]->time, 1604487600);
+  EXPECT_EQ(ios7.Entries()[2]->locationTitle, "");  // its Location row is missing
+  EXPECT_EQ(ios7.Entries()[2]->endDate, 1604405700);
 
   // iOS 14 keeps its columns at the same places and adds nine: its deleted
-  // items are rebuilt with 76 values.
+  // items are rebuilt by the layout made from its shape.
   const platform::TempFolder folder14("velmora-calendar");
   CCalendarDB ios14(nullptr);
   ASSERT_TRUE(ios14.Open(StorePath(folder14, Ios14Store(sample::SampleCalendarItems())), 0).Ok());
   EXPECT_EQ(ios14.ColumnCount(), 76);
   EXPECT_EQ(Summaries(ios14), (std::vector<std::string>{"取快递", "面试", "项目周会", "妈妈生日", "牙医, 复诊",
                                                         "看电影", "买牛奶", "交水电费"}));
+}
+
+// Items of the iOS 14 table deleted before the last checkpoint, and one
+// written and deleted after it, whose row only older frames of the log
+// keep; a live event renamed after the checkpoint leaves its older version
+// in the file and the log, and is no deleted item.
+TEST(CCalendarDB, Ios14DeletedItemsComeBackOnceFromTheFileAndTheLog) {
+  std::vector<SampleCalendarItem> items = sample::SampleCalendarItems();
+  items.push_back({sample::kCalendarEventType, "部门聚餐", "海底捞", "", 626770800, 626778000, 626700000.5, 626700000,
+                   0, 0, true, true});
+  const sample::CalendarSqlParts sql = sample::CalendarSqlInParts(items);
+  const sample::SqliteFile database(
+      Ios14Shape(sql.setup),
+      sql.recent + "UPDATE CalendarItem SET summary = '项目周会（改期）', sequence_num = 2 WHERE ROWID = 1;\n",
+      sample::SqliteFile::Journal::kWalPending);
+  const platform::TempFolder folder("velmora-calendar");
+  const fs::path path = folder.Path() / "Calendar.sqlitedb";
+  database.WriteTo(path);
+  CCalendarDB reader(nullptr);
+  ASSERT_TRUE(reader.Open(path.string(), 0).Ok());
+  reader.Close();
+  EXPECT_EQ(reader.ColumnCount(), 76);
+
+  struct Expected {
+    const char* summary;
+    bool deleted;
+    db::BaseItem::DeletedFrom from;
+  };
+  const Expected expected[] = {
+      {"面试", true, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"取快递", true, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"部门聚餐", true, db::BaseItem::DeletedFrom::kWal},
+      {"项目周会（改期）", false, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"妈妈生日", false, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"牙医, 复诊", false, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"看电影", false, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"买牛奶", false, db::BaseItem::DeletedFrom::kFreeSpace},
+      {"交水电费", false, db::BaseItem::DeletedFrom::kFreeSpace},
+  };
+  // Each once; the rebuilt ones first.
+  ASSERT_EQ(reader.Entries().size(), std::size(expected)) << ::testing::PrintToString(Summaries(reader));
+  for (const Expected& item : expected) {
+    SCOPED_TRACE(item.summary);
+    const auto found = std::find_if(reader.Entries().begin(), reader.Entries().end(),
+                                    [&](const auto& entry) { return entry->summary == item.summary; });
+    ASSERT_NE(found, reader.Entries().end());
+    EXPECT_EQ((*found)->deleted, item.deleted ? 1 : 0);
+    EXPECT_EQ(found - reader.Entries().begin() < 3, item.deleted);
+    if (item.deleted) EXPECT_EQ((*found)->deletedFrom, item.from);
+  }
+  // The rebuilt event reads as its live row did.
+  const DBITEM_CalendarFriend& dinner = **std::find_if(reader.Entries().begin(), reader.Entries().end(),
+                                                       [](const auto& entry) { return entry->summary == "部门聚餐"; });
+  EXPECT_EQ(dinner.description, "海底捞");
+  EXPECT_EQ(dinner.time, 626770800 + 978307200);
+  EXPECT_EQ(dinner.endDate, 626778000 + 978307200);
+  EXPECT_EQ(dinner.entityType, kCalendarEvent);
 }
 
 TEST(CCalendarDB, MissingOrDamagedStoresGiveNoItems) {

@@ -21,6 +21,7 @@
 #include "testing/sample_backup.h"
 #include "testing/sample_media.h"
 #include "testing/sample_notes.h"
+#include "testing/sql_literal.h"
 
 namespace readers {
 namespace {
@@ -192,7 +193,10 @@ struct ShapeCase {
   const char* name;
   NoteStoreShape shape;
   int columns;
-  bool objectsRecovered;  // whether the deleted note object is rebuilt too
+  // The table of a numbered layout rebuilds the deleted note object as a
+  // note of its own; any other gives one note of the object row and its
+  // data row.
+  bool objectApart;
 };
 void PrintTo(const ShapeCase& shapeCase, std::ostream* out) { *out << shapeCase.name; }
 
@@ -214,10 +218,10 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
 
   std::vector<std::string> expected = {
       // The deleted note: its text from ZICNOTEDATA, and from its object
-      // row the title followed by the snippet.
+      // row (apart) the title followed by the snippet.
       "生日礼物\n妈妈 围巾\n爸爸 茶叶",
   };
-  if (param.objectsRecovered) expected.push_back("生日礼物妈妈 围巾");
+  if (param.objectApart) expected.push_back("生日礼物妈妈 围巾");
   const std::vector<std::string> rest = {
       "车位\nB2 区 117\n月租 600",  // in Recently Deleted; in the trash, the later row first
       "待办\n交电费\n取快递",       // marked for deletion
@@ -235,19 +239,25 @@ TEST_P(NoteStoreShapes, ListsRecoveredThenMarkedThenLiveThenDataOnlyNotes) {
   const std::vector<DBITEM_Note*>& notes = collection.Records();
   ASSERT_EQ(Bodies(notes), expected);
 
-  const std::size_t recovered = param.objectsRecovered ? 2 : 1;
+  const std::size_t recovered = param.objectApart ? 2 : 1;
   for (std::size_t i = 0; i < notes.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(notes[i]->deleted, i < recovered + 3 ? 1 : 0);
     EXPECT_TRUE(notes[i]->attachments.empty());  // no backup index to find files with
   }
-  // Rebuilt from ZICNOTEDATA: the note's id, no title or time.
   EXPECT_EQ(notes[0]->noteId, sample::NotePk(store, 6));
-  EXPECT_TRUE(notes[0]->titleText.empty());
-  EXPECT_EQ(notes[0]->time, 0);
-  if (param.objectsRecovered) {
+  if (param.objectApart) {
+    // Rebuilt from ZICNOTEDATA: the note's id, no title or time.
+    EXPECT_TRUE(notes[0]->titleText.empty());
+    EXPECT_EQ(notes[0]->time, 0);
     EXPECT_EQ(notes[1]->noteId, sample::NotePk(store, 6));  // ZCLOUDSTATE
     EXPECT_EQ(notes[1]->time, 1604907700);                  // whole seconds, as Unix seconds
+  } else {
+    // The object row gives the title, snippet and date, its data row the text.
+    EXPECT_EQ(notes[0]->titleText, "生日礼物");
+    EXPECT_EQ(notes[0]->snippet, "妈妈 围巾");
+    EXPECT_EQ(notes[0]->time, 1604907700);
+    EXPECT_EQ(notes[0]->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
   }
   const DBITEM_Note& marked = *notes[recovered + 1];
   EXPECT_EQ(marked.titleText, "待办");
@@ -298,8 +308,9 @@ TEST_P(NoteStoreShapes, NotesInRecentlyDeletedAreDeletedAndLockedNotesShowOnlyTh
   ASSERT_NE(marked, nullptr);
   EXPECT_EQ(marked->deletedFrom, db::BaseItem::DeletedFrom::kRecentlyDeleted);
   EXPECT_EQ(marked->deletedAt, marked->time);
-  // Rebuilt notes were found in free space, undated.
-  ASSERT_EQ(notes.front()->titleText, "");
+  // Rebuilt notes were found in free space; when their deletion was is
+  // not known.
+  ASSERT_EQ(notes.front()->titleText, GetParam().objectApart ? "" : "生日礼物");
   EXPECT_EQ(notes.front()->deletedFrom, db::BaseItem::DeletedFrom::kFreeSpace);
   EXPECT_EQ(notes.front()->deletedAt, 0);
 
@@ -361,6 +372,85 @@ INSTANTIATE_TEST_SUITE_P(Shapes, NoteStoreShapes,
                          ::testing::Values(ShapeCase{"Recoverable106Columns", NoteStoreShape::k106Columns, 106, true},
                                            ShapeCase{"Ios17", NoteStoreShape::kIos17, 201, false}),
                          [](const auto& shapeCase) { return std::string(shapeCase.param.name); });
+
+// The deleted notes of the iOS 17 table, each behind more than 127 objects
+// (its keys take two bytes): two whose rows the main file keeps, and one
+// written and deleted after the last checkpoint, whose rows only older
+// frames of the log keep. A live note rewritten after the checkpoint leaves
+// its older versions in the log too; they are no deleted notes.
+TEST(CIphoneNoteDB, Ios17DeletedNotesComeBackOnceWithTheirTextsFromTheFileAndTheLog) {
+  sample::SampleNoteStore store = sample::SampleNoteStoreContent();
+  for (int i = 0; i < 130; ++i) {
+    const std::string title = "便签 " + std::to_string(i);
+    const std::string snippet = "第 " + std::to_string(i) + " 条";
+    store.notes.push_back({title, snippet, title + "\n" + snippet, true, 625000000.5 + i, 625000100.5 + i});
+  }
+  store.notes.push_back({"年终总结", "一、业绩", "年终总结\n一、业绩\n二、计划", true, 627000000.5, 627000300.5, false, true});
+  store.notes.push_back(
+      {"年会节目", "合唱 黄河颂", "年会节目\n合唱 黄河颂\n彩排 周五", true, 627100000.5, 627100200.5, false, true, true});
+  ASSERT_GT(sample::NotePk(store, store.notes.size() - 2), 127);
+  const sample::NoteStoreSqlParts sql = sample::NoteStoreSql(NoteStoreShape::kIos17, store);
+  const std::string shopping = std::to_string(sample::NotePk(store, 0));
+  const std::string rewrite =
+      "UPDATE ZICCLOUDSYNCINGOBJECT SET ZTITLE1 = '购物清单（已买）', ZSNIPPET = '牛奶 三盒', Z_OPT = Z_OPT + 1 "
+      "WHERE Z_PK = " + shopping + ";\nUPDATE ZICNOTEDATA SET ZDATA = " +
+      sample::SqlBlob(sample::NoteDataBlob("购物清单（已买）\n牛奶 三盒")) + " WHERE ZNOTE = " + shopping + ";\n";
+  // The deletions run before the checkpoint and again after the recent
+  // notes (a DELETE of a row not yet written deletes nothing).
+  const sample::SqliteFile database(sql.setup + sql.deletions, sql.recent + rewrite + sql.deletions,
+                                    sample::SqliteFile::Journal::kWalPending);
+  const platform::TempFolder folder("velmora-notes");
+  const std::string path = WriteDatabase(folder, "NoteStore.sqlite", database);
+  NoteCollection collection;
+  CIphoneNoteDB reader(nullptr, collection);
+  ASSERT_TRUE(reader.Open(path, kNoteStoreFormat).Ok());
+  const std::vector<DBITEM_Note*>& notes = collection.Records();
+
+  struct Rebuilt {
+    std::size_t index;  // in store.notes
+    const char* title;
+    const char* body;
+    double time;
+    db::BaseItem::DeletedFrom from;
+  };
+  const Rebuilt rebuilt[] = {
+      {6, "生日礼物", "生日礼物\n妈妈 围巾\n爸爸 茶叶", 1604907700, db::BaseItem::DeletedFrom::kFreeSpace},
+      {store.notes.size() - 2, "年终总结", "年终总结\n一、业绩\n二、计划", 1605307500,
+       db::BaseItem::DeletedFrom::kFreeSpace},
+      {store.notes.size() - 1, "年会节目", "年会节目\n合唱 黄河颂\n彩排 周五", 1605407400,
+       db::BaseItem::DeletedFrom::kWal},
+  };
+  for (const Rebuilt& expected : rebuilt) {
+    SCOPED_TRACE(expected.title);
+    const auto count = std::count_if(notes.begin(), notes.end(), [&](const DBITEM_Note* note) {
+      return note->titleText == expected.title || note->body.find(expected.title) != std::string::npos;
+    });
+    ASSERT_EQ(count, 1);
+    const DBITEM_Note* note = FindTitled(notes, expected.title);
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->deleted, 1);
+    EXPECT_EQ(note->deletedFrom, expected.from);
+    EXPECT_EQ(note->body, expected.body);
+    EXPECT_EQ(note->time, expected.time);
+    EXPECT_EQ(note->noteId, sample::NotePk(store, expected.index));
+  }
+  // The rest are the live notes and those in the trash; the rewritten note
+  // once, as it now reads.
+  std::size_t live = 0;
+  std::size_t trashed = 0;
+  for (const sample::SampleNote& note : store.notes) {
+    if (note.deleted) continue;
+    (note.markedForDeletion || note.inTrash ? trashed : live) += 1;
+  }
+  EXPECT_EQ(notes.size(), std::size(rebuilt) + trashed + live);
+  EXPECT_EQ(std::count_if(notes.begin(), notes.end(), [](const DBITEM_Note* note) { return note->deleted == 0; }),
+            static_cast<std::ptrdiff_t>(live));
+  for (const DBITEM_Note* note : notes) {
+    if (note->body.find("购物清单") == std::string::npos) continue;
+    EXPECT_EQ(note->deleted, 0);
+    EXPECT_EQ(note->body, "购物清单（已买）\n牛奶 三盒");
+  }
+}
 
 TEST(CIphoneNoteDB, SampleShapesHaveTheColumnsTheLayoutsRead) {
   const std::vector<std::string> names = sample::NoteObjectColumnNames(NoteStoreShape::k106Columns);
@@ -779,6 +869,68 @@ TEST(RealFiles, Ios17NoteStoreWithItsLogListsItsFourteenNotes) {
     return !n->body.empty() && n->body.find('\n') != std::string::npos;
   });
   EXPECT_EQ(withText, 6u);
+}
+
+// The note the owner deletes last comes back from the real iOS 17 store
+// (201 columns, the phone's own rows) with its title, date and text; the
+// 13 others stay live, and nothing else is rebuilt.
+TEST(RealFiles, Ios17NoteStoreGivesBackADeletedNoteAndNothingFalse) {
+  const platform::TempFolder folder("velmora-notes");
+  const auto path =
+      CopyRealFile(folder, "samples/iLEAPP-testdata/josh_ios17_Notes/NoteStore.sqlite", "NoteStore.sqlite");
+  if (!path) GTEST_SKIP() << "no real NoteStore.sqlite";
+  const auto read = [&](std::vector<std::string>& rebuilt, std::vector<std::string>& live) {
+    NoteCollection collection;
+    CIphoneNoteDB reader(nullptr, collection);
+    ASSERT_TRUE(reader.Open(*path, kNoteStoreFormat).Ok());
+    reader.Close();
+    for (const DBITEM_Note* note : collection.Records()) {
+      if (note->deleted == 0) {
+        live.push_back(note->titleText);
+      } else if (note->deletedFrom != db::BaseItem::DeletedFrom::kRecentlyDeleted) {
+        rebuilt.push_back(note->titleText + "|" + note->body + "|" + std::to_string(static_cast<std::int64_t>(note->time)));
+      }
+    }
+  };
+  std::vector<std::string> rebuilt;
+  std::vector<std::string> live;
+  read(rebuilt, live);
+  EXPECT_TRUE(rebuilt.empty()) << rebuilt.front();
+  ASSERT_EQ(live.size(), 12u);
+
+  // sqlite3 on a copy: note 40 "My iOS 17 Note" (ZMODIFICATIONDATE1
+  // 743869279.802478) has the ZICNOTEDATA row 15. Deleted after the last
+  // checkpoint, as the phone would: its rows stay whole in the main file.
+  sqlite3* connection = nullptr;
+  ASSERT_EQ(sqlite3_open(path->c_str(), &connection), SQLITE_OK);
+  sqlite3_db_config(connection, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  EXPECT_EQ(sqlite3_exec(connection,
+                         "PRAGMA secure_delete = OFF; DELETE FROM ZICNOTEDATA WHERE Z_PK = 15; "
+                         "DELETE FROM ZICCLOUDSYNCINGOBJECT WHERE Z_PK = 40;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(connection);
+  const std::string deleted = "My iOS 17 Note|My iOS 17 Note\nTest note 1|1722176479";
+  std::erase(live, "My iOS 17 Note");
+  {
+    std::vector<std::string> rebuiltNow;
+    std::vector<std::string> liveNow;
+    read(rebuiltNow, liveNow);
+    EXPECT_EQ(rebuiltNow, std::vector<std::string>{deleted});
+    EXPECT_EQ(liveNow, live);
+  }
+  // Checkpointed: SQLite moved the cells of the object row's page, and only
+  // the text of the data row is left; nothing else comes out.
+  ASSERT_EQ(sqlite3_open(path->c_str(), &connection), SQLITE_OK);
+  EXPECT_EQ(sqlite3_wal_checkpoint_v2(connection, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(connection);
+  std::vector<std::string> rebuiltNow;
+  std::vector<std::string> liveNow;
+  read(rebuiltNow, liveNow);
+  EXPECT_EQ(liveNow, live);
+  for (const std::string& note : rebuiltNow) {
+    EXPECT_TRUE(note == deleted || note == "|My iOS 17 Note\nTest note 1|0") << note;
+  }
 }
 
 // sqlite3 on a copy: folder Z_PK 2 is "TrashFolder-CloudKit" (ZFOLDERTYPE

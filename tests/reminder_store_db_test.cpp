@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -115,6 +116,86 @@ TEST(CReminderStoreDB, ReadsBothStoreShapesWithListsStatesAndRecentlyDeleted) {
         EXPECT_EQ(read.deletedAt, lastModified);
       }
     }
+  }
+}
+
+// Reminders removed from the table come back, once each: one whose row the
+// main file keeps, and one written and deleted after the last checkpoint,
+// whose row only older frames of the log keep. A live reminder renamed
+// after the checkpoint leaves its older version in the file and the log;
+// it is no deleted reminder.
+TEST(CReminderStoreDB, DeletedRemindersComeBackOnceFromTheFileAndTheLog) {
+  struct Rebuilt {
+    std::string summary;  // as Summaries gives it
+    db::BaseItem::DeletedFrom from;
+  };
+  struct Case {
+    const char* name;
+    ReminderStoreShape shape;
+    std::vector<SampleReminderList> lists;
+    std::vector<SampleReminder> reminders;
+    std::string rename;  // the SQL that renames a live reminder
+    std::vector<Rebuilt> rebuilt;
+    std::vector<std::string> live;
+  };
+  const SampleReminder cleaning = {"取干洗衣物", "西装", 1, 722300000, 722200000, 722200000.5, 0, false, 0,
+                                   false,        false,  true, true};
+  // The layout allows what the live rows hold: those left have due dates
+  // and none, completion dates and none, dates with fractions and without,
+  // as the deleted ones do.
+  std::vector<SampleReminder> ios16 = sample::SampleReminders();
+  ios16[2].deleted = true;  // 交物业费
+  ios16.push_back(cleaning);
+  std::vector<SampleReminder> ios13 = Ios13Reminders();
+  ios13[0].deleted = true;  // 还书
+  ios13.push_back({"买牙膏", "", 0, 610500000, 609500000, 609500000.75, 0, false, 0, false, false});
+  ios13.push_back(cleaning);
+  const Case cases[] = {
+      {"Ios16", ReminderStoreShape::kIos16, sample::SampleReminderLists(), ios16,
+       "UPDATE ZREMCDREMINDER SET ZTITLE = '预约体检（已约）', Z_OPT = 2 WHERE Z_PK = 1;",
+       {{"交物业费|提醒事项|deleted", db::BaseItem::DeletedFrom::kFreeSpace},
+        {"取干洗衣物|购物清单|deleted", db::BaseItem::DeletedFrom::kWal}},
+       {"预约体检（已约）|提醒事项|live", "买鸡蛋|购物清单|live", "退快递|购物清单|deleted",
+        "交水电费|提醒事项|live"}},
+      // The lists and the account share the table; the first reminder's
+      // Z_PK is 4.
+      {"Ios13", ReminderStoreShape::kIos13, Ios13Lists(), ios13,
+       "UPDATE ZREMCDOBJECT SET ZTITLE1 = '给妈妈打电话（已打）', Z_OPT = 2 WHERE Z_PK = 5;",
+       {{"还书|Reminders|deleted", db::BaseItem::DeletedFrom::kFreeSpace},
+        {"取干洗衣物|旧清单|deleted", db::BaseItem::DeletedFrom::kWal}},
+       {"给妈妈打电话（已打）|Reminders|live", "旧任务|旧清单|deleted", "买牙膏|Reminders|live"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const platform::TempFolder folder("velmora-reminders");
+    const fs::path path = folder.Path() / "Data-local.sqlite";
+    sample::ReminderStoreDatabase(c.shape, c.lists, c.reminders, c.rename)->WriteTo(path);
+    CReminderStoreDB store(nullptr);
+    ASSERT_TRUE(store.Open(path.string(), 0).Ok());
+    store.Close();
+    const std::vector<std::string> summaries = Summaries(Items(store));
+    ASSERT_EQ(summaries.size(), c.rebuilt.size() + c.live.size()) << ::testing::PrintToString(summaries);
+    // The rebuilt reminders lead, in the order the scan found them.
+    for (const Rebuilt& rebuilt : c.rebuilt) {
+      SCOPED_TRACE(rebuilt.summary);
+      const auto at = std::find(summaries.begin(), summaries.end(), rebuilt.summary);
+      ASSERT_NE(at, summaries.end());
+      const auto index = static_cast<std::size_t>(at - summaries.begin());
+      ASSERT_LT(index, c.rebuilt.size());
+      const DBITEM_CalendarFriend& reminder = *store.Reminders()[index];
+      EXPECT_EQ(reminder.deletedFrom, rebuilt.from);
+      EXPECT_EQ(reminder.deletedAt, 0);
+    }
+    EXPECT_EQ(std::vector<std::string>(summaries.begin() + static_cast<std::ptrdiff_t>(c.rebuilt.size()), summaries.end()),
+              c.live);
+    // A rebuilt reminder reads as its live row read.
+    const auto cleaned = std::find_if(store.Reminders().begin(), store.Reminders().end(),
+                                      [](const auto& item) { return item->summary == "取干洗衣物"; });
+    ASSERT_NE(cleaned, store.Reminders().end());
+    EXPECT_EQ((*cleaned)->description, "西装");
+    EXPECT_EQ((*cleaned)->time, 722300000 + 978307200);
+    EXPECT_EQ((*cleaned)->endDate, 722200000.5 + 978307200);
+    EXPECT_GT((*cleaned)->rowId, 0);
   }
 }
 
