@@ -124,8 +124,14 @@ bool ScanOnTablePages(db::CDbSqlite& reader, const LiveTable& table,
   return scan([&](UndarkRow& row, const RowPlace& place) {
     // An interior page holds child pointers (shaped like a row often
     // enough); another table's or index's page holds its own rows.
+    // A frame of the log is an older version of its page, which may have
+    // been this table's then and another's since (more than once within the
+    // log): only the file's pages are judged by their table. An interior
+    // page of the table keeps, past its child pointers, the cells it held
+    // as a leaf before it split: copies of the table's rows, which the
+    // checks of the layout tell from the pointers.
     const PageTables::Owner owner = pages.OwnerOf(place);
-    if (owner.interior || (owner.table != nullptr && *owner.table != table.Name())) return;
+    if (!place.inWal && owner.table != nullptr && *owner.table != table.Name()) return;
     if (table.Fits(row)) sink(row, place);
   });
 }

@@ -95,12 +95,13 @@ bool ScanTableRows(db::CDbSqlite& reader, const std::string& table, int layout, 
 
 // Hands sink the rows of table's deleted-row layout made from its live
 // shape (LiveTable::DeletedRowLayout) found in reader's file and log, as
-// ScanRows does, keeping only rows that fit the table (LiveTable::Fits) and
-// lie on a leaf page of the table itself or on a page of no table, as
-// PageTables tells where the row was found (a free page, a page the log
-// alone has, or one the log gave to another table since). Each row has one
-// value per column of table, at the column's live position. Returns whether
-// the scan ran.
+// ScanRows does, keeping only rows that fit the table (LiveTable::Fits); a
+// row of the file must also lie on a page of the table itself (an interior
+// one keeps the cells it held as a leaf before it split) or on a page of no
+// table (a free page), as the file's own page map tells. A row of the log's
+// frames lies on an older version of its page, which may have been this
+// table's then and another's since. Each row has one value per column of table, at the column's live
+// position. Returns whether the scan ran.
 bool ScanLiveTable(db::CDbSqlite& reader, const LiveTable& table, const FoundRowSink& sink);
 // The same with the numbered layout made for the table's shape (the reader
 // checked it with LiveTable::HasShape); rows of another value count are
