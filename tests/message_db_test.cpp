@@ -710,12 +710,20 @@ TEST_F(MessageDbTest, MessagesNoChatLinksFallBackToTheirHandle) {
                               }));
 }
 
-TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
-  const fs::path source = fs::path(VELMORA_SHARED_DIR) / "samples/OTAPKI-iphone/HomeDomain_Library_SMS_sms.db";
-  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
-  platform::TempFolder folder("velmora-msgreal");
+// A copy in folder of a real sms.db below ../shared (even a read-only open
+// writes beside a database), or an empty path when the sample is absent.
+fs::path CopyOfRealSmsDb(const std::string& relativePath, const platform::TempFolder& folder) {
+  const fs::path source = fs::path(VELMORA_SHARED_DIR) / relativePath;
+  if (!fs::exists(source)) return {};
   const fs::path copy = folder.Path() / "sms.db";
   fs::copy_file(source, copy);
+  return copy;
+}
+
+TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
+  platform::TempFolder folder("velmora-msgreal");
+  const fs::path copy = CopyOfRealSmsDb("samples/OTAPKI-iphone/HomeDomain_Library_SMS_sms.db", folder);
+  if (copy.empty()) GTEST_SKIP() << "no iOS 7 sms.db among the samples";
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(copy.string(), 0).Ok());
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos7Columns);
@@ -735,11 +743,9 @@ TEST(MessageDbReal, Ios7SmsDbListsItsConversation) {
 // copy of it, has a UUID guid, a date in the phone's years and a text that
 // decodes.
 TEST(MessageDbReal, Ios14SmsDbGivesItsLiveMessageAndNoFalseDeletedOne) {
-  const fs::path source = fs::path(VELMORA_SHARED_DIR) / "samples/mvt/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28";
-  if (!fs::exists(source)) GTEST_SKIP() << "no " << source;
   platform::TempFolder folder("velmora-msgreal");
-  const fs::path copy = folder.Path() / "sms.db";
-  fs::copy_file(source, copy);
+  const fs::path copy = CopyOfRealSmsDb("samples/mvt/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28", folder);
+  if (copy.empty()) GTEST_SKIP() << "no iOS 14 sms.db among the samples";
   CMessageDB reader;
   ASSERT_TRUE(reader.Open(copy.string(), 0).Ok());
   EXPECT_EQ(reader.MessageColumnCount(), sample::kSmsMessageIos14Columns);
