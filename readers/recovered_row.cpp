@@ -13,10 +13,10 @@ constexpr double kLatestAppleSeconds = 3124137600.0;
 
 }  // namespace
 
-bool IsNumber(const db::undark::UndarkValue& value) { return value.type >= 1 && value.type <= 9; }
+bool HoldsNumber(const db::undark::UndarkValue& value) { return value.type >= 1 && value.type <= 9; }
 
 std::int64_t IntOf(const db::undark::UndarkValue& value) {
-  return IsNumber(value) ? db::undark::UndarkValueToInt64(value) : 0;
+  return HoldsNumber(value) ? db::undark::UndarkValueToInt64(value) : 0;
 }
 
 double RealOf(const db::undark::UndarkValue& value) {
@@ -29,7 +29,7 @@ const db::undark::UndarkValue& RecoveredRow::Value(std::string_view column) cons
   return row_[static_cast<std::size_t>(index)];
 }
 
-bool RecoveredRow::IsNumber(std::string_view column) const { return readers::IsNumber(Value(column)); }
+bool RecoveredRow::IsNumber(std::string_view column) const { return HoldsNumber(Value(column)); }
 
 std::string RecoveredRow::Text(std::string_view column) const {
   const db::undark::UndarkValue& value = Value(column);

@@ -25,7 +25,7 @@ namespace readers {
 // One rebuilt value as SQL reads the live one: whether it is a number (an
 // integer or a double); the number (a double truncated toward zero), 0 for
 // NULL and for what is no number; the number as a double.
-bool IsNumber(const db::undark::UndarkValue& value);
+bool HoldsNumber(const db::undark::UndarkValue& value);
 std::int64_t IntOf(const db::undark::UndarkValue& value);
 double RealOf(const db::undark::UndarkValue& value);
 
