@@ -152,7 +152,10 @@ bool LiveTable::HasShape(std::size_t columnCount,
 
 Rule LiveTable::RuleOf(const LiveColumn& column) const {
   if (column.primaryKey) return kNull;
-  if (sampledRows_ == 0) return DeclaredRule(column.declaredType);
+  // A column every live row leaves NULL tells nothing of what a deleted
+  // row held there (most rows deleted, or a field few rows fill): its
+  // declared type decides, as for a table without live rows.
+  if (sampledRows_ == 0 || column.held == kNull) return DeclaredRule(column.declaredType);
   // Integers of any size: the live rows' sizes say little about a deleted
   // row's.
   Rule rule = column.held & ~kIntegers;

@@ -9,7 +9,8 @@
 // table_info), what its live rows hold in each column, and builds the
 // layout from that: the column count and positions are the table's, each
 // column's rule allows the serial types its live rows hold (or, for a table
-// without live rows, what its declared type allows), and the row is found
+// without live rows and a column they all leave NULL, what its declared type
+// allows), and the row is found
 // at its most telling column that no live row leaves NULL. The reader then
 // takes a recovered value by column name. How the layout is made is in
 // docs/formats/undark.md ("Layouts from the live table").

@@ -335,6 +335,27 @@ TEST_F(LiveTableTest, PageTablesTellTheTableOfARowsPageWhereItWasFound) {
   EXPECT_TRUE(pages.OwnerOf({*interiorInFile.begin(), false}).interior);
 }
 
+// Only the deleted rows filled a field: every live row leaves it NULL, so
+// its declared type decides what a deleted row may hold there.
+TEST_F(LiveTableTest, AFieldNoLiveRowFillsStillTakesADeletedRowsValue) {
+  std::string sql = kSchema;
+  for (int n = 1; n <= 30; ++n) sql += Insert(n, Note(n));
+  sql += "UPDATE item SET note = NULL WHERE ROWID % 10 != 0; DELETE FROM item WHERE ROWID % 10 = 0;";
+  PlainReader reader;
+  const fs::path path = Place(SqliteFile(sql));
+  ASSERT_TRUE(reader.Open(path.string(), 0).Ok());
+  const auto table = LiveTable::Read(reader, "item");
+  ASSERT_TRUE(table.has_value());
+  ASSERT_EQ(table->Columns()[1].held, db::undark::SerialTypes({0}));
+  const Found found = ScanItems(reader);
+  for (int n : {10, 20, 30}) {
+    if (StillInFile(path, n)) {
+      EXPECT_EQ(found.byNote.count(Note(n)), 1u) << n;
+    }
+  }
+  EXPECT_TRUE(StillInFile(path, 20));
+}
+
 TEST(LiveTableFits, TextsMustDecodeAndGuidsBeUuids) {
   std::string sql = std::string(kSchema) + Insert(1, "a");
   platform::TempFolder folder;
