@@ -409,7 +409,7 @@ TEST(CSafariDB, ReadsTheBookmarksOfARealIos7Phone) {
 TEST(LoadSafari, FindsHistoryInHomeDomainOfARealIos14Manifest) {
   const platform::TempFolder folder("velmora-safari");
   if (!CopyOfSample(folder, "mvt/Manifest.db") || !CopyOfSample(folder, "mvt/Info.plist")) {
-    GTEST_SKIP() << "no mvt manifest";
+    GTEST_SKIP() << "no real manifest sample";
   }
   backup::CFileListDB index;
   ASSERT_TRUE(index.Open(folder.Path().string(), -1).Ok());
