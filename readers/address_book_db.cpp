@@ -15,6 +15,7 @@
 #include "db/undark/undark.h"
 #include "export/export_writer.h"
 #include "readers/live_table.h"
+#include "readers/recovered_row.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -132,11 +133,10 @@ bool PlainTexts(const db::undark::UndarkRow& row, std::initializer_list<int> col
 
 // Contact dates are seconds since 2001; one before that, or after 2100, is
 // bytes of another kind that passed the column rules.
-constexpr double kLatestContactTime = 4102444800;  // 2100-01-01 UTC
 bool PlausibleDate(const db::undark::UndarkValue& value) {
   if (value.type == db::undark::kTypeNull) return true;
   const double time = db::UnixFromAppleSeconds(static_cast<double>(db::undark::UndarkValueToInt64(value)));
-  return time >= db::kAppleEpochOffsetSeconds && time < kLatestContactTime;
+  return time >= db::kAppleEpochOffsetSeconds && time < kLatestPlausibleTime;
 }
 
 constexpr std::string_view kNbsp = "\xC2\xA0";  // U+00A0 in UTF-8

@@ -14,6 +14,7 @@
 #include "export/export_writer.h"
 #include "readers/address_book_db.h"
 #include "readers/live_table.h"
+#include "readers/recovered_row.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -68,7 +69,6 @@ constexpr NumberedShape kNumberedShapes[] = {
 
 // Calls are dated from the phone's epoch (2001) on; a date before it, or
 // after 2100, is bytes of another kind that passed the column rules.
-constexpr double kLatestCallTime = 4102444800;  // 2100-01-01 UTC
 
 const db::undark::UndarkValue& At(const db::undark::UndarkRow& row, int column) {
   static const db::undark::UndarkValue kNone;
@@ -106,7 +106,7 @@ std::int32_t IntField(const db::undark::UndarkValue& value) {
 // column, a UUID in ZUNIQUE_ID.
 std::unique_ptr<DBITEM_CallHistory> CallFromRow(const db::undark::UndarkRow& row, const CallColumns& columns) {
   const double time = db::UnixFromAppleSeconds(ValueDouble(At(row, columns.date)));
-  if (!(time >= db::kAppleEpochOffsetSeconds && time < kLatestCallTime)) return nullptr;
+  if (!(time >= db::kAppleEpochOffsetSeconds && time < kLatestPlausibleTime)) return nullptr;
   const std::string uniqueId = db::undark::UndarkValueText(At(row, columns.uniqueId));
   if (columns.uniqueId >= 0 && !db::IsUuidText(uniqueId)) return nullptr;
   auto call = std::make_unique<DBITEM_CallHistory>();

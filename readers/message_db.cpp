@@ -18,6 +18,7 @@
 #include "readers/address_book_db.h"
 #include "readers/attachment_db.h"
 #include "readers/live_table.h"
+#include "readers/recovered_row.h"
 #include "readers/table_rows.h"
 
 namespace readers {
@@ -69,7 +70,6 @@ const UndarkValue& At(const UndarkRow& row, int column) {
 
 // Messages are dated from the phone's epoch (2001) on; a date before it, or
 // after 2100, is bytes of another kind that passed the column rules.
-constexpr double kLatestMessageTime = 4102444800;  // 2100-01-01 UTC
 
 // Text of a recovered value. Only a TEXT value is a text: the number a
 // damaged header might put in a text column is no message body.
@@ -114,7 +114,7 @@ std::int32_t RowIdOf(const UndarkValue& value) {
 std::unique_ptr<DBITEM_Message> MessageFromRow(const UndarkRow& row, const RecoveredMessageColumns& columns) {
   if (!IsUuidText(At(row, columns.guid))) return nullptr;
   const double time = db::UnixFromAppleDate(db::undark::UndarkValueToInt64(At(row, columns.date)));
-  if (!(time >= db::kAppleEpochOffsetSeconds && time < kLatestMessageTime)) return nullptr;
+  if (!(time >= db::kAppleEpochOffsetSeconds && time < kLatestPlausibleTime)) return nullptr;
   auto message = std::make_unique<DBITEM_Message>();
   message->rowId = RowIdOf(At(row, columns.rowId));
   message->guid = ValueText(At(row, columns.guid));

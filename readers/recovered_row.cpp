@@ -2,14 +2,16 @@
 
 #include <charconv>
 
+#include "db/item_time.h"
+
 namespace readers {
 namespace {
 
 const db::undark::UndarkValue kNull{};
 
 // Seconds since 2001 of 1970-01-01 and of 2100-01-01.
-constexpr double kEarliestAppleSeconds = -978307200.0;
-constexpr double kLatestAppleSeconds = 3124137600.0;
+constexpr double kEarliestAppleSeconds = -static_cast<double>(db::kAppleEpochOffsetSeconds);
+constexpr double kLatestAppleSeconds = kLatestPlausibleTime - static_cast<double>(db::kAppleEpochOffsetSeconds);
 
 }  // namespace
 

@@ -22,6 +22,11 @@
 
 namespace readers {
 
+// The latest date a rebuilt row may carry, in Unix seconds (2100-01-01 UTC):
+// no phone writes one past it, so a later one is bytes of another kind that
+// passed the column rules.
+inline constexpr double kLatestPlausibleTime = 4102444800;
+
 // One rebuilt value as SQL reads the live one: whether it is a number (an
 // integer or a double); the number (a double truncated toward zero), 0 for
 // NULL and for what is no number; the number as a double.
