@@ -10,6 +10,7 @@
 #include <pugixml.hpp>
 
 #include "backup/backup_info.h"
+#include "backup/encrypted_backup.h"
 #include "platform/fs.h"
 #include "platform/local_time.h"
 #include "platform/mounts.h"
@@ -73,6 +74,7 @@ std::optional<BackupEntry> ReadBackupInfo(const fs::path& folder, const CModelNa
   entry.systemVersion = summary->productVersion;
   entry.productType = summary->productType;
   entry.model = models.ModelOf(summary->productType);
+  entry.encrypted = IsEncryptedBackup(entry.folder);
   return entry;
 }
 

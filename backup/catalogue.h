@@ -47,6 +47,7 @@ struct BackupEntry {
   std::string systemVersion;  // "Product Version", e.g. "14.3"
   std::string productType;    // "Product Type", e.g. "iPhone12,1"
   std::string model;          // the marketing name, or productType when unknown
+  bool encrypted = false;     // Manifest.plist says IsEncrypted: it opens with its password
   int index = 0;              // the entry's position in the catalogue, from 0
 };
 

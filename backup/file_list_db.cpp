@@ -127,10 +127,20 @@ base::Status CFileListDB::Open(const std::string& folder, int /*param*/) {
   mbdb_.reset();
   walIndex_.reset();
   walCompanions_.clear();
+  decrypted_.reset();
+  std::string password = std::move(password_);
+  WipeText(password_);
+  if (const auto encryption = ReadManifestEncryption(backupFolder_); encryption && encryption->encrypted) {
+    const base::Status unlocked =
+        DecryptedBackup::Open(backupFolder_, *encryption, std::move(password), unlockProgress_, decrypted_);
+    if (!unlocked.Ok()) return unlocked;
+  }
+  WipeText(password);
   if (const auto manifest = platform::FindIgnoringCase(backupFolder_, "Manifest.db");
       manifest && platform::IsRegularFile(*manifest)) {
     sourceMode_ = SourceManifestDb;
-    if (base::Status opened = CDbSqlite::Open(manifest->string(), SourceManifestDb); !opened.Ok()) return opened;
+    const std::string readable = decrypted_ ? decrypted_->ManifestPath() : manifest->string();
+    if (base::Status opened = CDbSqlite::Open(readable, SourceManifestDb); !opened.Ok()) return opened;
     std::int64_t tables = 0;
     if (!QueryInt64("Select count(*) From sqlite_master WHERE type='table' AND name='Files';", tables) ||
         tables != 1) {
@@ -161,8 +171,28 @@ std::string CFileListDB::WalCompanionOf(const std::string& storedPath) const {
   return it != walCompanions_.end() ? it->second : std::string();
 }
 
+void CFileListDB::SetPassword(std::string password) {
+  WipeText(password_);
+  password_ = std::move(password);
+}
+
 base::Status CFileListDB::OpenDatabase(db::CDbSqlite& reader, const std::string& storedPath, int param) const {
-  reader.SetWalCompanion(WalCompanionOf(storedPath));
+  std::string wal = WalCompanionOf(storedPath);
+  if (decrypted_) {
+    std::string why;
+    if (!decrypted_->Ready(storedPath, &why)) {
+      // The reader stays closed; its file is reported as the backup stores it.
+      reader.Close();
+      base::Status failed = base::Status::Unreadable(decrypted_->StoredPathOf(storedPath), why);
+      reader.NoteProblem(failed);
+      return failed;
+    }
+    if (!wal.empty() && !decrypted_->Ready(wal, &why)) {
+      reader.NoteProblem(base::Status::Unreadable(decrypted_->StoredPathOf(wal), why));
+      wal.clear();
+    }
+  }
+  reader.SetWalCompanion(wal);
   return reader.Open(storedPath, param);
 }
 
@@ -187,6 +217,7 @@ void CFileListDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, db
 }
 
 std::string CFileListDB::StoredPathOf(const std::string& fileID) const {
+  if (decrypted_ && sourceMode_ != SourceFolder) return decrypted_->PlainPathOf(fileID);
   switch (sourceMode_) {
     case SourceManifestDb: return dbFolder + fileID.substr(0, 2) + kSeparator + fileID;
     case SourceManifestMbdb: return dbFolder + fileID;

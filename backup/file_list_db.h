@@ -15,10 +15,18 @@
 // remembered with it; OpenDatabase opens a reader on the two, so readers see
 // the newest rows. Nothing in the backup folder is written.
 //
+// An encrypted backup (Manifest.plist IsEncrypted) opens with its password
+// (SetPassword) or when it was unlocked before in this run. Its stored paths
+// then name decrypted copies in the run's private folder, made when a reader
+// first asks for them: OpenDatabase does so for databases, and readers call
+// ReadyStoredFile (encrypted_backup.h) before they read any other stored
+// file, and StoredFileSize for a size.
+//
 // Threads: used by one thread at a time (the analysis worker).
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -27,6 +35,7 @@
 #include <utility>
 #include <vector>
 
+#include "backup/encrypted_backup.h"
 #include "backup/mbdb.h"
 #include "db/db_sqlite.h"
 
@@ -70,8 +79,17 @@ class CFileListDB : public db::CDbSqlite {
   // (naming the manifest) when a Manifest.db is there but cannot be opened or
   // holds no table Files, or a Manifest.mbdb cannot be parsed: the caller
   // then reports "未发现备份信息". A folder with neither is read in folder
-  // mode and opens (ok).
+  // mode and opens (ok). An encrypted backup fails with NeedsPassword,
+  // WrongPassword or Corrupt (a damaged keybag or manifest key) as
+  // DecryptedBackup::Open tells.
   base::Status Open(const std::string& folder, int param) override;
+
+  // The password the next Open uses for an encrypted backup; Open wipes it.
+  void SetPassword(std::string password);
+  // Called with 0-100 while Open derives the password's key (a few seconds).
+  void SetUnlockProgress(std::function<void(int)> progress) { unlockProgress_ = std::move(progress); }
+  // Whether the open backup is an encrypted one.
+  bool Encrypted() const { return decrypted_ != nullptr; }
 
   // The stored write-ahead log of a database this index handed out by its
   // stored path, or empty (none in the backup, or not handed out).
@@ -101,6 +119,7 @@ class CFileListDB : public db::CDbSqlite {
 
   // Where the file named fileID is stored: mode 0 the folder, the first two
   // digits and the name; mode 1 the folder and the name; mode 2 the folder.
+  // For an encrypted backup: where its decrypted copy is (or will be).
   std::string StoredPathOf(const std::string& fileID) const;
 
   int Mode() const { return sourceMode_; }
@@ -108,6 +127,9 @@ class CFileListDB : public db::CDbSqlite {
   // whole domain; null in the other modes.
   const MbdbIndex* Mbdb() const { return mbdb_ ? &*mbdb_ : nullptr; }
   const std::string& BackupFolder() const { return backupFolder_; }
+  // The folder the stored paths lie in: the backup folder, or for an
+  // encrypted backup the run's private folder of decrypted copies.
+  const std::string& StoredFilesRoot() const { return decrypted_ ? decrypted_->PrivateFolder() : backupFolder_; }
   // The number of regular files the manifest lists (mode 2: in the tree).
   std::int64_t CountFiles();
 
@@ -126,6 +148,9 @@ class CFileListDB : public db::CDbSqlite {
   std::optional<std::map<std::pair<std::string, std::string>, std::string>> walIndex_;
   // stored path of a database handed out -> stored path of its log
   std::map<std::string, std::string> walCompanions_;
+  std::string password_;
+  std::function<void(int)> unlockProgress_;
+  std::shared_ptr<DecryptedBackup> decrypted_;
 };
 
 // Reads LastModified, LastStatusChange, Birth and Size from the record's

@@ -18,6 +18,8 @@ class Status {
     kNotFound,    // the file is not there (an app that is not on the phone)
     kCorrupt,     // the file is there but its bytes are not what they must be
     kUnreadable,  // the file is there but cannot be read or written (rights, disk)
+    kNeedsPassword,  // an encrypted backup opened without its password
+    kWrongPassword,  // an encrypted backup opened with another password than its own
   };
 
   // Ok.
@@ -30,6 +32,13 @@ class Status {
   }
   static Status Unreadable(std::string file, std::string message) {
     return Status(Code::kUnreadable, std::move(file), std::move(message));
+  }
+
+  static Status NeedsPassword(std::string file, std::string message) {
+    return Status(Code::kNeedsPassword, std::move(file), std::move(message));
+  }
+  static Status WrongPassword(std::string file, std::string message) {
+    return Status(Code::kWrongPassword, std::move(file), std::move(message));
   }
 
   bool Ok() const { return code_ == Code::kOk; }

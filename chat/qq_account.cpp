@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "backup/file_list_db.h"
 #include "backup/plist.h"
 #include "chat/qq_messages.h"
@@ -232,7 +233,7 @@ void ReadQqNickname(DBITEM_QqFriend& contact) {
   for (const auto& record : records) {
     // The name is judged by the relative path: a backup stores files under
     // digests.
-    if (!IsNicknameFileOf(record->relativePath, contact.userName) || !platform::IsRegularFile(record->storedPath)) {
+    if (!IsNicknameFileOf(record->relativePath, contact.userName) || !backup::ReadyStoredFile(record->storedPath)) {
       continue;
     }
     const std::optional<PlistArray> objects = ArchiveObjects(record->storedPath);
@@ -367,7 +368,7 @@ bool CLocalUserList::FindQqArchiveAccounts() {
     found = true;
     db::ReportProgress(progress, false, kAccountsFoundPercent);
     for (const std::string& path : paths) {
-      if (!platform::IsRegularFile(path)) continue;
+      if (!backup::ReadyStoredFile(path)) continue;
       const std::optional<PlistArray> objects = ArchiveObjects(path);
       if (!objects) continue;
       for (auto& account : AccountsOfArchive(*objects)) {

@@ -35,7 +35,7 @@ base::Status ExportQqChats(exporting::CExportWriter& writer, CQqLocalUser& accou
   }
   exporting::ChatAccountView view;
   view.displayName = account.DisplayName();
-  if (account.fileIndex != nullptr) view.mediaRoot = account.fileIndex->BackupFolder();
+  if (account.fileIndex != nullptr) view.mediaRoot = account.fileIndex->StoredFilesRoot();
   view.programMediaRoot = platform::SkinFolder();
   const int selected = static_cast<int>(conversations.size());
   return exporting::ExportConversations(writer, kQqChatsCsvHeader, std::move(view), selected, std::move(conversations));

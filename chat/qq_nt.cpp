@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "backup/file_list_db.h"
 #include "chat/qq_account.h"
 #include "chat/wechat_account.h"
@@ -88,7 +89,7 @@ std::vector<QqNtFolder> FindQqNtFolders(backup::CFileListDB& index) {
   std::set<std::string> hashes;
   for (const auto& record : records) {
     std::optional<QqNtFolder> folder = NtFolderOf(RelativePathOf(index, *record));
-    if (!folder || !platform::IsRegularFile(record->storedPath)) continue;
+    if (!folder || !backup::ReadyStoredFile(record->storedPath)) continue;
     if (!hashes.insert(folder->hash).second) continue;
     folder->storedPath = record->storedPath;
     folders.push_back(std::move(*folder));

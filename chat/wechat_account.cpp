@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "backup/file_list_db.h"
 #include "backup/plist.h"
 #include "base/categories.h"
@@ -354,7 +355,7 @@ bool CLocalUserList::FindWxUsers() {
   if (paths.empty()) return false;
   db::ReportProgress(progress, false, 2);
   for (const std::string& path : paths) {
-    if (!platform::IsRegularFile(path)) continue;
+    if (!backup::ReadyStoredFile(path)) continue;
     if (auto account = ReadSettingsArchive(path)) CWxLocalUser::AddAccount(*this, std::move(account));
   }
   return true;

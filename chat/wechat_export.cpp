@@ -40,7 +40,7 @@ base::Status ExportChatCategory(exporting::CExportWriter& writer, CWxLocalUser& 
   }
   exporting::ChatAccountView view;
   view.displayName = account.DisplayName();
-  if (account.fileIndex != nullptr) view.mediaRoot = account.fileIndex->BackupFolder();
+  if (account.fileIndex != nullptr) view.mediaRoot = account.fileIndex->StoredFilesRoot();
   const int selected = static_cast<int>(conversations.size());
   return exporting::ExportConversations(writer, kWxChatsCsvHeader, std::move(view), selected, std::move(conversations));
 }

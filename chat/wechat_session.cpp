@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "backup/encrypted_backup.h"
 #include "chat/wechat_messages.h"
 #include "db/progress.h"
 #include "db/text.h"
@@ -126,9 +127,10 @@ void RegisterRowFile(CWxLocalUser& account, const std::string& rowPath, const st
 }
 
 std::optional<std::vector<std::uint8_t>> ReadSessionFile(const std::string& path) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (error || size > kMaxSessionFileBytes) return std::nullopt;
+  const std::optional<std::int64_t> size = backup::StoredFileSize(path);
+  if (!size || *size > static_cast<std::int64_t>(kMaxSessionFileBytes) || !backup::ReadyStoredFile(path)) {
+    return std::nullopt;
+  }
   return platform::ReadWholeFile(path);
 }
 
@@ -195,7 +197,7 @@ void ReadSessionItem(CWxLocalUser& account, WxSessionItem& item) {
 }  // namespace
 
 WxSessionItem* RegisterSessionFile(CWxLocalUser& account, const std::string& path) {
-  if (path.empty() || account.sessionItemsByPath.contains(path) || !platform::IsRegularFile(path)) return nullptr;
+  if (path.empty() || account.sessionItemsByPath.contains(path) || !backup::ReadyStoredFile(path)) return nullptr;
   auto item = std::make_unique<WxSessionItem>();
   item->path = path;
   WxSessionItem* added = item.get();

@@ -24,9 +24,10 @@ int CategoryArgument(const std::string& text) {
   return *category;
 }
 
-int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account) {
+int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account,
+                  const PasswordSource& password) {
   if (!platform::IsFolderOrLinkToOne(backup)) return ReportNoBackup("no folder " + backup);
-  if (const base::Status opened = analysis.index.Open(backup, -1); !opened.Ok()) return ReportNoBackup(opened.Text());
+  if (const int opened = OpenBackupIndex(analysis.index, backup, password); opened != kExitDone) return opened;
   std::exception_ptr failure;
   {
     ProgressBar bar("分析");

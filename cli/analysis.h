@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "backup/file_list_db.h"
+#include "cli/backup_password.h"
 #include "readers/category_reader.h"
 
 namespace cli {
@@ -30,11 +31,13 @@ int CategoryArgument(const std::string& text);
 // stderr and printing a warning line per file that could not be read. For
 // the chat categories, account (-1: none asked for) picks the account whose
 // records are listed; without one, a backup of several accounts sets
-// chooseAccount. Returns an exit status: 0; 1 with "未发现备份信息" on
-// stderr when the backup cannot be opened; 2 when account is not one of the
+// chooseAccount. An encrypted backup opens with password (OpenBackupIndex).
+// Returns an exit status: 0; 1 with why on stderr when the backup cannot
+// be opened (OpenBackupIndex); 2 when account is not one of the
 // backup's. RequiredFileFailed tells afterwards whether a file the category
 // needs could not be read.
-int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account = -1);
+int AnalyseBackup(const std::string& backup, int category, Analysis& analysis, int account = -1,
+                  const PasswordSource& password = {});
 
 // Whether a file the analysed category needs could not be read (the
 // warnings named it): the result is then incomplete.

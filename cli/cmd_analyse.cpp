@@ -35,7 +35,7 @@ int RunAnalyse(const AnalyseOptions& options) {
   const int category = CategoryArgument(options.category);
   if (category < 0) return kExitUsage;
   Analysis analysis;
-  if (const int status = AnalyseBackup(options.backup, category, analysis, options.account); status != kExitDone) {
+  if (const int status = AnalyseBackup(options.backup, category, analysis, options.account, options.password); status != kExitDone) {
     return status;
   }
   // A file the category needs could not be read: what is shown is only part
@@ -139,6 +139,7 @@ void AddAnalyseCommand(CLI::App& app, int& exitCode) {
                       "Chat categories: the account to list (0, 1 ...); without it a backup of several "
                       "accounts lists the accounts")
       ->check(CLI::NonNegativeNumber);
+  AddPasswordOption(command, options->password);
   command->callback([options, &exitCode] { exitCode = RunAnalyse(*options); });
 }
 

@@ -42,6 +42,7 @@ int RunBackups(const BackupsOptions& options) {
       item["productType"] = entry.productType;
       item["model"] = entry.model;
       item["folder"] = entry.folder;
+      item["encrypted"] = entry.encrypted;
       out.push_back(std::move(item));
     }
     PrintJson(std::cout, out);
@@ -54,6 +55,7 @@ int RunBackups(const BackupsOptions& options) {
               << "    Size:           " << entry.sizeText << '\n'
               << "    System version: " << entry.systemVersion << '\n'
               << "    Model:          " << entry.model << '\n'
+              << "    Encrypted:      " << (entry.encrypted ? "yes (opens with its password)" : "no") << '\n'
               << "    Folder:         " << entry.folder << '\n';
   }
   return kExitDone;

@@ -1,5 +1,5 @@
-// velmora demo: builds the built-in sample backup in its three forms and
-// shows what velmora finds in each.
+// velmora demo: builds the built-in sample backup in its three forms (and an
+// encrypted copy) and shows what velmora finds in each.
 
 #include <iostream>
 #include <optional>
@@ -90,6 +90,24 @@ int RunDemo(const DemoOptions& options) {
     accounts.category = category;
     status = std::max(status, RunAnalyse(accounts));
     for (int account : shown) status = std::max(status, ShowCategory(backup, out, category, account));
+  }
+  // The same backup written encrypted, as a phone with "encrypt local
+  // backup" turned on writes it: it opens with its password.
+  const std::string encrypted = (root / "encrypted").string();
+  std::cout << "\nThe encrypted copy's password is \"" << sample::kDemoBackupPassword
+            << "\" (give it with --password-stdin or VELMORA_BACKUP_PASSWORD)\n";
+  PasswordSource password;
+  password.given = sample::kDemoBackupPassword;
+  std::cout << "\n$ velmora info " << encrypted << "\n" << std::flush;
+  status = std::max(status, RunInfo({encrypted, false, password}));
+  for (const char* category : {"messages", "calls"}) {
+    std::cout << "\n$ velmora analyse " << encrypted << " " << category << " --first 5 --password-stdin\n" << std::flush;
+    AnalyseOptions analyse;
+    analyse.backup = encrypted;
+    analyse.category = category;
+    analyse.first = 5;
+    analyse.password = password;
+    status = std::max(status, RunAnalyse(analyse));
   }
   std::cout << "\nThe recovered tables and pages are below " << out
             << (options.out.empty() ? " (a temporary folder, removed now; keep it with --out DIR)" : "") << "\n";

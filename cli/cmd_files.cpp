@@ -27,7 +27,7 @@ nlohmann::ordered_json RecordJson(const backup::DBITEM_FileList& record) {
 int RunFiles(const FilesOptions& options) {
   if (!platform::IsFolderOrLinkToOne(options.backup)) return ReportNoBackup("no folder " + options.backup);
   backup::CFileListDB index;
-  if (const base::Status opened = index.Open(options.backup, -1); !opened.Ok()) return ReportNoBackup(opened.Text());
+  if (const int opened = OpenBackupIndex(index, options.backup, options.password); opened != kExitDone) return opened;
   const std::size_t maxCount = options.max < 0 ? backup::kNoLimit : static_cast<std::size_t>(options.max);
   backup::FileRecordList records;
   if (index.FindFileRecords(options.relativePath, options.domain, records, options.search, maxCount) == 0 &&
@@ -57,6 +57,7 @@ void AddFilesCommand(CLI::App& app, int& exitCode) {
   command->add_flag("--search", options->search, "In a plain folder, search the whole tree for the path");
   command->add_option("--max", options->max, "List at most N files")->check(CLI::NonNegativeNumber);
   command->add_flag("--json", options->json, "Print a JSON array of file records");
+  AddPasswordOption(command, options->password);
   command->callback([options, &exitCode] { exitCode = RunFiles(*options); });
 }
 

@@ -18,7 +18,7 @@ int RunRecover(const RecoverOptions& options) {
   const int category = CategoryArgument(options.category);
   if (category < 0) return kExitUsage;
   Analysis analysis;
-  if (const int status = AnalyseBackup(options.backup, category, analysis, options.account); status != kExitDone) {
+  if (const int status = AnalyseBackup(options.backup, category, analysis, options.account, options.password); status != kExitDone) {
     return status;
   }
   if (analysis.chooseAccount) {
@@ -87,6 +87,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::NonNegativeNumber);
   command->add_option("--label", options->label,
                       "The name of the source folder (default: the device name, else 指定目录_<folder>)");
+  AddPasswordOption(command, options->password);
   command->callback([options, &exitCode] { exitCode = RunRecover(*options); });
 }
 

@@ -10,6 +10,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/backup_password.h"
+
 namespace cli {
 
 struct FilesOptions {
@@ -19,11 +21,13 @@ struct FilesOptions {
   bool search = false;
   long long max = -1;  // -1: no limit
   bool json = false;
+  PasswordSource password;
 };
 
 struct InfoOptions {
   std::string backup;
   bool json = false;
+  PasswordSource password;
 };
 
 struct AnalyseOptions {
@@ -32,6 +36,7 @@ struct AnalyseOptions {
   bool json = false;
   int first = 20;
   int account = -1;  // chat categories: which account (-1: the only one, or list them)
+  PasswordSource password;
 };
 
 struct RecoverOptions {
@@ -43,6 +48,7 @@ struct RecoverOptions {
   std::string label;
   int group = 0;  // media categories: which top group (0 all files)
   int account = -1;  // chat categories: which account (-1: the only one)
+  PasswordSource password;
 };
 
 struct BackupsOptions {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <system_error>
 
+#include "backup/encrypted_backup.h"
 #include "db/item_time.h"
 #include "db/text.h"
 #include "export/export_writer.h"
@@ -382,7 +383,7 @@ std::string CopyChatPicture(const std::string& mediaPath, const fs::path& mediaR
   if (ec) return {};
   const fs::path stored(mediaPath);
   const fs::path source = fs::weakly_canonical(stored.is_absolute() ? stored : root / stored, ec);
-  if (ec || !IsInside(source, root) || !fs::is_regular_file(fs::status(source, ec))) return {};
+  if (ec || !IsInside(source, root) || !backup::ReadyStoredFile(source.string())) return {};
   const std::string fileName = parts.stem + parts.extension;
   const fs::path target = folder / fileName;
   if (!fs::exists(fs::symlink_status(target, ec))) fs::copy_file(source, target, fs::copy_options::skip_existing, ec);

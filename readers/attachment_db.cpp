@@ -1,5 +1,6 @@
 #include "readers/attachment_db.h"
 
+#include "backup/encrypted_backup.h"
 #include "readers/sms_attachments.h"
 
 #include <algorithm>
@@ -511,7 +512,7 @@ int ExportAttachments(const std::filesystem::path& destination, const std::vecto
       if (file == nullptr || file->checked == 0) continue;
       // A file the backup does not hold (or holds as anything but a plain
       // file) has nothing to copy.
-      if (folderReady && platform::IsRegularFile(file->storedPath) &&
+      if (folderReady && backup::ReadyStoredFile(file->storedPath) &&
           exporting::CopyUnderFreeName(file->storedPath, folder, ExportNameParts(*file))) {
         ++copied;
       }

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "backup/mbdb.h"
 #include "export/export_writer.h"
 #include "platform/fs.h"
@@ -32,11 +33,9 @@ std::int64_t ModifiedSeconds(const fs::path& path) {
   return std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::seconds>(since).count());
 }
 
-std::int64_t SizeOnDisk(const fs::path& path) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  return error ? 0 : static_cast<std::int64_t>(size);
-}
+// An encrypted backup's file is not decrypted for its size: its manifest
+// record gives it.
+std::int64_t SizeOnDisk(const fs::path& path) { return backup::StoredFileSize(path.string()).value_or(0); }
 
 }  // namespace
 

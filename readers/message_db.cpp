@@ -9,6 +9,7 @@
 #include <span>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "db/item_time.h"
 #include "db/merge_recovered.h"
 #include "db/text.h"
@@ -538,7 +539,7 @@ class AttachmentCopies {
     const std::filesystem::path folder = pages_ / kAttachmentFolder;
     std::filesystem::path copied;
     const exporting::FileNameParts parts = exporting::SafeFileNameParts(attachment.name);
-    if (!parts.stem.empty() && exporting::MakeExportFolder(folder) &&
+    if (!parts.stem.empty() && backup::ReadyStoredFile(attachment.storedPath) && exporting::MakeExportFolder(folder) &&
         exporting::CopyUnderFreeName(attachment.storedPath, folder, parts, &copied)) {
       href = exporting::FileHref(std::string(kAttachmentFolder) + "/" + copied.filename().string());
     }

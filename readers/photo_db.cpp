@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "db/item_time.h"
 #include "db/progress.h"
 #include "db/text.h"
@@ -136,11 +137,9 @@ std::int32_t Int32Field(const db::CppSQLite3Query& query, const char* column) {
   return static_cast<std::int32_t>(query.GetInt64Field(query.FieldIndex(column)));
 }
 
-std::int64_t StoredFileSize(const std::string& path) {
-  std::error_code error;
-  const auto size = fs::file_size(path, error);
-  return error ? 0 : static_cast<std::int64_t>(size);
-}
+// An encrypted backup's file is not decrypted for its size: its manifest
+// record gives it.
+std::int64_t StoredFileSize(const std::string& path) { return backup::StoredFileSize(path).value_or(0); }
 
 // The folder of a relative path, without its trailing '/'.
 std::string FolderOf(const std::string& relativePath) {
@@ -558,7 +557,7 @@ int ExportPhotos(const fs::path& destination, const std::vector<db::BaseItem*>& 
       if (item == nullptr || item->checked == 0) continue;
       // A media whose original the backup lacks has nothing to copy, and
       // makes no folder.
-      if (platform::IsRegularFile(item->storedPath)) {
+      if (backup::ReadyStoredFile(item->storedPath)) {
         if (!folderReady) {
           std::error_code error;
           fs::create_directories(folder, error);
@@ -569,7 +568,7 @@ int ExportPhotos(const fs::path& destination, const std::vector<db::BaseItem*>& 
           ++copied;
           // A Live Photo's motion is part of the picture: it goes beside the
           // copy, under the copy's stem.
-          if (!item->livePhotoMotionPath.empty() && platform::IsRegularFile(item->livePhotoMotionPath)) {
+          if (!item->livePhotoMotionPath.empty() && backup::ReadyStoredFile(item->livePhotoMotionPath)) {
             const exporting::FileNameParts motion = {copiedTo.stem().string(), kLivePhotoMotionExtension};
             copied += exporting::CopyUnderFreeName(item->livePhotoMotionPath, folder, motion) ? 1 : 0;
           }

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "backup/encrypted_backup.h"
 #include "backup/file_list_db.h"
 #include "db/item_time.h"
 #include "db/text.h"
@@ -130,11 +131,9 @@ void CNoteVoiceDB::FindAudioFile(DBITEM_NoteVoice& recording) const {
     if (!platform::EqualsIgnoringAsciiCase(exporting::LastPathComponent(record->relativePath), recording.fileName)) continue;
     recording.audioPath = record->storedPath;
     recording.audioSize = record->size;
-    if (recording.audioSize <= 0 && platform::IsRegularFile(record->storedPath)) {
+    if (recording.audioSize <= 0) {
       // The mbdb index and a folder backup give no size: the stored file's.
-      std::error_code error;
-      const auto size = fs::file_size(record->storedPath, error);
-      if (!error) recording.audioSize = static_cast<std::int64_t>(size);
+      recording.audioSize = backup::StoredFileSize(record->storedPath).value_or(0);
     }
     return;
   }
@@ -209,7 +208,7 @@ int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::files
   for (const DBITEM_NoteVoice* memo : memos) {
     // A memo whose audio the backup does not hold (or holds as anything but
     // a plain file) has nothing to copy.
-    if (memo->audioPath.empty() || !platform::IsRegularFile(memo->audioPath)) continue;
+    if (memo->audioPath.empty() || !backup::ReadyStoredFile(memo->audioPath)) continue;
     // The copy keeps its file's own format: a ".qta" recording named ".m4a"
     // would not open.
     std::string extension = exporting::SafeFileNameParts(memo->fileName).extension;

@@ -43,6 +43,12 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
+constexpr char kSampleUdid[] = "1cb128eafa77c5be74283e9a3a2130af36a3c059";
+// The protection class of Manifest.db's key, and of every file of an
+// encrypted Manifest.mbdb sample (most files carry it).
+constexpr std::uint32_t kManifestClass = 4;
+constexpr std::uint32_t kMbdbFileClass = 3;
+
 // Big-endian fields of Manifest.mbdb.
 class MbdbWriter {
  public:
@@ -150,16 +156,36 @@ void SampleBackupBuilder::AddDatabase(const std::string& domain, const std::stri
   if (!wal.empty()) AddFile(domain, relativePath + "-wal", std::move(wal));
 }
 
-void SampleBackupBuilder::Write(const fs::path& folder, BackupMode mode) const {
+void SampleBackupBuilder::Write(const fs::path& folder, BackupMode mode, const BackupEncryption* encryption) const {
   fs::create_directories(folder);
+  std::optional<SampleEncryptor> encryptor;
+  std::vector<std::uint8_t> keybag;
+  if (encryption != nullptr && mode != BackupMode::kFolder) {
+    encryptor.emplace(*encryption);
+    keybag = encryptor->Keybag();
+  }
+  const SampleEncryptor* keys = encryptor ? &*encryptor : nullptr;
   switch (mode) {
-    case BackupMode::kManifestDb:
+    case BackupMode::kManifestDb: {
       WriteInfoPlist(folder);
-      WriteManifestDb(folder);
+      std::vector<std::uint8_t> manifestKey;
+      std::vector<std::uint8_t> plainManifestKey;
+      if (keys != nullptr) {
+        manifestKey = keys->NewStoredKey(kManifestClass, plainManifestKey);
+        if (encryption->editManifestKey) encryption->editManifestKey(manifestKey);
+      }
+      WriteManifestPlist(folder, keybag, manifestKey);
+      WriteManifestDb(folder, keys, encryption);
+      if (keys != nullptr) {
+        const fs::path manifest = folder / "Manifest.db";
+        WriteBytes(manifest, SampleEncryptor::Encrypt(ReadFileOrEmpty(manifest), plainManifestKey));
+      }
       break;
+    }
     case BackupMode::kManifestMbdb:
       WriteInfoPlist(folder);
-      WriteManifestMbdb(folder);
+      WriteManifestPlist(folder, keybag, {});
+      WriteManifestMbdb(folder, keys, encryption);
       break;
     case BackupMode::kFolder:
       for (const BackupFile& file : files_) {
@@ -173,7 +199,8 @@ void SampleBackupBuilder::Write(const fs::path& folder, BackupMode mode) const {
   }
 }
 
-void SampleBackupBuilder::WriteManifestDb(const fs::path& folder) const {
+void SampleBackupBuilder::WriteManifestDb(const fs::path& folder, const SampleEncryptor* encryptor,
+                                          const BackupEncryption* encryption) const {
   const fs::path manifest = folder / "Manifest.db";
   fs::remove(manifest);
   sqlite3* db = nullptr;
@@ -206,6 +233,14 @@ void SampleBackupBuilder::WriteManifestDb(const fs::path& folder) const {
       info.lastStatusChange = file.lastStatusChange;
       info.mode = file.mode;
       info.inode = ++inode;
+      std::vector<std::uint8_t> stored = file.content;
+      if (encryptor != nullptr && !file.isFolder) {
+        std::vector<std::uint8_t> fileKey;
+        info.encryptionKey = encryptor->NewStoredKey(static_cast<std::uint32_t>(info.protectionClass), fileKey);
+        if (file.relativePath == encryption->damagedKeyPath) info.encryptionKey[20] ^= 0x5a;
+        stored = SampleEncryptor::Encrypt(file.content, fileKey);
+      }
+      if (file.isFolder) info.protectionClass = 0;
       const std::vector<std::uint8_t> blob = MakeManifestFileBlob(info);
       sqlite3_bind_text(insert, 1, fileID.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(insert, 2, file.domain.c_str(), -1, SQLITE_TRANSIENT);
@@ -217,7 +252,7 @@ void SampleBackupBuilder::WriteManifestDb(const fs::path& folder) const {
         throw std::runtime_error(std::string("sample backup: ") + sqlite3_errmsg(db));
       }
       sqlite3_reset(insert);
-      if (!file.isFolder) WriteBytes(folder / fileID.substr(0, 2) / fileID, file.content);
+      if (!file.isFolder) WriteBytes(folder / fileID.substr(0, 2) / fileID, stored);
     }
     sqlite3_finalize(insert);
     Exec(db, "COMMIT; PRAGMA wal_checkpoint(TRUNCATE);");
@@ -230,15 +265,25 @@ void SampleBackupBuilder::WriteManifestDb(const fs::path& folder) const {
   fs::remove(fs::path(manifest.string() + "-shm"));
 }
 
-void SampleBackupBuilder::WriteManifestMbdb(const fs::path& folder) const {
+void SampleBackupBuilder::WriteManifestMbdb(const fs::path& folder, const SampleEncryptor* encryptor,
+                                            const BackupEncryption* encryption) const {
   MbdbWriter out;
   std::uint32_t inode = 40000;
   for (const BackupFile& file : files_) {
+    std::vector<std::uint8_t> stored = file.content;
+    std::optional<std::string> storedKey;
+    if (encryptor != nullptr && !file.isFolder) {
+      std::vector<std::uint8_t> fileKey;
+      std::vector<std::uint8_t> key = encryptor->NewStoredKey(kMbdbFileClass, fileKey);
+      if (file.relativePath == encryption->damagedKeyPath) key[20] ^= 0x5a;
+      storedKey.emplace(key.begin(), key.end());
+      stored = SampleEncryptor::Encrypt(file.content, fileKey);
+    }
     out.PutString(file.domain);
     out.PutString(file.relativePath);
     out.PutString(std::nullopt);  // link target
     out.PutString(file.isFolder ? std::nullopt : std::optional<std::string>(std::string(20, '\x5a')));
-    out.PutString(std::nullopt);  // encryption key
+    out.PutString(storedKey);
     out.Put(file.mode, 2);
     out.Put(0, 4);
     out.Put(++inode, 4);
@@ -248,15 +293,36 @@ void SampleBackupBuilder::WriteManifestMbdb(const fs::path& folder) const {
     out.Put(static_cast<std::uint32_t>(file.lastModified), 4);
     out.Put(static_cast<std::uint32_t>(file.birth), 4);
     out.Put(file.isFolder ? 0 : file.content.size(), 8);
-    out.Put(4, 1);  // protection class
+    out.Put(kMbdbFileClass, 1);  // protection class
     out.Put(0, 1);  // no properties
-    if (!file.isFolder) WriteBytes(folder / backup::MbdbFileId(file.domain, file.relativePath), file.content);
+    if (!file.isFolder) WriteBytes(folder / backup::MbdbFileId(file.domain, file.relativePath), stored);
   }
   WriteBytes(folder / "Manifest.mbdb", out.Bytes());
 }
 
+void SampleBackupBuilder::WriteManifestPlist(const fs::path& folder, const std::vector<std::uint8_t>& keybag,
+                                             const std::vector<std::uint8_t>& manifestKey) const {
+  PlistNode lockdown = PlistNode::Dictionary({});
+  lockdown.Add("BuildVersion", PlistNode::Text(device_.buildVersion))
+      .Add("DeviceName", PlistNode::Text(device_.deviceName))
+      .Add("ProductType", PlistNode::Text(device_.productType))
+      .Add("ProductVersion", PlistNode::Text(device_.productVersion))
+      .Add("SerialNumber", PlistNode::Text("F17ZK0SAMPLE"))
+      .Add("UniqueDeviceID", PlistNode::Text(kSampleUdid));
+  PlistNode manifest = PlistNode::Dictionary({});
+  if (!keybag.empty()) manifest.Add("BackupKeyBag", PlistNode::Data(keybag));
+  manifest.Add("Date", PlistNode::Date(device_.lastBackupDate))
+      .Add("IsEncrypted", PlistNode::Boolean(!keybag.empty()))
+      .Add("Lockdown", std::move(lockdown));
+  if (!manifestKey.empty()) manifest.Add("ManifestKey", PlistNode::Data(manifestKey));
+  manifest.Add("SystemDomainsVersion", PlistNode::Text("24.0"))
+      .Add("Version", PlistNode::Text(keybag.empty() || !manifestKey.empty() ? "10.0" : "9.1"))
+      .Add("WasPasscodeSet", PlistNode::Boolean(false));
+  WriteBytes(folder / "Manifest.plist", WriteBinaryPlist(manifest));
+}
+
 void SampleBackupBuilder::WriteInfoPlist(const fs::path& folder) const {
-  const std::string udid = "1cb128eafa77c5be74283e9a3a2130af36a3c059";
+  const std::string udid = kSampleUdid;
   PlistNode info = PlistNode::Dictionary({});
   info.Add("Build Version", PlistNode::Text(device_.buildVersion))
       .Add("Device Name", PlistNode::Text(device_.deviceName))
@@ -381,6 +447,9 @@ void WriteDemoBackups(const fs::path& root) {
   builder.Write(root / "manifest-db", BackupMode::kManifestDb);
   builder.Write(root / "manifest-mbdb", BackupMode::kManifestMbdb);
   builder.Write(root / "folder", BackupMode::kFolder);
+  BackupEncryption encryption;
+  encryption.password = kDemoBackupPassword;
+  builder.Write(root / "encrypted", BackupMode::kManifestDb, &encryption);
 }
 
 }  // namespace sample

@@ -10,6 +10,8 @@
 //   kManifestMbdb  Info.plist, Manifest.mbdb, stored files under their SHA-1
 //                  names in the folder itself
 //   kFolder        the files under their relative paths, no manifest
+// The two manifest forms also get a Manifest.plist, and may be written
+// encrypted (sample_encryption.h).
 
 #include <cstdint>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "testing/sample_encryption.h"
 
 namespace sample {
 
@@ -97,15 +100,21 @@ class SampleBackupBuilder {
   // Adds a database, and its "-wal" companion when the file has one.
   void AddDatabase(const std::string& domain, const std::string& relativePath, const SqliteFile& database);
 
-  // Writes the backup into folder (made if missing). Throws on I/O errors.
-  void Write(const fs::path& folder, BackupMode mode) const;
+  // Writes the backup into folder (made if missing), encrypted with
+  // encryption when given (the manifest forms only). Throws on I/O errors.
+  void Write(const fs::path& folder, BackupMode mode, const BackupEncryption* encryption = nullptr) const;
 
   const std::vector<BackupFile>& Files() const { return files_; }
 
  private:
-  void WriteManifestDb(const fs::path& folder) const;
-  void WriteManifestMbdb(const fs::path& folder) const;
+  void WriteManifestDb(const fs::path& folder, const SampleEncryptor* encryptor,
+                       const BackupEncryption* encryption) const;
+  void WriteManifestMbdb(const fs::path& folder, const SampleEncryptor* encryptor,
+                         const BackupEncryption* encryption) const;
   void WriteInfoPlist(const fs::path& folder) const;
+  // keybag and manifestKey empty for a backup that is not encrypted.
+  void WriteManifestPlist(const fs::path& folder, const std::vector<std::uint8_t>& keybag,
+                          const std::vector<std::uint8_t>& manifestKey) const;
 
   DeviceInfo device_;
   std::vector<BackupFile> files_;
@@ -126,7 +135,11 @@ SampleBackupBuilder DemoBackup();
 SampleBackupBuilder AppsDemoBackup();
 
 // Writes the built-in sample with its apps in all three forms below root,
-// as root/"manifest-db", root/"manifest-mbdb" and root/"folder".
+// as root/"manifest-db", root/"manifest-mbdb" and root/"folder", and
+// encrypted with kDemoBackupPassword as root/"encrypted".
 void WriteDemoBackups(const fs::path& root);
+
+// The password of the demo's encrypted backup.
+inline constexpr const char* kDemoBackupPassword = "velmora-demo";
 
 }  // namespace sample
