@@ -1,5 +1,6 @@
-// The message box, the folder dialog and the progress window, built from
-// the program's own skins and driven headless as a user drives them.
+// The message box, the folder dialog, the progress window and the password
+// dialog, built from the program's own skins and driven headless as a user
+// drives them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,6 +9,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -15,6 +18,7 @@
 #include "platform/fs.h"
 #include "ui/dir_select_wnd.h"
 #include "ui/message_dialog.h"
+#include "ui/password_dialog.h"
 #include "ui/progress_wnd.h"
 
 namespace {
@@ -26,6 +30,13 @@ void Click(const CWindow& window, const char* name) {
   ASSERT_NE(control, nullptr) << name;
   ASSERT_TRUE(control->Widget()->isVisible()) << name << " is not shown";
   QTest::mouseClick(control->Widget(), Qt::LeftButton);
+}
+
+// Types text as a keyboard (with an input method for Chinese) does: a key
+// event carrying each character; QTest::keyClicks knows only ASCII.
+void TypeText(QWidget* widget, const std::string& text) {
+  for (const QChar character : QString::fromStdString(text))
+    QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(character), Qt::NoModifier);
 }
 
 class DialogTest : public ::testing::Test {
@@ -226,6 +237,125 @@ TEST_F(DialogTest, ProgressWithoutItsSkinNeverHoldsTheWorker) {
   ::unsetenv("VELMORA_SKIN_DIR");
   window.SetProgress(50.0F);  // returns at once
   EXPECT_FLOAT_EQ(window.PercentValue(), 50.0F);
+}
+
+class PasswordDialogTest : public DialogTest {
+ protected:
+  QLineEdit* Field() const { return qobject_cast<QLineEdit*>(dialog_.Find("password")->Widget()); }
+  void Type(const std::string& text) const { TypeText(Field(), text); }
+  void PressEnter() const { QTest::keyClick(Field(), Qt::Key_Return); }
+  bool ErrorShown() const { return dialog_.Find("error")->IsVisible(); }
+
+  ui::CPasswordDialog dialog_;
+};
+
+TEST_F(PasswordDialogTest, OkOrEnterHandsTheTypedPasswordOverOnce) {
+  struct Case {
+    const char* password;
+    bool byEnter;
+  } cases[] = {{"密码 ünï", false}, {"密码 ünï", true}, {"a", false}, {"Backup-Pass 2024!", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.password) + (c.byEnter ? " by Enter" : " by OK"));
+    ui::CPasswordDialog dialog;
+    auto typeAndConfirm = [&dialog, &c] {
+      EXPECT_EQ(dialog.WindowText(), "提示");
+      auto* field = qobject_cast<QLineEdit*>(dialog.Find("password")->Widget());
+      EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+      EXPECT_EQ(QApplication::focusWidget(), field);
+      EXPECT_FALSE(dialog.Find("error")->IsVisible());
+      TypeText(QApplication::focusWidget(), c.password);
+      if (c.byEnter)
+        QTest::keyClick(field, Qt::Key_Return);
+      else
+        Click(dialog, "btn_OK");
+    };
+    // Once the window is active, what the user types goes to the field.
+    guitest::RunWhen([&dialog] { return dialog.Widget() && QApplication::activeWindow() == dialog.Widget(); },
+                     typeAndConfirm);
+    EXPECT_EQ(dialog.ShowModal(nullptr), 1);
+    // The field no longer holds the text, nor can an undo bring it back.
+    auto* field = qobject_cast<QLineEdit*>(dialog.Find("password")->Widget());
+    EXPECT_EQ(field->text(), "");
+    EXPECT_FALSE(field->isUndoAvailable());
+    EXPECT_EQ(dialog.TakePassword(), c.password);
+    EXPECT_EQ(dialog.TakePassword(), "");
+  }
+}
+
+TEST_F(PasswordDialogTest, CancelCloseAndSystemCloseKeepNoPassword) {
+  for (const char* button : {"btn_Cancel", "closebtn", ""}) {
+    SCOPED_TRACE(*button ? button : "closed by the system");
+    ui::CPasswordDialog dialog;
+    // A password confirmed earlier and never taken does not survive a
+    // later cancel either.
+    guitest::RunSoon([&dialog] {
+      QTest::keyClicks(dialog.Find("password")->Widget(), "earlier");
+      Click(dialog, "btn_OK");
+    });
+    ASSERT_EQ(dialog.ShowModal(nullptr), 1);
+    guitest::RunSoon([&dialog, button] {
+      EXPECT_EQ(dialog.Find("password")->Text(), "");
+      QTest::keyClicks(dialog.Find("password")->Widget(), "typed");
+      if (*button)
+        Click(dialog, button);
+      else
+        dialog.Widget()->close();
+    });
+    EXPECT_EQ(dialog.ShowModal(nullptr), 2);
+    EXPECT_EQ(dialog.TakePassword(), "");
+    EXPECT_EQ(dialog.Find("password")->Text(), "");
+  }
+}
+
+TEST_F(PasswordDialogTest, AnEmptyFieldDoesNotConfirm) {
+  guitest::RunSoon([this] {
+    Click(dialog_, "btn_OK");
+    EXPECT_TRUE(dialog_.IsShown());
+    EXPECT_TRUE(ErrorShown());
+    EXPECT_EQ(dialog_.Find("error")->Text(), "请输入密码");
+    PressEnter();
+    EXPECT_TRUE(dialog_.IsShown());
+    Type("secret");
+    Click(dialog_, "btn_OK");
+  });
+  EXPECT_EQ(dialog_.ShowModal(nullptr), 1);
+  EXPECT_EQ(dialog_.TakePassword(), "secret");
+}
+
+TEST_F(PasswordDialogTest, AWrongPasswordIsAskedForAgainWithTheErrorShown) {
+  guitest::RunSoon([this] {
+    Type("wrong");
+    PressEnter();
+  });
+  ASSERT_EQ(dialog_.ShowModal(nullptr), 1);
+  EXPECT_EQ(dialog_.TakePassword(), "wrong");
+
+  dialog_.SetError("密码错误，请重新输入");
+  guitest::RunSoon([this] {
+    EXPECT_TRUE(ErrorShown());
+    QLabel* line = qobject_cast<QLabel*>(dialog_.Find("error")->Widget());
+    EXPECT_EQ(line->text(), "密码错误，请重新输入");
+    EXPECT_EQ(line->palette().color(line->foregroundRole()).name().toStdString(), "#e02424") << "drawn in red";
+    EXPECT_EQ(Field()->text(), "");
+    Type("right");
+    Click(dialog_, "btn_OK");
+  });
+  ASSERT_EQ(dialog_.ShowModal(nullptr), 1);
+  EXPECT_EQ(dialog_.TakePassword(), "right");
+
+  // The error belonged to that asking: the next one opens without it.
+  guitest::RunSoon([this] {
+    EXPECT_FALSE(ErrorShown());
+    Click(dialog_, "btn_Cancel");
+  });
+  EXPECT_EQ(dialog_.ShowModal(nullptr), 2);
+}
+
+TEST_F(PasswordDialogTest, WithoutItsSkinItIsACancel) {
+  ::setenv("VELMORA_SKIN_DIR", "/nonexistent", 1);
+  EXPECT_EQ(dialog_.ShowModal(nullptr), 2);
+  ::unsetenv("VELMORA_SKIN_DIR");
+  EXPECT_EQ(dialog_.TakePassword(), "");
 }
 
 }  // namespace

@@ -217,6 +217,19 @@ TEST_F(ToolkitTest, SkinBuildsNamedControlsWithTheirTexts) {
   EXPECT_TRUE(window_.notes.empty());
 }
 
+TEST_F(ToolkitTest, PasswordEditsEchoDots) {
+  Write("edits.xml", R"(<Window size="200,80"><VerticalLayout>
+    <Edit name="secret" password="true"/><Edit name="plain" password="false"/>
+  </VerticalLayout></Window>)");
+  CWindow window;
+  ASSERT_TRUE(window.Create("edits.xml", "x")) << window.LastError();
+  EXPECT_EQ(qobject_cast<QLineEdit*>(window.Find("secret")->Widget())->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(qobject_cast<QLineEdit*>(window.Find("plain")->Widget())->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(qobject_cast<QLineEdit*>(Control("search").Widget())->echoMode(), QLineEdit::Normal);
+  window.Find("secret")->SetText("密码");
+  EXPECT_EQ(window.Find("secret")->Text(), "密码");
+}
+
 TEST_F(ToolkitTest, UserActionsNotifyByNameAndKind) {
   window_.Show();
   QTest::mouseClick(Control("ok").Widget(), Qt::LeftButton);
@@ -226,6 +239,7 @@ TEST_F(ToolkitTest, UserActionsNotifyByNameAndKind) {
   QTest::mouseClick(Control("optB").Widget(), Qt::LeftButton, {}, markOf(Control("optB").Widget()));
   QTest::mouseClick(Control("tick").Widget(), Qt::LeftButton, {}, markOf(Control("tick").Widget()));
   QTest::keyClicks(Control("search").Widget(), "ab");
+  QTest::keyClick(Control("search").Widget(), Qt::Key_Return);
   auto* combo = static_cast<QComboBox*>(Control("sort").Widget());
   emit combo->activated(1);
 
@@ -233,7 +247,8 @@ TEST_F(ToolkitTest, UserActionsNotifyByNameAndKind) {
   for (const Notification& n : window_.notes) seen.emplace_back(n.name, n.kind);
   const std::vector<std::pair<std::string, std::string>> expected{
       {"ok", "click"},          {"optB", "selectchanged"}, {"tick", "selectchanged"},
-      {"search", "textchanged"}, {"search", "textchanged"}, {"sort", "itemselect"}};
+      {"search", "textchanged"}, {"search", "textchanged"}, {"search", "return"},
+      {"sort", "itemselect"}};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(window_.notes.back().index, 1);
   EXPECT_EQ(window_.notes.front().control, &Control("ok"));

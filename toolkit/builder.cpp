@@ -187,8 +187,9 @@ void Connect(CControl* control) {
     QObject::connect(static_cast<QAbstractButton*>(widget), &QAbstractButton::clicked,
                      [control] { Notify(control, "selectchanged"); });
   } else if (kind == "Edit") {
-    QObject::connect(static_cast<QLineEdit*>(widget), &QLineEdit::textEdited,
-                     [control] { Notify(control, "textchanged"); });
+    auto* edit = static_cast<QLineEdit*>(widget);
+    QObject::connect(edit, &QLineEdit::textEdited, [control] { Notify(control, "textchanged"); });
+    QObject::connect(edit, &QLineEdit::returnPressed, [control] { Notify(control, "return"); });
   } else if (kind == "Combo") {
     QObject::connect(static_cast<QComboBox*>(widget), &QComboBox::activated,
                      [control](int index) { Notify(control, "itemselect", index); });

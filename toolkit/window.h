@@ -37,8 +37,9 @@ inline constexpr int kResultOk = 1;
 inline constexpr int kResultCancel = 2;
 
 // A notification from a control: its name, the kind ("click",
-// "selectchanged", "itemselect", "textchanged", "itemactivate", "link"),
-// the control, and for controls inside a list the list and the row.
+// "selectchanged", "itemselect", "textchanged", "return" (Enter in an
+// edit), "itemactivate", "link"), the control, and for controls inside a
+// list the list and the row.
 // itemselect of a list or combo box carries the chosen index in index;
 // link carries the address in text.
 struct Notification {
