@@ -2,18 +2,14 @@
 
 #include <iostream>
 
-#include <openssl/crypto.h>
+#include "backup/backup_crypto.h"
 
 namespace ui {
 namespace {
 
 // Overwrites the text's bytes before letting it go, so that the freed
-// memory does not keep the password (a plain clear() leaves them there, and
-// the compiler may drop a plain memset of memory about to be freed).
-void Wipe(std::string& text) {
-  OPENSSL_cleanse(text.data(), text.size());
-  text.clear();
-}
+// memory does not keep the password.
+void Wipe(std::string& text) { backup::WipeText(text); }
 
 }  // namespace
 
