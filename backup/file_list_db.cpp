@@ -196,6 +196,11 @@ base::Status CFileListDB::OpenDatabase(db::CDbSqlite& reader, const std::string&
   return reader.Open(storedPath, param);
 }
 
+std::string CFileListDB::BackupPathOf(const std::string& storedPath) const {
+  if (!decrypted_ || std::filesystem::path(storedPath).parent_path() != decrypted_->PrivateFolder()) return storedPath;
+  return decrypted_->StoredPathOf(storedPath);
+}
+
 std::string CFileListDB::GetTableName(int /*tableKind*/) {
   throw std::logic_error("The method or operation is not implemented.");
 }

@@ -130,6 +130,10 @@ class CFileListDB : public db::CDbSqlite {
   // The folder the stored paths lie in: the backup folder, or for an
   // encrypted backup the run's private folder of decrypted copies.
   const std::string& StoredFilesRoot() const { return decrypted_ ? decrypted_->PrivateFolder() : backupFolder_; }
+  // A stored path as the backup keeps it, for showing: an encrypted
+  // backup's decrypted copy (gone when the run ends) is named by the
+  // encrypted file in the backup; any other path as it is.
+  std::string BackupPathOf(const std::string& storedPath) const;
   // The number of regular files the manifest lists (mode 2: in the tree).
   std::int64_t CountFiles();
 

@@ -62,6 +62,7 @@ int RunAnalyse(const AnalyseOptions& options) {
       nlohmann::ordered_json out;
       out["category"] = category;
       out["groups"] = MediaGroupsJson(reader, analysis.list);
+      ShowBackupPaths(out, analysis.index);
       PrintJson(std::cout, out);
     } else {
       PrintMediaSummary(analysis.list, options.first);
@@ -86,6 +87,7 @@ int RunAnalyse(const AnalyseOptions& options) {
       list.push_back(grouped ? reader.GroupJson(*record) : reader.RecordJson(*record));
     }
     out[grouped ? "groups" : "records"] = std::move(list);
+    ShowBackupPaths(out, analysis.index);
     PrintJson(std::cout, out);
     return done;
   }

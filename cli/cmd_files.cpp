@@ -38,9 +38,10 @@ int RunFiles(const FilesOptions& options) {
   if (options.json) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const auto& record : records) list.push_back(RecordJson(*record));
+    ShowBackupPaths(list, index);
     PrintJson(std::cout, list);
   } else {
-    for (const auto& record : records) std::cout << record->storedPath << '\n';
+    for (const auto& record : records) std::cout << index.BackupPathOf(record->storedPath) << '\n';
   }
   return kExitDone;
 }

@@ -20,6 +20,15 @@ std::string FormatUtc(std::int64_t unixSeconds) {
   return text;
 }
 
+void ShowBackupPaths(nlohmann::ordered_json& value, const backup::CFileListDB& index) {
+  if (!index.Encrypted()) return;
+  if (value.is_string()) {
+    value = index.BackupPathOf(value.get<std::string>());
+  } else if (value.is_structured()) {
+    for (auto& item : value) ShowBackupPaths(item, index);
+  }
+}
+
 int ReportNoBackup(const std::string& reason) {
   std::cerr << kNoBackupInfo << ": " << reason << '\n';
   return kExitUnreadable;

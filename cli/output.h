@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "backup/file_list_db.h"
 #include "db/db_sqlite.h"
 
 namespace cli {
@@ -25,6 +26,10 @@ void PrintJson(std::ostream& out, const nlohmann::ordered_json& value);
 
 // "YYYY-MM-DD HH:MM:SS" in UTC.
 std::string FormatUtc(std::int64_t unixSeconds);
+
+// The stored paths among the texts of value named as index's backup keeps
+// them (BackupPathOf): what is shown of an encrypted backup outlives the run.
+void ShowBackupPaths(nlohmann::ordered_json& value, const backup::CFileListDB& index);
 
 // Prints "未发现备份信息: <reason>" to stderr and returns kExitUnreadable.
 int ReportNoBackup(const std::string& reason);

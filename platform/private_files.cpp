@@ -89,6 +89,9 @@ bool PrivateFileWriter::Close() {
 }
 
 bool ReadSecretLineFromTerminal(const char* prompt, std::string& line) {
+  // Only a person at the terminal is asked: a run fed from a pipe or a file
+  // never stops to wait for one.
+  if (::isatty(STDIN_FILENO) == 0) return false;
   const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   termios saved{};

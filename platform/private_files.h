@@ -41,7 +41,7 @@ class PrivateFileWriter {
 };
 
 // Reads a line from the terminal with echo off, after showing prompt on it.
-// False when there is no terminal to ask on.
+// False when standard input is no terminal (nobody to ask).
 bool ReadSecretLineFromTerminal(const char* prompt, std::string& line);
 
 }  // namespace platform

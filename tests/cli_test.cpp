@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <random>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -46,11 +48,14 @@ class CliTest : public ::testing::Test {
     ::unsetenv("VELMORA_USER_DATA_DIR");
   }
 
-  Outcome Velmora(const std::vector<std::string>& args) {
-    std::string command = Quote(VELMORA_CLI);
+  // Runs velmora with args; standard input is input as one line when given,
+  // else nothing (never the terminal the tests run in).
+  Outcome Velmora(const std::vector<std::string>& args, const std::optional<std::string>& input = std::nullopt) {
+    std::string command = (input ? "printf '%s\\n' " + Quote(*input) + " | " : std::string()) + Quote(VELMORA_CLI);
     for (const std::string& arg : args) command += " " + Quote(arg);
     const fs::path errFile = temp_.Path() / "stderr.txt";
     command += " 2>" + Quote(errFile.string());
+    if (!input) command += " </dev/null";
     Outcome run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return run;
@@ -592,6 +597,88 @@ TEST_F(CliTest, QqAccountListTellsWhichAccountIsEncrypted) {
 
 // The default catalogue roots of these runs are empty folders of the test,
 // so the user's own backups are never read.
+// An encrypted backup opens with its password from standard input or the
+// environment, and says what is wrong without it; its decrypted copies never
+// outlive the run.
+TEST_F(CliTest, EncryptedBackupsOpenWithTheirPasswordOnly) {
+  const fs::path tempRoot = temp_.Path() / "tmp";
+  fs::create_directories(tempRoot);
+  ::setenv("VELMORA_TEMP_DIR", tempRoot.c_str(), 1);
+  sample::BackupEncryption encryption;
+  encryption.password = "sésame 42";
+  const fs::path backup = temp_.Path() / "encrypted";
+  sample::AppsDemoBackup().Write(backup, sample::BackupMode::kManifestDb, &encryption);
+  const fs::path plain = temp_.Path() / "plain";
+  sample::AppsDemoBackup().Write(plain, sample::BackupMode::kManifestDb);
+  const auto before = sample::SnapshotFolder(backup);
+  const std::vector<std::string> analyse = {"analyse", backup.string(), "messages", "--json"};
+  auto withStdin = [&](std::vector<std::string> args) {
+    args.push_back("--password-stdin");
+    return args;
+  };
+
+  const Outcome locked = Velmora(analyse);
+  EXPECT_EQ(locked.status, 1);
+  EXPECT_NE(locked.err.find("this backup is encrypted: give its password (--password-stdin, or the "
+                            "VELMORA_BACKUP_PASSWORD environment variable)"),
+            std::string::npos)
+      << locked.err;
+  EXPECT_TRUE(locked.out.empty());
+  const Outcome wrong = Velmora(withStdin(analyse), "sésame 43");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
+  EXPECT_EQ(wrong.err.find("sésame"), std::string::npos) << "the password is never shown";
+
+  // The same records, its files named where the backup keeps them.
+  auto twinOutput = [&](std::string text) {
+    for (std::string::size_type at; (at = text.find(plain.string() + "/")) != std::string::npos;) {
+      text.replace(at, plain.string().size(), backup.string());
+    }
+    return text;
+  };
+  const Outcome fromPlain = Velmora({"analyse", plain.string(), "messages", "--json"});
+  const Outcome fromStdin = Velmora(withStdin(analyse), encryption.password);
+  EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;
+  EXPECT_TRUE(fromStdin.out == twinOutput(fromPlain.out));
+  EXPECT_NE(fromStdin.out.find(backup.string() + "/"), std::string::npos);
+  ::setenv("VELMORA_BACKUP_PASSWORD", encryption.password.c_str(), 1);
+  const Outcome fromEnvironment = Velmora(analyse);
+  EXPECT_TRUE(fromEnvironment.out == fromStdin.out);
+
+  // The media files copied out of the encrypted backup are the phone's.
+  const Outcome recovered = Velmora({"recover", backup.string(), "photos", "--out", (temp_.Path() / "e").string(), "--label", "L"});
+  const Outcome recoveredPlain = Velmora({"recover", plain.string(), "photos", "--out", (temp_.Path() / "p").string(), "--label", "L"});
+  EXPECT_EQ(recovered.status, 0) << recovered.err;
+  EXPECT_EQ(sample::SnapshotFolder(temp_.Path() / "e"), sample::SnapshotFolder(temp_.Path() / "p"));
+  EXPECT_GT(sample::SnapshotFolder(temp_.Path() / "p").size(), 5u);
+
+  // info and the catalogue say the backup is encrypted, with or without the
+  // password; its files are counted once it is open.
+  const Outcome info = Velmora({"info", backup.string(), "--json"});
+  EXPECT_EQ(info.status, 0) << info.err;
+  const auto infoJson = nlohmann::json::parse(info.out);
+  EXPECT_EQ(infoJson["encrypted"], true);
+  EXPECT_GT(infoJson["files"].get<int>(), 50);
+  ::unsetenv("VELMORA_BACKUP_PASSWORD");
+  const Outcome lockedInfo = Velmora({"info", backup.string(), "--json"});
+  EXPECT_EQ(lockedInfo.status, 1);
+  const auto lockedJson = nlohmann::json::parse(lockedInfo.out);
+  EXPECT_EQ(lockedJson["encrypted"], true);
+  EXPECT_EQ(lockedJson["source"], "Manifest.db");
+  EXPECT_TRUE(lockedJson["files"].is_null());
+  EXPECT_EQ(lockedJson["deviceName"], "Lin's iPhone");
+  EXPECT_EQ(nlohmann::json::parse(Velmora({"info", plain.string(), "--json"}).out)["encrypted"], false);
+  const Outcome catalogue = Velmora({"backups", "--no-default-roots", "--root", temp_.Path().string(), "--json"});
+  std::map<std::string, bool> encryptedByFolder;
+  for (const auto& entry : nlohmann::json::parse(catalogue.out)) encryptedByFolder[entry["folder"]] = entry["encrypted"];
+  EXPECT_EQ(encryptedByFolder[backup.string()], true);
+  EXPECT_EQ(encryptedByFolder[plain.string()], false);
+
+  EXPECT_EQ(sample::SnapshotFolder(backup), before);
+  EXPECT_TRUE(fs::is_empty(tempRoot)) << "every run removed its private folder";
+  ::unsetenv("VELMORA_TEMP_DIR");
+}
+
 class CliCatalogueTest : public CliTest {
  protected:
   void SetUp() override {
