@@ -351,8 +351,8 @@ base::Status DecryptedBackup::Open(const std::string& folder, const ManifestEncr
   std::optional<SecretBytes> manifestKey;
   // Backups of iOS 10.0 and 10.1 kept Manifest.db in the clear (no
   // ManifestKey) and encrypted only the files.
-  const bool plainManifest = !state->mbdb && manifest.manifestKey.empty() && IsSqliteFile(manifestDb->string());
-  if (!state->mbdb && !plainManifest) {
+  const bool clearManifest = !state->mbdb && manifest.manifestKey.empty() && IsSqliteFile(manifestDb->string());
+  if (!state->mbdb && !clearManifest) {
     if (manifest.manifestKey.size() != kStoredKeySize) {
       return base::Status::Corrupt(plistName, "damaged manifest key (not a class and a wrapped key)");
     }
@@ -367,15 +367,15 @@ base::Status DecryptedBackup::Open(const std::string& folder, const ManifestEncr
   platform::RemoveWhenProcessEnds(state->privateFolder->Path());
   auto backup = std::shared_ptr<DecryptedBackup>(new DecryptedBackup(std::move(state)));
   if (manifestKey) {
-    const std::string plainManifest = (fs::path(backup->privateFolder_) / "Manifest.db").string();
-    if (!DecryptFile(manifestDb->string(), plainManifest, &*manifestKey, std::nullopt, why)) {
+    const std::string decrypted = (fs::path(backup->privateFolder_) / "Manifest.db").string();
+    if (!DecryptFile(manifestDb->string(), decrypted, &*manifestKey, std::nullopt, why)) {
       return base::Status::Corrupt(manifestDb->string(), "cannot be decrypted (" + why + ")");
     }
-    if (!IsSqliteFile(plainManifest)) {
+    if (!IsSqliteFile(decrypted)) {
       return base::Status::Corrupt(manifestDb->string(), "does not decrypt with its manifest key");
     }
-    backup->manifestPath_ = plainManifest;
-  } else if (plainManifest) {
+    backup->manifestPath_ = decrypted;
+  } else if (clearManifest) {
     backup->manifestPath_ = manifestDb->string();
   }
   if (!backup->manifestPath_.empty() && !OpenKeyLookup(*backup->state_, backup->manifestPath_)) {

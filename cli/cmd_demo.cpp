@@ -63,10 +63,10 @@ int RunDemo(const DemoOptions& options) {
   for (const char* form : {"manifest-db", "manifest-mbdb", "folder"}) {
     const std::string backup = (root / form).string();
     std::cout << "\n$ velmora info " << backup << "\n" << std::flush;
-    status = std::max(status, RunInfo({backup, false}));
+    status = std::max(status, RunInfo({backup, false, {}}));
     const char* relativePath = "Library/SMS/sms.db";
     std::cout << "\n$ velmora files " << backup << " HomeDomain " << relativePath << "\n" << std::flush;
-    status = std::max(status, RunFiles({backup, "HomeDomain", relativePath, false, -1, false}));
+    status = std::max(status, RunFiles({backup, "HomeDomain", relativePath, false, -1, false, {}}));
   }
   // The whole job on one form: what each app holds, and its recovery.
   const std::string backup = (root / "manifest-db").string();
@@ -98,10 +98,13 @@ int RunDemo(const DemoOptions& options) {
             << "\" (give it with --password-stdin or VELMORA_BACKUP_PASSWORD)\n";
   PasswordSource password;
   password.given = sample::kDemoBackupPassword;
-  std::cout << "\n$ velmora info " << encrypted << "\n" << std::flush;
+  std::cout << "\n$ VELMORA_BACKUP_PASSWORD=" << sample::kDemoBackupPassword << " velmora info " << encrypted << "\n"
+            << std::flush;
   status = std::max(status, RunInfo({encrypted, false, password}));
   for (const char* category : {"messages", "calls"}) {
-    std::cout << "\n$ velmora analyse " << encrypted << " " << category << " --first 5 --password-stdin\n" << std::flush;
+    std::cout << "\n$ printf '%s\\n' " << sample::kDemoBackupPassword << " | velmora analyse " << encrypted << " "
+              << category << " --first 5 --password-stdin\n"
+              << std::flush;
     AnalyseOptions analyse;
     analyse.backup = encrypted;
     analyse.category = category;

@@ -47,7 +47,8 @@ int RunInfo(const InfoOptions& options) {
   const bool locked = opened != kExitDone;
   if (locked && !backup::IsEncryptedBackup(options.backup)) return opened;
   const auto info = backup::ReadInfoPlistSummary(options.backup);
-  const std::optional<std::int64_t> files = locked ? std::nullopt : std::optional(index.CountFiles());
+  // -1 while locked: the manifest that lists the files is encrypted.
+  const std::int64_t files = locked ? -1 : index.CountFiles();
   const int mode = locked ? LockedSourceMode(options.backup) : index.Mode();
   const bool encrypted = locked || index.Encrypted();
   if (options.json) {
@@ -60,7 +61,7 @@ int RunInfo(const InfoOptions& options) {
     out["lastBackupDate"] = info && info->lastBackupDate ? nlohmann::ordered_json(*info->lastBackupDate) : nullptr;
     out["productVersion"] = TextOrNull(info, info ? info->productVersion : "");
     out["productType"] = TextOrNull(info, info ? info->productType : "");
-    out["files"] = files ? nlohmann::ordered_json(*files) : nullptr;
+    out["files"] = files >= 0 ? nlohmann::ordered_json(files) : nullptr;
     PrintJson(std::cout, out);
     return opened;
   }
@@ -75,7 +76,7 @@ int RunInfo(const InfoOptions& options) {
   } else {
     std::cout << "Info.plist:      none\n";
   }
-  std::cout << "Files:           " << (files ? std::to_string(*files) : "(locked: give the password)") << '\n';
+  std::cout << "Files:           " << (files >= 0 ? std::to_string(files) : "(locked: give the password)") << '\n';
   return opened;
 }
 
