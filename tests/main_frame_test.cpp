@@ -11,8 +11,10 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "backup/encrypted_backup.h"
 #include "gui_test_support.h"
 #include "platform/fs.h"
+#include "testing/sample_backup.h"
 #include "ui/main_frame.h"
 
 namespace {
@@ -37,7 +39,10 @@ void AnswerMessageBox(const char* button) {
 class MainFrameTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { guitest::EnsureApplication(); }
-  void SetUp() override { ASSERT_TRUE(frame_.CreateFrame("Velmora")) << frame_.LastError(); }
+  void SetUp() override {
+    frame_.catalogueRoots.emplace();  // never the user's own backups
+    ASSERT_TRUE(frame_.CreateFrame("Velmora")) << frame_.LastError();
+  }
 
   bool Shown(const char* name) const {
     toolkit::CControl* control = frame_.Find(name);
@@ -134,6 +139,115 @@ TEST_F(MainFrameTest, MaximiseSwapsTheWindowButtons) {
   Click(frame_, "btn_restore");
   EXPECT_FALSE(frame_.IsMaximised());
   EXPECT_TRUE(Shown("btn_max"));
+}
+
+// The start of the workflow on backups of this test's own: the catalogue
+// rows, a backup or a folder chosen, an encrypted backup's password.
+class MainFrameWorkflowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { guitest::EnsureApplication(); }
+  MainFrameWorkflowTest() {
+    sample::DemoBackup().Write(root_.Path() / "plain", sample::BackupMode::kManifestDb);
+    sample::DemoBackup().Write(root_.Path() / "locked", sample::BackupMode::kManifestDb, &encryption_);
+  }
+  ~MainFrameWorkflowTest() override { backup::ForgetDecryptedBackups(); }
+
+  void Open() {
+    frame_.catalogueRoots = std::vector<std::filesystem::path>{root_.Path()};
+    ASSERT_TRUE(frame_.CreateFrame("Velmora")) << frame_.LastError();
+    frame_.Show();
+  }
+  toolkit::CListRow* Row(int index) const { return frame_.FindList("itunes_list")->RowAt(index); }
+  bool Shown(const char* name) const { return frame_.Find(name) != nullptr && frame_.Find(name)->IsVisible(); }
+  // The catalogue lists folders in name order: "locked", then "plain".
+  void ChooseRow(int index) {
+    frame_.FindList("itunes_list")->Select(index);
+    Click(frame_, "btn_recovery_now");
+  }
+
+  platform::TempFolder root_{"velmora-frame-test"};
+  sample::BackupEncryption encryption_;
+  ui::CMainFrame frame_;
+};
+
+TEST_F(MainFrameWorkflowTest, TheCatalogueListsEachBackupWithItsLockAndSize) {
+  Open();
+  ASSERT_EQ(frame_.FindList("itunes_list")->RowCount(), 2);
+  for (int index : {0, 1}) {
+    EXPECT_EQ(Row(index)->Find("item_device_name")->Text(), "Lin's iPhone");
+    EXPECT_EQ(Row(index)->Find("item_version")->Text(), "14.3");
+    EXPECT_EQ(Row(index)->Find("item_model")->Text(), "iPhone 11");
+    EXPECT_FALSE(Row(index)->Find("item_backup_time")->Text().empty());
+  }
+  EXPECT_TRUE(Row(0)->Find("item_lock")->IsVisible()) << "the encrypted backup shows its lock";
+  EXPECT_FALSE(Row(1)->Find("item_lock")->IsVisible());
+  // The sizes come from threads, delivered on this thread.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Row(1)->Find("item_size")->Text().find('K') != std::string::npos; }, 10000))
+      << Row(1)->Find("item_size")->Text();
+
+  // Nothing chosen: the window stays on the start page.
+  Click(frame_, "btn_recovery_now");
+  EXPECT_TRUE(Shown("l_list"));
+  ChooseRow(1);
+  EXPECT_TRUE(Shown("extapps"));
+  EXPECT_EQ(frame_.AnalysisSource(), (root_.Path() / "plain").string());
+  EXPECT_EQ(frame_.DeviceName(), "Lin's iPhone");
+}
+
+// An encrypted backup asks for its password: a wrong one is asked again
+// with the error shown, cancel goes back to the start page, the right one
+// is verified on the progress page and leads to the categories; once
+// unlocked, the backup opens again without asking.
+TEST_F(MainFrameWorkflowTest, AnEncryptedBackupAsksForItsPasswordUntilItOpens) {
+  Open();
+  std::vector<std::string> errorsShown;
+  std::vector<std::optional<std::string>> answers = {"wrong", std::nullopt};
+  frame_.askPassword = [&](const std::string& error) {
+    errorsShown.push_back(error);
+    std::optional<std::string> answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  };
+  ChooseRow(0);
+  EXPECT_TRUE(Shown("recoverying"));
+  EXPECT_EQ(frame_.Find("text_msg_content1")->Text(), "正在验证密码");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("l_list"); }, 10000)) << "cancelled after a wrong password";
+  EXPECT_EQ(errorsShown, (std::vector<std::string>{"", "密码错误，请重新输入"}));
+  EXPECT_TRUE(frame_.AnalysisSource().empty());
+
+  answers = {encryption_.password};
+  errorsShown.clear();
+  ChooseRow(0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("extapps"); }, 10000));
+  EXPECT_EQ(frame_.Find("progress")->Text(), "100%");
+  EXPECT_EQ(frame_.AnalysisSource(), (root_.Path() / "locked").string());
+  EXPECT_EQ(errorsShown, std::vector<std::string>{""});
+
+  Click(frame_, "btn_contacts");
+  errorsShown.clear();
+  ChooseRow(0);
+  EXPECT_TRUE(Shown("extapps"));
+  EXPECT_TRUE(errorsShown.empty()) << "unlocked once per run";
+}
+
+TEST_F(MainFrameWorkflowTest, AChosenFolderMustHoldABackup) {
+  Open();
+  std::string picked = root_.Path().string() + "/no-backup";
+  std::filesystem::create_directories(picked);
+  frame_.folderPicker = [&](const std::string&, const std::string&) { return std::optional<std::string>(picked); };
+  AnswerMessageBox("confirm");
+  Click(frame_, "btn_choose_folder");
+  EXPECT_TRUE(Shown("l_list"));
+  EXPECT_TRUE(frame_.AnalysisSource().empty());
+
+  // A folder holding the backup one level down is taken as that backup.
+  std::filesystem::create_directories(root_.Path() / "parent");
+  std::filesystem::rename(root_.Path() / "plain", root_.Path() / "parent" / "plain");
+  picked = (root_.Path() / "parent").string();
+  Click(frame_, "btn_choose_folder");
+  EXPECT_TRUE(Shown("extapps"));
+  EXPECT_EQ(frame_.AnalysisSource(), (root_.Path() / "parent" / "plain").string());
+  EXPECT_TRUE(frame_.DeviceName().empty());
 }
 
 TEST(RenderCommand, DrawsEverySkinWindowToPng) {

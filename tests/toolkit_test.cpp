@@ -300,8 +300,10 @@ TEST_F(ToolkitTest, ListRowsComeFromTheirSkinAndReportTheirRow) {
   EXPECT_EQ(list->SelectedIndex(), 0);
   EXPECT_EQ(window_.notes.size(), before);
 
-  // A row whose text grew takes the height it needs once redrawn.
+  // A row is as high as its skin says, and a row whose text grew takes the
+  // height it needs once redrawn.
   auto* widget = static_cast<QListWidget*>(list->Widget());
+  EXPECT_EQ(widget->item(1)->sizeHint().height(), 30);
   const int oldHeight = widget->item(0)->sizeHint().height();
   CControl* text = list->RowAt(0)->Find("IText_lastmsg");
   text->SetText("一\n二\n三\n四\n五");

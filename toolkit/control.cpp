@@ -155,6 +155,14 @@ CList::CList(CWindow* window, const SkinNode& node, QWidget* widget) : CControl(
 
 CList::~CList() = default;
 
+namespace {
+
+// A row skin's own height is a fixed (minimum) height, which the size hint
+// of its layout does not report.
+int RowHeight(const QWidget& row) { return std::max(row.sizeHint().height(), row.minimumHeight()); }
+
+}  // namespace
+
 CListRow* CList::AddRow(const std::string& rowSkinFile) {
   lastRowError_.clear();
   const SkinNode* skin = CachedRowSkin(rowSkinFile, lastRowError_);
@@ -167,7 +175,7 @@ CListRow* CList::AddRow(const std::string& rowSkinFile) {
   rows_.push_back(std::move(row));
   auto* list = static_cast<QListWidget*>(Widget());
   auto* item = new QListWidgetItem(list);
-  item->setSizeHint(QSize(0, built->widget_->sizeHint().height()));
+  item->setSizeHint(QSize(0, RowHeight(*built->widget_)));
   list->setItemWidget(item, built->widget_);  // the list owns the row's widgets from here
   return built;
 }
@@ -205,7 +213,7 @@ void CList::RedrawRow(int index) {
   auto* list = static_cast<QListWidget*>(Widget());
   QListWidgetItem* item = list->item(index);
   if (QLayout* layout = row->Widget()->layout()) layout->activate();
-  item->setSizeHint(QSize(0, row->Widget()->sizeHint().height()));
+  item->setSizeHint(QSize(0, RowHeight(*row->Widget())));
   row->Widget()->update();
 }
 

@@ -1,15 +1,50 @@
 #include "ui/main_frame.h"
 
+#include <cstdio>
+
+#include "app/settings.h"
+#include "backup/catalogue.h"
+#include "backup/encrypted_backup.h"
+#include "backup/file_list_db.h"
+#include "platform/message_target.h"
+#include "toolkit/application.h"
 #include "ui/message_dialog.h"
+#include "ui/password_dialog.h"
 
 namespace ui {
+namespace {
+
+// The window's own messages, beside the analysis messages of the platform.
+constexpr std::uint32_t kWmCatalogueSize = 0x8171;  // wParam = row, lParam = catalogue generation
+constexpr std::uint32_t kWmUnlockDone = 0x8172;
+
+void SetText(const toolkit::CWindow& window, const char* name, const std::string& text) {
+  if (toolkit::CControl* control = window.Find(name)) control->SetText(text);
+}
+
+void SetShown(const toolkit::CWindow& window, const char* name, bool shown) {
+  if (toolkit::CControl* control = window.Find(name)) control->SetVisible(shown);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame() = default;
+
+CMainFrame::~CMainFrame() {
+  // The workers post to this window: they end before it goes.
+  if (unlockWorker_.joinable()) unlockWorker_.join();
+  catalogue_.reset();
+}
 
 bool CMainFrame::CreateFrame(const std::string& windowText) {
   SetMainWindow(true);
   return Create("FrameWnd.xml", windowText);
 }
 
-void CMainFrame::OnCreate() { ShowMaximisedButtons(); }
+void CMainFrame::OnCreate() {
+  ShowMaximisedButtons();
+  BuildCatalogue();
+}
 
 void CMainFrame::ShowPage(int n) {
   if (n < -1 || n >= kPageCount) return;
@@ -45,11 +80,16 @@ std::optional<int> CMainFrame::OnSystemClose() {
 void CMainFrame::OnNotify(const toolkit::Notification& notification) {
   if (notification.kind == "click") {
     OnClick(notification.name);
+  } else if (notification.kind == "itemactivate" && notification.name == "itunes_list") {
+    ChooseCatalogueRow();
   } else if (notification.kind == "selectchanged") {
     toolkit::CControl* tabs = Find("tl_main");
     if (!tabs) return;
     if (notification.name == "opt_recovery_from_device") tabs->SelectTab(0);
-    if (notification.name == "opt_recovery_from_itunes") tabs->SelectTab(1);
+    if (notification.name == "opt_recovery_from_itunes") {
+      tabs->SelectTab(1);
+      BuildCatalogue();
+    }
     if (notification.name == "opt_recovery_for_pc_data") tabs->SelectTab(2);
   }
 }
@@ -69,7 +109,172 @@ void CMainFrame::OnClick(const std::string& name) {
     ShowSourcePage();
   } else if (name == "btn_return") {
     ShowPage(3);
+  } else if (name == "btn_recovery_now") {
+    ChooseCatalogueRow();
+  } else if (name == "btn_choose_folder") {
+    ChooseFolder();
   }
+}
+
+void CMainFrame::OnMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (message == platform::kWmAnalysisProgress) {
+    const int percent = static_cast<int>(lParam);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d%%", percent);
+    SetText(*this, "progress", text);
+    if (toolkit::CControl* bar = Find("progress_bar")) bar->SetValue(percent);
+  } else if (message == kWmCatalogueSize) {
+    if (static_cast<int>(lParam) == catalogueGeneration_) ShowCatalogueSize(static_cast<int>(wParam));
+  } else if (message == kWmUnlockDone) {
+    FinishUnlock();
+  }
+}
+
+void CMainFrame::BuildCatalogue() {
+  auto* list = dynamic_cast<toolkit::CList*>(Find("itunes_list"));
+  if (list == nullptr) return;
+  list->RemoveAll();
+  // The old catalogue's size threads end first; what they still post names
+  // the old generation and is dropped.
+  catalogue_.reset();
+  const int generation = ++catalogueGeneration_;
+  std::vector<std::filesystem::path> roots;
+  if (catalogueRoots) {
+    roots = *catalogueRoots;
+  } else {
+    roots = backup::DefaultCatalogueRoots(app::ReadSetting(app::kStorageSection, app::kBackupPathKey));
+  }
+  backup::CModelNames models;
+  models.Load(backup::DefaultModelNamesPath());
+  catalogue_ = std::make_unique<backup::CBackupCatalogue>();
+  catalogue_->Build(roots, models, true, [this, generation](int index) {
+    Post(kWmCatalogueSize, static_cast<std::uintptr_t>(index), generation);
+  });
+  for (const backup::BackupEntry& entry : catalogue_->Entries()) {
+    toolkit::CListRow* row = list->AddRow("Item_Device.xml");
+    if (row == nullptr) break;
+    row->SetTag(static_cast<std::uintptr_t>(entry.index));
+    auto set = [row](const char* name, const std::string& text) {
+      if (toolkit::CControl* control = row->Find(name)) control->SetText(text);
+    };
+    set("item_device_name", entry.deviceName);
+    // Backups of one phone share its name: the folder tells them apart.
+    if (toolkit::CControl* name = row->Find("item_device_name")) name->SetToolTip(entry.folder);
+    set("item_backup_time", backup::FormatBackupTime(entry.backupTime));
+    set("item_version", entry.systemVersion);
+    set("item_model", entry.model);
+    if (!entry.sizeText.empty()) set("item_size", entry.sizeText);
+    if (toolkit::CControl* lock = row->Find("item_lock")) lock->SetVisible(entry.encrypted);
+  }
+  // Sizes that were known before their rows existed.
+  for (int index = 0; index < list->RowCount(); ++index) ShowCatalogueSize(index);
+}
+
+void CMainFrame::ShowCatalogueSize(int index) {
+  auto* list = dynamic_cast<toolkit::CList*>(Find("itunes_list"));
+  if (list == nullptr || catalogue_ == nullptr) return;
+  const std::vector<backup::BackupEntry> entries = catalogue_->Entries();
+  toolkit::CListRow* row = list->RowAt(index);
+  if (row == nullptr || index < 0 || static_cast<std::size_t>(index) >= entries.size()) return;
+  if (entries[static_cast<std::size_t>(index)].sizeText.empty()) return;
+  if (toolkit::CControl* size = row->Find("item_size")) size->SetText(entries[static_cast<std::size_t>(index)].sizeText);
+}
+
+void CMainFrame::ChooseCatalogueRow() {
+  auto* list = dynamic_cast<toolkit::CList*>(Find("itunes_list"));
+  if (list == nullptr || catalogue_ == nullptr) return;
+  const int selected = list->SelectedIndex();
+  const std::vector<backup::BackupEntry> entries = catalogue_->Entries();
+  if (selected < 0 || static_cast<std::size_t>(selected) >= entries.size()) return;
+  const backup::BackupEntry& entry = entries[static_cast<std::size_t>(selected)];
+  UseBackup(entry.folder, entry.deviceName);
+}
+
+void CMainFrame::ChooseFolder() {
+  const FolderPicker pick = folderPicker ? folderPicker : FolderPicker(toolkit::PickFolder);
+  const std::optional<std::string> picked = pick(std::string(), "选择存放iPhone备份的文件夹");
+  if (!picked || picked->empty()) return;
+  std::string chosen;
+  if (backup::IsBackupFolder(*picked, chosen) == 0) {
+    Warn("文件夹错误", "所选文件夹中没有找到iPhone备份。\r\n请选择包含Manifest.db（或Manifest.mbdb）的备份文件夹，或它的上一级文件夹。",
+         "warning.xml");
+    return;
+  }
+  UseBackup(chosen, std::string());
+}
+
+void CMainFrame::UseBackup(const std::string& folder, const std::string& deviceName) {
+  analysisSource_ = folder;
+  deviceName_ = deviceName;
+  if (!backup::IsEncryptedBackup(folder)) {
+    ShowCategoryPage();
+    return;
+  }
+  // Unlocked before in this run: it opens without the password.
+  backup::CFileListDB probe;
+  const base::Status opened = probe.Open(folder, -1);
+  if (opened.Ok()) {
+    ShowCategoryPage();
+  } else if (opened.Kind() == base::Status::Code::kNeedsPassword) {
+    AskPasswordAndUnlock(std::string());
+  } else {
+    Warn("未发现备份信息", opened.Text());
+    analysisSource_.clear();
+  }
+}
+
+void CMainFrame::AskPasswordAndUnlock(const std::string& error) {
+  std::optional<std::string> password;
+  if (askPassword) {
+    password = askPassword(error);
+  } else {
+    CPasswordDialog dialog;
+    dialog.SetError(error);
+    if (dialog.ShowModal(this) == toolkit::kResultOk) password = dialog.TakePassword();
+  }
+  if (!password) {
+    analysisSource_.clear();
+    ShowSourcePage();
+    return;
+  }
+  ShowPage(0);
+  SetText(*this, "text_msg_content1", "正在验证密码");
+  SetText(*this, "text_msg_content2", "加密的备份要先用密码解开，这需要几秒钟，请稍候…");
+  SetText(*this, "Lab_type", "");
+  SetShown(*this, "btn_prev", false);
+  OnMessage(platform::kWmAnalysisProgress, 0, 0);
+  // The key derivation takes seconds: a worker does it, and the unlocked
+  // backup stays open for the rest of the run.
+  unlockWorker_ = std::thread([this, folder = analysisSource_, secret = *password]() mutable {
+    backup::CFileListDB index;
+    index.SetPassword(secret);
+    backup::WipeText(secret);
+    index.SetUnlockProgress([this](int percent) { Post(platform::kWmAnalysisProgress, 0, percent); });
+    unlockStatus_ = index.Open(folder, -1);
+    Post(kWmUnlockDone, 0, 0);
+  });
+  backup::WipeText(*password);
+}
+
+void CMainFrame::FinishUnlock() {
+  if (unlockWorker_.joinable()) unlockWorker_.join();
+  SetShown(*this, "btn_prev", true);
+  switch (unlockStatus_.Kind()) {
+    case base::Status::Code::kOk: ShowCategoryPage(); break;
+    case base::Status::Code::kWrongPassword: AskPasswordAndUnlock("密码错误，请重新输入"); break;
+    default:
+      Warn("未发现备份信息", unlockStatus_.Text());
+      analysisSource_.clear();
+      ShowSourcePage();
+  }
+}
+
+void CMainFrame::ShowCategoryPage() { ShowPage(3); }
+
+void CMainFrame::Warn(const std::string& caption, const std::string& text, const std::string& skinFile) {
+  CMessageDialog box(this, 1, skinFile);
+  box.SetTexts(caption, text, true);
+  box.ShowModal(this);
 }
 
 void CMainFrame::ShowMaximisedButtons() {
