@@ -14,6 +14,7 @@
 #include "backup/encrypted_backup.h"
 #include "gui_test_support.h"
 #include "platform/fs.h"
+#include "readers/category_reader.h"
 #include "testing/sample_backup.h"
 #include "ui/main_frame.h"
 
@@ -228,6 +229,29 @@ TEST_F(MainFrameWorkflowTest, AnEncryptedBackupAsksForItsPasswordUntilItOpens) {
   ChooseRow(0);
   EXPECT_TRUE(Shown("extapps"));
   EXPECT_TRUE(errorsShown.empty()) << "unlocked once per run";
+}
+
+// A category button analyses the chosen backup on a worker behind the
+// progress page; its end shows the records, or the empty page.
+TEST_F(MainFrameWorkflowTest, ACategoryIsAnalysedAndItsEndChoosesThePage) {
+  sample::AppsDemoBackup().Write(root_.Path() / "apps", sample::BackupMode::kManifestDb);
+  Open();
+  ChooseRow(0);  // "apps", first in name order
+  ASSERT_EQ(frame_.AnalysisSource(), (root_.Path() / "apps").string());
+  Click(frame_, "btn_type5");  // messages
+  EXPECT_TRUE(Shown("recoverying"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("ChatHistory"); }, 20000));
+  EXPECT_EQ(frame_.AnalysisCategory(), 5);
+  ASSERT_NE(frame_.AnalysisResult(), nullptr);
+  EXPECT_FALSE(frame_.AnalysisResult()->ResultList().empty());
+  EXPECT_EQ(frame_.Find("progress")->Text(), "100%");
+
+  Click(frame_, "btn_return");
+  Click(frame_, "btn_contacts");
+  ChooseRow(2);  // "plain": the small sample without WhatsApp
+  Click(frame_, "btn_type10");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("EmptyData"); }, 20000));
+  EXPECT_TRUE(frame_.AnalysisResult()->ResultList().empty());
 }
 
 TEST_F(MainFrameWorkflowTest, AChosenFolderMustHoldABackup) {

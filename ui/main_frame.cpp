@@ -7,6 +7,8 @@
 #include "backup/encrypted_backup.h"
 #include "backup/file_list_db.h"
 #include "platform/message_target.h"
+#include "readers/category_reader.h"
+#include "recovery/analysis.h"
 #include "toolkit/application.h"
 #include "ui/message_dialog.h"
 #include "ui/password_dialog.h"
@@ -17,6 +19,8 @@ namespace {
 // The window's own messages, beside the analysis messages of the platform.
 constexpr std::uint32_t kWmCatalogueSize = 0x8171;  // wParam = row, lParam = catalogue generation
 constexpr std::uint32_t kWmUnlockDone = 0x8172;
+// The category buttons are "btn_type" and the category's number.
+constexpr const char* kCategoryButtonPrefix = "btn_type";
 
 void SetText(const toolkit::CWindow& window, const char* name, const std::string& text) {
   if (toolkit::CControl* control = window.Find(name)) control->SetText(text);
@@ -33,6 +37,7 @@ CMainFrame::CMainFrame() = default;
 CMainFrame::~CMainFrame() {
   // The workers post to this window: they end before it goes.
   if (unlockWorker_.joinable()) unlockWorker_.join();
+  if (analysisWorker_.joinable()) analysisWorker_.join();
   catalogue_.reset();
 }
 
@@ -113,6 +118,12 @@ void CMainFrame::OnClick(const std::string& name) {
     ChooseCatalogueRow();
   } else if (name == "btn_choose_folder") {
     ChooseFolder();
+  } else if (name.starts_with(kCategoryButtonPrefix)) {
+    const std::string number = name.substr(std::char_traits<char>::length(kCategoryButtonPrefix));
+    const toolkit::CControl* button = Find(name);
+    if (!number.empty() && number.size() <= 2 && number.find_first_not_of("0123456789") == std::string::npos) {
+      StartAnalysis(std::stoi(number), button != nullptr ? button->Text() : std::string());
+    }
   }
 }
 
@@ -127,6 +138,8 @@ void CMainFrame::OnMessage(std::uint32_t message, std::uintptr_t wParam, std::in
     if (static_cast<int>(lParam) == catalogueGeneration_) ShowCatalogueSize(static_cast<int>(wParam));
   } else if (message == kWmUnlockDone) {
     FinishUnlock();
+  } else if (message == platform::kWmAnalysisDone) {
+    FinishAnalysis(static_cast<int>(wParam));
   }
 }
 
@@ -270,6 +283,42 @@ void CMainFrame::FinishUnlock() {
 }
 
 void CMainFrame::ShowCategoryPage() { ShowPage(3); }
+
+readers::ICategoryReader* CMainFrame::AnalysisResult() const {
+  return analysisWorker_.joinable() ? nullptr : analysisReader_.get();
+}
+
+void CMainFrame::StartAnalysis(int category, const std::string& caption) {
+  // The device tab makes a fresh backup first; that comes with the device
+  // link. Here a backup or folder has been chosen.
+  if (analysisSource_.empty() || analysisWorker_.joinable() || category < 0 || category > 17) return;
+  analysisCategory_ = category;
+  categoryText_ = caption;
+  analysisIndex_ = std::make_unique<backup::CFileListDB>();
+  if (const base::Status opened = analysisIndex_->Open(analysisSource_, -1); !opened.Ok()) {
+    Warn("无效路径", analysisSource_ + "\r\n" + opened.Text());
+    return;
+  }
+  ShowPage(0);
+  SetText(*this, "text_msg_content1", "正在分析备份数据，请稍候…");
+  SetText(*this, "text_msg_content2", "分析只读取备份，不会修改备份文件。");
+  SetText(*this, "Lab_type", "正在读取：" + caption);
+  OnMessage(platform::kWmAnalysisProgress, 0, 0);
+  analysisWorker_ = std::thread([this, category] {
+    recovery::RunAnalysis(category, *analysisIndex_, analysisReader_, this);
+  });
+}
+
+void CMainFrame::FinishAnalysis(int outcome) {
+  if (analysisWorker_.joinable()) analysisWorker_.join();
+  OnMessage(platform::kWmAnalysisProgress, 0, 100);
+  SetText(*this, "Lab_type", categoryText_);
+  switch (outcome) {
+    case recovery::kAnalysisChooseAccount: ShowPage(1); break;
+    case recovery::kAnalysisListed: ShowPage(2); break;
+    default: ShowPage(4);
+  }
+}
 
 void CMainFrame::Warn(const std::string& caption, const std::string& text, const std::string& skinFile) {
   CMessageDialog box(this, 1, skinFile);

@@ -23,6 +23,9 @@ namespace backup {
 class CBackupCatalogue;
 class CFileListDB;
 }  // namespace backup
+namespace readers {
+class ICategoryReader;
+}  // namespace readers
 
 namespace ui {
 
@@ -70,6 +73,11 @@ class CMainFrame : public toolkit::CWindow {
   const std::string& AnalysisSource() const { return analysisSource_; }
   const std::string& DeviceName() const { return deviceName_; }
 
+  // The category of the last analysis (-1 before one) and its reader with
+  // the records (null while an analysis runs or before one).
+  int AnalysisCategory() const { return analysisCategory_; }
+  readers::ICategoryReader* AnalysisResult() const;
+
   // Set before CreateFrame to search other roots than the default ones
   // (the backup folder of the settings, the program's, iTunes').
   std::optional<std::vector<std::filesystem::path>> catalogueRoots;
@@ -99,6 +107,10 @@ class CMainFrame : public toolkit::CWindow {
   void AskPasswordAndUnlock(const std::string& error);
   void FinishUnlock();
   void ShowCategoryPage();
+  // A category button: the analysis of the chosen backup for that category
+  // on a worker, with the progress page; its end chooses the page.
+  void StartAnalysis(int category, const std::string& caption);
+  void FinishAnalysis(int outcome);
   void ShowCatalogueSize(int index);
   void Warn(const std::string& caption, const std::string& text, const std::string& skinFile = {});
 
@@ -108,6 +120,11 @@ class CMainFrame : public toolkit::CWindow {
   std::unique_ptr<backup::CBackupCatalogue> catalogue_;
   int catalogueGeneration_ = 0;
   std::thread unlockWorker_;
+  int analysisCategory_ = -1;
+  std::string categoryText_;
+  std::unique_ptr<backup::CFileListDB> analysisIndex_;
+  std::unique_ptr<readers::ICategoryReader> analysisReader_;
+  std::thread analysisWorker_;
   base::Status unlockStatus_;  // written by the worker, read after it has ended
 };
 
