@@ -3,6 +3,7 @@
 namespace db {
 
 void AnalysisProgress::Report(bool relative, float percent) {
+  if (stop_ != nullptr && stop_->load()) throw AnalysisStopped();
   std::lock_guard<std::mutex> lock(mutex_);
   lastValue_ = relative ? lastValue_ + percent : percent;
   if (target_ != nullptr) {

@@ -24,20 +24,28 @@ int Outcome(const readers::ICategoryReader& reader, const base::Status& opened) 
 }  // namespace
 
 int RunAnalysis(int category, backup::CFileListDB& index, std::unique_ptr<readers::ICategoryReader>& reader,
-                platform::IMessageTarget* target, const std::array<void*, 5>& groupRows) {
+                platform::IMessageTarget* target, const std::array<void*, 5>& groupRows,
+                const std::atomic<bool>* stop) {
   reader.reset();
   reader = MakeCategoryReader(category);
   int outcome = kAnalysisNothing;
   if (reader) {
-    db::AnalysisProgress progress(target);
-    const base::Status opened = reader->Open(index);
-    if (opened.Kind() != base::Status::Code::kUnreadable) {
-      readers::LoadContext context;
-      context.progress = &progress;
-      context.groupRows = groupRows;
-      reader->Load(context);
+    db::AnalysisProgress progress(target, stop);
+    try {
+      if (stop != nullptr && stop->load()) throw db::AnalysisStopped();
+      const base::Status opened = reader->Open(index);
+      if (opened.Kind() != base::Status::Code::kUnreadable) {
+        readers::LoadContext context;
+        context.progress = &progress;
+        context.groupRows = groupRows;
+        reader->Load(context);
+      }
+      outcome = Outcome(*reader, opened);
+    } catch (const db::AnalysisStopped&) {
+      // Half-loaded records are no result: they go with their reader.
+      reader.reset();
+      outcome = kAnalysisStopped;
     }
-    outcome = Outcome(*reader, opened);
   }
   index.Close();
   if (target != nullptr) target->Post(platform::kWmAnalysisDone, static_cast<std::uintptr_t>(outcome), 0);

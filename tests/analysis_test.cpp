@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -101,6 +102,46 @@ TEST_F(AnalysisTest, EachCategoryListsLiveAndDeletedRecordsInEveryForm) {
     }
     EXPECT_EQ(sample::SnapshotFolder(folder), before);
   }
+}
+
+// A stop asked for ends the analysis at its next progress report; its
+// half-loaded records are dropped and the outcome says it stopped.
+TEST_F(AnalysisTest, AStoppedAnalysisEndsAtItsNextReportAndKeepsNothing) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  class StopOnFirstProgress : public platform::IMessageTarget {
+   public:
+    explicit StopOnFirstProgress(std::atomic<bool>& stop) : stop_(stop) {}
+    void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t) override {
+      if (message == platform::kWmAnalysisProgress) {
+        ++reports;
+        stop_ = true;
+      }
+      if (message == platform::kWmAnalysisDone) outcomes.push_back(static_cast<int>(wParam));
+    }
+    int reports = 0;
+    std::vector<int> outcomes;
+
+   private:
+    std::atomic<bool>& stop_;
+  };
+  for (bool before : {true, false}) {
+    std::atomic<bool> stop = before;
+    StopOnFirstProgress target(stop);
+    backup::CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    EXPECT_EQ(recovery::RunAnalysis(base::kCategoryMessages, index, reader, &target, {}, &stop),
+              recovery::kAnalysisStopped);
+    EXPECT_EQ(reader, nullptr);
+    EXPECT_EQ(target.outcomes, std::vector<int>{recovery::kAnalysisStopped});
+    EXPECT_EQ(target.reports, before ? 0 : 1);
+  }
+  // Not asked to stop: the same analysis lists its records.
+  std::atomic<bool> never = false;
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  EXPECT_EQ(recovery::RunAnalysis(base::kCategoryMessages, index, reader, nullptr, {}, &never), recovery::kAnalysisListed);
 }
 
 TEST_F(AnalysisTest, AMissingDatabaseListsNothingAndMessagesGoOnWithoutContacts) {

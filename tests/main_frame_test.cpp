@@ -254,6 +254,30 @@ TEST_F(MainFrameWorkflowTest, ACategoryIsAnalysedAndItsEndChoosesThePage) {
   EXPECT_TRUE(frame_.AnalysisResult()->ResultList().empty());
 }
 
+// btn_prev asks before it stops a running analysis: "不停止" lets it end
+// as usual, "停止" drops it and goes back to the categories.
+TEST_F(MainFrameWorkflowTest, StoppingAnAnalysisAsksAndDropsIt) {
+  sample::AppsDemoBackup().Write(root_.Path() / "apps", sample::BackupMode::kManifestDb);
+  Open();
+  ChooseRow(0);
+  Click(frame_, "btn_type5");
+  AnswerMessageBox("no");  // 不停止
+  Click(frame_, "btn_prev");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Shown("ChatHistory"); }, 20000));
+  EXPECT_NE(frame_.AnalysisResult(), nullptr);
+
+  Click(frame_, "btn_return");
+  Click(frame_, "btn_type5");
+  ASSERT_TRUE(Shown("recoverying"));
+  AnswerMessageBox("itunes");  // 停止
+  Click(frame_, "btn_prev");
+  EXPECT_TRUE(Shown("extapps"));
+  EXPECT_EQ(frame_.AnalysisResult(), nullptr);
+  // An end still on its way changes nothing.
+  QTest::qWait(100);
+  EXPECT_TRUE(Shown("extapps"));
+}
+
 TEST_F(MainFrameWorkflowTest, AChosenFolderMustHoldABackup) {
   Open();
   std::string picked = root_.Path().string() + "/no-backup";

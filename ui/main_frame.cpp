@@ -37,6 +37,7 @@ CMainFrame::CMainFrame() = default;
 CMainFrame::~CMainFrame() {
   // The workers post to this window: they end before it goes.
   if (unlockWorker_.joinable()) unlockWorker_.join();
+  stopAnalysis_ = true;
   if (analysisWorker_.joinable()) analysisWorker_.join();
   catalogue_.reset();
 }
@@ -118,6 +119,8 @@ void CMainFrame::OnClick(const std::string& name) {
     ChooseCatalogueRow();
   } else if (name == "btn_choose_folder") {
     ChooseFolder();
+  } else if (name == "btn_prev") {
+    AskToStopAnalysis();
   } else if (name.starts_with(kCategoryButtonPrefix)) {
     const std::string number = name.substr(std::char_traits<char>::length(kCategoryButtonPrefix));
     const toolkit::CControl* button = Find(name);
@@ -139,7 +142,7 @@ void CMainFrame::OnMessage(std::uint32_t message, std::uintptr_t wParam, std::in
   } else if (message == kWmUnlockDone) {
     FinishUnlock();
   } else if (message == platform::kWmAnalysisDone) {
-    FinishAnalysis(static_cast<int>(wParam));
+    FinishAnalysis(static_cast<int>(wParam), static_cast<int>(lParam));
   }
 }
 
@@ -304,18 +307,66 @@ void CMainFrame::StartAnalysis(int category, const std::string& caption) {
   SetText(*this, "text_msg_content2", "分析只读取备份，不会修改备份文件。");
   SetText(*this, "Lab_type", "正在读取：" + caption);
   OnMessage(platform::kWmAnalysisProgress, 0, 0);
-  analysisWorker_ = std::thread([this, category] {
-    recovery::RunAnalysis(category, *analysisIndex_, analysisReader_, this);
+  stopAnalysis_ = false;
+  analysisWorker_ = std::thread([this, category, generation = ++analysisGeneration_] {
+    // The end names its analysis, so that one dropped meanwhile is known.
+    class Target : public platform::IMessageTarget {
+     public:
+      Target(CMainFrame& frame, int generation) : frame_(frame), generation_(generation) {}
+      void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+        frame_.Post(message, wParam, message == platform::kWmAnalysisDone ? generation_ : lParam);
+      }
+
+     private:
+      CMainFrame& frame_;
+      int generation_;
+    } target(*this, generation);
+    recovery::RunAnalysis(category, *analysisIndex_, analysisReader_, &target, {}, &stopAnalysis_);
   });
 }
 
-void CMainFrame::FinishAnalysis(int outcome) {
+void CMainFrame::AskToStopAnalysis() {
+  if (!analysisWorker_.joinable() || askingToStop_) return;
+  CMessageDialog box(this, 0);
+  box.SetTexts("询问", "正在分析" + categoryText_ + "数据，您确定要停止吗？停止后您将需要重新开始分析。");
+  box.firstButtonText = "停止";
+  box.secondButtonText = "不停止";
+  askingToStop_ = true;
+  const bool stop = box.ShowModal(this) == toolkit::kResultOk;
+  askingToStop_ = false;
+  if (stop) {
+    DropAnalysisData();
+    ShowPage(3);
+  } else if (pendingOutcome_) {
+    const int outcome = *pendingOutcome_;
+    pendingOutcome_.reset();
+    FinishAnalysis(outcome, analysisGeneration_);
+  }
+}
+
+void CMainFrame::DropAnalysisData() {
+  stopAnalysis_ = true;
+  if (analysisWorker_.joinable()) analysisWorker_.join();
+  stopAnalysis_ = false;
+  analysisReader_.reset();
+  analysisIndex_.reset();
+  pendingOutcome_.reset();
+  ++analysisGeneration_;
+}
+
+void CMainFrame::FinishAnalysis(int outcome, int generation) {
+  if (generation != analysisGeneration_) return;
+  if (askingToStop_) {
+    pendingOutcome_ = outcome;
+    return;
+  }
   if (analysisWorker_.joinable()) analysisWorker_.join();
   OnMessage(platform::kWmAnalysisProgress, 0, 100);
   SetText(*this, "Lab_type", categoryText_);
   switch (outcome) {
     case recovery::kAnalysisChooseAccount: ShowPage(1); break;
     case recovery::kAnalysisListed: ShowPage(2); break;
+    case recovery::kAnalysisStopped: ShowPage(3); break;
     default: ShowPage(4);
   }
 }

@@ -8,6 +8,7 @@
 // category buttons comes with the record browser, the device tab with the
 // device link. UI thread only.
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -110,7 +111,14 @@ class CMainFrame : public toolkit::CWindow {
   // A category button: the analysis of the chosen backup for that category
   // on a worker, with the progress page; its end chooses the page.
   void StartAnalysis(int category, const std::string& caption);
-  void FinishAnalysis(int outcome);
+  void FinishAnalysis(int outcome, int generation);
+  // btn_prev: asks whether to stop the running analysis; "停止" drops it
+  // (its worker stops at its next progress report) and goes back to the
+  // categories. An end that comes while the question is open waits for
+  // the answer.
+  void AskToStopAnalysis();
+  // Stops a running analysis, waits for its worker and drops its records.
+  void DropAnalysisData();
   void ShowCatalogueSize(int index);
   void Warn(const std::string& caption, const std::string& text, const std::string& skinFile = {});
 
@@ -125,6 +133,10 @@ class CMainFrame : public toolkit::CWindow {
   std::unique_ptr<backup::CFileListDB> analysisIndex_;
   std::unique_ptr<readers::ICategoryReader> analysisReader_;
   std::thread analysisWorker_;
+  std::atomic<bool> stopAnalysis_ = false;
+  int analysisGeneration_ = 0;  // an end posted for an older one is dropped
+  bool askingToStop_ = false;
+  std::optional<int> pendingOutcome_;
   base::Status unlockStatus_;  // written by the worker, read after it has ended
 };
 
