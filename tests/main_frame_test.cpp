@@ -298,6 +298,45 @@ TEST_F(MainFrameWorkflowTest, AChosenFolderMustHoldABackup) {
   EXPECT_TRUE(frame_.DeviceName().empty());
 }
 
+// The menu commands: the iTunes backup folder opens in the file manager
+// when it exists and is said to be missing otherwise; About shows the
+// program's window; the menu button pops the system menu up.
+TEST_F(MainFrameWorkflowTest, MenuCommandsOpenTheBackupFolderOrSayItIsMissing) {
+  Open();
+  std::vector<std::string> opened;
+  frame_.openFolder = [&](const std::string& folder) {
+    opened.push_back(folder);
+    return true;
+  };
+  const std::filesystem::path root = root_.Path() / "MobileSync" / "Backup";
+  ::setenv("VELMORA_BACKUP_ROOT", root.c_str(), 1);
+  AnswerMessageBox("confirm");
+  frame_.RunMenuCommand("BakDir");
+  EXPECT_TRUE(opened.empty()) << "missing: said, not opened";
+  std::filesystem::create_directories(root);
+  frame_.RunMenuCommand("bakdir");
+  EXPECT_EQ(opened, std::vector<std::string>{root.string()});
+  ::unsetenv("VELMORA_BACKUP_ROOT");
+
+  bool aboutShown = false;
+  guitest::RunWhen([] { return QApplication::activeModalWidget() != nullptr; }, [&aboutShown] {
+    auto* title = QApplication::activeModalWidget()->findChild<QWidget*>("title");
+    aboutShown = title != nullptr;
+    QTest::mouseClick(QApplication::activeModalWidget()->findChild<QPushButton*>("confirm"), Qt::LeftButton);
+  });
+  frame_.RunMenuCommand("About");
+  EXPECT_TRUE(aboutShown);
+
+  bool menuShown = false;
+  guitest::RunWhen([] { return QApplication::activePopupWidget() != nullptr; }, [&menuShown] {
+    menuShown = true;
+    QApplication::activePopupWidget()->close();
+  });
+  Click(frame_, "btn_menu");
+  EXPECT_TRUE(menuShown);
+  EXPECT_TRUE(frame_.IsShown());
+}
+
 TEST(RenderCommand, DrawsEverySkinWindowToPng) {
   const platform::TempFolder out;
   struct Case {

@@ -4,9 +4,11 @@
 #include <sstream>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFont>
 #include <QFontDatabase>
+#include <QUrl>
 
 #include "platform/paths.h"
 #include "toolkit/qt_text.h"
@@ -56,6 +58,10 @@ std::string LoadTheme() {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+bool OpenInFileManager(const std::string& folder) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(ToQString(folder)));
 }
 
 std::optional<std::string> PickFolder(const std::string& startFolder, const std::string& caption) {

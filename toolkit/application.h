@@ -33,6 +33,10 @@ class CApplication {
 // it cannot be read.
 std::string LoadTheme();
 
+// Opens folder in the desktop's file manager. False when the desktop could
+// not be asked to.
+bool OpenInFileManager(const std::string& folder);
+
 // The platform's folder picker, owned by no window, starting at startFolder.
 // The chosen folder's path, or nullopt when the user cancelled.
 std::optional<std::string> PickFolder(const std::string& startFolder, const std::string& caption);

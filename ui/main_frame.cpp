@@ -6,10 +6,13 @@
 #include "backup/catalogue.h"
 #include "backup/encrypted_backup.h"
 #include "backup/file_list_db.h"
+#include "platform/fs.h"
 #include "platform/message_target.h"
+#include "platform/paths.h"
 #include "readers/category_reader.h"
 #include "recovery/analysis.h"
 #include "toolkit/application.h"
+#include "toolkit/menu.h"
 #include "ui/message_dialog.h"
 #include "ui/password_dialog.h"
 
@@ -121,6 +124,10 @@ void CMainFrame::OnClick(const std::string& name) {
     ChooseFolder();
   } else if (name == "btn_prev") {
     AskToStopAnalysis();
+  } else if (name == "btn_about") {
+    ShowAbout();
+  } else if (name == "btn_menu") {
+    PopupSystemMenu();
   } else if (name.starts_with(kCategoryButtonPrefix)) {
     const std::string number = name.substr(std::char_traits<char>::length(kCategoryButtonPrefix));
     const toolkit::CControl* button = Find(name);
@@ -286,6 +293,39 @@ void CMainFrame::FinishUnlock() {
 }
 
 void CMainFrame::ShowCategoryPage() { ShowPage(3); }
+
+void CMainFrame::ShowAbout() {
+  Warn("关于", std::string("Velmora 数据恢复  ") + VELMORA_VERSION +
+                   "\r\n\r\n从iPhone备份中找回短信、联系人、通话记录、备忘录、日历、照片、微信、QQ和WhatsApp等数据，"
+                   "包括已删除的记录。\r\n恢复过程只读取备份，不会修改备份文件。",
+       "about.xml");
+}
+
+void CMainFrame::PopupSystemMenu() {
+  toolkit::CMenuEx menu;
+  if (!menu.Load("sys_menu.xml")) return;
+  // Below the menu button: its bottom left corner, 2 pixels down.
+  const toolkit::CControl* button = Find("btn_menu");
+  const toolkit::ScreenRect rect = button != nullptr ? button->GlobalRect() : toolkit::ScreenRect{};
+  RunMenuCommand(menu.Popup(rect.x, rect.y + rect.height + 2));
+}
+
+void CMainFrame::RunMenuCommand(const std::string& item) {
+  const std::string name = platform::AsciiLower(item);
+  if (name == "about") {
+    ShowAbout();
+  } else if (name == "exit") {
+    ConfirmExit();
+  } else if (name == "bakdir") {
+    const std::filesystem::path root = platform::ITunesBackupRoot();
+    if (!platform::IsFolderOrLinkToOne(root)) {
+      Warn("提示", "Itunes备份路径不存在！");
+      return;
+    }
+    const auto open = openFolder ? openFolder : std::function<bool(const std::string&)>(toolkit::OpenInFileManager);
+    open(root.string());
+  }
+}
 
 readers::ICategoryReader* CMainFrame::AnalysisResult() const {
   return analysisWorker_.joinable() ? nullptr : analysisReader_.get();

@@ -86,6 +86,15 @@ class CMainFrame : public toolkit::CWindow {
   FolderPicker folderPicker;
   // The password window unless replaced.
   PasswordAsker askPassword;
+  // Opens a folder in the desktop's file manager: toolkit::OpenInFileManager
+  // unless replaced.
+  std::function<bool(const std::string&)> openFolder;
+
+  // A command of the system, title or tray menu, by its item name (case
+  // ignored): About, Exit, BakDir (the iTunes backup folder in the file
+  // manager, or "Itunes备份路径不存在！"). The maker's help pages and the
+  // backup folder setting come later.
+  void RunMenuCommand(const std::string& item);
 
  protected:
   void OnCreate() override;
@@ -108,6 +117,8 @@ class CMainFrame : public toolkit::CWindow {
   void AskPasswordAndUnlock(const std::string& error);
   void FinishUnlock();
   void ShowCategoryPage();
+  void ShowAbout();
+  void PopupSystemMenu();
   // A category button: the analysis of the chosen backup for that category
   // on a worker, with the progress page; its end chooses the page.
   void StartAnalysis(int category, const std::string& caption);
