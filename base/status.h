@@ -20,6 +20,7 @@ class Status {
     kUnreadable,  // the file is there but cannot be read or written (rights, disk)
     kNeedsPassword,  // an encrypted backup opened without its password
     kWrongPassword,  // an encrypted backup opened with another password than its own
+    kCancelled,      // the user stopped the run; what it finished stays, the rest was not written
   };
 
   // Ok.
@@ -39,6 +40,9 @@ class Status {
   }
   static Status WrongPassword(std::string file, std::string message) {
     return Status(Code::kWrongPassword, std::move(file), std::move(message));
+  }
+  static Status Cancelled(std::string file, std::string message) {
+    return Status(Code::kCancelled, std::move(file), std::move(message));
   }
 
   bool Ok() const { return code_ == Code::kOk; }

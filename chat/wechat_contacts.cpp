@@ -204,6 +204,7 @@ void WriteWxContactsCsv(exporting::CExportWriter& writer, const std::vector<db::
   writer.BeginList(static_cast<int>(contacts.size()));
   writer.SetHeader(kWxContactsCsvHeader);
   for (const DBITEM_WxFriend* contact : contacts) {
+    if (writer.Cancelled()) return;
     std::string memberNames;
     for (const DBITEM_WxFriend* member : contact->members) memberNames += member->DisplayName() + ";";
     const std::string firstRemark = contact->remarks.empty() ? std::string() : contact->remarks.front();

@@ -301,6 +301,7 @@ void WriteWhatsAppCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   for (const DBITEM_WhatsAppFriend* conversation : conversations) {
     const std::string name = db::CsvField(conversation->Title());
     for (const db::BaseItem* item : conversation->items) {
+      if (writer.Cancelled()) return;
       const auto* message = dynamic_cast<const DBITEM_WhatsApp*>(item);
       if (message == nullptr) continue;
       const char* direction = message->isFromMe == 1 ? "发送" : "接收";

@@ -416,6 +416,8 @@ void CExportWriter::AddConversation(std::unique_ptr<ChatConversation> conversati
   const std::size_t count = conversation->MessageCount();
   const float step = count > 0 ? lineStep_ / static_cast<float>(count) : 0;
   for (std::size_t i = 0; i < count; ++i) {
+    // Stopped: Finish writes nothing of what was added.
+    if (Cancelled()) return;
     std::string line = ChatCsvLine(category_.number, *conversation, conversation->Message(i));
     ReplaceAll(line, "\x1f\"", "\"");
     csvText_ += line;
@@ -428,14 +430,15 @@ void CExportWriter::AddConversation(std::unique_ptr<ChatConversation> conversati
   conversations_.push_back(std::move(entry));
 }
 
-void CExportWriter::WriteChatSite() {
+bool CExportWriter::WriteChatSite() {
+  if (Cancelled()) return false;
   std::string accountName = SafeFileStem(account_.displayName);
   if (accountName.empty()) accountName = "本地未知用户";
   const fs::path site = folder_ / "网页格式" / accountName;
   const fs::path tables = folder_ / "表格格式" / accountName;
   if (!MakeExportFolder(site) || !MakeExportFolder(tables)) NoteFailure(site);
-  const std::string display(category_.displayName);
-  if (!WriteExportFile(site / ("全部" + display + ".html"), {framesetPage_})) NoteFailure(site / ("全部" + display + ".html"));
+  const fs::path framePage = site / ("全部" + std::string(category_.displayName) + ".html");
+  if (!WriteExportFile(framePage, {framesetPage_})) NoteFailure(framePage);
 
   // Without its assets the site has no navigation and no pages: the frame
   // page alone is left, and the export is told to be incomplete. Every
@@ -443,7 +446,7 @@ void CExportWriter::WriteChatSite() {
   const fs::path assets = site / "assets";
   if (!UnpackSiteAssets(platform::SkinFolder() / "html" / "assets.7z", assets)) {
     NoteFailure(assets);
-    return;
+    return true;
   }
   SetProgress(70);
   const std::string_view page(navigationPage_);
@@ -457,11 +460,18 @@ void CExportWriter::WriteChatSite() {
 
   const float step = 15.0F / (static_cast<float>(conversations_.size()) + 0.00001F);
   for (auto entry = conversations_.rbegin(); entry != conversations_.rend(); ++entry) {
-    WriteConversation(*entry, site, tables, step);
+    if (!WriteConversation(*entry, site, tables, step)) {
+      // The pages written so far are whole, but without its frame page the
+      // site does not pass for the whole export.
+      std::error_code ignored;
+      fs::remove(framePage, ignored);
+      return false;
+    }
   }
+  return true;
 }
 
-void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::path& site, const fs::path& tables,
+bool CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::path& site, const fs::path& tables,
                                       float step) {
   const ChatConversation& conversation = *entry.conversation;
   const std::string appWord(category_.appWord);
@@ -472,6 +482,7 @@ void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::
   std::string messages;
   std::string csv(ConversationCsvHeader(category_.number));
   for (std::size_t i = 0; i < conversation.MessageCount(); ++i) {
+    if (Cancelled()) return false;
     const ChatMessageView message = conversation.Message(i);
     std::string imagePath;
     if (message.picture && BeginsWithHttp(message.mediaPath)) {
@@ -496,6 +507,7 @@ void CExportWriter::WriteConversation(const ConversationEntry& entry, const fs::
     NoteFailure(csvFolder / csvName);
   }
   AddProgress(step);
+  return true;
 }
 
 base::Status ExportConversations(CExportWriter& writer, std::string_view header, ChatAccountView account, int selectedCount,
@@ -504,6 +516,7 @@ base::Status ExportConversations(CExportWriter& writer, std::string_view header,
   writer.SetHeader(std::string(header));
   writer.SetAccount(std::move(account));
   for (auto& conversation : conversations) {
+    if (writer.Cancelled()) break;
     if (conversation && conversation->MessageCount() > 0) writer.AddConversation(std::move(conversation));
   }
   return writer.Finish();

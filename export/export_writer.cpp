@@ -10,6 +10,7 @@
 
 #include "base/categories.h"
 #include "db/text.h"
+#include "platform/copy_new_file.h"
 #include "platform/fs.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
@@ -166,16 +167,18 @@ FileNameParts SafeFileNameParts(std::string_view name) {
 }
 
 bool CopyUnderFreeName(const fs::path& source, const fs::path& folder, const FileNameParts& name,
-                       fs::path* copiedTo) {
+                       const IExportProgress* progress, fs::path* copiedTo) {
   constexpr int kMaxNumber = 10000;
+  const auto stop = [progress] { return Cancelled(progress); };
   for (int number = 1; number <= kMaxNumber; ++number) {
     const std::string stem = number == 1 ? name.stem : name.stem + " " + std::to_string(number);
     const fs::path target = folder / (stem + name.extension);
     std::error_code error;
     if (fs::exists(fs::symlink_status(target, error))) continue;
-    // copy_options::none refuses an existing target, so a file made between
-    // the test and the copy is not replaced either.
-    if (fs::copy_file(source, target, fs::copy_options::none, error)) {
+    // The copy refuses an existing target, so a file made between the test
+    // and the copy is not replaced either.
+    error = platform::CopyToNewFile(source, target, stop);
+    if (!error) {
       if (copiedTo != nullptr) *copiedTo = target;
       return true;
     }
@@ -197,7 +200,10 @@ bool WriteExportFile(const fs::path& path, std::initializer_list<std::string_vie
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (std::string_view bytes : parts) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  return !out.fail();
+  if (!out.fail()) return true;
+  std::error_code ignored;
+  fs::remove(path, ignored);
+  return false;
 }
 
 bool MakeExportFolder(const fs::path& folder) {
@@ -293,7 +299,10 @@ void CExportWriter::AddLine(int target, const std::string& line, bool deleted, s
   if (!IsChatCategory()) AddProgress(lineStep_);
 }
 
+base::Status CExportWriter::CancelledStatus() const { return base::Status::Cancelled(folder_.string(), "export cancelled"); }
+
 base::Status CExportWriter::Finish() {
+  if (Cancelled()) return CancelledStatus();
   const fs::path tables = folder_ / "表格格式";
   const fs::path csvFile = tables / (std::string(category_.fileName) + ".csv");
   if (!MakeExportFolder(tables) || !WriteExportFile(csvFile, {platform::Utf8ToGb18030(csvText_)})) {
@@ -303,7 +312,7 @@ base::Status CExportWriter::Finish() {
   const fs::path pages = folder_ / "网页格式";
   if (!MakeExportFolder(pages)) NoteFailure(pages);
   if (IsChatCategory()) {
-    WriteChatSite();
+    if (!WriteChatSite()) return CancelledStatus();
   } else {
     if (hasDeleted_) {
       MakeExportFolder(pages / "image");

@@ -39,14 +39,22 @@
 namespace exporting {
 
 // The progress of a recovery run: a percentage that the writer sets or adds
-// to. The progress window implements it; so does the command line's bar.
-// Both calls may come from a worker thread.
+// to, and the user's wish to stop it. The progress window implements it; so
+// does the command line's bar. Every call may come from a worker thread.
 class IExportProgress {
  public:
   virtual ~IExportProgress() = default;
   virtual void SetProgress(float percent) = 0;
   virtual void AddProgress(float delta) = 0;
+  // Whether the user asked the run to stop (the progress window's cancel or
+  // close button). Once true it stays true. The writer and the readers ask
+  // before each record and each copied file, and between the chunks of a
+  // long copy, so it must be cheap: an atomic load.
+  virtual bool Cancelled() const { return false; }
 };
+
+// Whether progress asked the run to stop; a null progress never does.
+inline bool Cancelled(const IExportProgress* progress) { return progress != nullptr && progress->Cancelled(); }
 
 // AddLine targets.
 inline constexpr int kToCsvAndHtml = 0;
@@ -84,7 +92,17 @@ class CExportWriter {
   // folder or file that could not be written (a full disk, a read-only
   // target) or the site's assets that could not be unpacked: the export is
   // then incomplete and the caller says so.
+  // A run asked to stop (Cancelled) before Finish writes neither the table
+  // nor the page, which would hold only the records added so far; one asked
+  // during the chat site stops before the next conversation and removes the
+  // site's frame page, so that no site looks whole. Both return cancelled.
   base::Status Finish();
+  // Whether the run was asked to stop: the readers ask before each record
+  // they add or file they copy, and stop adding when it says so.
+  bool Cancelled() const { return exporting::Cancelled(progress_); }
+  // The progress given to the constructor (may be null), for the copies a
+  // reader makes itself.
+  IExportProgress* Progress() const { return progress_; }
   // Whether a folder or file of this export could not be written so far.
   bool WriteFailed() const { return !failure_.Ok(); }
   // The first folder or file that could not be written, or ok.
@@ -103,14 +121,18 @@ class CExportWriter {
     std::unique_ptr<ChatConversation> conversation;
   };
 
+  // The cancelled status of this export.
+  base::Status CancelledStatus() const;
   void SetProgress(float percent);
   void NoteFailure(const std::filesystem::path& path);
   void AddProgress(float delta);
   std::string ConversationName(const ChatConversation& conversation) const;
   // Chat categories: the frame page, assets, navigation and chat pages, and
-  // the per-conversation CSV files. Defined in chat_site.cpp.
-  void WriteChatSite();
-  void WriteConversation(const ConversationEntry& entry, const std::filesystem::path& site,
+  // the per-conversation CSV files. Defined in chat_site.cpp. False when
+  // the run was asked to stop before the site was whole.
+  bool WriteChatSite();
+  // False when the run was asked to stop before the page was written.
+  bool WriteConversation(const ConversationEntry& entry, const std::filesystem::path& site,
                          const std::filesystem::path& tables, float step);
 
   IExportProgress* progress_;
@@ -161,8 +183,11 @@ FileNameParts SafeFileNameParts(std::string_view name);
 // with the smallest N from 2 whose name is free, so that two records of one
 // name are both kept. Never replaces a file, also one made meanwhile.
 // Returns whether a copy was made; copiedTo, when given, gets the file made.
+// A copy that progress stops (Cancelled, asked between the chunks of
+// platform::CopyToNewFile) or that fails is removed and returns false.
 bool CopyUnderFreeName(const std::filesystem::path& source, const std::filesystem::path& folder,
-                       const FileNameParts& name, std::filesystem::path* copiedTo = nullptr);
+                       const FileNameParts& name, const IExportProgress* progress,
+                       std::filesystem::path* copiedTo = nullptr);
 
 // A relative file path as the href of a link in a page: every byte outside
 // letters, digits and "-._~/" percent-encoded, so that a name holding '#',
@@ -178,8 +203,9 @@ std::string LinkRow(const std::string& url, const std::string& title);
 void ReplaceAll(std::string& text, std::string_view placeholder, std::string_view value);
 
 // Writes a whole file from its parts, replacing an older one. Whether every
-// byte reached the file; a file that cannot be written is left to the caller
-// to count as a failure.
+// byte reached the file; a file that cannot be written is removed, so that a
+// table or page cut short by a full disk does not look whole, and is left
+// to the caller to count as a failure.
 bool WriteExportFile(const std::filesystem::path& path, std::initializer_list<std::string_view> parts);
 // Whether folder is there afterwards (made now with its parents, or already).
 bool MakeExportFolder(const std::filesystem::path& folder);

@@ -534,6 +534,7 @@ void WriteContactsCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   writer.BeginList(std::max<int>(1, static_cast<int>(contacts.size())));
   writer.SetHeader(kCsvHeader);
   for (const db::BaseItem* item : contacts) {
+    if (writer.Cancelled()) return;
     const auto* contact = dynamic_cast<const DBITEM_AdrBFriend*>(item);
     if (contact == nullptr) continue;
     std::string line = db::CsvField(contact->displayName) + "," + db::CsvField(contact->mobile);

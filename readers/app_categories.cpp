@@ -197,8 +197,8 @@ class VoiceMemosReader : public ICategoryReader {
   std::vector<db::BaseItem*> ResultList() const override { return VoiceMemoList(cloud_.get(), memos_.get()); }
 
   base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
-                      const db::FriendItem*, exporting::IExportProgress*) const override {
-    ExportVoiceMemos(selection, writer.Folder());
+                      const db::FriendItem*, exporting::IExportProgress* progress) const override {
+    ExportVoiceMemos(selection, writer.Folder(), progress);
     return writer.Failure();
   }
 

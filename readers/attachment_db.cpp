@@ -508,12 +508,13 @@ int ExportAttachments(const std::filesystem::path& destination, const std::vecto
     const bool folderReady = platform::IsFolder(folder);
     const std::vector<db::BaseItem*>& files = day->subLists[subList];
     for (const db::BaseItem* member : files) {
+      if (exporting::Cancelled(progress)) return copied;
       const auto* file = dynamic_cast<const DBITEM_Attachment*>(member);
       if (file == nullptr || file->checked == 0) continue;
       // A file the backup does not hold (or holds as anything but a plain
       // file) has nothing to copy.
       if (folderReady && backup::ReadyStoredFile(file->storedPath) &&
-          exporting::CopyUnderFreeName(file->storedPath, folder, ExportNameParts(*file))) {
+          exporting::CopyUnderFreeName(file->storedPath, folder, ExportNameParts(*file), progress)) {
         ++copied;
       }
       if (progress != nullptr) progress->AddProgress(static_cast<float>(share / static_cast<double>(files.size())));

@@ -231,7 +231,9 @@ std::string AttachmentExportName(const DBITEM_Attachment& record);
 // replaced: a second file of the same name gets "name 2.ext", "name 3.ext"
 // and so on. Records that are not attachments, files missing from the
 // backup and failed copies are passed over. Adds 98% over the day groups to
-// progress (may be null). Returns the number of files copied.
+// progress (may be null); stops before the next file, and within a long copy
+// (removed then), once progress asks to stop. Returns the number of files
+// copied.
 int ExportAttachments(const std::filesystem::path& destination, const std::vector<db::BaseItem*>& dayGroups,
                       const DBITEM_AttachmentFriend& topGroup, exporting::IExportProgress* progress);
 

@@ -252,11 +252,13 @@ void WriteCalendarCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   if (wantedEntityType == kCalendarEvent) {
     writer.SetHeader("标题,开始日期,结束日期,位置,备注\r\n");
     for (const DBITEM_CalendarFriend* item : selected) {
+      if (writer.Cancelled()) return;
       writer.AddLine(exporting::kToCsvAndHtml, EventLine(*item), item->deleted != 0);
     }
   } else if (wantedEntityType == kCalendarReminder) {
     writer.SetHeader("标题,列表,状态,日期,位置,优先级,备注\r\n");
     for (const DBITEM_CalendarFriend* item : selected) {
+      if (writer.Cancelled()) return;
       writer.AddLine(exporting::kToCsvAndHtml, ReminderLine(*item), item->deleted != 0);
     }
   }

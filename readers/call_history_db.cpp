@@ -269,6 +269,7 @@ void WriteCallsCsv(exporting::CExportWriter& writer, const std::vector<db::BaseI
   writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
   writer.SetHeader("名字,手机,日期,类型,持续时间\r\n");
   for (const DBITEM_CallHistory* call : selected) {
+    if (writer.Cancelled()) return;
     std::string line = db::CsvField(call->name) + "," + db::CsvField(call->address) + "," + db::FormatItemTime(call->time);
     line += call->Outgoing() ? ",呼出电话" : ",呼入电话";
     line += call->duration != 0 ? "," + db::FormatFixed(call->duration) + "秒\r\n" : std::string(",已取消的电话\r\n");

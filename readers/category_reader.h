@@ -113,7 +113,9 @@ class ICategoryReader {
   // Writes selection (records of ResultList, or for the media categories the
   // day groups of topGroup that hold ticked files) through writer, whose
   // category was begun, and finishes what it writes. progress may be null.
-  // Returns ok, or unreadable naming what could not be written.
+  // Returns ok, or unreadable naming what could not be written. Once
+  // writer.Cancelled() (progress asked to stop) it adds no more records and
+  // copies no more files; the run then reports cancelled (RunRecovery).
   virtual base::Status Export(exporting::CExportWriter& writer, const std::vector<db::BaseItem*>& selection,
                               const db::FriendItem* topGroup, exporting::IExportProgress* progress) const = 0;
 

@@ -495,8 +495,9 @@ namespace {
 // folder's "附件" (two messages may name one file).
 class AttachmentCopies {
  public:
-  explicit AttachmentCopies(const std::filesystem::path& exportFolder)
-      : pages_(exportFolder.empty() ? std::filesystem::path() : exportFolder / "网页格式") {}
+  // progress (may be null) stops a long copy when the run is asked to stop.
+  AttachmentCopies(const std::filesystem::path& exportFolder, const exporting::IExportProgress* progress)
+      : pages_(exportFolder.empty() ? std::filesystem::path() : exportFolder / "网页格式"), progress_(progress) {}
 
   // The markup that shows or links a message's attachments in its row.
   std::string Markup(const DBITEM_Message& message) {
@@ -540,7 +541,7 @@ class AttachmentCopies {
     std::filesystem::path copied;
     const exporting::FileNameParts parts = exporting::SafeFileNameParts(attachment.name);
     if (!parts.stem.empty() && backup::ReadyStoredFile(attachment.storedPath) && exporting::MakeExportFolder(folder) &&
-        exporting::CopyUnderFreeName(attachment.storedPath, folder, parts, &copied)) {
+        exporting::CopyUnderFreeName(attachment.storedPath, folder, parts, progress_, &copied)) {
       href = exporting::FileHref(std::string(kAttachmentFolder) + "/" + copied.filename().string());
     }
     hrefByFile_.emplace(attachment.storedPath, href);
@@ -549,6 +550,7 @@ class AttachmentCopies {
 
   static constexpr char kAttachmentFolder[] = "附件";
   std::filesystem::path pages_;
+  const exporting::IExportProgress* progress_;
   std::unordered_map<std::string, std::string> hrefByFile_;
 };
 
@@ -562,12 +564,14 @@ void WriteMessagesCsv(exporting::CExportWriter& writer, const std::vector<db::Ba
   }
   writer.BeginList(std::max<int>(1, static_cast<int>(lines)));
   writer.SetHeader("名称,日期,类型,内容\r\n");
-  AttachmentCopies copies(writer.Folder());
+  AttachmentCopies copies(writer.Folder(), writer.Progress());
   for (const db::BaseItem* item : selection) {
     const auto* conversation = dynamic_cast<const DBITEM_MsgFriend*>(item);
     if (conversation == nullptr) continue;
     const std::string name = db::CsvField(conversation->name);
     for (const db::BaseItem* member : conversation->items) {
+      // Before the line and the attachments it copies.
+      if (writer.Cancelled()) return;
       const auto* message = dynamic_cast<const DBITEM_Message*>(member);
       if (message == nullptr) continue;
       const std::string line = name + "," + db::FormatItemTime(message->time) + "," +

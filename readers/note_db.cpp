@@ -819,6 +819,7 @@ void WriteNotesCsv(exporting::CExportWriter& writer, const std::vector<db::BaseI
   writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
   writer.SetHeader("标题,日期,备注\r\n");
   for (const DBITEM_Note* note : selected) {
+    if (writer.Cancelled()) return;
     const std::string title = note->titleText.empty() ? db::LeftUtf16(note->body, kCsvTitleUnits) : note->titleText;
     const std::string line =
         db::CsvQuoteField(title) + "," + db::FormatItemTime(note->time) + "," + db::CsvQuoteField(note->body) + "\r\n";

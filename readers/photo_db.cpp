@@ -553,6 +553,7 @@ int ExportPhotos(const fs::path& destination, const std::vector<db::BaseItem*>& 
     // nothing ticked leaves no empty folder.
     std::optional<bool> folderReady;
     for (const db::BaseItem* entry : media) {
+      if (exporting::Cancelled(progress)) return copied;
       const auto* item = dynamic_cast<const DBITEM_PhotoItem*>(entry);
       if (item == nullptr || item->checked == 0) continue;
       // A media whose original the backup lacks has nothing to copy, and
@@ -564,13 +565,13 @@ int ExportPhotos(const fs::path& destination, const std::vector<db::BaseItem*>& 
           folderReady = platform::IsFolder(folder);
         }
         fs::path copiedTo;
-        if (*folderReady && exporting::CopyUnderFreeName(item->storedPath, folder, ExportNameParts(*item), &copiedTo)) {
+        if (*folderReady && exporting::CopyUnderFreeName(item->storedPath, folder, ExportNameParts(*item), progress, &copiedTo)) {
           ++copied;
           // A Live Photo's motion is part of the picture: it goes beside the
           // copy, under the copy's stem.
           if (!item->livePhotoMotionPath.empty() && backup::ReadyStoredFile(item->livePhotoMotionPath)) {
             const exporting::FileNameParts motion = {copiedTo.stem().string(), kLivePhotoMotionExtension};
-            copied += exporting::CopyUnderFreeName(item->livePhotoMotionPath, folder, motion) ? 1 : 0;
+            copied += exporting::CopyUnderFreeName(item->livePhotoMotionPath, folder, motion, progress) ? 1 : 0;
           }
         }
       }

@@ -203,8 +203,9 @@ std::string PhotoExportName(const DBITEM_PhotoItem& item);
 // so on. A Live Photo's motion is copied beside its picture as
 // "<the copy's stem>.MOV". Returns the number of files copied; a media whose
 // file cannot be copied (or is not in the backup) is passed over. Adds each day album's share of 98 percent to
-// progress (may be null) as its ticked media are handled. Runs on the
-// recovery worker.
+// progress (may be null) as its ticked media are handled; stops before the
+// next file, and within a long copy (removed then), once progress asks to
+// stop. Runs on the recovery worker.
 int ExportPhotos(const std::filesystem::path& destination, const std::vector<db::BaseItem*>& dayAlbums,
                  const DBITEM_PhotoFriend& topAlbum, exporting::IExportProgress* progress);
 

@@ -401,6 +401,7 @@ void WriteSafariCsv(exporting::CExportWriter& writer, const std::vector<db::Base
   writer.BeginList(std::max<int>(1, static_cast<int>(selected.size())));
   writer.SetHeader("标题,链接\r\n");
   for (const DBITEM_Safari* record : selected) {
+    if (writer.Cancelled()) return;
     const std::string line = db::CsvQuoteField(record->pageTitle) + "," + UrlField(record->pageUrl) + "\r\n";
     writer.AddLine(exporting::kToCsvAndHtml, line, record->deleted != 0);
   }

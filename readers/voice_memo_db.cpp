@@ -194,7 +194,8 @@ std::string VoiceMemoExportName(const DBITEM_NoteVoice& recording) {
   return name.empty() ? std::string(kFallbackName) : name;
 }
 
-int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::filesystem::path& destination) {
+int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::filesystem::path& destination,
+                     const exporting::IExportProgress* progress) {
   std::vector<const DBITEM_NoteVoice*> memos;
   for (const db::BaseItem* item : records) {
     if (const auto* memo = dynamic_cast<const DBITEM_NoteVoice*>(item)) memos.push_back(memo);
@@ -206,6 +207,7 @@ int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::files
   if (!platform::IsFolder(folder)) return 0;
   int copied = 0;
   for (const DBITEM_NoteVoice* memo : memos) {
+    if (exporting::Cancelled(progress)) return copied;
     // A memo whose audio the backup does not hold (or holds as anything but
     // a plain file) has nothing to copy.
     if (memo->audioPath.empty() || !backup::ReadyStoredFile(memo->audioPath)) continue;
@@ -213,7 +215,7 @@ int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::files
     // would not open.
     std::string extension = exporting::SafeFileNameParts(memo->fileName).extension;
     if (extension.empty()) extension = kAudioExtension;
-    if (exporting::CopyUnderFreeName(memo->audioPath, folder, {VoiceMemoExportName(*memo), extension})) ++copied;
+    if (exporting::CopyUnderFreeName(memo->audioPath, folder, {VoiceMemoExportName(*memo), extension}, progress)) ++copied;
   }
   return copied;
 }

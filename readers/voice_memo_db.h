@@ -29,6 +29,9 @@
 namespace backup {
 class CFileListDB;
 }
+namespace exporting {
+class IExportProgress;
+}
 
 namespace readers {
 
@@ -120,7 +123,10 @@ std::string VoiceMemoExportName(const DBITEM_NoteVoice& recording);
 // gets "<name> 2.m4a", "<name> 3.m4a" and so on, so every recording is
 // copied once. Returns the number of files copied;
 // a file that cannot be copied (missing from the backup, unreadable) is not
-// counted and the rest go on. Runs on the recovery worker.
-int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::filesystem::path& destination);
+// counted and the rest go on. Stops before the next file, and within a long
+// copy (removed then), once progress (may be null) asks to stop. Runs on the
+// recovery worker.
+int ExportVoiceMemos(const std::vector<db::BaseItem*>& records, const std::filesystem::path& destination,
+                     const exporting::IExportProgress* progress = nullptr);
 
 }  // namespace readers

@@ -19,11 +19,15 @@ base::Status RunRecovery(const readers::ICategoryReader& reader, const std::vect
                          const std::filesystem::path& target, const std::string& label,
                          exporting::IExportProgress* progress, std::filesystem::path& folder,
                          const db::FriendItem* topGroup) {
+  // Stopped before it began: no folder is made.
+  if (exporting::Cancelled(progress)) return base::Status::Cancelled(target.string(), "export cancelled");
   exporting::CExportWriter writer(progress, reader.Category().number);
   writer.BeginCategory(target, label);
   folder = writer.Folder();
   base::Status written = writer.Failure();
   if (written.Ok()) written = reader.Export(writer, selection, topGroup, progress);
+  // The media categories stop their copies without a status of their own.
+  if (exporting::Cancelled(progress)) written = base::Status::Cancelled(folder.string(), "export cancelled");
   if (progress != nullptr) progress->SetProgress(100);
   return written;
 }

@@ -26,6 +26,14 @@ std::string RecoveryLabel(const std::string& backupFolder);
 // be written (the export is then incomplete; folder is still set when it
 // was made). The progress ends at 100.
 //
+// progress (may be null) can stop the run (IExportProgress::Cancelled): it
+// stops before the next record or copied file, or within a long copy, and
+// returns cancelled. What was finished by then stays: whole tables, pages
+// and copies; the table and page being built and a copy cut short are not
+// left behind. A run stopped before it began makes no folder (folder stays
+// as it was) and sets no progress. A run asked to stop after its last file
+// also says cancelled.
+//
 // The media categories export day groups: selection holds those of topGroup
 // (the album or file group the user browsed; TickedDayGroups gives them),
 // and the ticked records of the sub-list topGroup shows are copied. Without

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <regex>
 #include <set>
@@ -493,6 +494,134 @@ TEST_F(AnalysisTest, MediaRecoveryCopiesTheTickedFilesOfTheShownGroup) {
     for (const auto& entry : fs::recursive_directory_iterator(written)) copied += entry.is_regular_file() ? 1 : 0;
     EXPECT_EQ(copied, ticked) << category;
     EXPECT_FALSE(fs::exists(written / "表格格式"));
+  }
+}
+
+// Asks the run to stop once AddProgress was called `after` times (one call
+// per record of a list, per copied file of a media group), and counts them.
+class StoppingProgress : public exporting::IExportProgress {
+ public:
+  explicit StoppingProgress(int after) : after_(after) {}
+  void SetProgress(float) override {}
+  void AddProgress(float) override { ++adds; }
+  bool Cancelled() const override { return adds >= after_; }
+  int adds = 0;
+
+ private:
+  int after_;
+};
+
+std::string FileEnd(const fs::path& file, std::size_t size) {
+  const auto bytes = platform::ReadWholeFile(file).value_or(std::vector<std::uint8_t>());
+  const std::string text(bytes.begin(), bytes.end());
+  return text.size() < size ? text : text.substr(text.size() - size);
+}
+
+// The tables and pages below folder, each checked to be whole: a table ends
+// with a whole line, a page with its closing tag.
+std::vector<fs::path> ExportedDocuments(const fs::path& folder) {
+  std::vector<fs::path> documents;
+  if (!fs::exists(folder)) return documents;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension == ".csv") {
+      EXPECT_EQ(FileEnd(entry.path(), 2), "\r\n") << entry.path();
+    }
+    if (extension == ".html") {
+      EXPECT_EQ(FileEnd(entry.path(), 8), "</html>\n") << entry.path();
+    }
+    if (extension == ".csv" || extension == ".html") documents.push_back(entry.path());
+  }
+  return documents;
+}
+
+TEST_F(AnalysisTest, ARecoveryStoppedBeforeItBeginsMakesNoFolder) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  backup::CFileListDB index;
+  ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+  std::unique_ptr<readers::ICategoryReader> reader;
+  ASSERT_EQ(recovery::RunAnalysis(base::kCategoryMessages, index, reader, nullptr), recovery::kAnalysisListed);
+  StoppingProgress progress(0);
+  fs::path written;
+  const base::Status status =
+      recovery::RunRecovery(*reader, reader->ResultList(), temp_.Path() / "out", "L", &progress, written);
+  EXPECT_EQ(status.Kind(), base::Status::Code::kCancelled);
+  EXPECT_TRUE(written.empty());
+  EXPECT_FALSE(fs::exists(temp_.Path() / "out"));
+}
+
+// A run stopped in the middle adds no record after the one it was stopped
+// at, says it was stopped, and leaves no table or page that passes for the
+// whole export: a list category writes neither; a chat category keeps the
+// whole conversation pages written so far but not the site's frame page.
+TEST_F(AnalysisTest, ARecoveryStoppedInTheMiddleStopsAtTheNextRecordAndLeavesNoPartialFile) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  int run = 0;
+  for (int category : {base::kCategoryMessages, base::kCategoryContacts, base::kCategoryCalls, base::kCategoryNotes,
+                       base::kCategorySafari, base::kCategoryCalendar, base::kCategoryWhatsApp,
+                       base::kCategoryWeChatContacts, base::kCategoryWeChat, base::kCategoryQq}) {
+    SCOPED_TRACE(category);
+    backup::CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    recovery::RunAnalysis(category, index, reader, nullptr);
+    const auto list = reader->ResultList();
+    StoppingProgress whole(std::numeric_limits<int>::max());
+    fs::path written;
+    ASSERT_TRUE(recovery::RunRecovery(*reader, list, temp_.Path() / "whole", "L", &whole, written).Ok());
+    ASSERT_GE(whole.adds, 4);
+    for (int after : {1, whole.adds / 2, whole.adds - 3}) {
+      SCOPED_TRACE(after);
+      StoppingProgress stopping(after);
+      const fs::path out = temp_.Path() / ("stopped" + std::to_string(++run));
+      const base::Status status = recovery::RunRecovery(*reader, list, out, "L", &stopping, written);
+      EXPECT_EQ(status.Kind(), base::Status::Code::kCancelled);
+      EXPECT_LE(stopping.adds, after + 1);
+      for (const fs::path& document : ExportedDocuments(out)) {
+        EXPECT_EQ(base::CategoryOf(category).exportForm, base::ExportForm::kChatSite) << document;
+        EXPECT_FALSE(document.filename().string().starts_with("全部")) << document;
+      }
+    }
+  }
+}
+
+// A stopped media recovery copies no further file, and every copy it made is
+// whole.
+TEST_F(AnalysisTest, AStoppedMediaRecoveryCopiesNoFurtherFile) {
+  const fs::path folder = Write(BackupMode::kManifestDb);
+  for (int category : {base::kCategoryPhotos, base::kCategoryMessageAttachments}) {
+    SCOPED_TRACE(category);
+    backup::CFileListDB index;
+    ASSERT_TRUE(index.Open(folder.string(), -1).Ok());
+    std::unique_ptr<readers::ICategoryReader> reader;
+    recovery::RunAnalysis(category, index, reader, nullptr);
+    const auto tops = reader->ResultList();
+    ASSERT_FALSE(tops.empty());
+    auto& all = *static_cast<db::FriendItem*>(tops[0]);
+    std::size_t ticked = 0;
+    for (db::BaseItem* day : all.items) {
+      for (db::BaseItem* file : static_cast<db::FriendItem*>(day)->subLists[static_cast<std::size_t>(all.subListIndex)]) {
+        file->checked = 1;
+        ++ticked;
+      }
+    }
+    ASSERT_GE(ticked, 3U);
+    StoppingProgress stopping(1);
+    fs::path written;
+    const base::Status status = recovery::RunRecovery(*reader, recovery::TickedDayGroups(all),
+                                                      temp_.Path() / ("media" + std::to_string(category)), "L",
+                                                      &stopping, written, &all);
+    EXPECT_EQ(status.Kind(), base::Status::Code::kCancelled);
+    EXPECT_EQ(stopping.adds, 1);
+    std::size_t copied = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(written)) {
+      if (!entry.is_regular_file()) continue;
+      ++copied;
+      std::error_code error;
+      EXPECT_GT(fs::file_size(entry.path(), error), 0U) << entry.path();
+    }
+    // One record: a Live Photo's motion goes with its picture.
+    EXPECT_LE(copied, category == base::kCategoryPhotos ? 2U : 1U);
   }
 }
 

@@ -179,14 +179,21 @@ TEST_F(DirSelectTest, TheFolderPickerFillsThePathOrChangesNothing) {
   EXPECT_EQ(QDir(QString::fromStdString(dialog_.chosenFolder)), QDir(pickedPath));
 }
 
-TEST_F(DialogTest, ProgressButtonsReturnTheirValues) {
-  for (const auto& [button, expected] : {std::pair{"btn_OK", 1}, {"btn_Cancel", 2}, {"closebtn", 2}}) {
+TEST_F(DialogTest, ProgressButtonsReturnTheirValuesAndCancelStopsTheRun) {
+  struct Case {
+    const char* button;
+    int expected;
+    bool cancelled;
+  };
+  for (const Case& c : {Case{"btn_OK", 1, false}, Case{"btn_Cancel", 2, true}, Case{"closebtn", 2, true}}) {
     ui::CProgressWnd window;
-    guitest::RunSoon([&window, button = button] {
+    EXPECT_FALSE(window.Cancelled());
+    guitest::RunSoon([&window, button = c.button] {
       EXPECT_EQ(window.WindowText(), "导出进度");
       Click(window, button);
     });
-    EXPECT_EQ(window.ShowModal("导出进度"), expected) << button;
+    EXPECT_EQ(window.ShowModal("导出进度"), c.expected) << c.button;
+    EXPECT_EQ(window.Cancelled(), c.cancelled) << c.button;
   }
 }
 
@@ -207,6 +214,7 @@ TEST_F(DialogTest, SetProgressWaitsForTheWindowAndClosesItAtOneHundred) {
   EXPECT_EQ(window.ShowModal("导出进度"), 0);
   worker.join();
   EXPECT_TRUE(returned.load());
+  EXPECT_FALSE(window.Cancelled());
   EXPECT_EQ(window.Find("prg_value")->Text(), "100%");
   EXPECT_EQ(window.Find("ProgressBar")->Value(), 100);
 }

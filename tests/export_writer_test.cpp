@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "db/text.h"
+#include "platform/copy_new_file.h"
 #include "platform/fs.h"
 #include "platform/text_codec.h"
 #include "testing/sample_backup.h"
@@ -180,6 +181,68 @@ TEST_F(CExportWriterFiles, AnExportThatCannotBeWrittenSaysSo) {
   fine.BeginList(1);
   EXPECT_TRUE(fine.Finish().Ok());
   EXPECT_FALSE(fine.WriteFailed());
+}
+
+// Asks to stop from its `after`-th question on: a copy asks once before it
+// begins and once per chunk.
+class StopAfterQuestions : public exporting::IExportProgress {
+ public:
+  explicit StopAfterQuestions(int after) : after_(after) {}
+  void SetProgress(float) override {}
+  void AddProgress(float) override {}
+  bool Cancelled() const override { return ++questions_ > after_; }
+
+ private:
+  int after_;
+  mutable int questions_ = 0;
+};
+
+// A copy stopped before it begins or in the middle of a file of several
+// chunks leaves no file under any name; an earlier file of the same name is
+// untouched; a copy not stopped is whole.
+TEST_F(CExportWriterFiles, AStoppedCopyLeavesNoFileCutShort) {
+  std::vector<std::uint8_t> bytes(3 * platform::kCopyChunkBytes + 123);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  const fs::path source = temp_.Path() / "source.mov";
+  sample::WriteBytes(source, bytes);
+  const fs::path folder = temp_.Path() / "out";
+  fs::create_directories(folder);
+  sample::WriteBytes(folder / "clip.mov", {'o', 'l', 'd'});
+  struct Case {
+    int questionsBeforeStop;
+    bool copied;
+  };
+  for (const Case& c : {Case{0, false}, Case{2, false}, Case{3, false}, Case{1000, true}}) {
+    SCOPED_TRACE(c.questionsBeforeStop);
+    StopAfterQuestions progress(c.questionsBeforeStop);
+    fs::path copiedTo;
+    EXPECT_EQ(exporting::CopyUnderFreeName(source, folder, {"clip", ".mov"}, &progress, &copiedTo), c.copied);
+    std::vector<std::string> names;
+    for (const platform::FolderEntry& entry : platform::ListFolder(folder)) names.push_back(entry.name);
+    const std::vector<std::string> expected =
+        c.copied ? std::vector<std::string>{"clip 2.mov", "clip.mov"} : std::vector<std::string>{"clip.mov"};
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(ReadText(folder / "clip.mov"), "old");
+    if (c.copied) {
+      EXPECT_EQ(copiedTo, folder / "clip 2.mov");
+      EXPECT_EQ(platform::ReadWholeFile(copiedTo), bytes);
+    }
+  }
+}
+
+// A writer whose run was asked to stop before Finish writes neither the
+// table nor the page: they would hold only the records added so far.
+TEST_F(CExportWriterFiles, AStoppedListWritesNoTableAndNoPage) {
+  StopAfterQuestions progress(0);
+  CExportWriter writer(&progress, 5);
+  writer.BeginCategory(temp_.Path(), "label");
+  writer.BeginList(2);
+  writer.SetHeader("a\r\n");
+  writer.AddLine(exporting::kToCsvAndHtml, "x\r\n", false);
+  const base::Status finished = writer.Finish();
+  EXPECT_EQ(finished.Kind(), base::Status::Code::kCancelled);
+  EXPECT_EQ(finished.File(), writer.Folder().string());
+  EXPECT_TRUE(platform::ListFolder(writer.Folder()).empty());
 }
 
 }  // namespace

@@ -21,11 +21,14 @@ int CProgressWnd::ShowModal(const std::string& caption, toolkit::CWindow* parent
   if (!Widget() && !Create("ProgressDlg.xml", caption, parent)) {
     std::cerr << LastError() << '\n';
     ready_ = true;  // a worker must not wait for a window that never shows
+    cancelled_ = true;
     return toolkit::kResultCancel;
   }
   SetWindowText(caption);
   SetTopmost(true);
-  return CWindow::ShowModal(parent);
+  const int result = CWindow::ShowModal(parent);
+  if (result == toolkit::kResultCancel) cancelled_ = true;
+  return result;
 }
 
 void CProgressWnd::SetProgress(float percent) {

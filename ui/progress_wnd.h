@@ -30,6 +30,11 @@ class CProgressWnd : public toolkit::CWindow, public exporting::IExportProgress 
   // window is shown (callers first call SetProgress).
   void AddProgress(float delta) override;
 
+  // Any thread: true once the user closed the window without it reaching
+  // 100 ("btn_Cancel", the close button, a close by the system, a skin that
+  // could not be loaded), so the run stops at its next record.
+  bool Cancelled() const override { return cancelled_.load(); }
+
   float PercentValue() const { return percentValue_.load(); }
 
   // Shown in the label "Title" when not empty.
@@ -49,6 +54,7 @@ class CProgressWnd : public toolkit::CWindow, public exporting::IExportProgress 
   std::atomic<float> percentValue_{0.0F};
   // True once the bar exists and the window is visible (or it never will be).
   std::atomic<bool> ready_{false};
+  std::atomic<bool> cancelled_{false};
 };
 
 // The label text of a percentage: the integer part and "%".
