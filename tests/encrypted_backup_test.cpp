@@ -259,7 +259,7 @@ TEST_F(EncryptedBackupTest, TellsAMissingOrWrongPasswordAndDamageApart) {
   BackupEncryption encryption;
   const fs::path good = Write(builder, "good", BackupMode::kManifestDb, &encryption);
   BackupEncryption cutKeybag = encryption;
-  cutKeybag.editKeybag = [](std::vector<std::uint8_t>& bytes) { bytes.resize(bytes.size() - 10); };
+  cutKeybag.editKeybag = [](std::vector<std::uint8_t>& bytes) { bytes.resize(bytes.size() > 10 ? bytes.size() - 10 : 0); };
   BackupEncryption flippedManifestKey = encryption;
   flippedManifestKey.editManifestKey = [](std::vector<std::uint8_t>& bytes) { bytes[10] ^= 0x40; };
   BackupEncryption shortManifestKey = encryption;
