@@ -229,6 +229,12 @@ TEST_F(MainFrameWorkflowTest, AnEncryptedBackupAsksForItsPasswordUntilItOpens) {
   ChooseRow(0);
   EXPECT_TRUE(Shown("extapps"));
   EXPECT_TRUE(errorsShown.empty()) << "unlocked once per run";
+
+  // 上一步 leaves the chosen backup.
+  frame_.Find("btn_back")->SetVisible(true);
+  Click(frame_, "btn_back");
+  EXPECT_TRUE(Shown("l_list"));
+  EXPECT_TRUE(frame_.AnalysisSource().empty());
 }
 
 // A category button analyses the chosen backup on a worker behind the
@@ -326,6 +332,10 @@ TEST_F(MainFrameWorkflowTest, MenuCommandsOpenTheBackupFolderOrSayItIsMissing) {
   });
   frame_.RunMenuCommand("About");
   EXPECT_TRUE(aboutShown);
+
+  AnswerMessageBox("confirm");
+  Click(frame_, "whyUnconnect");
+  EXPECT_TRUE(frame_.IsShown());
 
   bool menuShown = false;
   guitest::RunWhen([] { return QApplication::activePopupWidget() != nullptr; }, [&menuShown] {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -220,7 +221,9 @@ void CWindow::Close(int result) {
   closedResult_ = result;
   if (modalLoop_) modalLoop_->exit(result);
   Hide();
-  if (mainWindow_) QCoreApplication::exit(result);
+  // Only a running event loop is ended: an exit asked for while none runs
+  // would stay pending and end every later loop, modal ones too, at once.
+  if (mainWindow_ && QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(result);
 }
 
 void CWindow::SetTimer(int id, int intervalMs) {

@@ -126,6 +126,18 @@ void CMainFrame::OnClick(const std::string& name) {
     AskToStopAnalysis();
   } else if (name == "btn_about") {
     ShowAbout();
+  } else if (name == "btn_back") {
+    // Leaves the chosen backup: the next one is chosen afresh.
+    analysisSource_.clear();
+    deviceName_.clear();
+    ShowSourcePage();
+  } else if (name == "whyUnconnect") {
+    Warn("未识别",
+         "1. 请用原装数据线连接iPhone，并解锁屏幕。\r\n"
+         "2. 在iPhone上出现“要信任此电脑吗？”时，请选择“信任”。\r\n"
+         "3. 确认本机已安装并运行usbmuxd（设备连接服务）。\r\n"
+         "4. 仍然无法识别时，请换一个USB接口或重新插拔数据线。",
+         "why.xml");
   } else if (name == "btn_menu") {
     PopupSystemMenu();
   } else if (name.starts_with(kCategoryButtonPrefix)) {
