@@ -8,11 +8,11 @@
 #include <mutex>
 #include <set>
 
+#include "backup/file_list_db.h"
 #include "backup/keybag.h"
 #include "backup/mbdb.h"
 #include "backup/plist.h"
 #include "db/cppsqlite3.h"
-#include "platform/digest.h"
 #include "platform/fs.h"
 #include "platform/private_files.h"
 
@@ -28,12 +28,6 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // A stored key: the 4-byte protection class and a wrapped 32-byte key.
 constexpr std::size_t kStoredKeySize = 4 + 40;
 constexpr char kSqliteMagic[] = "SQLite format 3";
-
-bool IsHexName(const std::string& name) {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  });
-}
 
 std::vector<std::uint8_t> DataValue(const PlistDictionary& top, const char* key) {
   const auto it = top.find(key);
@@ -161,7 +155,7 @@ struct DecryptedBackup::State {
             entry.listed = true;
             if (record.encryptionKey) entry.key.emplace(record.encryptionKey->begin(), record.encryptionKey->end());
             entry.size = static_cast<std::int64_t>(record.size);
-            (*mbdbEntries)[platform::Sha1Hex(*record.domain + "-" + *record.path)] = std::move(entry);
+            (*mbdbEntries)[MbdbFileId(*record.domain, *record.path)] = std::move(entry);
           }
         }
       }
@@ -404,7 +398,7 @@ bool DecryptedBackup::Ready(const std::string& plainPath, std::string* why) {
   std::string failure;
   if (const auto failed = state.failed.find(fileID); failed != state.failed.end()) {
     failure = failed->second;
-  } else if (!IsHexName(fileID) || PlainPathOf(fileID) != plainPath) {
+  } else if (!IsStoredFileName(fileID) || PlainPathOf(fileID) != plainPath) {
     failure = "not a stored file of this backup";
   } else {
     const StoredFileEntry entry = state.EntryOf(fileID);
@@ -426,7 +420,7 @@ bool DecryptedBackup::Ready(const std::string& plainPath, std::string* why) {
 std::optional<std::int64_t> DecryptedBackup::SizeOf(const std::string& plainPath) {
   const std::string fileID = fs::path(plainPath).filename().string();
   std::lock_guard lock(state_->mutex);
-  if (!IsHexName(fileID)) return std::nullopt;
+  if (!IsStoredFileName(fileID)) return std::nullopt;
   return state_->EntryOf(fileID).size;
 }
 

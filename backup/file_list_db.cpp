@@ -25,17 +25,6 @@ std::string WithoutTrailingSeparators(std::string folder) {
   return folder;
 }
 
-// A manifest's fileID becomes part of a path: only a name of hexadecimal
-// digits may, so that a damaged manifest cannot point outside the backup.
-bool IsStoredFileName(const std::string& fileID) {
-  if (fileID.size() < 2) return false;
-  for (char c : fileID) {
-    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex) return false;
-  }
-  return true;
-}
-
 // The first occurrence of suffix in path must end exactly where path ends.
 bool EndsWithFirstOccurrence(const std::string& path, const std::string& suffix) {
   const auto at = path.find(suffix);
@@ -117,6 +106,15 @@ void SearchFolderAt(const std::string& folder, const std::string& pattern, std::
 }
 
 }  // namespace
+
+bool IsStoredFileName(const std::string& fileID) {
+  if (fileID.size() < 2) return false;
+  for (char c : fileID) {
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!hex) return false;
+  }
+  return true;
+}
 
 std::string MbdbFileId(const std::string& domain, const std::string& path) {
   return platform::Sha1Hex(domain + "-" + path);

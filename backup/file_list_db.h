@@ -179,6 +179,11 @@ void SearchFolder(const std::string& folder, const std::string& pattern, std::ve
 // such subfolder in name order wins). Returns 1 and sets chosen, or 0.
 int IsBackupFolder(const std::string& folder, std::string& chosen);
 
+// Whether a manifest's fileID may become part of a path: only a name of at
+// least two hexadecimal digits may, so that a damaged manifest cannot point
+// outside the backup.
+bool IsStoredFileName(const std::string& fileID);
+
 // The SHA-1 of domain "-" path as 40 lowercase hexadecimal digits: the name
 // under which an mbdb backup stores that file.
 std::string MbdbFileId(const std::string& domain, const std::string& path);

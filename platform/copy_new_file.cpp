@@ -6,7 +6,10 @@
 
 #include <cerrno>
 #include <memory>
+#include <string_view>
 #include <utility>
+
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace {
@@ -21,17 +24,6 @@ struct Closer {
   }
 };
 
-bool WriteAll(int descriptor, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(descriptor, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // Copies from in to out until the end of in, or until stop says so.
 std::error_code CopyChunks(int in, int out, const std::function<bool()>& stop) {
   const auto buffer = std::make_unique_for_overwrite<char[]>(kCopyChunkBytes);
@@ -41,7 +33,7 @@ std::error_code CopyChunks(int in, int out, const std::function<bool()>& stop) {
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) return LastError();
     if (count == 0) return {};
-    if (!WriteAll(out, buffer.get(), static_cast<std::size_t>(count))) return LastError();
+    if (!WriteAll(out, std::string_view(buffer.get(), static_cast<std::size_t>(count)))) return LastError();
   }
 }
 

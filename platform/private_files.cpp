@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "platform/replace_file.h"
 
 extern char** environ;
 
@@ -62,17 +65,8 @@ PrivateFileWriter::~PrivateFileWriter() {
 
 bool PrivateFileWriter::Write(const std::uint8_t* bytes, std::size_t size) {
   if (!Ok()) return false;
-  while (size > 0) {
-    const ssize_t written = ::write(fd_, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      failed_ = true;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
+  if (!WriteAll(fd_, std::string_view(reinterpret_cast<const char*>(bytes), size))) failed_ = true;
+  return !failed_;
 }
 
 bool PrivateFileWriter::Truncate(std::uint64_t size) {

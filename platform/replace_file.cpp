@@ -118,16 +118,6 @@ std::error_code FillAndRename(int folder, Descriptor file, const std::string& te
   return {};
 }
 
-bool WriteAll(int descriptor, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 }  // namespace
 
 std::error_code ReplaceFileWith(const fs::path& target, const std::function<bool(int descriptor)>& write) {
@@ -170,6 +160,16 @@ std::error_code ReplaceFileWith(const fs::path& target, const std::function<bool
 
 std::error_code ReplaceFile(const fs::path& target, std::string_view bytes) {
   return ReplaceFileWith(target, [bytes](int descriptor) { return WriteAll(descriptor, bytes); });
+}
+
+bool WriteAll(int descriptor, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
 }
 
 }  // namespace platform

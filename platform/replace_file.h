@@ -46,4 +46,8 @@ std::error_code ReplaceFile(const std::filesystem::path& target, std::string_vie
 // it was, removes the temporary file and passes on.
 std::error_code ReplaceFileWith(const std::filesystem::path& target, const std::function<bool(int descriptor)>& write);
 
+// Writes all of bytes to an open file descriptor, going on after short
+// writes and interruptions. False when the system refuses (errno says why).
+bool WriteAll(int descriptor, std::string_view bytes);
+
 }  // namespace platform

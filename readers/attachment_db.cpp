@@ -115,15 +115,6 @@ bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix)
   return text.size() >= prefix.size() && ContainsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
-// A manifest's fileID becomes part of a path: only a name of hexadecimal
-// digits may, so that a damaged manifest cannot point outside the backup.
-bool IsStoredFileName(const std::string& fileID) {
-  if (fileID.size() < 2) return false;
-  return std::all_of(fileID.begin(), fileID.end(), [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  });
-}
-
 // The LIKE pattern of paths that contain "<folder>/", its own wildcards
 // escaped so that the account folder matches only itself.
 std::string AccountFolderPattern(const std::string& folder) {
@@ -230,7 +221,7 @@ void CAttachmentDB::ParseRow(int tableKind, std::unique_ptr<db::BaseItem>& out, 
   const int mediaType = TypeOf(relativePath, png);
   if (mediaType == 0) return;
   std::string fileID = db::FieldText(query, "fileID");
-  if (!IsStoredFileName(fileID)) return;
+  if (!backup::IsStoredFileName(fileID)) return;
   auto record = std::make_unique<DBITEM_Attachment>();
   record->mediaType = mediaType;
   record->pngMark = png ? kPngMark : kOtherMark;
